@@ -1,0 +1,60 @@
+#include "runtime_window.h"
+
+#include "message_box.h"
+
+#include <QEvent>
+
+#include <cstdlib>
+
+namespace qinghe {
+
+RuntimeWindow::RuntimeWindow(QWidget* parent) : QMainWindow(parent)
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+}
+
+int RuntimeWindow::windowStateCode() const
+{
+    const Qt::WindowStates states = windowState();
+    if (states & Qt::WindowMinimized)
+        return kStateMinimised;
+    if (states & (Qt::WindowMaximized | Qt::WindowFullScreen))
+        return kStateMaximised;
+    return kStateNormal;
+}
+
+void RuntimeWindow::missingControl(const char* name)
+{
+    std::exit(fatalRuntimeError(QStringLiteral("找不到控件 %1").arg(QString::fromUtf8(name))));
+}
+
+void RuntimeWindow::runCreationEvents()
+{
+    onCreated();
+    onMoved();
+    onResized();
+    live_ = true;
+}
+
+void RuntimeWindow::moveEvent(QMoveEvent* event)
+{
+    QMainWindow::moveEvent(event);
+    if (live_)
+        onMoved();
+}
+
+void RuntimeWindow::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    if (live_)
+        onResized();
+}
+
+void RuntimeWindow::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    if (live_ && event->type() == QEvent::WindowStateChange)
+        onMoved();
+}
+
+}  // namespace qinghe

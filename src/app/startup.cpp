@@ -1,0 +1,45 @@
+#include "startup.h"
+
+#include "message_box.h"
+#include "program_state.h"
+#include "window_runtime.h"
+#include "ui/main_window.h"
+
+#include <QApplication>
+#include <QSystemTrayIcon>
+
+#include <unistd.h>
+
+namespace qinghe {
+
+void prepareProcessForWebViews()
+{
+    if (geteuid() == 0)
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+}
+
+int runProgram(const StartOptions& options)
+{
+    // Windows decide themselves when the program ends, hidden ones included.
+    QApplication::setQuitOnLastWindowClosed(false);
+    WindowRuntime runtime;
+    ProgramState state;
+
+    QObject::connect(&runtime, &WindowRuntime::lastWindowDestroyed, qApp, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+
+    MainWindowContext context{runtime, *state.customSounds, options.addresses, options.notificationAreaAvailable};
+    if (!context.notificationAreaAvailable)
+        context.notificationAreaAvailable = &QSystemTrayIcon::isSystemTrayAvailable;
+    const QString definition =
+        options.mainWindowDefinition.isEmpty() ? QString::fromUtf8(kMainWindowDefinition) : options.mainWindowDefinition;
+    if (MainWindow::open(std::move(context), definition) == nullptr)
+        return fatalRuntimeError(QStringLiteral("载入启动窗口失败"));
+
+    QApplication::exec();
+    state.cleanUp();
+    return 0;
+}
+
+}  // namespace qinghe

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "online/addresses.h"
+
+#include <QString>
+
+#include <functional>
+
+namespace qinghe {
+
+// What the start-up sequence is given. The program itself uses the built-in
+// values; tests hand in their own.
+struct StartOptions {
+    Addresses addresses = Addresses::builtIn();
+    QString mainWindowDefinition;  // empty: the built-in definition
+    std::function<bool()> notificationAreaAvailable;  // empty: ask the desktop
+};
+
+// Before the application object exists: web views run without Chromium's
+// sandbox when the program runs as root, where the sandbox refuses to start.
+void prepareProcessForWebViews();
+
+// The start-up sequence up to the end of the message loop; returns the exit
+// code: 0, or -1 when the main window cannot be loaded.
+int runProgram(const StartOptions& options = {});
+
+}  // namespace qinghe

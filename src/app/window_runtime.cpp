@@ -1,0 +1,114 @@
+#include "window_runtime.h"
+
+#include "window_definition.h"
+
+#include <QGuiApplication>
+#include <QKeySequence>
+#include <QScreen>
+#include <QShortcut>
+
+namespace qinghe {
+namespace {
+
+bool definitionFlag(const QWidget* window, const char* name, bool fallback)
+{
+    const QVariant value = window->property(name);
+    return value.isValid() ? value.toBool() : fallback;
+}
+
+void centreOnScreen(QWidget* window)
+{
+    const QScreen* screen = window->screen() != nullptr ? window->screen() : QGuiApplication::primaryScreen();
+    if (screen == nullptr)
+        return;
+    QRect frame(QPoint(0, 0), window->size());
+    frame.moveCenter(screen->availableGeometry().center());
+    window->move(frame.topLeft());
+}
+
+}  // namespace
+
+WindowRuntime::WindowRuntime(QObject* parent) : QObject(parent) {}
+
+bool WindowRuntime::createWindow(RuntimeWindow* window, const QString& definitionPath, Modality modality)
+{
+    if (window == nullptr)
+        return false;
+    if (!loadWindowDefinition(window, definitionPath)) {
+        delete window;
+        return false;
+    }
+    applyDefinitionProperties(window);
+    if (modality == Modality::Modal)
+        window->setWindowModality(Qt::ApplicationModal);
+    centreOnScreen(window);
+    track(window);
+    window->runCreationEvents();
+    // A created handler may have closed or hidden its own window on purpose.
+    if (live_.contains(window) && window->windowStateCode() != kStateMinimised && !window->isVisible())
+        window->show();
+    return true;
+}
+
+RuntimeWindow* WindowRuntime::openWindow(const QString& key, const QString& definitionPath, const WindowMaker& make,
+                                         Modality modality)
+{
+    if (RuntimeWindow* open = openedWindow(key)) {
+        if (open->isMinimized() || !open->isVisible()) {
+            open->showNormal();
+        } else {
+            open->raise();
+            open->activateWindow();
+        }
+        return open;
+    }
+    RuntimeWindow* window = make ? make() : nullptr;
+    if (!createWindow(window, definitionPath, modality))
+        return nullptr;
+    byKey_.insert(key, window);
+    return window;
+}
+
+RuntimeWindow* WindowRuntime::openedWindow(const QString& key) const
+{
+    return byKey_.value(key).data();
+}
+
+void WindowRuntime::applyDefinitionProperties(RuntimeWindow* window)
+{
+    Qt::WindowFlags flags = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint;
+    if (definitionFlag(window, kSystemMenuProperty, true))
+        flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+    if (definitionFlag(window, kMinimizeButtonProperty, true))
+        flags |= Qt::WindowMinimizeButtonHint;
+    if (definitionFlag(window, kMaximizeButtonProperty, true))
+        flags |= Qt::WindowMaximizeButtonHint;
+    window->setWindowFlags(flags);
+    // The definition gives the client area; a menu bar comes on top of it.
+    const QSize client = window->property(kClientSizeProperty).toSize();
+    if (client.isValid()) {
+        const QWidget* menu = window->menuWidget();
+        const int menuHeight = menu != nullptr ? menu->sizeHint().height() : 0;
+        window->resize(client.width(), client.height() + menuHeight);
+    }
+    if (definitionFlag(window, kFixedFrameProperty, false))
+        window->setFixedSize(window->size());
+    if (definitionFlag(window, kEscapeClosesProperty, false)) {
+        // A window shortcut fires whichever of the window's controls has the focus.
+        auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), window);
+        escape->setContext(Qt::WindowShortcut);
+        connect(escape, &QShortcut::activated, window, &QWidget::close);
+    }
+}
+
+void WindowRuntime::track(RuntimeWindow* window)
+{
+    live_.insert(window);
+    connect(window, &QObject::destroyed, this, [this](QObject* gone) {
+        live_.remove(gone);
+        if (live_.isEmpty())
+            emit lastWindowDestroyed();
+    });
+}
+
+}  // namespace qinghe

@@ -1,0 +1,35 @@
+#include "window_thread.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QThread>
+
+namespace qinghe {
+namespace {
+
+bool onWindowThread()
+{
+    const QCoreApplication* app = QCoreApplication::instance();
+    return app == nullptr || QThread::currentThread() == app->thread();
+}
+
+}  // namespace
+
+void postToWindowThread(std::function<void()> work)
+{
+    QCoreApplication* app = QCoreApplication::instance();
+    if (app == nullptr)
+        return;
+    QMetaObject::invokeMethod(app, std::move(work), Qt::QueuedConnection);
+}
+
+void runOnWindowThread(const std::function<void()>& work)
+{
+    if (onWindowThread()) {
+        work();
+        return;
+    }
+    QMetaObject::invokeMethod(QCoreApplication::instance(), work, Qt::BlockingQueuedConnection);
+}
+
+}  // namespace qinghe

@@ -1,0 +1,309 @@
+#include "app/window_runtime.h"
+#include "board/sound_catalogue.h"
+#include "support/local_http_server.h"
+#include "support/recorded_boxes.h"
+#include "support/window_test_main.h"
+#include "ui/main_window.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QLabel>
+#include <QMenu>
+#include <QPointer>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QSystemTrayIcon>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QWebEngineView>
+
+using namespace qinghe;
+
+// Stands in for the desktop's web browser: keeps every address handed over.
+class AddressRecorder : public QObject {
+    Q_OBJECT
+
+public:
+    QStringList opened;
+
+public slots:
+    void open(const QUrl& url) { opened << url.toString(); }
+};
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+    LocalHttpServer site_;
+    AddressRecorder browser_;
+    CustomSoundTables tables_;
+    std::unique_ptr<WindowRuntime> runtime_;
+    bool notificationArea_ = true;
+    QPointer<MainWindow> window_;
+
+    Addresses addresses() const { return Addresses::allAt(site_.hostAndPort()); }
+
+    MainWindow* openMainWindow()
+    {
+        MainWindowContext context{*runtime_, tables_, addresses(), [this] { return notificationArea_; }};
+        return MainWindow::open(context);
+    }
+
+    template <class T>
+    T* find(const char* name) const
+    {
+        return window_->findChild<T*>(QString::fromUtf8(name));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        site_.setPage("/ad.html", "<html><head><title>青禾广告</title></head><body>广告</body></html>",
+                      "text/html; charset=utf-8");
+        QDesktopServices::setUrlHandler("http", &browser_, "open");
+    }
+
+    void init()
+    {
+        runtime_ = std::make_unique<WindowRuntime>();
+        notificationArea_ = true;
+        browser_.opened.clear();
+        window_ = openMainWindow();
+        QVERIFY(window_ != nullptr);
+    }
+
+    void cleanup()
+    {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            w->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        runtime_.reset();
+    }
+
+    void windowIsAFixedDialogWithItsCaption()
+    {
+        QCOMPARE(window_->windowTitle(), QStringLiteral("青禾主持人音效辅助工具"));
+        QCOMPARE(window_->minimumSize(), window_->maximumSize());
+        QCOMPARE(window_->width(), 479);
+        QCOMPARE(window_->centralWidget()->size(), QSize(479, 466));
+        QVERIFY(window_->windowFlags() & Qt::WindowMinimizeButtonHint);
+        QVERIFY(!(window_->windowFlags() & Qt::WindowMaximizeButtonHint));
+        QVERIFY(window_->isVisible());
+        QCOMPARE(window_->windowIcon().availableSizes().value(0), QSize(48, 48));
+        const QSize before = window_->size();
+        window_->showMaximized();
+        QCOMPARE(window_->size(), before);
+    }
+
+    void boardHoldsEveryCatalogueButtonAtItsPlace()
+    {
+        auto* tabs = find<QTabWidget>("高级选择夹1");
+        QVERIFY(tabs != nullptr);
+        QCOMPARE(tabs->geometry(), QRect(0, 89, 504, 140));
+        QCOMPARE(tabs->count(), kBoardPageCount);
+        QCOMPARE(tabs->currentIndex(), 0);
+        for (int page = 0; page < kBoardPageCount; ++page)
+            QCOMPARE(tabs->tabText(page), QString::fromUtf8(boardPageCaptions()[page].data()));
+        QCOMPARE(tabs->findChildren<QPushButton*>().size(), kBoardButtonCount);
+
+        for (const BoardButton& entry : boardCatalogue()) {
+            const QString name = QString::fromUtf8(entry.name.data(), entry.name.size());
+            auto* button = tabs->findChild<QPushButton*>(name);
+            QVERIFY2(button != nullptr, qPrintable(name));
+            QCOMPARE(button->parentWidget(), tabs->widget(entry.page));
+            QCOMPARE(button->text(), QString::fromUtf8(entry.caption.data(), entry.caption.size()));
+            QCOMPARE(button->mapTo(tabs, QPoint(0, 0)),
+                     QPoint(8 + 80 * (entry.column - 1), 35 + 35 * (entry.row - 1)));
+            QCOMPARE(button->size(), QSize(72, 22));
+            QVERIFY(button->isEnabled());
+            const QString tag = button->property("tag").toString();
+            if (entry.page == kCustomSlotPage)
+                QCOMPARE(tag, QString::number((entry.row - 1) * 6 + entry.column));
+            else
+                QVERIFY(tag.isEmpty());
+        }
+    }
+
+    void volumeRowStartsAtFullVolumeUnchecked()
+    {
+        auto* slider = find<QSlider>("滑块条1");
+        QCOMPARE(slider->geometry(), QRect(41, 234, 143, 24));
+        QCOMPARE(slider->minimum(), 1);
+        QCOMPARE(slider->maximum(), 100);
+        QCOMPARE(slider->value(), 100);
+        QCOMPARE(slider->pageStep(), 5);
+        QCOMPARE(slider->singleStep(), 1);
+        QCOMPARE(slider->tickPosition(), QSlider::TicksBelow);
+        QCOMPARE(find<QLabel>("标签1")->text(), QStringLiteral("音量："));
+        QCOMPARE(find<QLabel>("标签2")->text(), QStringLiteral("100"));
+        QCOMPARE(find<QLabel>("标签3")->text(), QStringLiteral("声卡多通道："));
+        auto* combo = find<QComboBox>("组合框1");
+        QVERIFY(combo->isEditable());
+        QCOMPARE(combo->count(), 1);
+        QCOMPARE(combo->currentText(), QStringLiteral("SoundMAX HD Audio"));
+        auto* check = find<QCheckBox>("选择框1");
+        QCOMPARE(check->text(), QStringLiteral("开启"));
+        QVERIFY(!check->isChecked());
+    }
+
+    void statusLabelsShowTheirWaitingTexts()
+    {
+        QCOMPARE(find<QLabel>("标签5")->text(), QStringLiteral("当前使用人数统计中..."));
+        QCOMPARE(find<QLabel>("检查更新")->text(), QStringLiteral("版本号验证中..."));
+        auto* notice = find<QLabel>("新版本");
+        QVERIFY(notice->text().isEmpty());
+        QCOMPARE(notice->geometry(), QRect(127, 446, 250, 18));
+        QVERIFY(notice->font().bold());
+        QVERIFY(notice->font().underline());
+        notice->ensurePolished();
+        QCOMPARE(notice->palette().color(QPalette::WindowText), QColor(Qt::red));
+        QVERIFY(!find<QWidget>("媒体播放1")->isVisible());
+        QVERIFY(!find<QWidget>("通用对话框1")->isVisible());
+    }
+
+    void toolbarShowsFivePicturesWithCaptionsBelow()
+    {
+        auto* toolbar = find<QToolBar>("工具条1");
+        QCOMPARE(toolbar->iconSize(), QSize(90, 60));
+        QCOMPARE(toolbar->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
+        const QStringList captions{"在线听歌", "搜索歌词", "临时笔记", "个性音效", "商务合作"};
+        QCOMPARE(toolbar->actions().size(), captions.size());
+        for (int i = 0; i < captions.size(); ++i) {
+            QAction* action = toolbar->actions()[i];
+            QCOMPARE(action->text(), captions[i]);
+            QVERIFY(action->isEnabled());
+            QCOMPARE(action->icon().pixmap(QSize(90, 60)).size(), QSize(90, 60));
+        }
+        // Everything below the toolbar stays clear of it.
+        QVERIFY(toolbar->geometry().bottom() < 89);
+    }
+
+    void fourthToolbarButtonSelectsTheCustomPage()
+    {
+        auto* tabs = find<QTabWidget>("高级选择夹1");
+        tabs->setCurrentIndex(2);
+        auto* toolbar = find<QToolBar>("工具条1");
+        toolbar->actions()[3]->trigger();
+        QCOMPARE(tabs->currentIndex(), 6);
+        toolbar->actions()[3]->trigger();
+        QCOMPARE(tabs->currentIndex(), 6);
+        QVERIFY(browser_.opened.isEmpty());
+    }
+
+    void linksOpenTheirAddressesInTheBrowser()
+    {
+        find<QAction>("官方网站")->trigger();
+        find<QAction>("使用帮助")->trigger();
+        find<QAction>("轻轻一点")->trigger();
+        find<QAction>("网络赚钱")->trigger();
+        find<QToolBar>("工具条1")->actions()[4]->trigger();
+        const Addresses a = addresses();
+        QCOMPARE(browser_.opened,
+                 (QStringList{a.siteHome(), a.siteHome(), a.partnerPortal(), a.partnerBonusPage(), a.contactPage()}));
+    }
+
+    void menuBarHoldsItsEntriesInOrder()
+    {
+        QStringList titles;
+        for (QAction* top : window_->menuWidget()->actions())
+            titles << top->text();
+        QCOMPARE(titles, (QStringList{"关于我们", "软件更新", "常见问题", "爱心接力"}));
+        QStringList partner;
+        for (QAction* item : find<QMenu>("爱心接力")->actions())
+            partner << item->text();
+        QCOMPARE(partner, (QStringList{"轻轻一点", "赞助我们", "网络赚钱"}));
+    }
+
+    void webPanelShowsTheAdvertisingPage()
+    {
+        auto* panel = find<QWebEngineView>("超文本浏览框1");
+        QCOMPARE(panel->geometry(), QRect(-5, 263, 520, 180));
+        QCOMPARE(panel->url().toString(), addresses().advertisingPage());
+        QTRY_COMPARE_WITH_TIMEOUT(panel->title(), QStringLiteral("青禾广告"), 30000);
+        QVERIFY(site_.requestedPaths().contains("/ad.html"));
+    }
+
+    void minimisingHidesIntoTheNotificationArea()
+    {
+        window_->showMinimized();
+        QTRY_VERIFY(!window_->isVisible());
+        QVERIFY(window_->notificationIcon().isShown());
+        QCOMPARE(window_->notificationIcon().toolTip(), QStringLiteral("青禾音效辅助工具运行中"));
+
+        window_->onNotificationAction(kActionLeftRelease);
+        window_->onNotificationAction(kActionContextMenu);
+        QVERIFY(!window_->isVisible());
+
+        window_->onNotificationAction(kActionLeftDoubleClick);
+        QTRY_VERIFY(window_->isVisible());
+        QCOMPARE(window_->windowStateCode(), int(kStateNormal));
+        QVERIFY(window_->notificationIcon().isShown());
+
+        window_->showMinimized();
+        QTRY_VERIFY(!window_->isVisible());
+        QCOMPARE(window_->findChildren<QSystemTrayIcon*>().size(), 1);
+    }
+
+    void movingANormalWindowKeepsItVisibleWithoutIcon()
+    {
+        window_->move(window_->pos() + QPoint(20, 10));
+        QCoreApplication::processEvents();
+        QVERIFY(window_->isVisible());
+        QVERIFY(!window_->notificationIcon().isShown());
+    }
+
+    void withoutNotificationAreaTheWindowStaysOnTheTaskBar()
+    {
+        notificationArea_ = false;
+        window_->showMinimized();
+        QCoreApplication::processEvents();
+        QVERIFY(window_->isVisible());
+        QCOMPARE(window_->windowStateCode(), int(kStateMinimised));
+        QVERIFY(!window_->notificationIcon().isShown());
+    }
+
+    void escapeClosesTheMainWindowFromTheSlider()
+    {
+        QVERIFY(QTest::qWaitForWindowActive(window_));
+        auto* slider = find<QSlider>("滑块条1");
+        slider->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), slider);
+        QSignalSpy ended(runtime_.get(), &WindowRuntime::lastWindowDestroyed);
+        QTest::keyClick(slider, Qt::Key_Escape);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(window_.isNull());
+        QCOMPARE(ended.count(), 1);
+    }
+
+    void startUpEndsWithZeroWhenTheMainWindowCloses()
+    {
+        cleanup();
+        QTimer::singleShot(0, [] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (w->objectName() == QStringLiteral("启动窗口"))
+                    w->close();
+        });
+        StartOptions options;
+        options.addresses = addresses();
+        QCOMPARE(runProgram(options), 0);
+        init();
+    }
+
+    void startUpFailsWithMinusOneWithoutItsMainWindow()
+    {
+        RecordedBoxes boxes;
+        StartOptions options;
+        options.addresses = addresses();
+        options.mainWindowDefinition = ":/ui/no_such_window.ui";
+        QCOMPARE(runProgram(options), -1);
+        QCOMPARE(boxes.shown.size(), 1);
+        QCOMPARE(boxes.shown[0].text, QStringLiteral("运行时出错!\n\n错误信息：载入启动窗口失败\n"));
+    }
+};
+
+QINGHE_WINDOW_TEST_MAIN(MainWindowTest)
+#include "main_window_test.moc"

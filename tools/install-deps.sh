@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs what the program needs to build, run and be tested on Debian 12 (as root).
+set -euo pipefail
+
+packages=(
+  g++ cmake ninja-build pkg-config
+  qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-qpa-plugins
+  qt6-webengine-dev qt6-webengine-dev-tools libqt6webenginecore6-bin
+  libgl-dev libopengl-dev libglx-dev
+  libsdl2-mixer-dev libcurl4-openssl-dev libjpeg-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  fontconfig fonts-wqy-zenhei fonts-wqy-microhei
+  xvfb xauth
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  apt-get update
+  DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+
+# The windows ask for "宋体", "新宋体" and "Fixedsys"; map them to the installed CJK fonts.
+here=$(cd "$(dirname "$0")/.." && pwd)
+install -m 644 "$here/assets/fonts/65-qinghe-font-aliases.conf" /etc/fonts/conf.d/65-qinghe-font-aliases.conf
+fc-cache -f >/dev/null 2>&1 || true
