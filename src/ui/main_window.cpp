@@ -1,8 +1,8 @@
 #include "main_window.h"
 
 #include "board_grid.h"
+#include "web_view.h"
 
-#include "app/window_definition.h"
 #include "app/window_runtime.h"
 #include "board/sound_catalogue.h"
 #include "online/links.h"
@@ -32,7 +32,7 @@ MainWindow::MainWindow(MainWindowContext context) : context_(std::move(context))
 
 MainWindow* MainWindow::open(MainWindowContext context, const QString& definitionPath)
 {
-    registerControlKind(QStringLiteral("QWebEngineView"), [](QWidget* parent) { return new QWebEngineView(parent); });
+    registerWebViewControl();
     WindowRuntime& runtime = context.runtime;
     auto* window = new MainWindow(std::move(context));
     if (!runtime.createWindow(window, definitionPath))
