@@ -1,0 +1,188 @@
+#include "file_update.h"
+
+#include <QByteArray>
+#include <QFile>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
+#include <string>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace qinghe {
+
+namespace {
+
+// Permission bits of a file (set-id and sticky bits included).
+constexpr mode_t kPermissionBits = 07777;
+// A new file gets what the user's file-creation mask leaves of read and write for all.
+constexpr mode_t kNewFileMode = 0666;
+// Bytes read from a file in one call.
+constexpr std::size_t kReadChunk = 65536;
+
+// Closes a descriptor when it goes out of scope.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+    // Closes now, reporting whether the last writes reached the file.
+    bool close()
+    {
+        const int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0;
+    }
+
+private:
+    int fd_;
+};
+
+// The file a symbolic link names, or path itself when it is no link or
+// leads nowhere yet.
+std::string followLinks(const std::string& path)
+{
+    char resolved[PATH_MAX];
+    return ::realpath(path.c_str(), resolved) ? std::string(resolved) : path;
+}
+
+bool readAll(int fd, Text& bytes)
+{
+    char chunk[kReadChunk];
+    for (;;) {
+        const ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (got == 0)
+            return true;
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        bytes.append(chunk, static_cast<std::size_t>(got));
+    }
+}
+
+bool writeAll(int fd, std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const ssize_t put = ::write(fd, bytes.data(), bytes.size());
+        if (put < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(put));
+    }
+    return true;
+}
+
+// Waits for the folder lock. Where the file system cannot lock, writing goes
+// on unlocked: the file is still never half written.
+void lockFolder(int folderFd)
+{
+    while (::flock(folderFd, LOCK_EX) != 0 && errno == EINTR) {
+    }
+}
+
+// Removes the copies that writers which died before renaming left behind;
+// with the folder locked no live writer has one.
+void removeStaleCopies(int folderFd, const std::string& name)
+{
+    const int listFd = ::dup(folderFd);
+    if (listFd < 0)
+        return;
+    DIR* folder = ::fdopendir(listFd);
+    if (!folder) {
+        ::close(listFd);
+        return;
+    }
+    const std::string prefix = name + std::string(kNewCopyMark);
+    while (const dirent* entry = ::readdir(folder)) {
+        const std::string_view entryName(entry->d_name);
+        if (entryName.size() > prefix.size() && entryName.substr(0, prefix.size()) == prefix
+            && entryName.find_first_not_of("0123456789", prefix.size()) == std::string_view::npos)
+            ::unlinkat(folderFd, entry->d_name, 0);
+    }
+    ::closedir(folder);
+}
+
+// Writes content to a new file copyName in the folder, with the old file's
+// owner and permissions when there was one, and flushes it to disk.
+bool writeCopy(int folderFd, const std::string& copyName, std::string_view content, const struct stat* old)
+{
+    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+    Descriptor copy(::openat(folderFd, copyName.c_str(), flags, kNewFileMode));
+    if (!copy.valid())
+        return false;
+    if (old) {
+        // Only an administrator may give the file back to its owner; the
+        // permissions are restored after, as a change of owner may clear some.
+        [[maybe_unused]] const int owned = ::fchown(copy.get(), old->st_uid, old->st_gid);
+        if (::fchmod(copy.get(), old->st_mode & kPermissionBits) != 0)
+            return false;
+    }
+    return writeAll(copy.get(), content) && ::fsync(copy.get()) == 0 && copy.close();
+}
+
+} // namespace
+
+bool updateFile(const QString& path, const FileChange& change)
+{
+    const std::string target = followLinks(QFile::encodeName(path).toStdString());
+    const std::size_t slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+    const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+    if (name.empty())
+        return false;
+
+    // The lock sits on the folder, not on the file, because the rename puts a
+    // new file in the old one's place.
+    Descriptor folderFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folderFd.valid())
+        return false;
+    lockFolder(folderFd.get());
+    removeStaleCopies(folderFd.get(), name);
+
+    struct stat old {};
+    const bool existed = ::fstatat(folderFd.get(), name.c_str(), &old, 0) == 0;
+    if (!existed && errno != ENOENT)
+        return false;
+    Text current;
+    if (existed) {
+        // A read-only file stays as it is, as it does for the platform's own writers.
+        if (::faccessat(folderFd.get(), name.c_str(), W_OK, AT_EACCESS) != 0)
+            return false;
+        Descriptor file(::openat(folderFd.get(), name.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!file.valid() || !readAll(file.get(), current))
+            return false;
+    }
+
+    const Text updated = change(current);
+    if (existed && updated == current)
+        return true;
+
+    const std::string copyName = name + std::string(kNewCopyMark) + std::to_string(::getpid());
+    if (!writeCopy(folderFd.get(), copyName, updated, existed ? &old : nullptr)
+        || ::renameat(folderFd.get(), copyName.c_str(), folderFd.get(), name.c_str()) != 0) {
+        ::unlinkat(folderFd.get(), copyName.c_str(), 0);
+        return false;
+    }
+    // Makes the rename itself durable; some file systems cannot flush a
+    // folder, and the new content is in place either way.
+    ::fsync(folderFd.get());
+    return true;
+}
+
+} // namespace qinghe

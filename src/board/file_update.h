@@ -1,0 +1,33 @@
+#pragma once
+
+// Changing a small file that several processes may change at the same time
+// and that must survive a crash or a power loss whole.
+
+#include "text/text.h"
+
+#include <QString>
+
+#include <functional>
+#include <string_view>
+
+namespace qinghe {
+
+// The file's new content, given its current content (empty for a new file).
+using FileChange = std::function<Text(std::string_view current)>;
+
+// Suffix of the finished copy that is renamed over the file ("my.ini.new-"
+// and the writer's process id); one left behind by a crashed writer is
+// removed by the next writer.
+inline constexpr std::string_view kNewCopyMark = ".new-";
+
+// Applies change to the file at path (a native path; a symbolic link is
+// followed to the file it names). Holding an exclusive lock on the file's
+// folder, it reads the file, writes the changed content to a new copy in the
+// same folder, flushes it to disk, renames it over the file and flushes the
+// folder. So readers see the old or the new content and never a mix, and
+// writers that overlap each start from the other's result. An existing file
+// keeps its permissions. False, with the file untouched, when the folder or
+// the file cannot be written or the file cannot be read.
+bool updateFile(const QString& path, const FileChange& change);
+
+} // namespace qinghe

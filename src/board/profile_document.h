@@ -1,0 +1,40 @@
+#pragma once
+
+// The bytes of a private-profile file seen as lines: "[section]" headers,
+// "key=value" lines, and everything else (comments, blank and odd lines),
+// which is only ever carried along unchanged.
+
+#include "text/text.h"
+
+#include <optional>
+#include <string_view>
+
+namespace qinghe {
+
+// Whether two section or key names are the same: ASCII letters without regard
+// to case, double-byte characters byte for byte.
+bool sameProfileName(std::string_view a, std::string_view b);
+
+// The value of key in the first section named section, without the spaces
+// and tabs around it and without one pair of enclosing double quotes;
+// nothing when that section has no such key.
+std::optional<Text> findProfileValue(std::string_view file, std::string_view section,
+                                     std::string_view key);
+
+// The part of value that fits a buffer of bufferSize bytes with its
+// terminating zero (bufferSize - 1 bytes at most), never ending in half a
+// double-byte character.
+Text fitProfileBuffer(std::string_view value, int bufferSize);
+
+// Whether "[section]" and "key=value" lines read back as that very section,
+// key and value (no line break or zero byte, no "=" in the key, no "]" in
+// the section name, a key that does not start like a comment or a header).
+bool isStorableProfileEntry(std::string_view section, std::string_view key, std::string_view value);
+
+// file with key set to value in section: the first such key's line replaced,
+// else a new line after the section's last key (right after its header when
+// it has none), else the section added at the end of the file.
+Text withProfileValue(std::string_view file, std::string_view section, std::string_view key,
+                      std::string_view value);
+
+} // namespace qinghe

@@ -1,0 +1,323 @@
+#include "board/private_profile.h"
+
+#include "text/gbk.h"
+
+#include <gtest/gtest.h>
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <csignal>
+#include <fcntl.h>
+#include <functional>
+#include <string>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace qinghe {
+namespace {
+
+// The account that owns nothing, for checks an administrator would pass.
+constexpr uid_t kNobody = 65534;
+
+Text gbk(const char* utf8) { return fromQString(QString::fromUtf8(utf8)); }
+
+class PrivateProfile : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(folder_.isValid());
+        ini_ = folder_.filePath("my.ini");
+    }
+
+    std::string bytes(const QString& path) const
+    {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return "<missing>";
+        return file.readAll().toStdString();
+    }
+    std::string bytes() const { return bytes(ini_); }
+
+    void put(const std::string& content) const
+    {
+        QFile file(ini_);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(content.data(), static_cast<qint64>(content.size()));
+    }
+
+    Text read(std::string_view section, std::string_view key, std::string_view fallback = "<default>") const
+    {
+        return readProfileString(ini_, section, key, fallback);
+    }
+
+    bool write(std::string_view section, std::string_view key, std::string_view value) const
+    {
+        return writeProfileString(ini_, section, key, value);
+    }
+
+    // Runs check as an ordinary user: an administrator may write anywhere.
+    bool asOrdinaryUser(const std::function<bool()>& check) const
+    {
+        if (::geteuid() != 0)
+            return check();
+        const pid_t child = ::fork();
+        if (child == 0)
+            ::_exit(::setgid(kNobody) == 0 && ::setuid(kNobody) == 0 && check() ? 0 : 1);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+
+    QTemporaryDir folder_;
+    QString ini_;
+};
+
+TEST_F(PrivateProfile, CreatesTheFileWithChineseSectionKeysAndValuesInGbk)
+{
+    const Text section = gbk("自定义音乐");
+    const Text pathKey = gbk("按钮1path");
+    const Text nameKey = gbk("按钮1name");
+    const Text path = gbk("D:\\音乐\\掌声 欢呼.mp3");
+    const Text name = gbk("开场·掌声");
+    ASSERT_TRUE(write(section, pathKey, path));
+    ASSERT_TRUE(write(section, nameKey, name));
+    EXPECT_EQ(bytes(), "[" + section + "]\r\n" + pathKey + "=" + path + "\r\n" + nameKey + "=" + name + "\r\n");
+    EXPECT_EQ(read(section, pathKey), path);
+    EXPECT_EQ(read(section, nameKey), name);
+}
+
+TEST_F(PrivateProfile, EmptyValueIsPresentWhileMissingThingsGiveTheDefault)
+{
+    EXPECT_EQ(read("s", "k"), "<default>");  // no file
+    EXPECT_EQ(readProfileString(ini_, "s", "k"), "");
+    ASSERT_TRUE(write("s", "name", ""));
+    EXPECT_EQ(bytes(), "[s]\r\nname=\r\n");
+    EXPECT_EQ(read("s", "name"), "");
+    EXPECT_EQ(read("s", "other"), "<default>");
+    EXPECT_EQ(read("t", "name"), "<default>");
+}
+
+TEST_F(PrivateProfile, NamesMatchWithoutRegardToAsciiLetterCase)
+{
+    put("[Sounds]\r\nButton1Path=a.mp3\r\n");
+    EXPECT_EQ(read("sOUNDS", "button1path"), "a.mp3");
+    ASSERT_TRUE(write("SOUNDS", "BUTTON1PATH", "b.mp3"));
+    EXPECT_EQ(bytes(), "[Sounds]\r\nBUTTON1PATH=b.mp3\r\n");
+    // The second byte of a double-byte character is no letter: 丄 (81 41) is not 乤 (81 61).
+    put("[\x81\x41]\r\nk=1\r\n");
+    EXPECT_EQ(read("\x81\x41", "K"), "1");
+    EXPECT_EQ(read("\x81\x61", "k"), "<default>");
+}
+
+TEST_F(PrivateProfile, SpacesAndTabsAroundNamesAndValuesDoNotCount)
+{
+    const Text section = gbk("自定义音乐");
+    put(" \t[ " + section + "\t]  \r\n  " + gbk("按钮1path") + " =  C:\\x.mp3 \t\r\n");
+    EXPECT_EQ(read(section, gbk("按钮1path")), "C:\\x.mp3");
+    EXPECT_EQ(read(" " + section + " ", gbk("按钮1path\t")), "C:\\x.mp3");
+}
+
+TEST_F(PrivateProfile, DoubleQuotesAroundAWholeValueAreDropped)
+{
+    put("[s]\na=\"C:\\My Music\\x.mp3\"\nb=\"open\nc=\"\nd=  \"\"  \ne='x'\nf=\"a\"b\"\n");
+    EXPECT_EQ(read("s", "a"), "C:\\My Music\\x.mp3");
+    EXPECT_EQ(read("s", "b"), "\"open");
+    EXPECT_EQ(read("s", "c"), "\"");
+    EXPECT_EQ(read("s", "d"), "");
+    EXPECT_EQ(read("s", "e"), "'x'");
+    EXPECT_EQ(read("s", "f"), "a\"b");
+}
+
+TEST_F(PrivateProfile, OnlyKeyLinesHoldValues)
+{
+    // ']' 0x5D as the second byte of 乚 (81 5D) does not close the header.
+    put("k=outside\n[s]\nnovalue\n;k=comment\n  ; z=1\n[\x81\x5D]\nk=x\n[broken\nk=y\n");
+    EXPECT_EQ(read("s", "novalue"), "<default>");
+    EXPECT_EQ(read("s", "k"), "<default>");
+    EXPECT_EQ(read("s", ";k"), "<default>");
+    EXPECT_EQ(read("s", "z"), "<default>");
+    EXPECT_EQ(read("\x81\x5D", "k"), "x");
+    EXPECT_EQ(read("", "k"), "<default>");
+}
+
+TEST_F(PrivateProfile, FirstOfTwoEqualKeysOrSectionsWins)
+{
+    put("[s]\r\nk=1\r\nK=2\r\n[t]\r\n[S]\r\nk=3\r\nonly=4\r\n");
+    EXPECT_EQ(read("s", "k"), "1");
+    EXPECT_EQ(read("s", "only"), "<default>");
+    ASSERT_TRUE(write("s", "k", "9"));
+    ASSERT_TRUE(write("s", "only", "5"));
+    EXPECT_EQ(bytes(), "[s]\r\nk=9\r\nK=2\r\nonly=5\r\n[t]\r\n[S]\r\nk=3\r\nonly=4\r\n");
+    EXPECT_EQ(read("s", "k"), "9");
+    EXPECT_EQ(read("s", "only"), "5");
+}
+
+TEST_F(PrivateProfile, HandEditedFileKeepsEveryOtherByte)
+{
+    const Text section = gbk("自定义音乐");
+    // LF endings, comments, blank and odd lines, bytes that are no GBK, no final line ending.
+    const std::string head = "; my sounds\n\n[other]\nx = 1\n\xFF\x80 odd\n\n[" + section + "]\n";
+    const std::string tail = "\n; next\n[last]\nz=\"q\"";
+    put(head + "a=1\n  ; note\nb=2\r\n" + tail);
+
+    ASSERT_TRUE(write(section, "a", "new"));
+    EXPECT_EQ(bytes(), head + "a=new\r\n  ; note\nb=2\r\n" + tail);
+
+    ASSERT_TRUE(write(section, "c", "3"));
+    EXPECT_EQ(bytes(), head + "a=new\r\n  ; note\nb=2\r\nc=3\r\n" + tail);
+
+    ASSERT_TRUE(write("last", "w", "4"));
+    EXPECT_EQ(bytes(), head + "a=new\r\n  ; note\nb=2\r\nc=3\r\n" + tail + "\r\nw=4\r\n");
+
+    ASSERT_TRUE(write("new", "k", "5"));
+    EXPECT_EQ(bytes(), head + "a=new\r\n  ; note\nb=2\r\nc=3\r\n" + tail + "\r\nw=4\r\n[new]\r\nk=5\r\n");
+    EXPECT_EQ(read("other", "x"), "1");
+    EXPECT_EQ(read("last", "z"), "q");
+}
+
+TEST_F(PrivateProfile, NewKeyOfAnEmptySectionFollowsItsHeader)
+{
+    put("[a]\n\n[b]\nk=1\n");
+    ASSERT_TRUE(write("a", "k", "2"));
+    EXPECT_EQ(bytes(), "[a]\nk=2\r\n\n[b]\nk=1\n");
+    put("[a]");
+    ASSERT_TRUE(write("a", "k", "3"));
+    EXPECT_EQ(bytes(), "[a]\r\nk=3\r\n");
+}
+
+TEST_F(PrivateProfile, ValuesAreCutToTheReadBuffer)
+{
+    const std::string fits(kProfileBufferSize - 1, 'x');
+    ASSERT_TRUE(write("s", "fits", fits));
+    ASSERT_TRUE(write("s", "long", fits + "yz"));
+    // 中 (D6 D0) would straddle the last byte of the buffer.
+    ASSERT_TRUE(write("s", "split", std::string(kProfileBufferSize - 2, 'x') + "\xD6\xD0"));
+    EXPECT_EQ(read("s", "fits"), fits);
+    EXPECT_EQ(read("s", "long"), fits);
+    EXPECT_EQ(read("s", "split"), std::string(kProfileBufferSize - 2, 'x'));
+    EXPECT_EQ(readProfileString(ini_, "s", "long", {}, 4), "xxx");
+    EXPECT_EQ(readProfileString(ini_, "s", "none", "default", 4), "def");
+    EXPECT_EQ(readProfileString(ini_, "s", "long", {}, 0), "");
+}
+
+TEST_F(PrivateProfile, RefusesEntriesThatWouldNotReadBackAsWritten)
+{
+    EXPECT_FALSE(write("s", "k", "line\r\nk2=injected"));
+    EXPECT_FALSE(write("s", "a=b", "v"));
+    EXPECT_FALSE(write("s", ";k", "v"));
+    EXPECT_FALSE(write("s]x", "k", "v"));
+    EXPECT_FALSE(write("s\x81", "k", "v"));  // the lead byte would swallow ']'
+    EXPECT_EQ(bytes(), "<missing>");
+    EXPECT_TRUE(write("\x81\x5D", "k", "v=w"));
+    EXPECT_EQ(read("\x81\x5D", "k"), "v=w");
+}
+
+TEST_F(PrivateProfile, ReadOnlyFolderOrFileFailsAndLeavesTheFileAsItWas)
+{
+    put("[s]\r\nk=old\r\n");
+    ASSERT_EQ(::chmod(QFile::encodeName(ini_).constData(), 0666), 0);
+    const QByteArray folder = QFile::encodeName(folder_.path());
+    ASSERT_EQ(::chmod(folder.constData(), 0555), 0);
+    EXPECT_TRUE(asOrdinaryUser([&] { return !write("s", "k", "new") && !write("s", "n", "new"); }));
+    ASSERT_EQ(::chmod(folder.constData(), 0777), 0);
+    EXPECT_EQ(bytes(), "[s]\r\nk=old\r\n");
+
+    ASSERT_EQ(::chmod(QFile::encodeName(ini_).constData(), 0444), 0);
+    EXPECT_TRUE(asOrdinaryUser([&] { return !write("s", "k", "new"); }));
+    EXPECT_EQ(bytes(), "[s]\r\nk=old\r\n");
+    EXPECT_EQ(QDir(folder_.path()).entryList(QDir::Files), QStringList{"my.ini"});
+}
+
+TEST_F(PrivateProfile, ReplacedFileKeepsItsPermissionsAndLinks)
+{
+    const QString real = folder_.filePath("real.ini");
+    ASSERT_TRUE(writeProfileString(real, "s", "k", "1"));
+    ASSERT_EQ(::chmod(QFile::encodeName(real).constData(), 0640), 0);
+    ASSERT_EQ(::symlink("real.ini", QFile::encodeName(ini_).constData()), 0);
+    ASSERT_TRUE(write("s", "k", "2"));
+    struct stat link {};
+    ASSERT_EQ(::lstat(QFile::encodeName(ini_).constData(), &link), 0);
+    EXPECT_TRUE(S_ISLNK(link.st_mode));
+    struct stat file {};
+    ASSERT_EQ(::stat(QFile::encodeName(real).constData(), &file), 0);
+    EXPECT_EQ(file.st_mode & 07777, 0640u);
+    EXPECT_EQ(bytes(real), "[s]\r\nk=2\r\n");
+}
+
+TEST_F(PrivateProfile, WriterThatDiedMidwayLeavesTheFileWholeAndBlocksNobody)
+{
+    put("[s]\r\nk=old\r\n");
+    const QByteArray folder = QFile::encodeName(folder_.path());
+    const QByteArray stray = QFile::encodeName(folder_.filePath("my.ini.new-999999"));
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    // A writer that holds the folder lock and has half written its copy when it is killed.
+    const pid_t writer = ::fork();
+    if (writer == 0) {
+        const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY);
+        ::flock(dir, LOCK_EX);
+        const int copy = ::open(stray.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        [[maybe_unused]] const ssize_t half = ::write(copy, "[s]\r\nk=ha", 9);
+        [[maybe_unused]] const ssize_t told = ::write(ready[1], "x", 1);
+        ::pause();
+        ::_exit(0);
+    }
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    EXPECT_EQ(read("s", "k"), "old");  // readers take no lock
+    ::kill(writer, SIGKILL);
+    ::waitpid(writer, nullptr, 0);
+    ::close(ready[0]);
+    ::close(ready[1]);
+
+    EXPECT_EQ(bytes(), "[s]\r\nk=old\r\n");
+    ASSERT_TRUE(write("s", "k", "new"));
+    EXPECT_EQ(bytes(), "[s]\r\nk=new\r\n");
+    EXPECT_EQ(QDir(folder_.path()).entryList(QDir::Files), QStringList{"my.ini"});
+}
+
+TEST_F(PrivateProfile, ProcessesWritingAtTheSameTimeKeepEachOthersKeys)
+{
+    constexpr int kKeysEach = 40;
+    ASSERT_TRUE(write("s", "sentinel", "here"));
+    auto writeKeys = [&](const std::string& prefix) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            bool ok = true;
+            for (int i = 0; i < kKeysEach; ++i)
+                ok = write("s", prefix + std::to_string(i), std::to_string(i)) && ok;
+            ::_exit(ok ? 0 : 1);
+        }
+        return child;
+    };
+    const pid_t first = writeKeys("a");
+    const pid_t second = writeKeys("b");
+    // Readers meanwhile always find a whole file.
+    int torn = 0;
+    int living = 2;
+    while (living > 0) {
+        torn += read("s", "sentinel") != "here";
+        for (const pid_t child : {first, second}) {
+            int status = 0;
+            if (::waitpid(child, &status, WNOHANG) == child) {
+                EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+                --living;
+            }
+        }
+    }
+    EXPECT_EQ(torn, 0);
+    for (int i = 0; i < kKeysEach; ++i) {
+        EXPECT_EQ(read("s", std::string("a").append(std::to_string(i))), std::to_string(i));
+        EXPECT_EQ(read("s", std::string("b").append(std::to_string(i))), std::to_string(i));
+    }
+    EXPECT_EQ(QDir(folder_.path()).entryList(QDir::Files), QStringList{"my.ini"});
+}
+
+} // namespace
+} // namespace qinghe
