@@ -1,0 +1,204 @@
+// The editor's file, edit, format, help and print commands.
+
+#include "editor_window.h"
+
+#include "document_file.h"
+#include "edit_box.h"
+#include "editor_state.h"
+#include "printing.h"
+#include "time_date.h"
+
+#include "app/dialogs.h"
+#include "app/message_box.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFileInfo>
+#include <QPointer>
+#include <QScrollBar>
+
+namespace qinghe {
+namespace {
+
+constexpr const char* kNotepadCaption = "记事本";
+constexpr const char* kOpenedCaptionSuffix = " - 记事本";
+constexpr const char* kOpenTitle = "打开";
+constexpr const char* kSaveStepTitle = "保存";
+constexpr const char* kSavePrompt = "请问需要保存这个文件吗？\r\n";
+// Text files first, then every file.
+constexpr const char* kFileFilter = "文本文件(*.txt);;所有文件(*.*)";
+constexpr const char* kDefaultSuffix = ".txt";
+constexpr const char* kAboutCaption = "关于记事本";
+constexpr const char* kAboutText = "青禾记事本 1.0 —— 青禾主持人音效辅助工具的随手笔记\n"
+                                   "联系作者：请点帮助菜单中的“联系作者”";
+constexpr const char* kCannotRead = "无法读取文件：%1\n记事本中的内容没有改动。";
+constexpr const char* kCannotWrite = "无法写入文件：%1\n笔记仍在记事本中，尚未保存。";
+// OK button with the exclamation icon.
+constexpr int kBoxOkExclamation = 0x30;
+// Weight from which a chosen font counts as bold.
+constexpr int kBoldWeight = 700;
+
+QString notepadCaption() { return QString::fromUtf8(kNotepadCaption); }
+
+// The dialog's default extension: a name typed without one gets ".txt".
+QString withDefaultSuffix(const QString& path, bool forSaving)
+{
+    const QFileInfo chosen(path);
+    if (!chosen.suffix().isEmpty())
+        return path;
+    const QString withSuffix = path + QString::fromLatin1(kDefaultSuffix);
+    // An existing file picked as it is keeps its name.
+    if (forSaving)
+        return chosen.exists() ? path : withSuffix;
+    return !chosen.exists() && QFileInfo::exists(withSuffix) ? withSuffix : path;
+}
+
+}  // namespace
+
+QString EditorWindow::askDocumentFile(bool forSaving, const char* title)
+{
+    FileDialogRequest request;
+    request.kind = forSaving ? FileDialogRequest::Kind::Save : FileDialogRequest::Kind::Open;
+    request.title = QString::fromUtf8(title);
+    request.filter = QString::fromUtf8(kFileFilter);
+    request.initialPath = dialogFileName_;
+    const QString chosen = askFileName(request);
+    return chosen.isEmpty() ? chosen : withDefaultSuffix(chosen, forSaving);
+}
+
+void EditorWindow::newDocument()
+{
+    if (edit_->documentText().empty())
+        return;
+    const int answer = messageBox(QString::fromUtf8(kSavePrompt) + dialogFileName_, kBoxYesNoCancelExclamation,
+                                  notepadCaption());
+    if (answer == kAnswerYes) {
+        // The text stays in the editor after it has been saved.
+        const QString path = askDocumentFile(true, kSaveStepTitle);
+        if (!path.isEmpty()) {
+            dialogFileName_ = path;
+            writeTo(path);
+        }
+    } else if (answer == kAnswerNo) {
+        edit_->setDocumentText({});
+    }
+}
+
+void EditorWindow::openDocument()
+{
+    const QString path = askDocumentFile(false, kOpenTitle);
+    if (path.isEmpty())
+        return;
+    const std::optional<Text> bytes = readDocumentFile(path);
+    if (!bytes) {
+        // The document and its caption stay, so a later save cannot put them over the wrong file.
+        messageBox(QString::fromUtf8(kCannotRead).arg(QDir::toNativeSeparators(path)), kBoxOkExclamation,
+                   notepadCaption());
+        return;
+    }
+    dialogFileName_ = path;
+    edit_->setDocumentText(*bytes);
+    setWindowTitle(QDir::toNativeSeparators(path) + QString::fromUtf8(kOpenedCaptionSuffix));
+}
+
+void EditorWindow::saveDocument(const char* dialogTitle)
+{
+    // The dialog comes every time: there is no silent save to the last file.
+    const QString path = askDocumentFile(true, dialogTitle);
+    if (path.isEmpty())
+        return;
+    dialogFileName_ = path;
+    writeTo(path);
+}
+
+bool EditorWindow::writeTo(const QString& path)
+{
+    if (writeDocumentFile(path, edit_->documentText()))
+        return true;
+    messageBox(QString::fromUtf8(kCannotWrite).arg(QDir::toNativeSeparators(path)), kBoxOkExclamation,
+               notepadCaption());
+    return false;
+}
+
+void EditorWindow::deleteSelection()
+{
+    // The selection goes to the clipboard; with none, Del removes the next character.
+    if (edit_->textCursor().hasSelection())
+        edit_->cut();
+    else
+        edit_->deleteForward();
+}
+
+void EditorWindow::insertTimeDate()
+{
+    edit_->replaceSelection(timeDateText(QDateTime::currentDateTime()));
+}
+
+void EditorWindow::toggleWordWrap(bool on)
+{
+    Text& savedText = editorProgramState().savedText;
+    savedText = edit_->documentText();
+    if (on) {
+        edit_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+        edit_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        statusBarItem_->setEnabled(false);
+        setLayoutMode(Layout::WithoutStatusBar);
+        return;
+    }
+    edit_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    edit_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    statusBarItem_->setEnabled(true);
+    edit_->setDocumentText(savedText);
+    setLayoutMode(statusBarItem_->isChecked() ? Layout::WithStatusBar : Layout::WithoutStatusBar);
+}
+
+void EditorWindow::toggleStatusBar(bool on)
+{
+    setLayoutMode(on ? Layout::WithStatusBar : Layout::WithoutStatusBar);
+}
+
+void EditorWindow::chooseFont()
+{
+    // The dialog starts from its own last choice, not from the editor's font.
+    const FontChoice choice = askFont(dialogFont_, dialogColor_);
+    if (!choice.chosen)
+        return;
+    dialogFont_ = choice.font;
+    dialogColor_ = choice.color;
+    QFont font(choice.font.family());
+    if (choice.font.pointSizeF() > 0)
+        font.setPointSizeF(choice.font.pointSizeF());
+    else
+        font.setPixelSize(choice.font.pixelSize());
+    font.setBold(choice.font.weight() >= kBoldWeight);
+    font.setItalic(choice.font.italic());
+    font.setUnderline(choice.font.underline());
+    font.setStrikeOut(choice.font.strikeOut());
+    edit_->setFont(font);
+    QPalette palette = edit_->palette();
+    palette.setColor(QPalette::Text, choice.color);
+    edit_->setPalette(palette);
+}
+
+void EditorWindow::showAbout()
+{
+    messageBox(QString::fromUtf8(kAboutText), kBoxOk, QString::fromUtf8(kAboutCaption));
+}
+
+void EditorWindow::print()
+{
+    if (printing_)
+        return;
+    printing_ = true;
+    printItem_->setEnabled(false);
+    const QPointer<EditorWindow> self(this);
+    // The job prints the text as it was when the command was given.
+    const Text document = edit_->documentText();
+    printDocument(document);
+    if (self.isNull())
+        return;
+    printing_ = false;
+    printItem_->setEnabled(true);
+}
+
+}  // namespace qinghe

@@ -1,0 +1,152 @@
+// The editor's side of find and replace: the search step shared by the menu
+// and both search windows, Replace, Replace All and opening the windows.
+
+#include "editor_window.h"
+
+#include "edit_box.h"
+#include "editor_state.h"
+#include "find_window.h"
+#include "replace_window.h"
+
+#include "app/message_box.h"
+#include "app/window_runtime.h"
+#include "text/gbk.h"
+
+#include <QLineEdit>
+
+namespace qinghe {
+namespace {
+
+constexpr const char* kFindKey = "editor/find";
+constexpr const char* kReplaceKey = "editor/replace";
+constexpr const char* kNotFoundOpen = "找不到‘";
+constexpr const char* kNotFoundClose = "’";
+constexpr const char* kNotepadCaption = "记事本";
+// Bytes from this value on lead a double-byte character.
+constexpr unsigned char kFirstLeadByte = 0x80;
+
+bool leadsPair(const Text& text, std::size_t at) { return static_cast<unsigned char>(text[at]) >= kFirstLeadByte; }
+
+// The 1-based position where the search after a match at lastFoundPos
+// begins: the character after the first character of that match, so that
+// overlapping matches are found, but never the second byte of a double-byte
+// character, from where the search would step out of line with the text.
+int nextSearchStart(const Text& document, int lastFoundPos)
+{
+    if (lastFoundPos < 1 || static_cast<std::size_t>(lastFoundPos) > document.size())
+        return lastFoundPos + 1;
+    std::size_t at = static_cast<std::size_t>(lastFoundPos) - 1;
+    // A byte below 0x80 always ends a character; from the byte after the last
+    // one, characters run two bytes each.
+    std::size_t runStart = at;
+    while (runStart > 0 && leadsPair(document, runStart - 1))
+        --runStart;
+    if ((at - runStart) % 2 != 0)
+        --at;
+    const std::size_t next = at + (leadsPair(document, at) ? 2 : 1);
+    return static_cast<int>(next) + 1;
+}
+
+}  // namespace
+
+RuntimeWindow* EditorWindow::openFindWindow()
+{
+    return runtime_.openWindow(QString::fromLatin1(kFindKey), QString::fromLatin1(kFindWindowDefinition),
+                               [this] { return new FindWindow(*this); });
+}
+
+RuntimeWindow* EditorWindow::openReplaceWindow()
+{
+    return runtime_.openWindow(QString::fromLatin1(kReplaceKey), QString::fromLatin1(kReplaceWindowDefinition),
+                               [this] { return new ReplaceWindow(*this); });
+}
+
+void EditorWindow::showNotFound(const Text& searched)
+{
+    messageBox(QString::fromUtf8(kNotFoundOpen) + toQString(searched) + QString::fromUtf8(kNotFoundClose),
+               kBoxOkInformation, QString::fromUtf8(kNotepadCaption));
+}
+
+void EditorWindow::activateEditor()
+{
+    // The box shows its selection best while it has the focus.
+    raise();
+    activateWindow();
+    edit_->setFocus();
+}
+
+bool EditorWindow::searchFromTop(const QLineEdit* sourceBox)
+{
+    SearchState& state = searchState();
+    const Text searched = fromQString(sourceBox->text());
+    const int found = findInText(edit_->documentText(), searched, 1, state.ignoreCase);
+    state.lastFoundPos = found;
+    state.foundLength = static_cast<int>(searched.size());
+    if (found == -1) {
+        showNotFound(searched);
+        return false;
+    }
+    edit_->selectBytes(found - 1, state.foundLength);
+    state.findText = searched;
+    activateEditor();
+    return true;
+}
+
+bool EditorWindow::searchOn(bool fromWindow)
+{
+    SearchState& state = searchState();
+    const Text& document = edit_->documentText();
+    const int found =
+        findInText(document, state.findText, nextSearchStart(document, state.lastFoundPos), state.ignoreCase);
+    state.lastFoundPos = found;
+    state.foundLength = static_cast<int>(state.findText.size());
+    if (found == -1) {
+        // The next search begins at the top again.
+        showNotFound(state.findText);
+        return false;
+    }
+    edit_->selectBytes(found - 1, state.foundLength);
+    if (fromWindow)
+        activateEditor();
+    return true;
+}
+
+void EditorWindow::findNext(const QLineEdit* sourceBox)
+{
+    if (!searchState().findText.empty()) {
+        searchOn(sourceBox != nullptr);
+        return;
+    }
+    if (sourceBox == nullptr)
+        openFindWindow();
+    else
+        searchFromTop(sourceBox);
+}
+
+void EditorWindow::replaceNext(const QLineEdit* findBox, const QLineEdit* replaceBox)
+{
+    SearchState& state = searchState();
+    if (state.findText.empty()) {
+        // The first press only finds.
+        searchFromTop(findBox);
+        return;
+    }
+    if (!searchOn(true))
+        return;
+    const Text replacement = fromQString(replaceBox->text());
+    edit_->replaceSelection(replacement);
+    edit_->selectBytes(state.lastFoundPos - 1, static_cast<int>(replacement.size()));
+    activateEditor();
+}
+
+void EditorWindow::replaceAll(const QLineEdit* findBox, const QLineEdit* replaceBox)
+{
+    const Text& document = edit_->documentText();
+    Text replaced = replaceInText(document, fromQString(findBox->text()), fromQString(replaceBox->text()),
+                                  !searchState().ignoreCase);
+    if (replaced != document)
+        edit_->setDocumentText(replaced);
+    activateEditor();
+}
+
+}  // namespace qinghe

@@ -1,0 +1,106 @@
+#pragma once
+
+#include "app/runtime_window.h"
+#include "text/text.h"
+
+#include <QColor>
+#include <QFont>
+#include <QString>
+
+class QAction;
+class QLineEdit;
+class QStatusBar;
+
+namespace qinghe {
+
+class EditBox;
+class WindowRuntime;
+
+inline constexpr const char* kEditorWindowDefinition = ":/ui/editor_window.ui";
+inline constexpr const char* kFindWindowDefinition = ":/ui/find_window.ui";
+inline constexpr const char* kReplaceWindowDefinition = ":/ui/replace_window.ui";
+
+// Opens the notepad, or brings the open one forward. "联系作者" in its help
+// menu opens contactAddress.
+RuntimeWindow* openEditorWindow(WindowRuntime& runtime, const QString& contactAddress);
+
+// The notepad: one GBK document in 编辑框1, its file, edit, search, format
+// and print commands.
+class EditorWindow : public RuntimeWindow {
+    Q_OBJECT
+
+public:
+    // What the layout counts as the frame around the client area, across and
+    // down (borders, caption and menu bar), so that the outer size is the
+    // client size plus these.
+    static constexpr int kFrameAcross = 9;
+    static constexpr int kFrameDown = 56;
+    // Height of the status bar; the box gives up this much while it is shown.
+    static constexpr int kStatusBarHeight = 20;
+
+    EditorWindow(WindowRuntime& runtime, QString contactAddress);
+
+    QSize outerSize() const;
+    EditBox* editBox() const { return edit_; }
+    bool statusBarShown() const { return layout_ == Layout::WithStatusBar; }
+
+    // The search step behind every "查找下一个": sourceBox is the find box of
+    // the window whose button was pressed, null for the editor's menu.
+    void findNext(const QLineEdit* sourceBox);
+    // The replace window's "替换(&R)" and "全部替换(&P)".
+    void replaceNext(const QLineEdit* findBox, const QLineEdit* replaceBox);
+    void replaceAll(const QLineEdit* findBox, const QLineEdit* replaceBox);
+    RuntimeWindow* openFindWindow();
+    RuntimeWindow* openReplaceWindow();
+
+protected:
+    void onCreated() override;
+    void onResized() override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    enum class Layout { WithoutStatusBar, WithStatusBar };
+
+    void wireMenu();
+    void applyLayout();
+    void setLayoutMode(Layout layout);
+
+    // File commands.
+    void newDocument();
+    void openDocument();
+    void saveDocument(const char* dialogTitle);
+    bool writeTo(const QString& path);
+    QString askDocumentFile(bool forSaving, const char* title);
+    // Edit and format commands.
+    void deleteSelection();
+    void insertTimeDate();
+    void toggleWordWrap(bool on);
+    void toggleStatusBar(bool on);
+    void chooseFont();
+    void showAbout();
+    void print();
+    // Search steps.
+    bool searchFromTop(const QLineEdit* sourceBox);
+    bool searchOn(bool fromWindow);
+    void showNotFound(const Text& searched);
+    void activateEditor();
+
+    WindowRuntime& runtime_;
+    QString contactAddress_;
+    EditBox* edit_ = nullptr;
+    QStatusBar* statusBar_ = nullptr;
+    QAction* statusBarItem_ = nullptr;
+    QAction* printItem_ = nullptr;
+    Layout layout_ = Layout::WithoutStatusBar;
+    bool printing_ = false;
+    // What the common dialog 通用对话框1 keeps from its last confirmed use.
+    QString dialogFileName_;
+    QFont dialogFont_;
+    QColor dialogColor_ = Qt::black;
+    // Moving the window by its client background where the desktop cannot.
+    QPoint dragOffset_;
+    bool dragging_ = false;
+};
+
+}  // namespace qinghe
