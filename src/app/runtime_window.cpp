@@ -23,6 +23,17 @@ int RuntimeWindow::windowStateCode() const
     return kStateNormal;
 }
 
+QWidget* RuntimeWindow::controlByTag(int n) const
+{
+    for (QWidget* control : findChildren<QWidget*>()) {
+        bool isNumber = false;
+        const int tag = control->property(kTagProperty).toString().trimmed().toInt(&isNumber);
+        if (isNumber && tag == n)
+            return control;
+    }
+    return nullptr;
+}
+
 void RuntimeWindow::missingControl(const char* name)
 {
     std::exit(fatalRuntimeError(QStringLiteral("找不到控件 %1").arg(QString::fromUtf8(name))));

@@ -12,6 +12,9 @@ enum WindowStateCode : int {
     kStateMaximised = 3,
 };
 
+// The text property that carries a control's tag.
+inline constexpr const char* kTagProperty = "tag";
+
 // Base of every window of the program. The run-time calls created, moved and
 // resized in this order right after the definition is loaded; later moves,
 // size changes and minimising reach the same handlers.
@@ -22,6 +25,10 @@ public:
     explicit RuntimeWindow(QWidget* parent = nullptr);
 
     int windowStateCode() const;
+
+    // The first control, in definition order, whose tag read as a whole
+    // number is n; null when none has it.
+    QWidget* controlByTag(int n) const;
 
     // A control of the window by its definition name. A name that is not
     // there is a fault of the program itself: the run-time's fatal error.

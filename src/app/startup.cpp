@@ -29,7 +29,9 @@ int runProgram(const StartOptions& options)
     QObject::connect(&runtime, &WindowRuntime::lastWindowDestroyed, qApp, &QCoreApplication::quit,
                      Qt::QueuedConnection);
 
-    MainWindowContext context{runtime, *state.customSounds, options.addresses, options.notificationAreaAvailable};
+    MainWindowContext context{runtime, *state.customSounds, options.addresses,
+                              options.settingsFile.isEmpty() ? defaultSettingsFile() : options.settingsFile,
+                              options.notificationAreaAvailable};
     if (!context.notificationAreaAvailable)
         context.notificationAreaAvailable = &QSystemTrayIcon::isSystemTrayAvailable;
     const QString definition =

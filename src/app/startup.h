@@ -13,6 +13,7 @@ namespace qinghe {
 struct StartOptions {
     Addresses addresses = Addresses::builtIn();
     QString mainWindowDefinition;  // empty: the built-in definition
+    QString settingsFile;          // empty: my.ini beside the program
     std::function<bool()> notificationAreaAvailable;  // empty: ask the desktop
 };
 

@@ -3,20 +3,25 @@
 #include "board_grid.h"
 #include "web_view.h"
 
+#include "app/dialogs.h"
+#include "app/message_box.h"
 #include "app/window_runtime.h"
-#include "board/sound_catalogue.h"
+#include "editor/editor_window.h"
 #include "online/links.h"
+#include "text/gbk.h"
 
+#include <QAbstractButton>
 #include <QAction>
+#include <QCheckBox>
+#include <QLabel>
 #include <QPushButton>
+#include <QSlider>
 #include <QTabWidget>
 #include <QToolBar>
 #include <QWebEngineView>
 
 namespace qinghe {
 namespace {
-
-constexpr const char* kTagProperty = "tag";
 
 QString fromUtf8(std::string_view text)
 {
@@ -43,11 +48,13 @@ MainWindow* MainWindow::open(MainWindowContext context, const QString& definitio
 void MainWindow::onCreated()
 {
     buildBoard();
+    wireBoard();
     wireToolbar();
     wireMenu();
     loadAdvertisingPanel();
-    // Start-up steps that follow here, in this order: attach the skin,
-    // restore the custom slots, start the version check and the online counter.
+    // The start-up steps, in their order. The skin is attached first here.
+    board_->restoreSlots(kCustomSlotCount);
+    // The version check and the online counter start here.
 }
 
 void MainWindow::buildBoard()
@@ -63,6 +70,57 @@ void MainWindow::buildBoard()
         button->setFocusPolicy(Qt::StrongFocus);
         button->setAutoDefault(false);
         button->setProperty(kTagProperty, entry.slot > 0 ? QString::number(entry.slot) : QString());
+        connect(button, &QPushButton::clicked, this, [this, &entry] { onBoardButton(entry); });
+    }
+}
+
+void MainWindow::wireBoard()
+{
+    auto* slider = control<QSlider>("滑块条1");
+    BoardSurface surface;
+    surface.volumePosition = [slider] { return slider->value(); };
+    surface.setSlotCaption = [this](int slot, const Text& caption) {
+        if (auto* button = qobject_cast<QAbstractButton*>(controlByTag(slot)))
+            button->setText(toQString(caption));
+    };
+    surface.askSoundFile = [](const Text& lastChoice) {
+        FileDialogRequest request;
+        request.initialPath = toQString(lastChoice);
+        return fromQString(askFileName(request));
+    };
+    surface.askSlotName = []() -> std::optional<Text> {
+        const InputBoxAnswer answer = askInput({QStringLiteral("name"), QStringLiteral("请输入自定义名称"),
+                                                QStringLiteral("确认输入(&O)"), QStringLiteral("取消(&C)")});
+        if (!answer.confirmed)
+            return std::nullopt;
+        return fromQString(answer.text);
+    };
+    board_ = std::make_unique<SoundBoard>(player_, context_.customSounds, context_.settingsFile, std::move(surface));
+
+    auto* volumeText = control<QLabel>("标签2");
+    connect(slider, &QSlider::valueChanged, this, [this, volumeText](int position) {
+        volumeText->setText(QString::number(position));
+        board_->applyVolume();
+    });
+    // The sound-card option only answers; it changes nothing else.
+    auto* soundCard = control<QCheckBox>("选择框1");
+    connect(soundCard, &QCheckBox::clicked, this, [soundCard] {
+        messageBox(soundCard->isChecked() ? QStringLiteral("恭喜,开启成功!") : QStringLiteral("哦耶,关闭成功!"));
+    });
+}
+
+void MainWindow::onBoardButton(const BoardButton& entry)
+{
+    switch (entry.action) {
+    case BoardAction::PlayEffect:
+        board_->playEffect(Text(entry.effectFile));
+        break;
+    case BoardAction::Stop:
+        board_->stop();
+        break;
+    case BoardAction::CustomSlot:
+        board_->customSlotClicked(entry.slot);
+        break;
     }
 }
 
@@ -85,8 +143,11 @@ void MainWindow::onToolbarButton(int index)
     case kToolbarContact:
         openAddress(context_.addresses.contactPage());
         break;
+    case kToolbarNotepad:
+        openEditorWindow(context_.runtime, context_.addresses.contactPage());
+        break;
     default:
-        // The music player, lyrics search and notepad windows open here.
+        // The music player and lyrics search windows open here.
         break;
     }
 }

@@ -3,9 +3,13 @@
 #include "app/notification_icon.h"
 #include "app/runtime_window.h"
 #include "board/custom_sound_tables.h"
+#include "board/sound_board.h"
+#include "board/sound_catalogue.h"
+#include "media/media_player.h"
 #include "online/addresses.h"
 
 #include <functional>
+#include <memory>
 
 class QAction;
 class QTabWidget;
@@ -16,7 +20,8 @@ class WindowRuntime;
 
 inline constexpr const char* kMainWindowDefinition = ":/ui/main_window.ui";
 inline constexpr const char* kMainWindowToolTip = "青禾音效辅助工具运行中";
-// Toolbar button that switches the board to the custom page.
+// Toolbar buttons by their index.
+inline constexpr int kToolbarNotepad = 2;
 inline constexpr int kToolbarCustomPage = 3;
 inline constexpr int kToolbarContact = 4;
 
@@ -25,6 +30,7 @@ struct MainWindowContext {
     WindowRuntime& runtime;
     CustomSoundTables& customSounds;
     Addresses addresses;
+    QString settingsFile;  // my.ini
     // Some desktops have no notification area; the window then minimises normally.
     std::function<bool()> notificationAreaAvailable;
 };
@@ -41,6 +47,7 @@ public:
     static MainWindow* open(MainWindowContext context, const QString& definitionPath = kMainWindowDefinition);
 
     const NotificationIcon& notificationIcon() const { return notificationIcon_; }
+    MediaPlayer& player() { return player_; }
     void onToolbarButton(int index);
     void onNotificationAction(int code);
 
@@ -50,12 +57,17 @@ protected:
 
 private:
     void buildBoard();
+    void wireBoard();
+    void onBoardButton(const BoardButton& entry);
     void wireToolbar();
     void wireMenu();
     void loadAdvertisingPanel();
 
     MainWindowContext context_;
     NotificationIcon notificationIcon_;
+    // The board's one player, the control 媒体播放1.
+    MediaPlayer player_;
+    std::unique_ptr<SoundBoard> board_;
 };
 
 }  // namespace qinghe

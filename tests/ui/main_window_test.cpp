@@ -16,6 +16,7 @@
 #include <QSignalSpy>
 #include <QSlider>
 #include <QSystemTrayIcon>
+#include <QTemporaryDir>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolBar>
@@ -39,6 +40,7 @@ class MainWindowTest : public QObject {
     Q_OBJECT
 
     LocalHttpServer site_;
+    QTemporaryDir settings_;
     AddressRecorder browser_;
     CustomSoundTables tables_;
     std::unique_ptr<WindowRuntime> runtime_;
@@ -49,7 +51,8 @@ class MainWindowTest : public QObject {
 
     MainWindow* openMainWindow()
     {
-        MainWindowContext context{*runtime_, tables_, addresses(), [this] { return notificationArea_; }};
+        MainWindowContext context{*runtime_, tables_, addresses(), settings_.filePath("my.ini"),
+                                  [this] { return notificationArea_; }};
         return MainWindow::open(context);
     }
 
@@ -289,6 +292,7 @@ private slots:
         });
         StartOptions options;
         options.addresses = addresses();
+        options.settingsFile = settings_.filePath("my.ini");
         QCOMPARE(runProgram(options), 0);
         init();
     }

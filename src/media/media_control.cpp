@@ -1,0 +1,103 @@
+#include "media_control.h"
+
+#include "audio_output.h"
+#include "media_command.h"
+#include "media_devices.h"
+
+#include <mutex>
+#include <utility>
+
+namespace qinghe {
+
+namespace {
+
+// The one instance of the layer. The devices go before the audio device.
+struct MediaEngine {
+    std::mutex lock;  // commands may come from more than one thread
+    AudioOutput output;
+    MediaDevices devices{output};
+    MediaCommandObserver observer;
+
+    ~MediaEngine()
+    {
+        devices.closeAll();
+        output.close();
+    }
+};
+
+MediaEngine& engine()
+{
+    static MediaEngine instance;
+    return instance;
+}
+
+void report(const MediaCommandObserver& observer, SentMediaCommand sent)
+{
+    if (observer)
+        observer(sent);
+}
+
+}  // namespace
+
+int openMediaDevice(const MediaOpenRecord& record)
+{
+    MediaEngine& e = engine();
+    MediaCommandObserver observer;
+    int result = kMediaOk;
+    {
+        std::lock_guard guard(e.lock);
+        result = e.devices.open(record);
+        observer = e.observer;
+    }
+    report(observer, {true, record, {}, result});
+    return result;
+}
+
+int sendMediaCommand(const Text& command)
+{
+    MediaEngine& e = engine();
+    MediaCommandObserver observer;
+    int result = kMediaOk;
+    {
+        std::lock_guard guard(e.lock);
+        MediaCommand parsed;
+        result = parseMediaCommand(command, parsed);
+        if (result == kMediaOk)
+            result = e.devices.run(parsed);
+        observer = e.observer;
+    }
+    report(observer, {false, {}, command, result});
+    return result;
+}
+
+void setMediaCommandObserver(MediaCommandObserver observer)
+{
+    MediaEngine& e = engine();
+    std::lock_guard guard(e.lock);
+    e.observer = std::move(observer);
+}
+
+MediaOutputFormat mediaOutputFormat()
+{
+    return AudioOutput::format();
+}
+
+std::uint64_t mediaMixedFrames()
+{
+    return engine().output.mixedFrames();
+}
+
+void setMediaMixObserver(MediaMixObserver observer)
+{
+    engine().output.setMixObserver(std::move(observer));
+}
+
+void closeMediaOutput()
+{
+    MediaEngine& e = engine();
+    std::lock_guard guard(e.lock);
+    e.devices.closeAll();
+    e.output.close();
+}
+
+}  // namespace qinghe

@@ -1,0 +1,87 @@
+#pragma once
+
+// The media-control layer: devices opened from an open record and driven by
+// string commands ("play <alias>", "setaudio <alias> left volume to 500"),
+// each answering 0 or an error code. Devices are kept by alias; playback runs
+// in the background and every command returns at once.
+//
+// Sound goes out through one audio device, opened on the first open command.
+// When no audio device can be opened every command fails quietly.
+//
+// The sound output plays one stream at a time: when several aliases are
+// open, the latest play takes the output and the device playing before stops
+// where it stood, as if "stop" had been sent to it.
+
+#include "text/text.h"
+
+#include <cstdint>
+#include <functional>
+
+namespace qinghe {
+
+// Answers, numbered as the platform numbers the same failures.
+inline constexpr int kMediaOk = 0;
+inline constexpr int kMediaUnrecognizedKeyword = 259;
+inline constexpr int kMediaUnrecognizedCommand = 261;
+inline constexpr int kMediaHardwareError = 262;      // no audio device could be opened
+inline constexpr int kMediaInvalidDeviceName = 263;  // no device is open under the alias
+inline constexpr int kMediaMissingCommandString = 267;
+inline constexpr int kMediaBadInteger = 270;
+inline constexpr int kMediaMissingParameter = 273;
+inline constexpr int kMediaFileNotFound = 275;
+inline constexpr int kMediaOutOfRange = 282;
+inline constexpr int kMediaDuplicateAlias = 289;
+inline constexpr int kMediaMissingDeviceName = 292;
+inline constexpr int kMediaInvalidFile = 296;  // the file is there but cannot be played
+
+// What the open command carries: device type, element and alias.
+struct MediaOpenRecord {
+    Text deviceType;   // "MPEGvideo", "waveaudio", ...; any file the decoders know plays
+    Text elementName;  // file name as the program writes it (GBK, "\" or "/")
+    Text alias;        // names the device in every later string command
+};
+
+// Opens the element under the alias. A relative element name is looked for in
+// the current directory first, then in the program's folder.
+int openMediaDevice(const MediaOpenRecord& record);
+
+// Runs one string command: "close", "window ... handle N", "play", "play ...
+// from N" (milliseconds), "stop", "seek ... to start|end|N", "setaudio ...
+// [left|right] volume to N" (0..1000).
+int sendMediaCommand(const Text& command);
+
+// Every open and string command as it is sent, with its answer.
+struct SentMediaCommand {
+    bool isOpen = false;
+    MediaOpenRecord open;  // for an open
+    Text command;          // for a string command
+    int result = kMediaOk;
+};
+using MediaCommandObserver = std::function<void(const SentMediaCommand&)>;
+
+// Called on the thread that sent the command; an empty observer stops it.
+void setMediaCommandObserver(MediaCommandObserver observer);
+
+// The shared sound output.
+struct MediaOutputFormat {
+    int rate = 0;          // frames per second
+    int channels = 0;      // interleaved, left first
+    int periodFrames = 0;  // frames mixed per block handed to the audio device
+};
+MediaOutputFormat mediaOutputFormat();
+
+// Frames handed to the audio device since it was opened.
+std::uint64_t mediaMixedFrames();
+
+// Sees every block as it is handed to the audio device, volumes applied:
+// signed 16-bit interleaved samples, their frame count, and the index of the
+// first frame. Runs on the audio thread, must return quickly and must not
+// call back into this layer.
+using MediaMixObserver =
+    std::function<void(const std::int16_t* samples, int frames, std::uint64_t firstFrame)>;
+void setMediaMixObserver(MediaMixObserver observer);
+
+// Closes every device and the audio device; the next open starts afresh.
+void closeMediaOutput();
+
+}  // namespace qinghe

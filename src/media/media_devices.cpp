@@ -1,0 +1,239 @@
+#include "media_devices.h"
+
+#include "media_path.h"
+
+#include <QFile>
+
+#include <SDL2/SDL_mixer.h>
+
+#include <cmath>
+
+namespace qinghe {
+
+namespace {
+
+constexpr std::int64_t kMillisecondsPerSecond = 1000;
+// Decoders report "not known" as a negative length or position.
+constexpr std::int64_t kUnknown = -1;
+
+Text lowerAlias(const Text& alias)
+{
+    Text lower = alias;
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    return lower;
+}
+
+int outputRate()
+{
+    return AudioOutput::format().rate;
+}
+
+std::int64_t framesOfSeconds(double seconds)
+{
+    return seconds < 0 ? kUnknown : std::llround(seconds * outputRate());
+}
+
+// No position lies beyond a year of sound; larger numbers would overflow.
+constexpr std::int64_t kLongestMilliseconds = 365LL * 24 * 3600 * kMillisecondsPerSecond;
+
+std::int64_t framesOfMilliseconds(std::int64_t ms)
+{
+    return ms * outputRate() / kMillisecondsPerSecond;
+}
+
+// The frame a position in milliseconds names, or kUnknown when the device
+// has no such position.
+std::int64_t positionFrame(std::int64_t ms, std::int64_t lengthFrames)
+{
+    if (ms < 0 || ms > kLongestMilliseconds)
+        return kUnknown;
+    const std::int64_t frame = framesOfMilliseconds(ms);
+    return lengthFrames != kUnknown && frame > lengthFrames ? kUnknown : frame;
+}
+
+// Seconds for a decoder seek; half a frame more, so a decoder that truncates
+// lands on the frame itself rather than the one before.
+double secondsOfFrame(std::int64_t frame)
+{
+    return (static_cast<double>(frame) + 0.5) / outputRate();
+}
+
+}  // namespace
+
+struct MediaDevices::Device {
+    MediaOpenRecord record;
+    Mix_Music* music = nullptr;
+    std::int64_t lengthFrames = kUnknown;
+    std::int64_t standFrame = 0;  // valid while the device does not own the output
+    int leftVolume = kFullVolume;
+    int rightVolume = kFullVolume;
+};
+
+MediaDevices::MediaDevices(AudioOutput& output) : output_(output) {}
+
+MediaDevices::~MediaDevices()
+{
+    closeAll();
+}
+
+int MediaDevices::open(const MediaOpenRecord& record)
+{
+    if (record.alias.empty())
+        return kMediaMissingDeviceName;
+    const Text key = lowerAlias(record.alias);
+    if (devices_.count(key))
+        return kMediaDuplicateAlias;
+    if (!output_.open())
+        return kMediaHardwareError;
+    const QString path = resolveMediaFile(record.elementName);
+    if (path.isEmpty())
+        return kMediaFileNotFound;
+    // Music is streamed from the file as it plays, so a long song costs no
+    // more memory than a click and opens without being decoded.
+    Mix_Music* music = Mix_LoadMUS(QFile::encodeName(path).constData());
+    if (!music)
+        return kMediaInvalidFile;
+    auto device = std::make_unique<Device>();
+    device->record = record;
+    device->music = music;
+    device->lengthFrames = framesOfSeconds(Mix_MusicDuration(music));
+    devices_.emplace(key, std::move(device));
+    return kMediaOk;
+}
+
+int MediaDevices::run(const MediaCommand& command)
+{
+    Device* device = find(command.alias);
+    if (!device)
+        return kMediaInvalidDeviceName;
+    switch (command.verb) {
+    case MediaVerb::Close:
+        close(*device);
+        return kMediaOk;
+    case MediaVerb::Window:
+        // No video is ever shown; audio devices accept the window and ignore it.
+        return kMediaOk;
+    case MediaVerb::Play:
+        return play(*device, command.from);
+    case MediaVerb::Stop:
+        release(*device);
+        return kMediaOk;
+    case MediaVerb::Seek:
+        return seek(*device, command);
+    case MediaVerb::SetAudio:
+        return setAudio(*device, command);
+    }
+    return kMediaUnrecognizedCommand;
+}
+
+void MediaDevices::closeAll()
+{
+    while (!devices_.empty())
+        close(*devices_.begin()->second);
+}
+
+MediaDevices::Device* MediaDevices::find(const Text& alias)
+{
+    const auto it = devices_.find(lowerAlias(alias));
+    return it == devices_.end() ? nullptr : it->second.get();
+}
+
+void MediaDevices::close(Device& device)
+{
+    release(device);
+    Mix_FreeMusic(device.music);
+    devices_.erase(lowerAlias(device.record.alias));
+}
+
+int MediaDevices::play(Device& device, std::optional<std::int64_t> fromMs)
+{
+    std::int64_t start = 0;
+    if (fromMs) {
+        start = positionFrame(*fromMs, device.lengthFrames);
+        if (start == kUnknown)
+            return kMediaOutOfRange;
+    } else {
+        if (playing_ == &device && Mix_PlayingMusic())
+            return kMediaOk;  // already playing: carry on
+        start = standingFrame(device);
+    }
+    if (playing_)
+        release(*playing_);
+    if (device.lengthFrames != kUnknown && start >= device.lengthFrames) {
+        device.standFrame = device.lengthFrames;  // at the end: nothing left to play
+        return kMediaOk;
+    }
+    // The device's volumes are in force before its first block is mixed.
+    output_.setGain(device.leftVolume, device.rightVolume);
+    const int started = start == 0 ? Mix_PlayMusic(device.music, 0)
+                                   : Mix_FadeInMusicPos(device.music, 0, 0, secondsOfFrame(start));
+    if (started != 0) {
+        device.standFrame = start;
+        return kMediaHardwareError;
+    }
+    playing_ = &device;
+    return kMediaOk;
+}
+
+int MediaDevices::seek(Device& device, const MediaCommand& command)
+{
+    std::int64_t target = 0;
+    switch (command.seekTarget) {
+    case SeekTarget::Start:
+        break;
+    case SeekTarget::End:
+        target = device.lengthFrames != kUnknown ? device.lengthFrames : standingFrame(device);
+        break;
+    case SeekTarget::Position:
+        target = positionFrame(command.number, device.lengthFrames);
+        if (target == kUnknown)
+            return kMediaOutOfRange;
+        break;
+    }
+    // Seeking stops the device, as it does on the platform.
+    release(device);
+    device.standFrame = target;
+    return kMediaOk;
+}
+
+int MediaDevices::setAudio(Device& device, const MediaCommand& command)
+{
+    if (command.number < 0 || command.number > kFullVolume)
+        return kMediaOutOfRange;
+    const int volume = static_cast<int>(command.number);
+    if (command.channel != AudioChannel::Right)
+        device.leftVolume = volume;
+    if (command.channel != AudioChannel::Left)
+        device.rightVolume = volume;
+    if (playing_ == &device)
+        output_.setGain(device.leftVolume, device.rightVolume);
+    return kMediaOk;
+}
+
+std::int64_t MediaDevices::standingFrame(const Device& device) const
+{
+    if (playing_ != &device)
+        return device.standFrame;
+    if (!Mix_PlayingMusic() && device.lengthFrames != kUnknown)
+        return device.lengthFrames;  // played to its end and stays there
+    std::int64_t frame = framesOfSeconds(Mix_GetMusicPosition(device.music));
+    if (frame == kUnknown)
+        frame = device.standFrame;
+    if (device.lengthFrames != kUnknown && frame > device.lengthFrames)
+        frame = device.lengthFrames;
+    return frame;
+}
+
+void MediaDevices::release(Device& device)
+{
+    if (playing_ != &device)
+        return;
+    device.standFrame = standingFrame(device);
+    Mix_HaltMusic();
+    playing_ = nullptr;
+}
+
+}  // namespace qinghe

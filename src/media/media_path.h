@@ -1,0 +1,20 @@
+#pragma once
+
+// Where the file an element name stands for lies on this system.
+
+#include "text/text.h"
+
+#include <QString>
+
+namespace qinghe {
+
+// The folder of the program file, without a trailing separator.
+QString programFolder();
+
+// The native path of the existing file the element name (GBK, "\" or "/"
+// as separators) stands for, or an empty string when there is none. A
+// relative name is looked for in the current directory first, then in the
+// program's folder, so the program plays its data wherever it is started.
+QString resolveMediaFile(const Text& elementName);
+
+}  // namespace qinghe

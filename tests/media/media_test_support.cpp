@@ -1,0 +1,194 @@
+#include "media_test_support.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <thread>
+#include <unistd.h>
+
+namespace qinghe::test {
+
+namespace {
+
+constexpr int kChannels = 2;
+// Half a period of the square waves, in frames: a 441 Hz tone.
+constexpr int kSquareHalfPeriod = 50;
+// Longer than any wait of a test on a busy machine; only a hang reaches it.
+constexpr auto kWaitLimit = std::chrono::seconds(30);
+
+void putLittle(QByteArray& out, std::uint32_t value, int bytes)
+{
+    for (int i = 0; i < bytes; ++i)
+        out.append(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+QByteArray wavHeader(std::uint32_t dataBytes)
+{
+    QByteArray h;
+    h.append("RIFF");
+    putLittle(h, 36 + dataBytes, 4);
+    h.append("WAVEfmt ");
+    putLittle(h, 16, 4);
+    putLittle(h, 1, 2);  // integer PCM
+    putLittle(h, kChannels, 2);
+    putLittle(h, kRate, 4);
+    putLittle(h, kRate * kChannels * 2, 4);
+    putLittle(h, kChannels * 2, 2);
+    putLittle(h, 16, 2);
+    h.append("data");
+    putLittle(h, dataBytes, 4);
+    return h;
+}
+
+int magnitude(std::int16_t s)
+{
+    return s < 0 ? -s : s;
+}
+
+}  // namespace
+
+Samples squareWave(int frames, int amplitude)
+{
+    Samples s(static_cast<std::size_t>(frames) * kChannels);
+    for (int i = 0; i < frames; ++i) {
+        const auto v = static_cast<std::int16_t>((i / kSquareHalfPeriod) % 2 ? -amplitude : amplitude);
+        s[2 * i] = v;
+        s[2 * i + 1] = v;
+    }
+    return s;
+}
+
+Samples patternWave(int frames)
+{
+    Samples s(static_cast<std::size_t>(frames) * kChannels);
+    for (int i = 0; i < frames; ++i) {
+        s[2 * i] = static_cast<std::int16_t>(1000 + (i * 37) % 20000);
+        s[2 * i + 1] = static_cast<std::int16_t>(-1000 - (i * 53) % 20000);
+    }
+    return s;
+}
+
+void writeWav(const QString& path, const Samples& samples)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
+    const auto bytes = static_cast<std::uint32_t>(samples.size() * 2);
+    f.write(wavHeader(bytes));
+    f.write(reinterpret_cast<const char*>(samples.data()), bytes);
+}
+
+void writeLongSquareWav(const QString& path, int seconds, int amplitude)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
+    // One second is a whole number of square periods, so seconds join seamlessly.
+    const Samples second = squareWave(kRate, amplitude);
+    f.write(wavHeader(static_cast<std::uint32_t>(second.size() * 2 * seconds)));
+    for (int i = 0; i < seconds; ++i)
+        f.write(reinterpret_cast<const char*>(second.data()),
+                static_cast<qint64>(second.size() * 2));
+}
+
+std::int64_t residentBytes()
+{
+    std::ifstream statm("/proc/self/statm");
+    std::int64_t size = 0;
+    std::int64_t resident = 0;
+    statm >> size >> resident;
+    return resident * sysconf(_SC_PAGESIZE);
+}
+
+int frameCount(const Samples& samples)
+{
+    return static_cast<int>(samples.size() / kChannels);
+}
+
+std::int64_t firstSoundFrom(const Samples& out, std::int64_t from)
+{
+    for (std::int64_t i = from; i < frameCount(out); ++i) {
+        if (out[2 * i] != 0 || out[2 * i + 1] != 0)
+            return i;
+    }
+    return -1;
+}
+
+bool silentBetween(const Samples& out, std::int64_t from, std::int64_t to)
+{
+    const std::int64_t found = firstSoundFrom(out, from);
+    return found == -1 || found >= to;
+}
+
+bool matchesFile(const Samples& out, std::int64_t outFrame, const Samples& file,
+                 std::int64_t fileFrame, std::int64_t frames)
+{
+    if (outFrame < 0 || outFrame + frames > frameCount(out) || fileFrame + frames > frameCount(file))
+        return false;
+    return std::memcmp(out.data() + 2 * outFrame, file.data() + 2 * fileFrame,
+                       static_cast<std::size_t>(frames) * kChannels * 2)
+           == 0;
+}
+
+std::int64_t framesAt(const Samples& out, std::int64_t from, std::int64_t to, int left, int right)
+{
+    std::int64_t count = 0;
+    for (std::int64_t i = from; i < to && i < frameCount(out); ++i) {
+        if (magnitude(out[2 * i]) == left && magnitude(out[2 * i + 1]) == right)
+            ++count;
+    }
+    return count;
+}
+
+int peakBetween(const Samples& out, std::int64_t from, std::int64_t to)
+{
+    int peak = 0;
+    for (std::int64_t i = 2 * from; i < 2 * to && i < static_cast<std::int64_t>(out.size()); ++i)
+        peak = std::max(peak, magnitude(out[i]));
+    return peak;
+}
+
+void DiskOutputTest::SetUp()
+{
+    ASSERT_TRUE(dir_.isValid());
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", QFile::encodeName(pathOf("output.raw")).constData(), 1);
+}
+
+void DiskOutputTest::TearDown()
+{
+    closeMediaOutput();
+}
+
+void DiskOutputTest::waitFrames(std::int64_t frames)
+{
+    const std::uint64_t target = mediaMixedFrames() + static_cast<std::uint64_t>(frames);
+    const auto limit = std::chrono::steady_clock::now() + kWaitLimit;
+    while (mediaMixedFrames() < target) {
+        ASSERT_LT(std::chrono::steady_clock::now(), limit) << "the audio device stopped taking blocks";
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
+Samples DiskOutputTest::recordedOutput()
+{
+    closeMediaOutput();  // the driver's file is complete once the device is closed
+    QFile f(pathOf("output.raw"));
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray bytes = f.readAll();
+    // The driver writes silence while the device starts, before the first
+    // block is mixed; dropping it makes frame i of the output the i-th
+    // frame counted by mediaMixedFrames().
+    const auto written = static_cast<std::int64_t>(bytes.size()) / (kChannels * 2);
+    const std::int64_t lead = written - static_cast<std::int64_t>(mediaMixedFrames());
+    EXPECT_GE(lead, 0);
+    Samples all(static_cast<std::size_t>(bytes.size()) / 2);
+    std::memcpy(all.data(), bytes.constData(), all.size() * 2);
+    EXPECT_TRUE(silentBetween(all, 0, lead)) << "the device's start is silent";
+    return Samples(all.begin() + 2 * std::max<std::int64_t>(lead, 0), all.end());
+}
+
+}  // namespace qinghe::test

@@ -1,0 +1,64 @@
+#pragma once
+
+// Sound files made by the tests, and the sound the media layer really put
+// out: the disk audio driver writes every mixed block to a file, so the
+// tests measure loudness, silence and cut-off on the samples themselves.
+
+#include "media/media_control.h"
+
+#include <QString>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+namespace qinghe::test {
+
+// Interleaved signed 16-bit stereo, left first.
+using Samples = std::vector<std::int16_t>;
+
+inline constexpr int kRate = 44100;
+
+// A square wave of the given amplitude: every sample is +a or -a.
+Samples squareWave(int frames, int amplitude);
+// Every frame different and none silent, so a stretch of output can be told
+// apart from any other stretch of the file.
+Samples patternWave(int frames);
+void writeWav(const QString& path, const Samples& samples);
+// A square wave of the given length, written in pieces.
+void writeLongSquareWav(const QString& path, int seconds, int amplitude);
+
+// Resident memory of this process.
+std::int64_t residentBytes();
+
+int frameCount(const Samples& samples);
+// First frame at or after from with a sample other than zero, or -1.
+std::int64_t firstSoundFrom(const Samples& out, std::int64_t from);
+// Frames [from, to) are all silent.
+bool silentBetween(const Samples& out, std::int64_t from, std::int64_t to);
+// Frames of out from outFrame on equal frames of file from fileFrame on.
+bool matchesFile(const Samples& out, std::int64_t outFrame, const Samples& file,
+                 std::int64_t fileFrame, std::int64_t frames);
+// Frames in [from, to) whose left and right samples have these magnitudes.
+std::int64_t framesAt(const Samples& out, std::int64_t from, std::int64_t to, int left, int right);
+// Largest sample magnitude in frames [from, to).
+int peakBetween(const Samples& out, std::int64_t from, std::int64_t to);
+
+// Each test gets the disk audio driver writing into a file of its own.
+class DiskOutputTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    QString pathOf(const QString& name) const { return dir_.filePath(name); }
+    // Waits until this many more frames have been handed to the device.
+    void waitFrames(std::int64_t frames);
+    // Closes the output and reads every sample it put out.
+    Samples recordedOutput();
+
+    QTemporaryDir dir_;
+};
+
+}  // namespace qinghe::test

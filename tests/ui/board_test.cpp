@@ -1,0 +1,235 @@
+#include "app/dialogs.h"
+#include "app/window_runtime.h"
+#include "board/sound_catalogue.h"
+#include "support/recorded_boxes.h"
+#include "support/window_test_main.h"
+#include "text/gbk.h"
+#include "ui/main_window.h"
+
+#include <QCheckBox>
+#include <QFile>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QSlider>
+#include <QTemporaryDir>
+
+using namespace qinghe;
+
+namespace {
+
+QByteArray gbkBytes(const QString& text)
+{
+    const Text bytes = fromQString(text);
+    return QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+QString nameOfSlotButton(int slot)
+{
+    for (const BoardButton& entry : boardCatalogue())
+        if (entry.slot == slot)
+            return QString::fromUtf8(entry.name.data(), entry.name.size());
+    return {};
+}
+
+}  // namespace
+
+// The custom page, the slider and the sound-card option, driven as the host
+// drives them; the dialogs are answered here instead of by a person.
+class BoardTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> dir_;
+    std::unique_ptr<WindowRuntime> runtime_;
+    CustomSoundTables tables_;
+    QPointer<MainWindow> window_;
+    QStringList fileAnswers_;  // next answers of the file dialog; "" cancels
+    QList<FileDialogRequest> fileRequests_;
+    QList<InputBoxAnswer> nameAnswers_;
+    QList<InputBoxRequest> nameRequests_;
+
+    QString iniPath() const { return dir_->filePath("my.ini"); }
+
+    void openWindow()
+    {
+        tables_ = CustomSoundTables{};
+        MainWindowContext context{*runtime_, tables_, Addresses::allAt("127.0.0.1:9"), iniPath(),
+                                  [] { return false; }};
+        window_ = MainWindow::open(context);
+        QVERIFY(window_ != nullptr);
+    }
+
+    void closeWindow()
+    {
+        if (window_)
+            window_->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    QPushButton* slotButton(int slot) const { return window_->findChild<QPushButton*>(nameOfSlotButton(slot)); }
+
+    QByteArray iniBytes() const
+    {
+        QFile file(iniPath());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    void writeIni(const QString& text)
+    {
+        QFile file(iniPath());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(gbkBytes(text));
+    }
+
+private slots:
+    void init()
+    {
+        dir_ = std::make_unique<QTemporaryDir>();
+        runtime_ = std::make_unique<WindowRuntime>();
+        fileAnswers_.clear();
+        fileRequests_.clear();
+        nameAnswers_.clear();
+        nameRequests_.clear();
+        setFileDialogSeam([this](const FileDialogRequest& request) {
+            fileRequests_ << request;
+            return fileAnswers_.isEmpty() ? QString() : fileAnswers_.takeFirst();
+        });
+        setInputBoxSeam([this](const InputBoxRequest& request) {
+            nameRequests_ << request;
+            return nameAnswers_.isEmpty() ? InputBoxAnswer{} : nameAnswers_.takeFirst();
+        });
+    }
+
+    void cleanup()
+    {
+        closeWindow();
+        runtime_.reset();
+        setFileDialogSeam({});
+        setInputBoxSeam({});
+    }
+
+    void firstStartWithoutSettingsShowsDefaultsAndWritesNothing()
+    {
+        openWindow();
+        for (int slot = 1; slot <= kCustomSlotCount; ++slot)
+            QCOMPARE(slotButton(slot)->text(), QStringLiteral("个性音效"));
+        QVERIFY(!QFile::exists(iniPath()));
+    }
+
+    void assigningASlotStoresItInGbkAndNamesTheButton()
+    {
+        openWindow();
+        const QString chosen = dir_->filePath("我的掌声 01.wav");
+        fileAnswers_ << chosen;
+        nameAnswers_ << InputBoxAnswer{true, QStringLiteral("热烈掌声")};
+        slotButton(5)->click();
+
+        QCOMPARE(fileRequests_.size(), 1);
+        QVERIFY(fileRequests_[0].title.isEmpty());
+        QVERIFY(fileRequests_[0].filter.isEmpty());
+        QCOMPARE(nameRequests_.size(), 1);
+        QCOMPARE(nameRequests_[0].title, QStringLiteral("name"));
+        QCOMPARE(nameRequests_[0].prompt, QStringLiteral("请输入自定义名称"));
+        QCOMPARE(nameRequests_[0].okText, QStringLiteral("确认输入(&O)"));
+        QCOMPARE(nameRequests_[0].cancelText, QStringLiteral("取消(&C)"));
+        QCOMPARE(slotButton(5)->text(), QStringLiteral("热烈掌声"));
+
+        const QByteArray ini = iniBytes();
+        QVERIFY(ini.contains(gbkBytes(QStringLiteral("[自定义音乐]"))));
+        QVERIFY(ini.contains(gbkBytes(QStringLiteral("按钮5path=") + chosen)));
+        QVERIFY(ini.contains(gbkBytes(QStringLiteral("按钮5name=热烈掌声"))));
+
+        // The next start finds the slot again.
+        closeWindow();
+        openWindow();
+        QCOMPARE(slotButton(5)->text(), QStringLiteral("热烈掌声"));
+        QCOMPARE(toQString(tables_.paths[5]), chosen);
+        QCOMPARE(slotButton(6)->text(), QStringLiteral("个性音效"));
+    }
+
+    void cancellingTheFileDialogChangesNothingEvenAfterAnEarlierChoice()
+    {
+        openWindow();
+        slotButton(1)->click();  // cancelled with no earlier choice
+        QVERIFY(!QFile::exists(iniPath()));
+        QVERIFY(tables_.paths[1].empty());
+
+        fileAnswers_ << dir_->filePath("a.wav");
+        nameAnswers_ << InputBoxAnswer{true, QStringLiteral("甲")};
+        slotButton(2)->click();
+        const QByteArray before = iniBytes();
+
+        slotButton(3)->click();  // the dialog opens on the earlier file, and is cancelled
+        QCOMPARE(fileRequests_.last().initialPath, dir_->filePath("a.wav"));
+        QVERIFY(tables_.paths[3].empty());
+        QCOMPARE(slotButton(3)->text(), QStringLiteral("个性音效"));
+        QCOMPARE(iniBytes(), before);
+    }
+
+    void cancellingTheNameKeepsTheFileWithAnEmptyName()
+    {
+        openWindow();
+        fileAnswers_ << dir_->filePath("b.wav");
+        nameAnswers_ << InputBoxAnswer{false, {}};
+        slotButton(18)->click();
+        QCOMPARE(slotButton(18)->text(), QString());
+        QVERIFY(iniBytes().contains(gbkBytes(QStringLiteral("按钮18name=\r\n"))));
+
+        closeWindow();
+        openWindow();
+        QCOMPARE(slotButton(18)->text(), QString());
+        QVERIFY(!tables_.paths[18].empty());
+    }
+
+    void aFilledSlotPlaysItsFileWithoutAsking()
+    {
+        writeIni(QStringLiteral("[自定义音乐]\r\n按钮7path=/nowhere/铃声.wav\r\n按钮7name=\r\n"));
+        openWindow();
+        QCOMPARE(slotButton(7)->text(), QString());
+        slotButton(7)->click();
+        QVERIFY(fileRequests_.isEmpty());
+        QCOMPARE(toQString(window_->player().fileName()), QStringLiteral("/nowhere/铃声.wav"));
+    }
+
+    void slotsAboveEighteenAndOtherSectionsAreIgnored()
+    {
+        writeIni(QStringLiteral("; 主持人的设置\r\n[其他]\r\n按钮3name=错\r\n[自定义音乐]\r\n"
+                                "按钮3path=/x/三.wav\r\n按钮3name=三号\r\n按钮20path=/x/廿.wav\r\n按钮20name=二十\r\n"));
+        openWindow();
+        QCOMPARE(slotButton(3)->text(), QStringLiteral("三号"));
+        QVERIFY(tables_.paths[20].empty());
+        for (int slot = 1; slot <= kCustomSlotCount; ++slot)
+            if (slot != 3)
+                QCOMPARE(slotButton(slot)->text(), QStringLiteral("个性音效"));
+    }
+
+    void sliderShowsItsPositionInTheVolumeLabel()
+    {
+        openWindow();
+        auto* slider = window_->findChild<QSlider*>("滑块条1");
+        auto* label = window_->findChild<QLabel*>("标签2");
+        slider->setValue(37);
+        QCOMPARE(label->text(), QStringLiteral("37"));
+        slider->triggerAction(QAbstractSlider::SliderPageStepSub);
+        QCOMPARE(label->text(), QStringLiteral("32"));
+        slider->setValue(1);
+        QCOMPARE(label->text(), QStringLiteral("1"));
+    }
+
+    void soundCardOptionAnswersBothWays()
+    {
+        openWindow();
+        RecordedBoxes boxes;
+        auto* option = window_->findChild<QCheckBox*>("选择框1");
+        option->click();
+        option->click();
+        QCOMPARE(boxes.shown.size(), 2);
+        QCOMPARE(boxes.shown[0].text, QStringLiteral("恭喜,开启成功!"));
+        QCOMPARE(boxes.shown[1].text, QStringLiteral("哦耶,关闭成功!"));
+        QCOMPARE(boxes.shown[0].caption, QStringLiteral("信息："));
+        QCOMPARE(boxes.shown[0].style, int(kBoxOk));
+    }
+};
+
+QINGHE_WINDOW_TEST_MAIN(BoardTest)
+#include "board_test.moc"
