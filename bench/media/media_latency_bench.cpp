@@ -1,8 +1,8 @@
 // Click-to-sound latency of the media player, run by hand.
 //
 //   media_latency_bench [--clicks N] [--volume PERCENT]
-//       From the start of a click's effect sequence (open, play(-1),
-//       setVolume(v, v), as the board's click handler does) to the moment the
+//       From entering the board's click handler (SoundBoard::playEffect, the
+//       body of every effect button's handler) to the moment the
 //       first sample of the file is handed to the audio device; for a click
 //       on silence and for a click that cuts off a playing sound.
 //   media_latency_bench --first-audible FILE...
@@ -14,6 +14,7 @@
 // measurements; with disk, SDL_DISKAUDIODELAY sets the wait between blocks).
 
 #include "media/media_control.h"
+#include "board/sound_board.h"
 #include "media/media_player.h"
 #include "text/gbk.h"
 
@@ -196,6 +197,11 @@ int clickLatency(int clicks, int volume)
     const int bedLevel = kBedAmplitude * volume / 100;
 
     MediaPlayer player;
+    // The board's own click handler, with the slider standing at volume.
+    qinghe::CustomSoundTables tables;
+    qinghe::BoardSurface surface;
+    surface.volumePosition = [volume] { return volume; };
+    qinghe::SoundBoard board(player, tables, dir.filePath("my.ini"), surface);
     FirstLoudBlock watch;
     if (!player.open(clickName)) {
         std::printf("no audio device could be opened\n");
@@ -212,9 +218,7 @@ int clickLatency(int clicks, int volume)
         std::this_thread::sleep_for(std::chrono::milliseconds(20 + phase(random)));
         watch.arm(clickLevel, -1);
         auto t0 = Clock::now();
-        player.open(clickName);
-        player.play(-1);
-        player.setVolume(volume, volume);
+        board.playEffect(clickName);
         auto returned = Clock::now();
         if (watch.wait()) {
             silentClick.push_back(ms(watch.at() - t0));
@@ -222,15 +226,11 @@ int clickLatency(int clicks, int volume)
         }
 
         // A click that cuts off a sound that is playing.
-        player.open(bedName);
-        player.play(-1);
-        player.setVolume(volume, volume);
+        board.playEffect(bedName);
         std::this_thread::sleep_for(std::chrono::milliseconds(60 + phase(random)));
         watch.arm(clickLevel, bedLevel);
         t0 = Clock::now();
-        player.open(clickName);
-        player.play(-1);
-        player.setVolume(volume, volume);
+        board.playEffect(clickName);
         returned = Clock::now();
         if (watch.wait()) {
             cutClick.push_back(ms(watch.at() - t0));

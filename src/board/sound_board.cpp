@@ -30,9 +30,17 @@ SoundBoard::SoundBoard(MediaPlayer& player, CustomSoundTables& tables, QString s
 
 void SoundBoard::playEffect(const Text& file)
 {
-    player_.open(file);
-    player_.play(-1);
+    startAtSliderVolume(file);
     applyVolume();
+}
+
+void SoundBoard::startAtSliderVolume(const Text& file)
+{
+    player_.open(file);
+    // A new file starts at full volume; set the slider's first so the first
+    // block cannot blare out before the volume after play takes hold.
+    applyVolume();
+    player_.play(-1);
 }
 
 void SoundBoard::stop()
@@ -75,8 +83,7 @@ void SoundBoard::runSlotRoutine(int slot)
     if (slot < kFirstSlot || slot > kCustomSoundTableSize)
         return;
     if (!tables_.paths[slot].empty()) {
-        player_.open(tables_.paths[slot]);
-        player_.play(-1);
+        startAtSliderVolume(tables_.paths[slot]);
         return;
     }
     // The dialog opens on the last confirmed choice, but a cancel assigns nothing.

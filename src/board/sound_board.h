@@ -45,6 +45,7 @@ public:
 
 private:
     void runSlotRoutine(int slot);
+    void startAtSliderVolume(const Text& file);
     Text slotKey(int slot, const char* suffix) const;
 
     MediaPlayer& player_;

@@ -1,0 +1,279 @@
+#include "app/window_runtime.h"
+#include "board/sound_catalogue.h"
+#include "media/media_control.h"
+#include "support/window_test_main.h"
+#include "text/gbk.h"
+#include "ui/main_window.h"
+
+#include <QDataStream>
+#include <QDir>
+#include <QFile>
+#include <QPointer>
+#include <QPushButton>
+#include <QSlider>
+#include <QTemporaryDir>
+
+#include <cstdlib>
+#include <map>
+#include <mutex>
+
+using namespace qinghe;
+
+namespace {
+
+constexpr int kRate = 44100;
+constexpr int kLoud = 30000;
+constexpr int kQuiet = 10000;
+
+// Everything the board's player hands to the audio device, frame by frame.
+class HeardSound {
+public:
+    HeardSound()
+    {
+        setMediaMixObserver([this](const std::int16_t* samples, int frames, std::uint64_t firstFrame) {
+            std::lock_guard lock(mutex_);
+            for (int i = 0; i < frames; ++i)
+                frames_[firstFrame + i] = {samples[2 * i], samples[2 * i + 1]};
+        });
+    }
+    ~HeardSound() { setMediaMixObserver({}); }
+    HeardSound(const HeardSound&) = delete;
+    HeardSound& operator=(const HeardSound&) = delete;
+
+    // Frames handed over so far: what a click returning now can affect comes after.
+    static std::uint64_t now() { return mediaMixedFrames(); }
+
+    void waitPast(std::uint64_t frame) const
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(mediaMixedFrames() > frame, 10000);
+    }
+
+    // The distinct (|left|, |right|) levels of frames in [from, to).
+    std::map<std::pair<int, int>, int> levels(std::uint64_t from, std::uint64_t to) const
+    {
+        std::lock_guard lock(mutex_);
+        std::map<std::pair<int, int>, int> seen;
+        for (auto it = frames_.lower_bound(from); it != frames_.end() && it->first < to; ++it)
+            ++seen[{std::abs(it->second.first), std::abs(it->second.second)}];
+        return seen;
+    }
+
+    int peak(std::uint64_t from, std::uint64_t to) const
+    {
+        int top = 0;
+        for (const auto& [level, count] : levels(from, to))
+            top = std::max({top, level.first, level.second});
+        return top;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::map<std::uint64_t, std::pair<int, int>> frames_;
+};
+
+void writeSquareWav(const QString& path, int seconds, int amplitude)
+{
+    const int frames = seconds * kRate;
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QDataStream out(&file);
+    out.setByteOrder(QDataStream::LittleEndian);
+    const quint32 dataBytes = quint32(frames) * 4;
+    out.writeRawData("RIFF", 4);
+    out << quint32(36 + dataBytes);
+    out.writeRawData("WAVEfmt ", 8);
+    out << quint32(16) << quint16(1) << quint16(2) << quint32(kRate) << quint32(kRate * 4) << quint16(4)
+        << quint16(16);
+    out.writeRawData("data", 4);
+    out << dataBytes;
+    for (int i = 0; i < frames; ++i) {
+        const qint16 v = qint16((i / 50) % 2 ? amplitude : -amplitude);
+        out << v << v;
+    }
+}
+
+QString buttonName(const BoardButton& entry)
+{
+    return QString::fromUtf8(entry.name.data(), entry.name.size());
+}
+
+}  // namespace
+
+// The board heard: clicks, the slider and the stop buttons, measured on the
+// samples the player hands to the audio device.
+class BoardSoundTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir_;
+    std::unique_ptr<WindowRuntime> runtime_;
+    CustomSoundTables tables_;
+    QPointer<MainWindow> window_;
+    QList<SentMediaCommand> sent_;
+
+    QPushButton* button(const char* name) const { return window_->findChild<QPushButton*>(name); }
+    QSlider* slider() const { return window_->findChild<QSlider*>("滑块条1"); }
+
+    // Slot 1 plays a loud square wave, slot 2 a quiet one, slot 3 a file that is gone.
+    void writeSlots()
+    {
+        writeSquareWav(dir_.filePath("loud.wav"), 3, kLoud);
+        writeSquareWav(dir_.filePath("quiet.wav"), 3, kQuiet);
+        const QString ini = QStringLiteral("[自定义音乐]\r\n按钮1path=%1\r\n按钮1name=响\r\n按钮2path=%2\r\n"
+                                           "按钮2name=轻\r\n按钮3path=%3\r\n按钮3name=无\r\n")
+                                .arg(dir_.filePath("loud.wav"), dir_.filePath("quiet.wav"),
+                                     dir_.filePath("gone.wav"));
+        QFile file(dir_.filePath("my.ini"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        const Text bytes = fromQString(ini);
+        file.write(bytes.data(), qint64(bytes.size()));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(dir_.isValid());
+        writeSlots();
+        // The board's effects are "data\..." files, found from the program's own folder.
+        QVERIFY(QDir::setCurrent(QStringLiteral(QINGHE_SOURCE_DIR)));
+        setMediaCommandObserver([this](const SentMediaCommand& command) { sent_ << command; });
+    }
+
+    void cleanupTestCase() { setMediaCommandObserver({}); }
+
+    void init()
+    {
+        runtime_ = std::make_unique<WindowRuntime>();
+        MainWindowContext context{*runtime_, tables_, Addresses::allAt("127.0.0.1:9"), dir_.filePath("my.ini"),
+                                  [] { return false; }};
+        window_ = MainWindow::open(context);
+        QVERIFY(window_ != nullptr);
+        sent_.clear();
+    }
+
+    void cleanup()
+    {
+        if (window_)
+            window_->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        runtime_.reset();
+    }
+
+    void effectClickOpensPlaysAndSetsTheSliderVolume()
+    {
+        HeardSound heard;
+        slider()->setValue(37);
+        sent_.clear();
+        button("按钮8")->click();  // "哄堂大笑"
+        const std::uint64_t clicked = heard.now();
+
+        const Text alias = window_->player().alias();
+        QStringList commands;
+        for (const SentMediaCommand& c : sent_)
+            commands << (c.isOpen ? "open " + toQString(c.open.deviceType) + " " + toQString(c.open.elementName)
+                                  : toQString(c.command));
+        const QString a = toQString(alias);
+        QCOMPARE(commands, (QStringList{"close " + a, "open MPEGvideo data\\qzxs.mp3",
+                                        "setaudio " + a + " left volume to 370",
+                                        "setaudio " + a + " right volume to 370", "play " + a,
+                                        "setaudio " + a + " left volume to 370",
+                                        "setaudio " + a + " right volume to 370"}));
+        for (const SentMediaCommand& c : sent_)
+            if (c.isOpen || c.command.rfind("close", 0) != 0)
+                QCOMPARE(c.result, kMediaOk);
+        heard.waitPast(clicked + kRate / 2);
+        QVERIFY(heard.peak(clicked, clicked + kRate / 2) > 1000);
+    }
+
+    void sliderSetsBothChannelsAndChangesAPlayingSoundAtOnce()
+    {
+        HeardSound heard;
+        slider()->setValue(37);
+        button("按钮109")->click();  // slot 1, the loud square wave
+        const std::uint64_t clicked = heard.now();
+        heard.waitPast(clicked + kRate / 10);
+        QCOMPARE(heard.levels(clicked, clicked + kRate / 10),
+                 (std::map<std::pair<int, int>, int>{{{11100, 11100}, kRate / 10}}));
+
+        slider()->setValue(50);
+        const std::uint64_t moved = heard.now();
+        heard.waitPast(moved + kRate / 10);
+        QCOMPARE(heard.levels(moved, moved + kRate / 10).begin()->first, std::make_pair(15000, 15000));
+        QCOMPARE(heard.levels(moved, moved + kRate / 10).size(), std::size_t(1));
+
+        slider()->setValue(1);  // the lowest position is quiet, never silent
+        const std::uint64_t lowest = heard.now();
+        heard.waitPast(lowest + kRate / 10);
+        QCOMPARE(heard.levels(lowest, lowest + kRate / 10).begin()->first, std::make_pair(300, 300));
+    }
+
+    void aSecondClickCutsTheFirstOffAtOnce()
+    {
+        HeardSound heard;
+        button("按钮109")->click();  // loud
+        heard.waitPast(heard.now() + kRate / 10);
+        button("按钮112")->click();  // quiet
+        const std::uint64_t cut = heard.now();
+        heard.waitPast(cut + kRate / 5);
+        QCOMPARE(heard.levels(cut, cut + kRate / 5),
+                 (std::map<std::pair<int, int>, int>{{{kQuiet, kQuiet}, kRate / 5}}));
+    }
+
+    void everyStopButtonSilencesAndRewinds()
+    {
+        for (const BoardButton& entry : boardCatalogue()) {
+            if (entry.action != BoardAction::Stop)
+                continue;
+            HeardSound heard;
+            button("按钮109")->click();
+            heard.waitPast(heard.now() + kRate / 20);
+            sent_.clear();
+            window_->findChild<QPushButton*>(buttonName(entry))->click();
+            const std::uint64_t stopped = heard.now();
+            QCOMPARE(sent_.size(), 2);
+            QCOMPARE(toQString(sent_[0].command), "stop " + toQString(window_->player().alias()));
+            QCOMPARE(toQString(sent_[1].command), "seek " + toQString(window_->player().alias()) + " to start");
+            QCOMPARE(sent_[1].result, kMediaOk);
+            heard.waitPast(stopped + kRate / 10);
+            QCOMPARE(heard.peak(stopped, stopped + kRate / 10), 0);
+        }
+    }
+
+    void aMissingFilePlaysNothingAndBreaksNothing()
+    {
+        HeardSound heard;
+        button("按钮109")->click();
+        heard.waitPast(heard.now() + kRate / 20);
+        button("按钮115")->click();  // slot 3: its file is gone
+        const std::uint64_t silent = heard.now();
+        QVERIFY(sent_.size() >= 2);
+        QVERIFY(std::any_of(sent_.begin(), sent_.end(),
+                            [](const SentMediaCommand& c) { return c.isOpen && c.result != kMediaOk; }));
+        heard.waitPast(silent + kRate / 10);
+        QCOMPARE(heard.peak(silent, silent + kRate / 10), 0);
+
+        button("按钮112")->click();
+        const std::uint64_t again = heard.now();
+        heard.waitPast(again + kRate / 10);
+        QCOMPARE(heard.peak(again, again + kRate / 10), kQuiet);
+    }
+
+    void everyEffectButtonOpensItsFileInData()
+    {
+        int effects = 0;
+        for (const BoardButton& entry : boardCatalogue()) {
+            if (entry.action != BoardAction::PlayEffect)
+                continue;
+            ++effects;
+            sent_.clear();
+            window_->findChild<QPushButton*>(buttonName(entry))->click();
+            const auto open = std::find_if(sent_.begin(), sent_.end(), [](const SentMediaCommand& c) { return c.isOpen; });
+            QVERIFY2(open != sent_.end(), qPrintable(buttonName(entry)));
+            QCOMPARE(open->open.elementName, Text(entry.effectFile));
+            QVERIFY2(open->result == kMediaOk, qPrintable(buttonName(entry)));
+        }
+        QCOMPARE(effects, 102);
+    }
+};
+
+QINGHE_WINDOW_TEST_MAIN(BoardSoundTest)
+#include "board_sound_test.moc"
