@@ -1,19 +1,17 @@
 #include "document_file.h"
 
-#include <QFile>
+#include "text/file_bytes.h"
+
 #include <QSaveFile>
 
 namespace qinghe {
 
 std::optional<Text> readDocumentFile(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    const std::optional<Text> bytes = readFileBytes(path);
+    if (!bytes)
         return std::nullopt;
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return std::nullopt;
-    return textUpToZero(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+    return textUpToZero(*bytes);
 }
 
 bool writeDocumentFile(const QString& path, const Text& bytes)

@@ -22,10 +22,6 @@ constexpr const char* kReplaceKey = "editor/replace";
 constexpr const char* kNotFoundOpen = "找不到‘";
 constexpr const char* kNotFoundClose = "’";
 constexpr const char* kNotepadCaption = "记事本";
-// Bytes from this value on lead a double-byte character.
-constexpr unsigned char kFirstLeadByte = 0x80;
-
-bool leadsPair(const Text& text, std::size_t at) { return static_cast<unsigned char>(text[at]) >= kFirstLeadByte; }
 
 // The 1-based position where the search after a match at lastFoundPos
 // begins: the character after the first character of that match, so that
@@ -39,11 +35,11 @@ int nextSearchStart(const Text& document, int lastFoundPos)
     // A byte below 0x80 always ends a character; from the byte after the last
     // one, characters run two bytes each.
     std::size_t runStart = at;
-    while (runStart > 0 && leadsPair(document, runStart - 1))
+    while (runStart > 0 && isLeadByte(document[runStart - 1]))
         --runStart;
     if ((at - runStart) % 2 != 0)
         --at;
-    const std::size_t next = at + (leadsPair(document, at) ? 2 : 1);
+    const std::size_t next = at + (isLeadByte(document[at]) ? 2 : 1);
     return static_cast<int>(next) + 1;
 }
 

@@ -8,8 +8,6 @@ namespace {
 
 // The extension is cut to this many bytes before it is looked up.
 constexpr std::size_t kExtensionLength = 3;
-// Bytes from this value on lead a double-byte character.
-constexpr unsigned char kFirstLeadByte = 0x80;
 
 struct DeviceTypeRow {
     std::string_view extension;
@@ -44,7 +42,7 @@ Text mediaExtension(std::string_view fileName)
                        : fileName.substr(dot + 1, kExtensionLength));
     for (std::size_t i = 0; i < extension.size(); ++i) {
         const auto c = static_cast<unsigned char>(extension[i]);
-        if (c >= kFirstLeadByte)
+        if (isLeadByte(extension[i]))
             ++i;  // a second byte may look like a letter; it is not one
         else if (c >= 'A' && c <= 'Z')
             extension[i] = static_cast<char>(c - 'A' + 'a');

@@ -16,8 +16,6 @@ constexpr std::size_t kNumberBufferSize = 32;
 constexpr unsigned char kSpace = 0x20;
 // Both bytes of the GBK full-width space.
 constexpr unsigned char kWideSpaceByte = 0xA1;
-// Bytes from this value on lead a double-byte character.
-constexpr unsigned char kFirstLeadByte = 0x80;
 // One hex digit stands for four bits.
 constexpr unsigned kNibbleBits = 4;
 constexpr unsigned char kNibbleMask = 0x0F;
@@ -36,7 +34,7 @@ std::size_t spaceLengthAt(std::string_view text, std::size_t i)
 
 std::size_t characterLengthAt(std::string_view text, std::size_t i)
 {
-    const bool lead = static_cast<unsigned char>(text[i]) >= kFirstLeadByte;
+    const bool lead = isLeadByte(text[i]);
     return lead && i + 1 < text.size() ? 2 : 1;
 }
 

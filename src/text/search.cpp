@@ -13,8 +13,6 @@ namespace qinghe {
 namespace {
 
 constexpr std::size_t kNone = std::string_view::npos;
-// Bytes from this value on lead a double-byte character.
-constexpr unsigned char kFirstLeadByte = 0x80;
 // An ASCII capital and its small letter differ only in this bit.
 constexpr unsigned char kCaseBit = 0x20;
 #if defined(__SSE2__)
@@ -27,7 +25,7 @@ const unsigned char* bytesOf(std::string_view s)
     return reinterpret_cast<const unsigned char*>(s.data());
 }
 
-bool isLead(unsigned char c) { return c >= kFirstLeadByte; }
+bool isLead(unsigned char c) { return isLeadByte(static_cast<char>(c)); }
 
 bool isLetter(unsigned char c)
 {

@@ -12,6 +12,10 @@ namespace qinghe {
 
 using Text = std::string;
 
+// A byte from 0x80 on leads a double-byte character.
+inline constexpr unsigned char kFirstLeadByte = 0x80;
+inline bool isLeadByte(char byte) { return static_cast<unsigned char>(byte) >= kFirstLeadByte; }
+
 // Position of the first match of pattern at a character start at or after
 // start, or -1. An empty pattern gives 1 when anything is searched at all.
 // ignoreCase folds ASCII letters in every compared byte.

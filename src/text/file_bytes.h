@@ -1,0 +1,14 @@
+#pragma once
+
+#include "text.h"
+
+#include <QString>
+
+#include <optional>
+
+namespace qinghe {
+
+// Every byte of the file as a text; nothing when it cannot be read whole.
+std::optional<Text> readFileBytes(const QString& path);
+
+}  // namespace qinghe
