@@ -52,9 +52,9 @@ void MainWindow::onCreated()
     wireToolbar();
     wireMenu();
     loadAdvertisingPanel();
-    // The start-up steps, in their order. The skin is attached first here.
+    // Start-up actions in their order: the skin is attached before the slots
+    // are restored, and the version check and the online counter start after.
     board_->restoreSlots(kCustomSlotCount);
-    // The version check and the online counter start here.
 }
 
 void MainWindow::buildBoard()
