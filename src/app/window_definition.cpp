@@ -19,7 +19,12 @@ QHash<QString, ControlFactory>& controlKinds()
 // window's own class keeps its handlers while the definition supplies the rest.
 class DefinitionLoader : public QUiLoader {
 public:
-    explicit DefinitionLoader(QWidget* window) : window_(window) {}
+    explicit DefinitionLoader(QWidget* window) : window_(window)
+    {
+        // Every control kind beyond Qt's own is registered by its window;
+        // the designer's plugins are neither needed nor loaded.
+        clearPluginPaths();
+    }
 
     QWidget* createWidget(const QString& className, QWidget* parent, const QString& name) override
     {
