@@ -20,7 +20,6 @@
 namespace qinghe {
 namespace {
 
-constexpr const char* kNotepadCaption = "记事本";
 constexpr const char* kOpenedCaptionSuffix = " - 记事本";
 constexpr const char* kOpenTitle = "打开";
 constexpr const char* kSaveStepTitle = "保存";

@@ -21,7 +21,6 @@ constexpr const char* kFindKey = "editor/find";
 constexpr const char* kReplaceKey = "editor/replace";
 constexpr const char* kNotFoundOpen = "找不到‘";
 constexpr const char* kNotFoundClose = "’";
-constexpr const char* kNotepadCaption = "记事本";
 
 // The 1-based position where the search after a match at lastFoundPos
 // begins: the character after the first character of that match, so that

@@ -4,6 +4,9 @@
 
 namespace qinghe {
 
+// Caption of every message box the notepad shows.
+inline constexpr const char* kNotepadCaption = "记事本";
+
 // The search shared by the find window, the replace window and the editor's
 // Find Next. Positions are 1-based byte positions in the document.
 struct SearchState {

@@ -1,5 +1,6 @@
 #include "printing.h"
 
+#include "editor_state.h"
 #include "app/dialogs.h"
 #include "app/message_box.h"
 #include "text/gbk.h"
@@ -12,7 +13,6 @@ namespace qinghe {
 namespace {
 
 constexpr const char* kA4OnlyNotice = "目前版本只支持A4纸张打印!";
-constexpr const char* kNoticeCaption = "记事本";
 // The name a print job carries when nothing else names it.
 constexpr const char* kJobName = "未命名打印作业";
 // Space left between two printed lines, in device pixels.
@@ -65,7 +65,7 @@ std::vector<Text> printLines(std::string_view text)
 
 void printDocument(const Text& document)
 {
-    messageBox(QString::fromUtf8(kA4OnlyNotice), kBoxOkInformation, QString::fromUtf8(kNoticeCaption));
+    messageBox(QString::fromUtf8(kA4OnlyNotice), kBoxOkInformation, QString::fromUtf8(kNotepadCaption));
     QPrinter printer(QPrinter::HighResolution);
     printer.setPageSize(QPageSize(QPageSize::A4));
     printer.setPageOrientation(QPageLayout::Portrait);

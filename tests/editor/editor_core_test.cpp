@@ -2,6 +2,7 @@
 #include "editor/printing.h"
 #include "editor/time_date.h"
 
+#include "text/file_bytes.h"
 #include "text/gbk.h"
 
 #include <QFile>
@@ -22,11 +23,7 @@ QDateTime at(int hour, int minute, int second)
 
 Text fileBytes(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return "<unreadable>";
-    const QByteArray bytes = file.readAll();
-    return Text(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    return readFileBytes(path).value_or("<unreadable>");
 }
 
 }  // namespace

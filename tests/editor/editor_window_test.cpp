@@ -4,6 +4,7 @@
 #include "editor/editor_state.h"
 #include "editor/editor_window.h"
 #include "support/recorded_boxes.h"
+#include "text/file_bytes.h"
 #include "text/gbk.h"
 
 #include <QAction>
@@ -37,11 +38,7 @@ Text gbk(const char* utf8) { return fromQString(QString::fromUtf8(utf8)); }
 
 Text fileBytes(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return "<unreadable>";
-    const QByteArray bytes = file.readAll();
-    return Text(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    return readFileBytes(path).value_or("<unreadable>");
 }
 
 void writeFile(const QString& path, const Text& bytes)
