@@ -4,9 +4,9 @@
 //
 //   editor_bench
 
-#include "app/dialogs.h"
-#include "app/message_box.h"
-#include "app/window_runtime.h"
+#include "runtime/dialogs.h"
+#include "runtime/message_box.h"
+#include "runtime/window_runtime.h"
 #include "editor/edit_box.h"
 #include "editor/editor_state.h"
 #include "editor/editor_window.h"

@@ -1,8 +1,8 @@
 #include "startup.h"
 
-#include "message_box.h"
 #include "program_state.h"
-#include "window_runtime.h"
+#include "runtime/message_box.h"
+#include "runtime/window_runtime.h"
 #include "ui/main_window.h"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
 #include "sound_board.h"
 
-#include "board/private_profile.h"
+#include "base/private_profile.h"
 #include "media/media_player.h"
 #include "text/gbk.h"
 

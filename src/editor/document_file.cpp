@@ -1,6 +1,6 @@
 #include "document_file.h"
 
-#include "text/file_bytes.h"
+#include "base/file_bytes.h"
 
 #include <QSaveFile>
 

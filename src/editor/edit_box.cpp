@@ -1,6 +1,6 @@
 #include "edit_box.h"
 
-#include "app/window_definition.h"
+#include "runtime/window_definition.h"
 #include "text/gbk.h"
 
 #include <QKeyEvent>

@@ -8,8 +8,8 @@
 #include "printing.h"
 #include "time_date.h"
 
-#include "app/dialogs.h"
-#include "app/message_box.h"
+#include "runtime/dialogs.h"
+#include "runtime/message_box.h"
 
 #include <QAction>
 #include <QDir>

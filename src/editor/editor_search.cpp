@@ -8,8 +8,8 @@
 #include "find_window.h"
 #include "replace_window.h"
 
-#include "app/message_box.h"
-#include "app/window_runtime.h"
+#include "runtime/message_box.h"
+#include "runtime/window_runtime.h"
 #include "text/gbk.h"
 
 #include <QLineEdit>

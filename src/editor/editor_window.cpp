@@ -2,7 +2,7 @@
 
 #include "edit_box.h"
 
-#include "app/window_runtime.h"
+#include "runtime/window_runtime.h"
 #include "online/links.h"
 
 #include <QAction>

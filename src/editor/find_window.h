@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/runtime_window.h"
+#include "runtime/runtime_window.h"
 
 namespace qinghe {
 

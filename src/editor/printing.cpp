@@ -1,8 +1,8 @@
 #include "printing.h"
 
 #include "editor_state.h"
-#include "app/dialogs.h"
-#include "app/message_box.h"
+#include "runtime/dialogs.h"
+#include "runtime/message_box.h"
 #include "text/gbk.h"
 
 #include <QCoreApplication>

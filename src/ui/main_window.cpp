@@ -3,9 +3,9 @@
 #include "board_grid.h"
 #include "web_view.h"
 
-#include "app/dialogs.h"
-#include "app/message_box.h"
-#include "app/window_runtime.h"
+#include "runtime/dialogs.h"
+#include "runtime/message_box.h"
+#include "runtime/window_runtime.h"
 #include "editor/editor_window.h"
 #include "online/links.h"
 #include "text/gbk.h"

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/notification_icon.h"
-#include "app/runtime_window.h"
+#include "runtime/notification_icon.h"
+#include "runtime/runtime_window.h"
 #include "board/custom_sound_tables.h"
 #include "board/sound_board.h"
 #include "board/sound_catalogue.h"

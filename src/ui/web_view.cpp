@@ -1,6 +1,6 @@
 #include "web_view.h"
 
-#include "app/window_definition.h"
+#include "runtime/window_definition.h"
 
 #include <QWebEngineSettings>
 #include <QWebEngineView>

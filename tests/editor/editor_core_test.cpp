@@ -2,7 +2,7 @@
 #include "editor/printing.h"
 #include "editor/time_date.h"
 
-#include "text/file_bytes.h"
+#include "base/file_bytes.h"
 #include "text/gbk.h"
 
 #include <QFile>

@@ -1,10 +1,10 @@
-#include "app/dialogs.h"
-#include "app/window_runtime.h"
+#include "runtime/dialogs.h"
+#include "runtime/window_runtime.h"
 #include "editor/edit_box.h"
 #include "editor/editor_state.h"
 #include "editor/editor_window.h"
 #include "support/recorded_boxes.h"
-#include "text/file_bytes.h"
+#include "base/file_bytes.h"
 #include "text/gbk.h"
 
 #include <QAction>

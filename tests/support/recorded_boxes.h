@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/message_box.h"
+#include "runtime/message_box.h"
 
 #include <QList>
 

@@ -1,4 +1,4 @@
-#include "app/window_runtime.h"
+#include "runtime/window_runtime.h"
 #include "board/sound_catalogue.h"
 #include "media/media_control.h"
 #include "support/window_test_main.h"

@@ -1,5 +1,5 @@
-#include "app/dialogs.h"
-#include "app/window_runtime.h"
+#include "runtime/dialogs.h"
+#include "runtime/window_runtime.h"
 #include "board/sound_catalogue.h"
 #include "support/recorded_boxes.h"
 #include "support/window_test_main.h"

@@ -1,4 +1,4 @@
-#include "app/window_runtime.h"
+#include "runtime/window_runtime.h"
 #include "board/sound_catalogue.h"
 #include "support/local_http_server.h"
 #include "support/recorded_boxes.h"

@@ -1,4 +1,4 @@
-#include "board/private_profile.h"
+#include "base/private_profile.h"
 
 #include "text/gbk.h"
 

@@ -2,7 +2,7 @@
 
 #include "file_update.h"
 #include "profile_document.h"
-#include "text/file_bytes.h"
+#include "base/file_bytes.h"
 
 #include <optional>
 

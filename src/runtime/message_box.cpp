@@ -1,6 +1,6 @@
 #include "message_box.h"
 
-#include "window_thread.h"
+#include "base/window_thread.h"
 
 #include <QMessageBox>
 
