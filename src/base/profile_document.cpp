@@ -16,25 +16,6 @@ constexpr char kLineFeed = '\n';
 constexpr char kCarriageReturn = '\r';
 // Lines written here end as the platform's own settings files do.
 constexpr std::string_view kNewLine = "\r\n";
-// GBK lead bytes, and the bytes that can follow one as its second half; only
-// a lead followed by such a byte makes a double-byte character.
-constexpr unsigned char kFirstLead = 0x81;
-constexpr unsigned char kLastLead = 0xFE;
-constexpr unsigned char kFirstTrail = 0x40;
-constexpr unsigned char kLastTrail = 0xFE;
-constexpr unsigned char kNotTrail = 0x7F;
-// ASCII capitals turn into small letters by adding this.
-constexpr char kCaseDistance = 'a' - 'A';
-
-std::size_t characterLength(std::string_view s, std::size_t i)
-{
-    const auto lead = static_cast<unsigned char>(s[i]);
-    if (lead < kFirstLead || lead > kLastLead || i + 1 >= s.size())
-        return 1;
-    const auto trail = static_cast<unsigned char>(s[i + 1]);
-    return trail >= kFirstTrail && trail <= kLastTrail && trail != kNotTrail ? 2 : 1;
-}
-
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
 std::string_view trimBlanks(std::string_view s)
@@ -46,8 +27,6 @@ std::string_view trimBlanks(std::string_view s)
         s.remove_suffix(1);
     return s;
 }
-
-char foldCase(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + kCaseDistance) : c; }
 
 // Position of the first c that is a character of its own, or npos.
 std::size_t findCharacter(std::string_view s, char c, std::size_t from)
@@ -156,17 +135,7 @@ Text insertAfterLine(std::string_view file, const Line& after, std::string_view 
 
 bool sameProfileName(std::string_view a, std::string_view b)
 {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size();) {
-        const std::size_t length = characterLength(a, i);
-        if (length != characterLength(b, i))
-            return false;
-        if (length == 1 ? foldCase(a[i]) != foldCase(b[i]) : a.substr(i, length) != b.substr(i, length))
-            return false;
-        i += length;
-    }
-    return true;
+    return sameTextIgnoringCase(a, b);
 }
 
 std::optional<Text> findProfileValue(std::string_view file, std::string_view section,

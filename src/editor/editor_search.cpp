@@ -30,15 +30,8 @@ int nextSearchStart(const Text& document, int lastFoundPos)
 {
     if (lastFoundPos < 1 || static_cast<std::size_t>(lastFoundPos) > document.size())
         return lastFoundPos + 1;
-    std::size_t at = static_cast<std::size_t>(lastFoundPos) - 1;
-    // A byte below 0x80 always ends a character; from the byte after the last
-    // one, characters run two bytes each.
-    std::size_t runStart = at;
-    while (runStart > 0 && isLeadByte(document[runStart - 1]))
-        --runStart;
-    if ((at - runStart) % 2 != 0)
-        --at;
-    const std::size_t next = at + (isLeadByte(document[at]) ? 2 : 1);
+    const std::size_t at = characterStart(document, static_cast<std::size_t>(lastFoundPos) - 1);
+    const std::size_t next = at + characterLength(document, at);
     return static_cast<int>(next) + 1;
 }
 

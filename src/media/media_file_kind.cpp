@@ -40,13 +40,9 @@ Text mediaExtension(std::string_view fileName)
     Text extension(dot == std::string_view::npos
                        ? fileName.substr(0, kExtensionLength)
                        : fileName.substr(dot + 1, kExtensionLength));
-    for (std::size_t i = 0; i < extension.size(); ++i) {
-        const auto c = static_cast<unsigned char>(extension[i]);
-        if (isLeadByte(extension[i]))
-            ++i;  // a second byte may look like a letter; it is not one
-        else if (c >= 'A' && c <= 'Z')
-            extension[i] = static_cast<char>(c - 'A' + 'a');
-    }
+    // A second byte may look like a letter; it is not one.
+    for (std::size_t i = 0; i < extension.size(); i += characterLength(extension, i))
+        extension[i] = toLowerAscii(extension[i]);
     return extension;
 }
 

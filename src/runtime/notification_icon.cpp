@@ -22,7 +22,7 @@ QString cutToolTip(const QString& toolTip)
     // Cut on a character boundary so no half character is left at the end.
     std::size_t end = 0;
     for (std::size_t pos = 0; pos < bytes.size();) {
-        const std::size_t step = isLeadByte(bytes[pos]) ? 2 : 1;
+        const std::size_t step = characterLength(bytes, pos);
         if (pos + step > static_cast<std::size_t>(kToolTipMaxBytes))
             break;
         pos += step;

@@ -32,12 +32,6 @@ std::size_t spaceLengthAt(std::string_view text, std::size_t i)
     return 0;
 }
 
-std::size_t characterLengthAt(std::string_view text, std::size_t i)
-{
-    const bool lead = isLeadByte(text[i]);
-    return lead && i + 1 < text.size() ? 2 : 1;
-}
-
 } // namespace
 
 Text percentEncode(std::string_view text)
@@ -70,7 +64,7 @@ Text trimSpaces(std::string_view text)
         if (space != 0) {
             i += space;
         } else {
-            i += characterLengthAt(text, i);
+            i += characterLength(text, i);
             end = i;
         }
     }

@@ -5,6 +5,7 @@
 // A byte >= 0x80 starts a double-byte character, so searches only match at
 // character starts reached by stepping from the first byte searched.
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -12,9 +13,28 @@ namespace qinghe {
 
 using Text = std::string;
 
-// A byte from 0x80 on leads a double-byte character.
+// The text model, in one place for every module: a byte from 0x80 on and
+// the byte after it are one character; every other byte is one of its own.
 inline constexpr unsigned char kFirstLeadByte = 0x80;
 inline bool isLeadByte(char byte) { return static_cast<unsigned char>(byte) >= kFirstLeadByte; }
+
+// Bytes taken by the character that starts at index i (0-based): two for a
+// lead byte with a byte after it, else one.
+std::size_t characterLength(std::string_view text, std::size_t i);
+
+// Index of the start of the character that holds byte i, found by stepping
+// from the nearest byte that surely ends a character.
+std::size_t characterStart(std::string_view text, std::size_t i);
+
+// ASCII case folding, the only folding the program knows: A-Z and a-z, no
+// other byte (GBK second bytes included, where a caller compares them).
+inline constexpr char kAsciiCaseDistance = 'a' - 'A';
+inline char toLowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + kAsciiCaseDistance) : c; }
+inline char toUpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - kAsciiCaseDistance) : c; }
+
+// Equal texts, single-byte characters compared with ASCII case folded and
+// double-byte characters compared exactly.
+bool sameTextIgnoringCase(std::string_view a, std::string_view b);
 
 // Position of the first match of pattern at a character start at or after
 // start, or -1. An empty pattern gives 1 when anything is searched at all.
