@@ -517,6 +517,8 @@ def voiced(dur, fn, formants, rng=None, breath=0.0, wave='saw'):
 
 # ---------------------------------------------------------------------------
 # The effects, one recipe per file of the data folder.
+# Every melody, chord run and chime here is written for this board; none copies a
+# known tune, so the files can be shipped with the program.
 # ---------------------------------------------------------------------------
 
 RECIPES = {}
@@ -534,12 +536,12 @@ def recipe(name):
 @recipe('xwpt')  # 开场音乐 / 新闻片头: bright brass fanfare over timpani
 def _xwpt(rng):
     bpm = 120
-    mel = [(0, 0.33, 'G4'), (0.33, 0.33, 'C5'), (0.67, 0.33, 'E5'), (1, 1.5, 'G5'),
-           (2.5, 0.5, 'E5'), (3, 0.5, 'F5'), (3.5, 0.5, 'A5'), (4, 3, 'G5 C5 E5')]
+    mel = [(0, 0.75, 'A4'), (0.75, 0.25, 'B4'), (1, 1, 'E5'), (2, 0.5, 'D5'), (2.5, 0.5, 'F#5'),
+           (3, 0.5, 'B5'), (3.5, 0.5, 'G5'), (4, 3, 'A5 D5 F#5')]
     lead = sequence(bpm, mel, brass)
-    pad = sequence(bpm, [(1, 1.5, 'C4 E4 G4'), (2.5, 1.5, 'F3 A3 C4'), (4, 3, 'C3 G3 C4 E4')], strings)
-    low = sequence(bpm, [(0, 1, 'C2'), (1, 1.5, 'C2'), (2.5, 1.5, 'F2'), (4, 3, 'C2')], bass)
-    drums = mix((0, timpani('C2', rng)), (0.5, timpani('G2', rng), -3), (2.0, timpani('C2', rng)),
+    pad = sequence(bpm, [(1, 1, 'E4 G4 B4'), (2, 2, 'G3 B3 D4'), (4, 3, 'D3 A3 D4 F#4')], strings)
+    low = sequence(bpm, [(0, 1, 'D2'), (1, 1, 'E2'), (2, 2, 'G2'), (4, 3, 'D2')], bass)
+    drums = mix((0, timpani('D2', rng)), (1.0, timpani('A2', rng), -3), (2.0, timpani('D2', rng)),
                 (2.0, crash(rng, 2.5), -8))
     return mix(lead, (0, pad, -6), (0, low, -4), (0, drums, -2))
 
@@ -661,10 +663,10 @@ def _wyfg(rng):
 def _fcwrn(rng):
     bpm = 132
     beat = 60 / bpm
-    mel = [(0, 0.5, 'D5'), (0.5, 0.5, 'D5'), (1, 0.5, 'F5'), (1.5, 1, 'A5'), (2.5, 0.5, 'G5'),
-           (3, 0.5, 'F5'), (3.5, 0.5, 'G5'), (4, 0.5, 'A5'), (4.5, 0.5, 'C6'), (5, 3, 'D6')]
+    mel = [(0, 0.5, 'E5'), (0.5, 0.25, 'G5'), (0.75, 0.75, 'A5'), (1.5, 0.5, 'E5'), (2, 0.5, 'B5'),
+           (2.5, 1, 'A5'), (3.5, 0.5, 'G5'), (4, 0.5, 'D5'), (4.5, 0.5, 'E5'), (5, 3, 'B5')]
     lead = sequence(bpm, mel, brass)
-    hits = sequence(bpm, [(0, 1, 'D3 A3'), (1.5, 1, 'F3 C4'), (3, 1, 'G3 D4'), (5, 3, 'D3 A3 D4')], brass)
+    hits = sequence(bpm, [(0, 1, 'E3 B3'), (1.5, 1, 'C3 G3'), (3.5, 1, 'D3 A3'), (5, 3, 'E3 B3 E4')], brass)
     drums = []
     for b in range(8):
         drums.append((b * beat, kick(rng), -2))
@@ -685,31 +687,34 @@ def _fcwrld(rng):
 @recipe('fcwrnv')  # 非诚勿扰女: light romantic bells over strings
 def _fcwrnv(rng):
     bpm = 96
-    mel = [(0, 0.5, 'E5'), (0.5, 0.5, 'G5'), (1, 1, 'B5'), (2, 0.5, 'A5'), (2.5, 0.5, 'G5'),
-           (3, 0.5, 'E5'), (3.5, 0.5, 'G5'), (4, 2, 'D5')]
+    mel = [(0, 0.5, 'A5'), (0.5, 0.5, 'F5'), (1, 1, 'C6'), (2, 0.5, 'Bb5'), (2.5, 0.5, 'D6'),
+           (3, 0.5, 'C6'), (3.5, 0.5, 'A5'), (4, 2, 'G5')]
     lead = sequence(bpm, mel, lambda n, d: bell(n, 1.4))
-    pad = sequence(bpm, [(0, 2, 'C4 E4 G4'), (2, 2, 'A3 C4 E4'), (4, 2.5, 'G3 B3 D4')], strings)
+    pad = sequence(bpm, [(0, 2, 'F3 A3 C4'), (2, 2, 'Bb3 D4 F4'), (4, 2.5, 'C4 E4 G4')], strings)
     harp = sequence(bpm, [(i * 0.25, 0.5, n) for i, n in
-                          enumerate('C4 E4 G4 C5 A3 C4 E4 A4 A3 C4 E4 A4 G3 B3 D4 G4'.split())], pluck)
+                          enumerate('F3 C4 F4 A4 F3 C4 F4 A4 Bb2 F3 Bb3 D4 Bb2 F3 Bb3 D4'.split())], pluck)
     return mix(lead, (0, pad, -9), (0, harp, -8))
 
 
 @recipe('pdcg')  # 配对成功: rising chime and a happy chord
 def _pdcg(rng):
-    arp = mix(*[(i * 0.09, bell(n, 1.0)) for i, n in enumerate('C5 E5 G5 C6 E6 G6'.split())])
+    arp = mix(*[(i * 0.09, bell(n, 1.0)) for i, n in enumerate('D5 A5 F#5 B5 E6 A6'.split())])
     sparkle = mix(*[(0.5 + i * 0.03, osc(0.3, 2000 + 150 * i).decay(0.08), -14) for i in range(16)])
-    fan = mix((0.6, chord(brass, 'C4 E4 G4 C5', 1.4)), (0.6, chord(strings, 'C3 G3 E4', 1.6), -6))
+    fan = mix((0.6, chord(brass, 'D4 F#4 A4 E5', 1.4)), (0.6, chord(strings, 'D3 A3 F#4', 1.6), -6))
     return mix(arp, (0, sparkle), (0, fan, -3), (0.6, crash(rng, 2.0), -14))
 
 
-@recipe('pdsb')  # 配对失败: sad trombone, wah wah wah waaah
+@recipe('pdsb')  # 配对失败: a deflated trombone that droops and wobbles
 def _pdsb(rng):
-    notes = [('Bb3', 0.45), ('A3', 0.45), ('Ab3', 0.45), ('G3', 1.4)]
+    notes = [('E4', 0.5), ('C4', 0.3), ('D4', 0.3), ('A3', 1.5)]
     parts = []
     t = 0.0
     for i, (n, d) in enumerate(notes):
         f = hz(n)
-        fn = vibrato(lambda x, f=f: f, 6, 0.025 if i == 3 else 0.0, 0.3)
+        last = i == len(notes) - 1
+        # the last note sags a little as it wobbles, like a player running out of breath
+        sag = (lambda x, f=f: f * (1 - 0.05 * max(0.0, x - 0.5))) if last else (lambda x, f=f: f)
+        fn = vibrato(sag, 6, 0.025 if last else 0.0, 0.3)
         src = osc(d, fn, 'saw')
         wah = sweep_filter(src, lambda x, d=d: 400 + 900 * min(x / 0.12, 1) * (1 - 0.5 * x / d), 3)
         parts.append((t, wah.times(env_points([(0, 0), (0.05, 1), (d - 0.1, 0.8), (d, 0)]))))
@@ -851,8 +856,8 @@ def _yyy(rng):
 @recipe('bj')  # 八戒背媳妇: a bouncy folk tune and the line
 def _bj(rng):
     bpm = 150
-    tune = [(0, 0.5, 'G4'), (0.5, 0.5, 'A4'), (1, 0.5, 'C5'), (1.5, 0.5, 'A4'), (2, 1, 'G4'),
-            (3, 0.5, 'E4'), (3.5, 0.5, 'G4'), (4, 1, 'D4'), (5, 1, 'G4')]
+    tune = [(0, 0.5, 'D5'), (0.5, 0.5, 'B4'), (1, 0.5, 'A4'), (1.5, 0.5, 'B4'), (2, 0.5, 'D5'),
+            (2.5, 0.5, 'E5'), (3, 1, 'D5'), (4, 0.5, 'A4'), (4.5, 0.5, 'B4'), (5, 1, 'G4')]
     band = mix(sequence(bpm, tune, kazoo),
                (0, sequence(bpm, [(i, 0.4, 'G2' if i % 2 == 0 else 'D3') for i in range(6)], bass), -6))
     words = say('猪八戒，背媳妇喽！', 'cmn', 20, 210, 'pitch', -200)
@@ -1080,16 +1085,16 @@ def chime(notes, gap=0.45, length=1.4):
     return mix(*[(i * gap, bell(n, length), 0) for i, n in enumerate(notes)])
 
 
-@recipe('dcbz')  # 电车报站: ding-dong and the next stop announced
+@recipe('dcbz')  # 电车报站: a falling three-note chime and the next stop announced
 def _dcbz(rng):
-    c = chime(['E5', 'C5'])
+    c = chime(['B5', 'E5', 'G5'], 0.3)
     v = say('前方到站，人民广场，请准备下车。', 'cmn+f2', 55, 250)
     return mix(c, (0.9, v, -1)).fx('highpass', 150)
 
 
-@recipe('gjcbz')  # 公交车报站: a three-note chime and the bus announcement
+@recipe('gjcbz')  # 公交车报站: a four-note chime and the bus announcement
 def _gjcbz(rng):
-    c = chime(['C5', 'E5', 'G5'], 0.3, 1.2)
+    c = chime(['D5', 'A5', 'F#5', 'B5'], 0.22, 1.2)
     v = say('乘客您好，下一站，火车站。', 'cmn+f4', 60, 240)
     return mix(c, (1.0, v, -1)).fx('highpass', 150)
 
@@ -1335,10 +1340,10 @@ def _dsjs(rng):
 def _ddzsl(rng):
     bpm = 168
     beat = 60 / bpm
-    mel = [(0, 0.5, 'C5'), (0.5, 0.5, 'D5'), (1, 0.5, 'E5'), (1.5, 0.5, 'G5'), (2, 0.5, 'A5'),
-           (2.5, 0.5, 'G5'), (3, 0.5, 'A5'), (3.5, 0.5, 'C6'), (4, 3, 'D6')]
+    mel = [(0, 0.5, 'E5'), (0.5, 0.5, 'G5'), (1, 0.5, 'D5'), (1.5, 0.5, 'A5'), (2, 0.5, 'G5'),
+           (2.5, 0.5, 'C6'), (3, 0.5, 'A5'), (3.5, 0.5, 'E6'), (4, 3, 'D6')]
     lead = sequence(bpm, mel, lambda n, d: pluck(n, d + 0.3))
-    bells = sequence(bpm, [(4, 3, 'D5 G5 C6')], lambda n, d: bell(n, 1.5))
+    bells = sequence(bpm, [(4, 3, 'G5 B5 D6')], lambda n, d: bell(n, 1.5))
     gong = mix(osc(2.5, 140).decay(0.9), (0, osc(2.5, 210.7).decay(0.6), -6), (0, osc(2.5, 297).decay(0.4), -9),
                (0, noise(0.05, rng).fx('lowpass', 2000).decay(0.01), -10))
     drums = mix(*[(b * beat, tom(160 if b % 2 else 120, rng), -4) for b in range(4)])
@@ -1348,12 +1353,12 @@ def _ddzsl(rng):
 @recipe('dscc')  # 赌神出场: a dramatic, swaggering entrance theme
 def _dscc(rng):
     bpm = 80
-    mel = [(0, 1.5, 'D4'), (1.5, 0.5, 'A4'), (2, 1, 'G4'), (3, 0.5, 'F4'), (3.5, 0.5, 'E4'),
-           (4, 1.5, 'F4'), (5.5, 0.5, 'E4'), (6, 1.5, 'D4')]
+    mel = [(0, 1.5, 'D4'), (1.5, 0.5, 'C4'), (2, 0.5, 'F4'), (2.5, 0.5, 'E4'), (3, 1, 'Bb4'),
+           (4, 1, 'A4'), (5, 0.5, 'G4'), (5.5, 0.5, 'E4'), (6, 1.5, 'D4')]
     lead = sequence(bpm, mel, brass)
-    pad = sequence(bpm, [(0, 4, 'D3 F3 A3'), (4, 3.5, 'Bb2 D3 F3')], strings)
-    low = sequence(bpm, [(0, 2, 'D2'), (2, 2, 'D2'), (4, 2, 'Bb1'), (6, 1.5, 'A1')], bass)
-    hits = mix((0, timpani('D2', rng)), (0, crash(rng, 2.5), -10), (4 * 0.75, timpani('Bb1', rng)))
+    pad = sequence(bpm, [(0, 4, 'D3 F3 A3'), (4, 2, 'C3 E3 G3'), (6, 1.5, 'D3 F3 A3')], strings)
+    low = sequence(bpm, [(0, 2, 'D2'), (2, 2, 'D2'), (4, 2, 'C2'), (6, 1.5, 'D2')], bass)
+    hits = mix((0, timpani('D2', rng)), (0, crash(rng, 2.5), -10), (4 * 0.75, timpani('C2', rng)))
     return mix(lead, (0, pad, -6), (0, low, -3), (0, hits, -2)).fx('pad', 0, 0.3, 'reverb', 40).cut(0, 5.8).fade(0, 0.3)
 
 
@@ -1378,10 +1383,11 @@ def _sbqgc(rng):
         drums.append(((b + 0.5) * beat, hat(rng, True), -10))
         if b % 2:
             drums.append((b * beat, clap(rng), -6))
-    mel = [(0, 0.5, 'A4'), (0.5, 0.5, 'A4'), (1, 1, 'C5'), (2, 0.5, 'B4'), (2.5, 0.5, 'A4'), (3, 1, 'E5'),
-           (4, 0.5, 'A4'), (4.5, 0.5, 'A4'), (5, 1, 'C5'), (6, 0.5, 'D5'), (6.5, 0.5, 'C5'), (7, 3, 'A4')]
+    mel = [(0, 0.5, 'E5'), (0.5, 0.5, 'C5'), (1, 0.5, 'D5'), (1.5, 0.5, 'E5'), (2, 1, 'G5'), (3, 1, 'E5'),
+           (4, 0.5, 'F5'), (4.5, 0.5, 'E5'), (5, 0.5, 'C5'), (5.5, 0.5, 'D5'), (6, 0.5, 'B4'), (6.5, 0.5, 'G4'),
+           (7, 3, 'A4')]
     lead = sequence(bpm, mel, lambda n, d: mix(square(n, d), (0, osc(d, hz(n) * 1.005, 'saw'), -6)).fx('lowpass', 3500))
-    low = sequence(bpm, [(b, 0.5, 'A1' if b < 4 else ('F1' if b < 6 else 'G1')) for b in
+    low = sequence(bpm, [(b, 0.5, 'A1' if b < 4 or b >= 7 else ('F1' if b < 6 else 'G1')) for b in
                          [x * 0.5 for x in range(20)]], bass)
     hook = say('伤不起，真的伤不起！', 'cmn+f2', 70, 230)
     return mix(mix(*drums), (0, lead, -4), (0, low, -2), (beat * 4, hook, 2))
@@ -1392,32 +1398,30 @@ def _jzqf(rng):
     bpm = 112
     beat = 60 / bpm
     d = 5.4
-    pulse = sequence(bpm, [(i * 0.5, 0.35, 'E2' if i % 2 == 0 else 'E3') for i in range(20)], strings)
-    shiver = chord(strings, 'F5 E5', d).times(lambda t: (0.6 + 0.4 * math.sin(2 * math.pi * 12 * t)) * min(1, t / 2 + 0.2))
+    ostinato = 'C2 C2 G2 C2 C2 F#2 C2 C2'.split()
+    pulse = sequence(bpm, [(i * 0.5, 0.35, ostinato[i % len(ostinato)]) for i in range(20)], strings)
+    shiver = chord(strings, 'Ab5 A5 Eb6', d).times(lambda t: (0.6 + 0.4 * math.sin(2 * math.pi * 12 * t)) * min(1, t / 2 + 0.2))
     heart = mix(*[(k * beat * 2 + o, kick(rng), g) for k in range(5) for o, g in ((0, 0), (0.18, -5))])
     return mix(pulse, (0, shiver, -10), (0, heart, -4), length=d).fade(0.001, 0.3)
 
 
-@recipe('mlgg')  # 玛丽通关: an 8-bit level-clear fanfare
+@recipe('mlgg')  # 玛丽通关: a chirpy 8-bit victory jingle
 def _mlgg(rng):
     bpm = 180
-    runs = [(0, 'G4 C5 E5 G5 C6 E6'), (2, 'Ab4 C5 Eb5 Ab5 C6 Eb6'), (4, 'Bb4 D5 F5 Bb5 D6 F6')]
-    events = []
-    for b, notes in runs:
-        for i, n in enumerate(notes.split()):
-            events.append((b + i / 3, 1 / 3 if i < 5 else 1, n))
-    events += [(6, 1 / 3, 'C6'), (6.33, 1 / 3, 'C6'), (6.67, 1 / 3, 'C6'), (7, 3, 'C6 G5 E5')]
+    events = [(0, 0.5, 'C5'), (0.5, 0.5, 'F5'), (1, 0.5, 'E5'), (1.5, 0.5, 'A5'),
+              (2, 0.5, 'G5'), (2.5, 0.5, 'D6'), (3, 0.25, 'C6'), (3.25, 0.25, 'Bb5'), (3.5, 0.5, 'A5'),
+              (4, 0.5, 'C6'), (4.5, 0.25, 'G5'), (4.75, 0.25, 'A5'), (5, 1, 'E6'), (6, 3, 'F6 C6 A5')]
     lead = sequence(bpm, events, square)
-    low = sequence(bpm, [(0, 2, 'C3'), (2, 2, 'Ab2'), (4, 2, 'Bb2'), (7, 3, 'C3')],
+    low = sequence(bpm, [(0, 2, 'F3'), (2, 2, 'Bb2'), (4, 2, 'C3'), (6, 3, 'F3')],
                    lambda n, d: osc(d, hz(n), 'triangle').fade(0.005, 0.05))
     return mix(lead, (0, low, -2))
 
 
 @recipe('mhyy')  # 魔幻音乐: sparkling bells over a shimmering pad
 def _mhyy(rng):
-    notes = 'C5 E5 G5 B5 D6 F#6 A6 F#6 D6 B5 G5 E5 D5 F#5 A5 C#6'.split()
+    notes = 'A5 E6 B5 G#6 F#6 C#6 D6 A6 E6 B5 C#6 G#5 F#5 D6 B5 E6'.split()
     bells = mix(*[(i * 0.22, bell(n, 1.6), -2 * (i % 3)) for i, n in enumerate(notes)])
-    pad = chord(strings, 'C4 G4 B4 D5', 4.5).times(lambda t: 0.5 + 0.5 * math.sin(2 * math.pi * 0.4 * t) ** 2)
+    pad = chord(strings, 'D4 A4 C#5 E5', 4.5).times(lambda t: 0.5 + 0.5 * math.sin(2 * math.pi * 0.4 * t) ** 2)
     return mix(bells, (0, pad, -12)).fx('pad', 0, 1.0, 'echo', 0.8, 0.7, 330, 0.3, 'reverb', 70).cut(0, 5.5).fade(0, 0.6)
 
 
@@ -1428,32 +1432,35 @@ def _qspt(rng):
     drum = []
     for i, (b, f) in enumerate([(0, 70), (1, 70), (1.5, 90), (2, 70), (3, 70), (3.25, 90), (3.5, 110), (3.75, 130)]):
         drum.append((b * beat, tom(f, rng, 0.7), -6 + i * 0.6))
-    brass_ = mix((4 * beat, chord(brass, 'C3 G3 C4 Eb4 G4', 0.4)), (4.75 * beat, chord(brass, 'D3 A3 D4 F4 A4', 0.4)),
-                 (5.5 * beat, chord(brass, 'Eb3 Bb3 Eb4 G4 Bb4', 1.8)))
-    hits = mix((4 * beat, timpani('C2', rng)), (5.5 * beat, timpani('Eb2', rng)), (5.5 * beat, crash(rng, 2.0), -6))
+    brass_ = mix((4 * beat, chord(brass, 'D3 A3 D4 F4 A4', 0.35)), (4.5 * beat, chord(brass, 'D3 Bb3 D4 F4 Bb4', 0.35)),
+                 (5.25 * beat, chord(brass, 'D3 A3 D4 F#4 A4', 1.8)))
+    hits = mix((4 * beat, timpani('D2', rng)), (5.25 * beat, timpani('A1', rng)), (5.25 * beat, crash(rng, 2.0), -6))
     return mix(mix(*drum), (0, brass_, -2), (0, hits)).fx('pad', 0, 0.3, 'reverb', 40).cut(0, 5.5).fade(0, 0.4)
 
 
 @recipe('xwlb')  # 新闻联播: a stately broadcast theme with a timpani roll
 def _xwlb(rng):
     bpm = 76
-    rl = roll(lambda: timpani('F2', rng, 0.4), 1.0, 16, rng)
-    mel = [(1.2, 1, 'F4'), (2.2, 0.5, 'A4'), (2.7, 0.5, 'C5'), (3.2, 1, 'F5'), (4.2, 0.5, 'E5'), (4.7, 0.5, 'C5'),
-           (5.2, 1.8, 'F5')]
+    rl = roll(lambda: timpani('Eb2', rng, 0.4), 1.0, 16, rng)
+    mel = [(1.2, 0.5, 'Bb4'), (1.7, 0.5, 'Eb5'), (2.2, 1, 'D5'), (3.2, 0.5, 'C5'), (3.7, 0.5, 'G5'),
+           (4.2, 0.5, 'F5'), (4.7, 0.5, 'D5'), (5.2, 1.8, 'Eb5')]
     lead = sequence(bpm, mel, brass)
-    pad = sequence(bpm, [(1.2, 2, 'F3 A3 C4'), (3.2, 2, 'Bb2 D3 F3 Bb3'), (5.2, 1.8, 'F3 A3 C4 F4')], strings)
-    horns = sequence(bpm, [(1.2, 2, 'F2 C3'), (3.2, 2, 'Bb2 F3'), (5.2, 1.8, 'F2 C3 F3')], brass)
+    pad = sequence(bpm, [(1.2, 2, 'Eb3 G3 Bb3'), (3.2, 1, 'C3 Eb3 G3'), (4.2, 1, 'Bb2 D3 F3'),
+                         (5.2, 1.8, 'Eb3 G3 Bb3 Eb4')], strings)
+    horns = sequence(bpm, [(1.2, 2, 'Eb2 Bb2'), (3.2, 1, 'C3 G3'), (4.2, 1, 'Bb2 F3'), (5.2, 1.8, 'Eb2 Bb2 Eb3')], brass)
     return mix(rl, (0, lead, -1), (0, pad, -6), (0, horns, -8), (5.2 * 60 / bpm, crash(rng), -12)).cut(0, 5.8).fade(0, 0.3)
 
 
 @recipe('ymfq1')  # 幽默风趣①: a bouncy oom-pah with a reedy tune
 def _ymfq1(rng):
     bpm = 138
-    oom = sequence(bpm, [(b, 0.4, 'C3' if b % 2 == 0 else 'G2') for b in range(10)], reed)
-    pah = sequence(bpm, [(b + 0.5, 0.3, 'E4 G4') for b in range(10)], lambda n, d: pluck(n, 0.3))
-    mel = [(0, 0.5, 'E5'), (0.5, 0.5, 'D5'), (1, 1, 'C5'), (2, 0.5, 'G4'), (2.5, 0.5, 'A4'), (3, 0.5, 'B4'),
-           (3.5, 0.5, 'C5'), (4, 0.5, 'D5'), (4.5, 0.5, 'E5'), (5, 1, 'F5'), (6, 0.5, 'E5'), (6.5, 0.5, 'D5'),
-           (7, 1, 'G4'), (8, 1.5, 'C5')]
+    # one chord a beat: bass note on the beat, the chord's upper notes on the off-beat
+    harmony = [('C3', 'E4 G4'), ('G2', 'E4 G4')] * 2 + [('G2', 'F4 B4'), ('D3', 'F4 B4')] * 2 + [('C3', 'E4 G4')] * 2
+    oom = sequence(bpm, [(b, 0.4, low) for b, (low, _) in enumerate(harmony)], reed)
+    pah = sequence(bpm, [(b + 0.5, 0.3, upper) for b, (_, upper) in enumerate(harmony)], lambda n, d: pluck(n, 0.3))
+    mel = [(0, 1, 'C5'), (1, 0.5, 'B4'), (1.5, 0.5, 'C5'), (2, 0.5, 'A5'), (2.5, 0.5, 'G5'), (3, 1, 'E5'),
+           (4, 0.5, 'F5'), (4.5, 0.5, 'D5'), (5, 0.5, 'B4'), (5.5, 0.5, 'D5'), (6, 1, 'G5'), (7, 0.5, 'F5'),
+           (7.5, 0.5, 'B4'), (8, 1.5, 'C5')]
     tune = sequence(bpm, mel, lambda n, d: reed(n, d * 0.8))
     return mix((0, oom, -2), (0, pah, -8), (0, tune, -1))
 
@@ -1461,20 +1468,21 @@ def _ymfq1(rng):
 @recipe('ymfq2')  # 幽默风趣②: sneaky pizzicato tiptoeing
 def _ymfq2(rng):
     bpm = 120
-    notes = 'E4 F4 F#4 G4 - G4 - E4 F4 F#4 G4 - C5 - B4 - G4 E4 - D4 Eb4 E4'.split()
+    notes = 'A3 - C4 - E4 D4 - - B3 - D4 - F4 E4 - - C4 D4 E4 G#3 A3'.split()
     events = [(i * 0.5, 0.4, n) for i, n in enumerate(notes) if n != '-']
     s = sequence(bpm, events, lambda n, d: pluck(n, 0.4))
-    low = sequence(bpm, [(i, 0.3, 'C3' if i % 2 == 0 else 'G2') for i in range(11)], lambda n, d: pluck(n, 0.5))
+    low = sequence(bpm, [(i, 0.3, 'A2' if i % 2 == 0 else 'E2') for i in range(11)], lambda n, d: pluck(n, 0.5))
     return mix(s, (0, low, -4))
 
 
 @recipe('ymfq3')  # 幽默风趣③: a kazoo tune that slides off the end
 def _ymfq3(rng):
     bpm = 150
-    mel = [(0, 0.5, 'G4'), (0.5, 0.5, 'G4'), (1, 0.5, 'A4'), (1.5, 0.5, 'G4'), (2, 0.5, 'C5'), (2.5, 1, 'B4'),
-           (4, 0.5, 'G4'), (4.5, 0.5, 'G4'), (5, 0.5, 'A4'), (5.5, 0.5, 'G4'), (6, 0.5, 'D5'), (6.5, 1, 'C5')]
+    mel = [(0, 0.5, 'D5'), (0.5, 0.5, 'A4'), (1, 0.5, 'B4'), (1.5, 0.5, 'F#4'), (2, 1, 'G4'),
+           (3, 0.5, 'E4'), (3.5, 0.5, 'G4'), (4, 0.5, 'F#4'), (4.5, 0.5, 'B4'), (5, 0.5, 'A4'),
+           (5.5, 0.5, 'E5'), (6, 0.5, 'C#5'), (6.5, 1, 'D5')]
     tune = sequence(bpm, mel, kazoo)
-    slide_ = osc(0.9, lambda t: hz('C5') * 2 ** (-1.5 * t), 'saw')
+    slide_ = osc(0.9, lambda t: hz('D5') * 2 ** (-1.5 * t), 'saw')
     slide_ = slide_.fx('bandpass', 1000, '1q').times(env_points([(0, 1), (0.7, 0.8), (0.9, 0)]))
     drums = mix(*[(b * 60 / bpm, tom(150 if b % 2 else 110, rng, 0.3), -8) for b in range(8)])
     return mix(tune, (0, drums), (7.6 * 60 / bpm, slide_, -3), (8.3 * 60 / bpm + 0.6, kick(rng), -4))
