@@ -1,5 +1,7 @@
 #include "file_update.h"
 
+#include "file_bytes.h"
+
 #include <QByteArray>
 #include <QFile>
 
@@ -21,8 +23,6 @@ namespace {
 constexpr mode_t kPermissionBits = 07777;
 // A new file gets what the user's file-creation mask leaves of read and write for all.
 constexpr mode_t kNewFileMode = 0666;
-// Bytes read from a file in one call.
-constexpr std::size_t kReadChunk = 65536;
 
 // Closes a descriptor when it goes out of scope.
 class Descriptor {
@@ -56,22 +56,6 @@ std::string followLinks(const std::string& path)
 {
     char resolved[PATH_MAX];
     return ::realpath(path.c_str(), resolved) ? std::string(resolved) : path;
-}
-
-bool readAll(int fd, Text& bytes)
-{
-    char chunk[kReadChunk];
-    for (;;) {
-        const ssize_t got = ::read(fd, chunk, sizeof chunk);
-        if (got == 0)
-            return true;
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        bytes.append(chunk, static_cast<std::size_t>(got));
-    }
 }
 
 bool writeAll(int fd, std::string_view bytes)
@@ -138,7 +122,7 @@ bool writeCopy(int folderFd, const std::string& copyName, std::string_view conte
 
 } // namespace
 
-bool updateFile(const QString& path, const FileChange& change)
+bool updateFile(const QString& path, std::size_t maxBytes, const FileChange& change)
 {
     const std::string target = followLinks(QFile::encodeName(path).toStdString());
     const std::size_t slash = target.rfind('/');
@@ -161,12 +145,18 @@ bool updateFile(const QString& path, const FileChange& change)
         return false;
     Text current;
     if (existed) {
-        // A read-only file stays as it is, as it does for the platform's own writers.
-        if (::faccessat(folderFd.get(), name.c_str(), W_OK, AT_EACCESS) != 0)
+        // Only a regular file is replaced: a pipe, a device or a folder in
+        // its place stays as it is. A read-only file stays too, as it does
+        // for the platform's own writers.
+        if (!S_ISREG(old.st_mode) || ::faccessat(folderFd.get(), name.c_str(), W_OK, AT_EACCESS) != 0)
             return false;
-        Descriptor file(::openat(folderFd.get(), name.c_str(), O_RDONLY | O_CLOEXEC));
-        if (!file.valid() || !readAll(file.get(), current))
+        // What was checked above may have been swapped since; the descriptor
+        // is checked again before a byte is read.
+        Descriptor file(openForReading(folderFd.get(), name.c_str()));
+        std::optional<Text> bytes = file.valid() ? readRegularFile(file.get(), maxBytes) : std::nullopt;
+        if (!bytes)
             return false;
+        current = std::move(*bytes);
     }
 
     const Text updated = change(current);

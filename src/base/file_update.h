@@ -7,6 +7,7 @@
 
 #include <QString>
 
+#include <cstddef>
 #include <functional>
 #include <string_view>
 
@@ -27,7 +28,8 @@ inline constexpr std::string_view kNewCopyMark = ".new-";
 // folder. So readers see the old or the new content and never a mix, and
 // writers that overlap each start from the other's result. An existing file
 // keeps its permissions. False, with the file untouched, when the folder or
-// the file cannot be written or the file cannot be read.
-bool updateFile(const QString& path, const FileChange& change);
+// the file cannot be written, the file cannot be read, holds more than
+// maxBytes bytes or is no regular file (a pipe, a device or a folder).
+bool updateFile(const QString& path, std::size_t maxBytes, const FileChange& change);
 
 } // namespace qinghe

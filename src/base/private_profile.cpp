@@ -11,7 +11,7 @@ namespace qinghe {
 Text readProfileString(const QString& iniPath, std::string_view section, std::string_view key,
                        std::string_view defaultValue, int bufferSize)
 {
-    const std::optional<Text> file = readFileBytes(iniPath);
+    const std::optional<Text> file = readFileBytes(iniPath, kProfileByteLimit);
     const std::optional<Text> value = file ? findProfileValue(*file, section, key) : std::nullopt;
     return fitProfileBuffer(value ? std::string_view(*value) : defaultValue, bufferSize);
 }
@@ -21,7 +21,7 @@ bool writeProfileString(const QString& iniPath, std::string_view section, std::s
 {
     if (!isStorableProfileEntry(section, key, value))
         return false;
-    return updateFile(iniPath, [&](std::string_view current) {
+    return updateFile(iniPath, kProfileByteLimit, [&](std::string_view current) {
         return withProfileValue(current, section, key, value);
     });
 }

@@ -10,6 +10,7 @@
 
 #include <QString>
 
+#include <cstddef>
 #include <string_view>
 
 namespace qinghe {
@@ -18,8 +19,15 @@ namespace qinghe {
 // always read its settings with a buffer of this size.
 inline constexpr int kProfileBufferSize = 10240;
 
+// Bytes a settings file may hold: the program's own entries take a few
+// kilobytes, so a longer file is no settings file of ours and reads as
+// unreadable, as a missing one does, instead of stalling the start.
+inline constexpr std::size_t kProfileByteLimit = std::size_t(16) << 20;
+
 // The value of key in section of the file at iniPath, or defaultValue when
-// the file, the section or the key is missing. The result holds at most
+// the file, the section or the key is missing; a file that is no regular
+// file (a pipe or a device is never waited for) or holds more than
+// kProfileByteLimit bytes counts as missing. The result holds at most
 // bufferSize - 1 bytes; a longer one is cut there, or one byte earlier when
 // the cut would split a double-byte character. A line without "=" is no key.
 Text readProfileString(const QString& iniPath, std::string_view section, std::string_view key,
@@ -33,7 +41,8 @@ Text readProfileString(const QString& iniPath, std::string_view section, std::st
 // (each locks the file's folder, re-reads the file, then replaces it by
 // renaming a finished copy over it), so readers never see a half-written
 // file and no writer loses another's key. False, with the file untouched,
-// when it cannot be written (read-only folder or file, file unreadable) or
+// when it cannot be written (read-only folder or file, file unreadable or
+// too long, no regular file: a pipe or a device is never replaced) or
 // when a name or the value would not read back as written (a line break,
 // "=" in the key, "]" in the section name, a key starting with ";" or "[").
 bool writeProfileString(const QString& iniPath, std::string_view section, std::string_view key,

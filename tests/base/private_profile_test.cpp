@@ -1,5 +1,6 @@
 #include "base/private_profile.h"
 
+#include "odd_files.h"
 #include "text/gbk.h"
 
 #include <gtest/gtest.h>
@@ -317,6 +318,61 @@ TEST_F(PrivateProfile, ProcessesWritingAtTheSameTimeKeepEachOthersKeys)
         EXPECT_EQ(read("s", std::string("b").append(std::to_string(i))), std::to_string(i));
     }
     EXPECT_EQ(QDir(folder_.path()).entryList(QDir::Files), QStringList{"my.ini"});
+}
+
+// my.ini as something other than a file: the program reads it as missing and
+// writes nothing, so it neither hangs at start nor replaces a device.
+TEST_F(PrivateProfile, DeviceBehindTheLinkIsNeitherReadNorReplaced)
+{
+    const QString device = folder_.filePath("null-device");
+    if (const std::string why = test::makeCharacterDevice(device, test::kNullDeviceMinor); !why.empty())
+        GTEST_SKIP() << why;
+    ASSERT_EQ(::symlink("null-device", QFile::encodeName(ini_).constData()), 0);
+    EXPECT_FALSE(write("s", "k", "v"));
+    EXPECT_TRUE(test::isCharacterDevice(device, test::kNullDeviceMinor));
+    EXPECT_EQ(read("s", "k"), "<default>");
+    EXPECT_EQ(QDir(folder_.path()).entryList(QDir::System | QDir::Files), (QStringList{"my.ini", "null-device"}));
+}
+
+TEST_F(PrivateProfile, EndlessDeviceReadsAsMissingAndIsNotWritten)
+{
+    const QString device = folder_.filePath("zero-device");
+    if (const std::string why = test::makeCharacterDevice(device, test::kZeroDeviceMinor); !why.empty())
+        GTEST_SKIP() << why;
+    ASSERT_EQ(::symlink("zero-device", QFile::encodeName(ini_).constData()), 0);
+    EXPECT_TRUE(test::inChildWithBoundedMemory([&] { return read("s", "k") == "<default>"; }));
+    EXPECT_TRUE(test::inChildWithBoundedMemory([&] { return !write("s", "k", "v"); }));
+    EXPECT_TRUE(test::isCharacterDevice(device, test::kZeroDeviceMinor));
+}
+
+TEST_F(PrivateProfile, PipeIsNeitherWaitedForNorReplaced)
+{
+    {
+        const test::FeedingFifo pipe(ini_, "[s]\r\nk=from the pipe\r\n");
+        ASSERT_TRUE(pipe.made());
+        EXPECT_EQ(read("s", "k"), "<default>");
+    }
+    ASSERT_EQ(QFile::remove(ini_), true);
+    {
+        const test::FeedingFifo pipe(ini_, "[s]\r\nk=from the pipe\r\n");
+        ASSERT_TRUE(pipe.made());
+        EXPECT_FALSE(write("s", "k", "v"));
+        EXPECT_TRUE(test::isFifo(ini_));
+    }
+    EXPECT_EQ(QDir(folder_.path()).entryList(QDir::System | QDir::Files), QStringList{"my.ini"});
+}
+
+TEST_F(PrivateProfile, FileLargerThanAnySettingsFileReadsAsMissing)
+{
+    const std::string head = "[s]\r\nk=v\r\n";
+    std::string content = head + std::string(kProfileByteLimit - head.size(), ';');
+    put(content);
+    EXPECT_EQ(read("s", "k"), "v");
+    content += ';';
+    put(content);
+    EXPECT_EQ(read("s", "k"), "<default>");
+    EXPECT_FALSE(write("s", "k", "w"));
+    EXPECT_EQ(bytes(), content);
 }
 
 } // namespace
