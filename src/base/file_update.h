@@ -32,4 +32,15 @@ inline constexpr std::string_view kNewCopyMark = ".new-";
 // maxBytes bytes or is no regular file (a pipe, a device or a folder).
 bool updateFile(const QString& path, std::size_t maxBytes, const FileChange& change);
 
+// Replaces the content of the file at path (a native path; a symbolic link is
+// followed) with bytes, creating it when it is missing, for a document the
+// user saves. As updateFile, the new content goes to a finished copy that is
+// renamed over the file, which keeps its permissions. Where no copy can be
+// made or renamed in the folder but the file itself may be written, the file
+// is written in place, its old content kept until the new one is on disk and
+// put back when anything fails. False, with the old content in the file,
+// when the file cannot be written whole (a full disk, a read-only file, no
+// regular file: a pipe, a device or a folder).
+bool replaceFileBytes(const QString& path, std::string_view bytes);
+
 } // namespace qinghe
