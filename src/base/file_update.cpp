@@ -257,10 +257,12 @@ bool updateFile(const QString& path, std::size_t maxBytes, const FileChange& cha
         current = std::move(*bytes);
     }
 
-    const Text updated = change(current);
-    if (existed && updated == current)
+    const std::optional<Text> updated = change(current);
+    if (!updated)
+        return false;
+    if (existed && *updated == current)
         return true;
-    return replaceByCopy(folderFd.get(), name, updated, existed ? &old : nullptr) == CopyOutcome::Replaced;
+    return replaceByCopy(folderFd.get(), name, *updated, existed ? &old : nullptr) == CopyOutcome::Replaced;
 }
 
 bool replaceFileBytes(const QString& path, std::string_view bytes)

@@ -9,12 +9,14 @@
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string_view>
 
 namespace qinghe {
 
-// The file's new content, given its current content (empty for a new file).
-using FileChange = std::function<Text(std::string_view current)>;
+// The file's new content, given its current content (empty for a new file);
+// nothing to leave the file as it is and report failure.
+using FileChange = std::function<std::optional<Text>(std::string_view current)>;
 
 // Suffix of the finished copy that is renamed over the file ("my.ini.new-"
 // and the writer's process id); one left behind by a crashed writer is

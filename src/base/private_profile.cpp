@@ -21,8 +21,13 @@ bool writeProfileString(const QString& iniPath, std::string_view section, std::s
 {
     if (!isStorableProfileEntry(section, key, value))
         return false;
-    return updateFile(iniPath, kProfileByteLimit, [&](std::string_view current) {
-        return withProfileValue(current, section, key, value);
+    // The check above holds for any file the entry goes into; the written
+    // file is checked as well, as it is what the next reader sees.
+    return updateFile(iniPath, kProfileByteLimit, [&](std::string_view current) -> std::optional<Text> {
+        Text updated = withProfileValue(current, section, key, value);
+        if (!readsBack(updated, section, key, value))
+            return std::nullopt;
+        return updated;
     });
 }
 

@@ -44,7 +44,8 @@ Text readProfileString(const QString& iniPath, std::string_view section, std::st
 // when it cannot be written (read-only folder or file, file unreadable or
 // too long, no regular file: a pipe or a device is never replaced) or
 // when a name or the value would not read back as written (a line break,
-// "=" in the key, "]" in the section name, a key starting with ";" or "[").
+// "=" in the key, "]" in the section name or a lead byte at its end, a key
+// starting with ";" or "[", blanks at a value's ends or quotes around it).
 bool writeProfileString(const QString& iniPath, std::string_view section, std::string_view key,
                         std::string_view value);
 

@@ -178,14 +178,13 @@ bool isStorableProfileEntry(std::string_view section, std::string_view key, std:
     for (const std::string_view part : {section, key, value})
         if (part.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos)
             return false;
-    const Text header = Text(1, kSectionOpen) + Text(section) + kSectionClose;
-    const Line headerLine = classify(header);
-    if (headerLine.kind != LineKind::Section || headerLine.name != trimBlanks(section))
-        return false;
-    const Text entry = keyLine(key, value);
-    const Line entryLine = classify(std::string_view(entry).substr(0, entry.size() - kNewLine.size()));
-    return entryLine.kind == LineKind::Key && entryLine.name == trimBlanks(key)
-        && entryLine.value == trimBlanks(value);
+    return readsBack(withProfileValue({}, section, key, value), section, key, value);
+}
+
+bool readsBack(std::string_view file, std::string_view section, std::string_view key, std::string_view value)
+{
+    const std::optional<Text> found = findProfileValue(file, section, key);
+    return found && *found == value;
 }
 
 Text withProfileValue(std::string_view file, std::string_view section, std::string_view key,

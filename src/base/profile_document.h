@@ -26,10 +26,16 @@ std::optional<Text> findProfileValue(std::string_view file, std::string_view sec
 // double-byte character.
 Text fitProfileBuffer(std::string_view value, int bufferSize);
 
-// Whether "[section]" and "key=value" lines read back as that very section,
-// key and value (no line break or zero byte, no "=" in the key, no "]" in
-// the section name, a key that does not start like a comment or a header).
+// Whether the lines written for key=value in section read back as that very
+// value when section and key are looked up: no line break or zero byte, no
+// "=" in the key, no "]" in the section name, a key that does not start like
+// a comment or a header, a section name that does not end in a lead byte
+// (which would swallow the "]" after it), a value without blanks at its ends
+// or quotes around it, which the reader drops.
 bool isStorableProfileEntry(std::string_view section, std::string_view key, std::string_view value);
+
+// Whether looking up key in section of file gives exactly value.
+bool readsBack(std::string_view file, std::string_view section, std::string_view key, std::string_view value);
 
 // file with key set to value in section: the first such key's line replaced,
 // else a new line after the section's last key (right after its header when

@@ -14,6 +14,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <functional>
+#include <random>
 #include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -373,6 +374,67 @@ TEST_F(PrivateProfile, FileLargerThanAnySettingsFileReadsAsMissing)
     EXPECT_EQ(read("s", "k"), "<default>");
     EXPECT_FALSE(write("s", "k", "w"));
     EXPECT_EQ(bytes(), content);
+}
+
+// A name or value that would not read back is refused before the file is
+// touched, so a refused write never leaves a copy that later writes pile onto.
+TEST_F(PrivateProfile, WritesOnlyWhatReadsBackTheSame)
+{
+    // The header would be "[ab\xD0]", whose "\xD0]" is one character: no header at all.
+    EXPECT_FALSE(write("ab\xD0 ", "k", "v"));
+    EXPECT_FALSE(write("ab\xD0\t", "k", "v"));
+    EXPECT_EQ(bytes(), "<missing>");
+    put("[s]\r\n");
+    for (const std::string_view value : {" v", "v\t", "\"quoted\"", "\"\"", " "}) {
+        EXPECT_FALSE(write("s", "k", value)) << value;
+        EXPECT_FALSE(write("ab\xD0 ", "k", "v"));
+    }
+    EXPECT_EQ(bytes(), "[s]\r\n");
+
+    // What reads back is written: a lone quote, a lead byte at a value's or a
+    // key's end, blanks around names (the reader drops them on both sides).
+    for (const std::string_view value : {"\"", "\"open", "v\xD0", "a \"b\" c"}) {
+        EXPECT_TRUE(write("s", "k", value)) << value;
+        EXPECT_EQ(read("s", "k"), value);
+    }
+    EXPECT_TRUE(write("s", "k\xD0", "w"));
+    EXPECT_EQ(read("s", "k\xD0"), "w");
+    EXPECT_TRUE(write(" t ", "\tk ", "x"));
+    EXPECT_EQ(read("t", "k"), "x");
+}
+
+// For any short section, key and value: a write that reports success reads
+// back as written, and a refused one leaves the file byte for byte.
+TEST_F(PrivateProfile, EveryReportedWriteReadsBack)
+{
+    constexpr int kWrites = 400;
+    // Long enough for a lead byte at either end, and short enough for clashes.
+    constexpr std::size_t kLongestPart = 4;
+    // Blanks, the syntax of the file, ASCII letters in both cases, lead bytes
+    // and the bytes that may follow them.
+    const std::string alphabet = std::string("aA ;[]=\"\t") + "\x81\xD0\x5D\x40\xFE";
+    std::mt19937 random(20240307);
+    const auto part = [&] {
+        std::string text(random() % (kLongestPart + 1), ' ');
+        for (char& c : text)
+            c = alphabet[random() % alphabet.size()];
+        return text;
+    };
+    int written = 0;
+    for (int i = 0; i < kWrites; ++i) {
+        const std::string section = part();
+        const std::string key = part();
+        const std::string value = part();
+        const std::string before = bytes();
+        if (write(section, key, value)) {
+            ++written;
+            EXPECT_EQ(read(section, key, "\n"), value) << '[' << section << "] " << key << '=' << value;
+        } else {
+            EXPECT_EQ(bytes(), before) << '[' << section << "] " << key << '=' << value;
+        }
+    }
+    // The check is not idle: plenty of writes got through.
+    EXPECT_GT(written, kWrites / 4);
 }
 
 } // namespace
