@@ -5,6 +5,7 @@
 #include "base/file_bytes.h"
 
 #include <optional>
+#include <utility>
 
 namespace qinghe {
 
@@ -13,6 +14,19 @@ Text readProfileString(const QString& iniPath, std::string_view section, std::st
 {
     const std::optional<Text> file = readFileBytes(iniPath, kProfileByteLimit);
     const std::optional<Text> value = file ? findProfileValue(*file, section, key) : std::nullopt;
+    return fitProfileBuffer(value ? std::string_view(*value) : defaultValue, bufferSize);
+}
+
+ProfileSnapshot readProfileSnapshot(const QString& iniPath)
+{
+    std::optional<Text> file = readFileBytes(iniPath, kProfileByteLimit);
+    return file ? ProfileSnapshot(std::move(*file)) : ProfileSnapshot();
+}
+
+Text readProfileString(const ProfileSnapshot& snapshot, std::string_view section, std::string_view key,
+                       std::string_view defaultValue, int bufferSize)
+{
+    const std::optional<Text> value = snapshot.find(section, key);
     return fitProfileBuffer(value ? std::string_view(*value) : defaultValue, bufferSize);
 }
 

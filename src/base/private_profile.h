@@ -6,11 +6,11 @@
 // a value wrapped in double quotes reads without them; where a section or a
 // key appears twice, the first one counts.
 
+#include "base/profile_document.h"
 #include "text/text.h"
 
 #include <QString>
 
-#include <cstddef>
 #include <string_view>
 
 namespace qinghe {
@@ -19,11 +19,6 @@ namespace qinghe {
 // always read its settings with a buffer of this size.
 inline constexpr int kProfileBufferSize = 10240;
 
-// Bytes a settings file may hold: the program's own entries take a few
-// kilobytes, so a longer file is no settings file of ours and reads as
-// unreadable, as a missing one does, instead of stalling the start.
-inline constexpr std::size_t kProfileByteLimit = std::size_t(16) << 20;
-
 // The value of key in section of the file at iniPath, or defaultValue when
 // the file, the section or the key is missing; a file that is no regular
 // file (a pipe or a device is never waited for) or holds more than
@@ -31,6 +26,14 @@ inline constexpr std::size_t kProfileByteLimit = std::size_t(16) << 20;
 // bufferSize - 1 bytes; a longer one is cut there, or one byte earlier when
 // the cut would split a double-byte character. A line without "=" is no key.
 Text readProfileString(const QString& iniPath, std::string_view section, std::string_view key,
+                       std::string_view defaultValue = {}, int bufferSize = kProfileBufferSize);
+
+// The file at iniPath read once, to look up many keys; a file that
+// readProfileString would take as missing gives an empty snapshot.
+ProfileSnapshot readProfileSnapshot(const QString& iniPath);
+
+// What readProfileString gives for the file when the snapshot was taken.
+Text readProfileString(const ProfileSnapshot& snapshot, std::string_view section, std::string_view key,
                        std::string_view defaultValue = {}, int bufferSize = kProfileBufferSize);
 
 // Sets key in section to value, creating the file and the section when they

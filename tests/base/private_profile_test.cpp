@@ -16,6 +16,7 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <vector>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -435,6 +436,57 @@ TEST_F(PrivateProfile, EveryReportedWriteReadsBack)
     }
     // The check is not idle: plenty of writes got through.
     EXPECT_GT(written, kWrites / 4);
+}
+
+// A file read once answers every key as reading it key by key does: first
+// section and first key win, quotes and blanks go, values are cut to the buffer.
+TEST_F(PrivateProfile, SnapshotAnswersAsReadingKeyByKey)
+{
+    constexpr int kFiles = 300;
+    constexpr int kLinesEach = 12;
+    const std::vector<std::string> names = {"s", "S", " s\t", "k", "K", "\x81\x5D", "\x81\x7D", "ab\xD0", "", "\xD6\xD0"};
+    const std::vector<std::string> values = {"v", " \"q\" ", "\"", "\"\"", "a=b", "\xD0", "x\xD6\xD0y",
+                                             std::string(kProfileBufferSize, 'x') + "\xD6\xD0"};
+    const std::vector<std::string> endings = {"\r\n", "\n", "\r", ""};
+    std::mt19937 random(7);
+    const auto pick = [&](const std::vector<std::string>& from) { return from[random() % from.size()]; };
+    const auto line = [&] {
+        std::string text;
+        switch (random() % 6) {
+        case 0: text.append("[").append(pick(names)).append("]"); break;
+        case 1: text.append(" [").append(pick(names)).append("\x81]x"); break;
+        case 2: text.append(";").append(pick(names)).append("=").append(pick(values)); break;
+        case 3: text.append("\x81").append(pick(names)); break;
+        default: text.append(pick(names)).append("=").append(pick(values)); break;
+        }
+        return text;
+    };
+    for (int file = 0; file < kFiles; ++file) {
+        std::string content;
+        for (int i = 0; i < kLinesEach; ++i)
+            content += line() + pick(endings);
+        put(content);
+        const ProfileSnapshot snapshot = readProfileSnapshot(ini_);
+        for (const std::string& section : names)
+            for (const std::string& key : names)
+                for (const int buffer : {kProfileBufferSize, 3}) {
+                    ASSERT_EQ(readProfileString(snapshot, section, key, "<default>", buffer),
+                              readProfileString(ini_, section, key, "<default>", buffer))
+                        << "file " << file << " [" << section << "] " << key << "\n" << content;
+                }
+    }
+}
+
+TEST_F(PrivateProfile, SnapshotOfWhatCannotBeReadIsEmpty)
+{
+    EXPECT_EQ(readProfileString(readProfileSnapshot(ini_), "s", "k", "<default>"), "<default>");
+    put("[s]\r\nk=v\r\n" + std::string(kProfileByteLimit, ';'));
+    EXPECT_EQ(readProfileString(readProfileSnapshot(ini_), "s", "k", "<default>"), "<default>");
+    EXPECT_FALSE(ProfileSnapshot("[s]\r\nk=v\r\n" + std::string(kProfileByteLimit, ';')).find("s", "k"));
+    ASSERT_TRUE(QFile::remove(ini_));
+    const test::FeedingFifo pipe(ini_, "[s]\r\nk=from the pipe\r\n");
+    ASSERT_TRUE(pipe.made());
+    EXPECT_EQ(readProfileString(readProfileSnapshot(ini_), "s", "k", "<default>"), "<default>");
 }
 
 } // namespace
