@@ -217,7 +217,7 @@ bool writeInPlace(int folderFd, const std::string& name, std::string_view conten
         return putBack();
     if (::fsync(fd) != 0)
         return putBack();
-    return file.close();
+    return true;
 }
 
 } // namespace
