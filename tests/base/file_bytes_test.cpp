@@ -28,20 +28,6 @@ protected:
     QTemporaryDir folder_;
 };
 
-TEST_F(FileBytes, ReadsEveryByteOfARegularFile)
-{
-    const std::string every = [] {
-        std::string bytes;
-        for (int b = 0; b < 256; ++b)
-            bytes += static_cast<char>(b);
-        return bytes;
-    }();
-    EXPECT_EQ(readFileBytes(put("every", every)), every);
-    EXPECT_EQ(readFileBytes(put("empty", "")), "");
-    EXPECT_FALSE(readFileBytes(folder_.filePath("missing")).has_value());
-    EXPECT_FALSE(readFileBytes(folder_.path()).has_value());
-}
-
 // A pipe or a device chosen in the open dialog must not hang the editor nor
 // fill the memory: only regular files are read.
 TEST_F(FileBytes, PipeIsNotWaitedFor)

@@ -135,13 +135,5 @@ TEST_F(SlotRestore, SlotsHoldWhatEachKeyReadsOnItsOwn)
     EXPECT_EQ(captions_[4], "");
 }
 
-TEST_F(SlotRestore, MissingFileLeavesEverySlotEmpty)
-{
-    restore();
-    for (int slot = 1; slot <= kSlotCount; ++slot)
-        EXPECT_TRUE(tables_.paths[slot].empty() && tables_.names[slot].empty()) << slot;
-    EXPECT_TRUE(captions_.empty());
-}
-
 }  // namespace
 }  // namespace qinghe
