@@ -1,13 +1,17 @@
 #include "file_update.h"
 
+#include "file_bytes.h"
+
 #include <QByteArray>
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
+#include <optional>
 #include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -21,8 +25,6 @@ namespace {
 constexpr mode_t kPermissionBits = 07777;
 // A new file gets what the user's file-creation mask leaves of read and write for all.
 constexpr mode_t kNewFileMode = 0666;
-// Bytes read from a file in one call.
-constexpr std::size_t kReadChunk = 65536;
 
 // Closes a descriptor when it goes out of scope.
 class Descriptor {
@@ -35,6 +37,14 @@ public:
     }
     Descriptor(const Descriptor&) = delete;
     Descriptor& operator=(const Descriptor&) = delete;
+
+    // Closes what it held and takes fd instead.
+    void reset(int fd)
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = fd;
+    }
 
     int get() const { return fd_; }
     bool valid() const { return fd_ >= 0; }
@@ -56,22 +66,6 @@ std::string followLinks(const std::string& path)
 {
     char resolved[PATH_MAX];
     return ::realpath(path.c_str(), resolved) ? std::string(resolved) : path;
-}
-
-bool readAll(int fd, Text& bytes)
-{
-    char chunk[kReadChunk];
-    for (;;) {
-        const ssize_t got = ::read(fd, chunk, sizeof chunk);
-        if (got == 0)
-            return true;
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        bytes.append(chunk, static_cast<std::size_t>(got));
-    }
 }
 
 bool writeAll(int fd, std::string_view bytes)
@@ -118,38 +112,126 @@ void removeStaleCopies(int folderFd, const std::string& name)
     ::closedir(folder);
 }
 
-// Writes content to a new file copyName in the folder, with the old file's
-// owner and permissions when there was one, and flushes it to disk.
-bool writeCopy(int folderFd, const std::string& copyName, std::string_view content, const struct stat* old)
+bool writeAllAt(int fd, std::string_view bytes, off_t offset)
 {
+    while (!bytes.empty()) {
+        const ssize_t put = ::pwrite(fd, bytes.data(), bytes.size(), offset);
+        if (put < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(put));
+        offset += put;
+    }
+    return true;
+}
+
+// Where a file lives: its folder and its name there.
+struct FilePlace {
+    std::string folder;
+    std::string name;
+};
+
+// The place of the file that path names, symbolic links followed.
+std::optional<FilePlace> placeOf(const QString& path)
+{
+    const std::string target = followLinks(QFile::encodeName(path).toStdString());
+    const std::size_t slash = target.rfind('/');
+    FilePlace place;
+    place.folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+    place.name = slash == std::string::npos ? target : target.substr(slash + 1);
+    if (place.name.empty())
+        return std::nullopt;
+    return place;
+}
+
+// What became of an attempt to replace a file by a finished copy.
+enum class CopyOutcome {
+    Replaced,    // the copy stands in the file's place
+    NoCopy,      // no copy could be made or put in place; nothing changed
+    WriteFailed  // the copy could not be written whole (a full disk); nothing changed
+};
+
+// Writes content to a new file beside name, with the old file's owner and
+// permissions when there was one, flushes it to disk and renames it over
+// name. Whatever fails, no copy is left behind.
+CopyOutcome replaceByCopy(int folderFd, const std::string& name, std::string_view content, const struct stat* old)
+{
+    const std::string copyName = name + std::string(kNewCopyMark) + std::to_string(::getpid());
     const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
     Descriptor copy(::openat(folderFd, copyName.c_str(), flags, kNewFileMode));
     if (!copy.valid())
-        return false;
+        return CopyOutcome::NoCopy;
+    bool written = true;
     if (old) {
         // Only an administrator may give the file back to its owner; the
         // permissions are restored after, as a change of owner may clear some.
         [[maybe_unused]] const int owned = ::fchown(copy.get(), old->st_uid, old->st_gid);
-        if (::fchmod(copy.get(), old->st_mode & kPermissionBits) != 0)
-            return false;
+        written = ::fchmod(copy.get(), old->st_mode & kPermissionBits) == 0;
     }
-    return writeAll(copy.get(), content) && ::fsync(copy.get()) == 0 && copy.close();
+    written = written && writeAll(copy.get(), content) && ::fsync(copy.get()) == 0 && copy.close();
+    if (!written) {
+        ::unlinkat(folderFd, copyName.c_str(), 0);
+        return CopyOutcome::WriteFailed;
+    }
+    if (::renameat(folderFd, copyName.c_str(), folderFd, name.c_str()) != 0) {
+        ::unlinkat(folderFd, copyName.c_str(), 0);
+        return CopyOutcome::NoCopy;
+    }
+    // Makes the rename itself durable; some file systems cannot flush a
+    // folder, and the new content is in place either way.
+    ::fsync(folderFd);
+    return CopyOutcome::Replaced;
+}
+
+// Writes content over the file name itself, for a folder where no copy can
+// be made. The old bytes stay in memory until the new ones are on disk and
+// go back where they were when anything fails; they always fit there, as the
+// file held them. Room beyond the old length is claimed and flushed first, so
+// a full disk stops the save before an old byte has changed.
+bool writeInPlace(int folderFd, const std::string& name, std::string_view content)
+{
+    const int flags = O_RDWR | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC;
+    Descriptor file(::openat(folderFd, name.c_str(), flags));
+    if (!file.valid())
+        return false;
+    const std::optional<Text> old = readRegularFile(file.get(), kFileByteLimit);
+    if (!old)
+        return false;
+    const int fd = file.get();
+    const auto oldLength = static_cast<off_t>(old->size());
+    const auto newLength = static_cast<off_t>(content.size());
+    const auto putBack = [&] {
+        writeAllAt(fd, *old, 0);
+        [[maybe_unused]] const int cut = ::ftruncate(fd, oldLength);
+        ::fsync(fd);
+        return false;
+    };
+    if (newLength > oldLength
+        && (!writeAllAt(fd, content.substr(old->size()), oldLength) || ::fsync(fd) != 0))
+        return putBack();
+    if (!writeAllAt(fd, content.substr(0, std::min(content.size(), old->size())), 0))
+        return putBack();
+    if (newLength < oldLength && ::ftruncate(fd, newLength) != 0)
+        return putBack();
+    if (::fsync(fd) != 0)
+        return putBack();
+    return true;
 }
 
 } // namespace
 
-bool updateFile(const QString& path, const FileChange& change)
+bool updateFile(const QString& path, std::size_t maxBytes, const FileChange& change)
 {
-    const std::string target = followLinks(QFile::encodeName(path).toStdString());
-    const std::size_t slash = target.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
-    const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-    if (name.empty())
+    const std::optional<FilePlace> place = placeOf(path);
+    if (!place)
         return false;
+    const std::string& name = place->name;
 
     // The lock sits on the folder, not on the file, because the rename puts a
     // new file in the old one's place.
-    Descriptor folderFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Descriptor folderFd(::open(place->folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!folderFd.valid())
         return false;
     lockFolder(folderFd.get());
@@ -161,28 +243,61 @@ bool updateFile(const QString& path, const FileChange& change)
         return false;
     Text current;
     if (existed) {
-        // A read-only file stays as it is, as it does for the platform's own writers.
-        if (::faccessat(folderFd.get(), name.c_str(), W_OK, AT_EACCESS) != 0)
+        // Only a regular file is replaced: a pipe, a device or a folder in
+        // its place stays as it is. A read-only file stays too, as it does
+        // for the platform's own writers.
+        if (!S_ISREG(old.st_mode) || ::faccessat(folderFd.get(), name.c_str(), W_OK, AT_EACCESS) != 0)
             return false;
-        Descriptor file(::openat(folderFd.get(), name.c_str(), O_RDONLY | O_CLOEXEC));
-        if (!file.valid() || !readAll(file.get(), current))
+        // What was checked above may have been swapped since; the descriptor
+        // is checked again before a byte is read.
+        Descriptor file(openForReading(folderFd.get(), name.c_str()));
+        std::optional<Text> bytes = file.valid() ? readRegularFile(file.get(), maxBytes) : std::nullopt;
+        if (!bytes)
             return false;
+        current = std::move(*bytes);
     }
 
-    const Text updated = change(current);
-    if (existed && updated == current)
-        return true;
-
-    const std::string copyName = name + std::string(kNewCopyMark) + std::to_string(::getpid());
-    if (!writeCopy(folderFd.get(), copyName, updated, existed ? &old : nullptr)
-        || ::renameat(folderFd.get(), copyName.c_str(), folderFd.get(), name.c_str()) != 0) {
-        ::unlinkat(folderFd.get(), copyName.c_str(), 0);
+    const std::optional<Text> updated = change(current);
+    if (!updated)
         return false;
+    if (existed && *updated == current)
+        return true;
+    return replaceByCopy(folderFd.get(), name, *updated, existed ? &old : nullptr) == CopyOutcome::Replaced;
+}
+
+bool replaceFileBytes(const QString& path, std::string_view bytes)
+{
+    const std::optional<FilePlace> place = placeOf(path);
+    if (!place)
+        return false;
+    const std::string& name = place->name;
+
+    // A folder the user may pass through but not list still holds files the
+    // user may write; such a folder is neither locked nor tidied.
+    Descriptor folderFd(::open(place->folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folderFd.valid())
+        folderFd.reset(::open(place->folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!folderFd.valid())
+        return false;
+    lockFolder(folderFd.get());
+    removeStaleCopies(folderFd.get(), name);
+
+    struct stat old {};
+    const bool existed = ::fstatat(folderFd.get(), name.c_str(), &old, 0) == 0;
+    if (!existed && errno != ENOENT)
+        return false;
+    if (existed && (!S_ISREG(old.st_mode) || ::faccessat(folderFd.get(), name.c_str(), W_OK, AT_EACCESS) != 0))
+        return false;
+
+    switch (replaceByCopy(folderFd.get(), name, bytes, existed ? &old : nullptr)) {
+    case CopyOutcome::Replaced:
+        return true;
+    case CopyOutcome::WriteFailed:
+        return false;
+    case CopyOutcome::NoCopy:
+        break;
     }
-    // Makes the rename itself durable; some file systems cannot flush a
-    // folder, and the new content is in place either way.
-    ::fsync(folderFd.get());
-    return true;
+    return existed && writeInPlace(folderFd.get(), name, bytes);
 }
 
 } // namespace qinghe

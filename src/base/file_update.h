@@ -7,13 +7,16 @@
 
 #include <QString>
 
+#include <cstddef>
 #include <functional>
+#include <optional>
 #include <string_view>
 
 namespace qinghe {
 
-// The file's new content, given its current content (empty for a new file).
-using FileChange = std::function<Text(std::string_view current)>;
+// The file's new content, given its current content (empty for a new file);
+// nothing to leave the file as it is and report failure.
+using FileChange = std::function<std::optional<Text>(std::string_view current)>;
 
 // Suffix of the finished copy that is renamed over the file ("my.ini.new-"
 // and the writer's process id); one left behind by a crashed writer is
@@ -27,7 +30,19 @@ inline constexpr std::string_view kNewCopyMark = ".new-";
 // folder. So readers see the old or the new content and never a mix, and
 // writers that overlap each start from the other's result. An existing file
 // keeps its permissions. False, with the file untouched, when the folder or
-// the file cannot be written or the file cannot be read.
-bool updateFile(const QString& path, const FileChange& change);
+// the file cannot be written, the file cannot be read, holds more than
+// maxBytes bytes or is no regular file (a pipe, a device or a folder).
+bool updateFile(const QString& path, std::size_t maxBytes, const FileChange& change);
+
+// Replaces the content of the file at path (a native path; a symbolic link is
+// followed) with bytes, creating it when it is missing, for a document the
+// user saves. As updateFile, the new content goes to a finished copy that is
+// renamed over the file, which keeps its permissions. Where no copy can be
+// made or renamed in the folder but the file itself may be written, the file
+// is written in place, its old content kept until the new one is on disk and
+// put back when anything fails. False, with the old content in the file,
+// when the file cannot be written whole (a full disk, a read-only file, no
+// regular file: a pipe, a device or a folder).
+bool replaceFileBytes(const QString& path, std::string_view bytes);
 
 } // namespace qinghe

@@ -5,14 +5,28 @@
 #include "base/file_bytes.h"
 
 #include <optional>
+#include <utility>
 
 namespace qinghe {
 
 Text readProfileString(const QString& iniPath, std::string_view section, std::string_view key,
                        std::string_view defaultValue, int bufferSize)
 {
-    const std::optional<Text> file = readFileBytes(iniPath);
+    const std::optional<Text> file = readFileBytes(iniPath, kProfileByteLimit);
     const std::optional<Text> value = file ? findProfileValue(*file, section, key) : std::nullopt;
+    return fitProfileBuffer(value ? std::string_view(*value) : defaultValue, bufferSize);
+}
+
+ProfileSnapshot readProfileSnapshot(const QString& iniPath)
+{
+    std::optional<Text> file = readFileBytes(iniPath, kProfileByteLimit);
+    return file ? ProfileSnapshot(std::move(*file)) : ProfileSnapshot();
+}
+
+Text readProfileString(const ProfileSnapshot& snapshot, std::string_view section, std::string_view key,
+                       std::string_view defaultValue, int bufferSize)
+{
+    const std::optional<Text> value = snapshot.find(section, key);
     return fitProfileBuffer(value ? std::string_view(*value) : defaultValue, bufferSize);
 }
 
@@ -21,8 +35,13 @@ bool writeProfileString(const QString& iniPath, std::string_view section, std::s
 {
     if (!isStorableProfileEntry(section, key, value))
         return false;
-    return updateFile(iniPath, [&](std::string_view current) {
-        return withProfileValue(current, section, key, value);
+    // The check above holds for any file the entry goes into; the written
+    // file is checked as well, as it is what the next reader sees.
+    return updateFile(iniPath, kProfileByteLimit, [&](std::string_view current) -> std::optional<Text> {
+        Text updated = withProfileValue(current, section, key, value);
+        if (!readsBack(updated, section, key, value))
+            return std::nullopt;
+        return updated;
     });
 }
 

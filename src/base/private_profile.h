@@ -6,6 +6,7 @@
 // a value wrapped in double quotes reads without them; where a section or a
 // key appears twice, the first one counts.
 
+#include "base/profile_document.h"
 #include "text/text.h"
 
 #include <QString>
@@ -19,10 +20,20 @@ namespace qinghe {
 inline constexpr int kProfileBufferSize = 10240;
 
 // The value of key in section of the file at iniPath, or defaultValue when
-// the file, the section or the key is missing. The result holds at most
+// the file, the section or the key is missing; a file that is no regular
+// file (a pipe or a device is never waited for) or holds more than
+// kProfileByteLimit bytes counts as missing. The result holds at most
 // bufferSize - 1 bytes; a longer one is cut there, or one byte earlier when
 // the cut would split a double-byte character. A line without "=" is no key.
 Text readProfileString(const QString& iniPath, std::string_view section, std::string_view key,
+                       std::string_view defaultValue = {}, int bufferSize = kProfileBufferSize);
+
+// The file at iniPath read once, to look up many keys; a file that
+// readProfileString would take as missing gives an empty snapshot.
+ProfileSnapshot readProfileSnapshot(const QString& iniPath);
+
+// What readProfileString gives for the file when the snapshot was taken.
+Text readProfileString(const ProfileSnapshot& snapshot, std::string_view section, std::string_view key,
                        std::string_view defaultValue = {}, int bufferSize = kProfileBufferSize);
 
 // Sets key in section to value, creating the file and the section when they
@@ -33,9 +44,11 @@ Text readProfileString(const QString& iniPath, std::string_view section, std::st
 // (each locks the file's folder, re-reads the file, then replaces it by
 // renaming a finished copy over it), so readers never see a half-written
 // file and no writer loses another's key. False, with the file untouched,
-// when it cannot be written (read-only folder or file, file unreadable) or
+// when it cannot be written (read-only folder or file, file unreadable or
+// too long, no regular file: a pipe or a device is never replaced) or
 // when a name or the value would not read back as written (a line break,
-// "=" in the key, "]" in the section name, a key starting with ";" or "[").
+// "=" in the key, "]" in the section name or a lead byte at its end, a key
+// starting with ";" or "[", blanks at a value's ends or quotes around it).
 bool writeProfileString(const QString& iniPath, std::string_view section, std::string_view key,
                         std::string_view value);
 

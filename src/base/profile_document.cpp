@@ -1,6 +1,8 @@
 #include "profile_document.h"
 
 #include <cstddef>
+#include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace qinghe {
@@ -72,9 +74,10 @@ Line classify(std::string_view content)
     return line;
 }
 
-std::vector<Line> splitLines(std::string_view file)
+// Hands every line of file, in order, to visit.
+template <typename Visit>
+void forEachLine(std::string_view file, Visit visit)
 {
-    std::vector<Line> lines;
     std::size_t begin = 0;
     while (begin < file.size()) {
         const std::size_t feed = file.find(kLineFeed, begin);
@@ -86,10 +89,24 @@ std::vector<Line> splitLines(std::string_view file)
         line.begin = begin;
         line.next = terminated ? feed + 1 : file.size();
         line.terminated = terminated;
-        lines.push_back(line);
+        visit(line);
         begin = line.next;
     }
+}
+
+std::vector<Line> splitLines(std::string_view file)
+{
+    std::vector<Line> lines;
+    forEachLine(file, [&](const Line& line) { lines.push_back(line); });
     return lines;
+}
+
+// A value as read: without one pair of double quotes around the whole of it.
+std::string_view unquoted(std::string_view value)
+{
+    if (value.size() >= 2 && value.front() == kQuote && value.back() == kQuote)
+        return value.substr(1, value.size() - 2);
+    return value;
 }
 
 // Index of the first header of section, or lines.size().
@@ -150,10 +167,43 @@ std::optional<Text> findProfileValue(std::string_view file, std::string_view sec
         const Line& line = lines[i];
         if (line.kind != LineKind::Key || !sameProfileName(line.name, trimBlanks(key)))
             continue;
-        std::string_view value = line.value;
-        if (value.size() >= 2 && value.front() == kQuote && value.back() == kQuote)
-            value = value.substr(1, value.size() - 2);
-        return Text(value);
+        return Text(unquoted(line.value));
+    }
+    return std::nullopt;
+}
+
+ProfileSnapshot::ProfileSnapshot(Text file)
+{
+    if (file.size() > kProfileByteLimit)
+        return;
+    file_ = std::move(file);
+    const auto offset = [this](std::string_view part) {
+        return static_cast<std::uint32_t>(part.data() - file_.data());
+    };
+    forEachLine(file_, [&](const Line& line) {
+        if (line.kind == LineKind::Other)
+            return;
+        const bool isSection = line.kind == LineKind::Section;
+        if (isSection)
+            headers_.push_back(static_cast<std::uint32_t>(entries_.size()));
+        entries_.push_back({offset(line.name), static_cast<std::uint32_t>(line.name.size()),
+                            isSection ? 0 : offset(line.value), static_cast<std::uint32_t>(line.value.size()),
+                            isSection});
+    });
+}
+
+std::optional<Text> ProfileSnapshot::find(std::string_view section, std::string_view key) const
+{
+    const std::string_view file(file_);
+    const auto nameOf = [&](const Entry& entry) { return file.substr(entry.nameBegin, entry.nameLength); };
+    for (const std::uint32_t header : headers_) {
+        if (!sameProfileName(nameOf(entries_[header]), trimBlanks(section)))
+            continue;
+        // Only the first section of that name counts, as for findProfileValue.
+        for (std::size_t i = header + 1; i < entries_.size() && !entries_[i].isSection; ++i)
+            if (sameProfileName(nameOf(entries_[i]), trimBlanks(key)))
+                return Text(unquoted(file.substr(entries_[i].valueBegin, entries_[i].valueLength)));
+        return std::nullopt;
     }
     return std::nullopt;
 }
@@ -178,14 +228,13 @@ bool isStorableProfileEntry(std::string_view section, std::string_view key, std:
     for (const std::string_view part : {section, key, value})
         if (part.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos)
             return false;
-    const Text header = Text(1, kSectionOpen) + Text(section) + kSectionClose;
-    const Line headerLine = classify(header);
-    if (headerLine.kind != LineKind::Section || headerLine.name != trimBlanks(section))
-        return false;
-    const Text entry = keyLine(key, value);
-    const Line entryLine = classify(std::string_view(entry).substr(0, entry.size() - kNewLine.size()));
-    return entryLine.kind == LineKind::Key && entryLine.name == trimBlanks(key)
-        && entryLine.value == trimBlanks(value);
+    return readsBack(withProfileValue({}, section, key, value), section, key, value);
+}
+
+bool readsBack(std::string_view file, std::string_view section, std::string_view key, std::string_view value)
+{
+    const std::optional<Text> found = findProfileValue(file, section, key);
+    return found && *found == value;
 }
 
 Text withProfileValue(std::string_view file, std::string_view section, std::string_view key,

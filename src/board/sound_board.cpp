@@ -63,9 +63,11 @@ Text SoundBoard::slotKey(int slot, const char* suffix) const
 void SoundBoard::restoreSlots(int count)
 {
     const Text section = gbk(kCustomSoundSection);
+    // One read of the file serves every key: the host may keep a long file.
+    const ProfileSnapshot settings = readProfileSnapshot(settingsFile_);
     for (int slot = kFirstSlot; slot <= count && slot <= kCustomSoundTableSize; ++slot) {
-        tables_.paths[slot] = readProfileString(settingsFile_, section, slotKey(slot, "path"));
-        tables_.names[slot] = readProfileString(settingsFile_, section, slotKey(slot, "name"));
+        tables_.paths[slot] = readProfileString(settings, section, slotKey(slot, "path"));
+        tables_.names[slot] = readProfileString(settings, section, slotKey(slot, "name"));
         if (tables_.paths[slot].empty())
             continue;
         surface_.setSlotCaption(slot, tables_.names[slot]);

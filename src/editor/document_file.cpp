@@ -1,8 +1,7 @@
 #include "document_file.h"
 
 #include "base/file_bytes.h"
-
-#include <QSaveFile>
+#include "base/file_update.h"
 
 namespace qinghe {
 
@@ -16,19 +15,7 @@ std::optional<Text> readDocumentFile(const QString& path)
 
 bool writeDocumentFile(const QString& path, const Text& bytes)
 {
-    // The new content goes to a side file first, so a failed write leaves the
-    // old file whole; where no side file can be made beside it, the file is
-    // written in place.
-    QSaveFile file(path);
-    file.setDirectWriteFallback(true);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    const auto size = static_cast<qint64>(bytes.size());
-    if (file.write(bytes.data(), size) != size) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return replaceFileBytes(path, bytes);
 }
 
 }  // namespace qinghe

@@ -16,7 +16,8 @@ namespace qinghe {
 std::optional<Text> readDocumentFile(const QString& path);
 
 // Replaces the file's content with bytes; false when it cannot be created or
-// written, in which case an existing file keeps its old content.
+// written whole (a full disk included) or is no regular file, in which case
+// an existing file keeps its old content.
 bool writeDocumentFile(const QString& path, const Text& bytes);
 
 }  // namespace qinghe

@@ -1,5 +1,6 @@
 #include "base/private_profile.h"
 
+#include "odd_files.h"
 #include "text/gbk.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +14,9 @@
 #include <csignal>
 #include <fcntl.h>
 #include <functional>
+#include <random>
 #include <string>
+#include <vector>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -317,6 +320,173 @@ TEST_F(PrivateProfile, ProcessesWritingAtTheSameTimeKeepEachOthersKeys)
         EXPECT_EQ(read("s", std::string("b").append(std::to_string(i))), std::to_string(i));
     }
     EXPECT_EQ(QDir(folder_.path()).entryList(QDir::Files), QStringList{"my.ini"});
+}
+
+// my.ini as something other than a file: the program reads it as missing and
+// writes nothing, so it neither hangs at start nor replaces a device.
+TEST_F(PrivateProfile, DeviceBehindTheLinkIsNeitherReadNorReplaced)
+{
+    const QString device = folder_.filePath("null-device");
+    if (const std::string why = test::makeCharacterDevice(device, test::kNullDeviceMinor); !why.empty())
+        GTEST_SKIP() << why;
+    ASSERT_EQ(::symlink("null-device", QFile::encodeName(ini_).constData()), 0);
+    EXPECT_FALSE(write("s", "k", "v"));
+    EXPECT_TRUE(test::isCharacterDevice(device, test::kNullDeviceMinor));
+    EXPECT_EQ(read("s", "k"), "<default>");
+    EXPECT_EQ(QDir(folder_.path()).entryList(QDir::System | QDir::Files), (QStringList{"my.ini", "null-device"}));
+}
+
+TEST_F(PrivateProfile, EndlessDeviceReadsAsMissingAndIsNotWritten)
+{
+    const QString device = folder_.filePath("zero-device");
+    if (const std::string why = test::makeCharacterDevice(device, test::kZeroDeviceMinor); !why.empty())
+        GTEST_SKIP() << why;
+    ASSERT_EQ(::symlink("zero-device", QFile::encodeName(ini_).constData()), 0);
+    EXPECT_TRUE(test::inChildWithBoundedMemory([&] { return read("s", "k") == "<default>"; }));
+    EXPECT_TRUE(test::inChildWithBoundedMemory([&] { return !write("s", "k", "v"); }));
+    EXPECT_TRUE(test::isCharacterDevice(device, test::kZeroDeviceMinor));
+}
+
+TEST_F(PrivateProfile, PipeIsNeitherWaitedForNorReplaced)
+{
+    {
+        const test::FeedingFifo pipe(ini_, "[s]\r\nk=from the pipe\r\n");
+        ASSERT_TRUE(pipe.made());
+        EXPECT_EQ(read("s", "k"), "<default>");
+    }
+    ASSERT_EQ(QFile::remove(ini_), true);
+    {
+        const test::FeedingFifo pipe(ini_, "[s]\r\nk=from the pipe\r\n");
+        ASSERT_TRUE(pipe.made());
+        EXPECT_FALSE(write("s", "k", "v"));
+        EXPECT_TRUE(test::isFifo(ini_));
+    }
+    EXPECT_EQ(QDir(folder_.path()).entryList(QDir::System | QDir::Files), QStringList{"my.ini"});
+}
+
+TEST_F(PrivateProfile, FileLargerThanAnySettingsFileReadsAsMissing)
+{
+    const std::string head = "[s]\r\nk=v\r\n";
+    std::string content = head + std::string(kProfileByteLimit - head.size(), ';');
+    put(content);
+    EXPECT_EQ(read("s", "k"), "v");
+    content += ';';
+    put(content);
+    EXPECT_EQ(read("s", "k"), "<default>");
+    EXPECT_FALSE(write("s", "k", "w"));
+    EXPECT_EQ(bytes(), content);
+}
+
+// A name or value that would not read back is refused before the file is
+// touched, so a refused write never leaves a copy that later writes pile onto.
+TEST_F(PrivateProfile, WritesOnlyWhatReadsBackTheSame)
+{
+    // The header would be "[ab\xD0]", whose "\xD0]" is one character: no header at all.
+    EXPECT_FALSE(write("ab\xD0 ", "k", "v"));
+    EXPECT_FALSE(write("ab\xD0\t", "k", "v"));
+    EXPECT_EQ(bytes(), "<missing>");
+    put("[s]\r\n");
+    for (const std::string_view value : {" v", "v\t", "\"quoted\"", "\"\"", " "}) {
+        EXPECT_FALSE(write("s", "k", value)) << value;
+        EXPECT_FALSE(write("ab\xD0 ", "k", "v"));
+    }
+    EXPECT_EQ(bytes(), "[s]\r\n");
+
+    // What reads back is written: a lone quote, a lead byte at a value's or a
+    // key's end, blanks around names (the reader drops them on both sides).
+    for (const std::string_view value : {"\"", "\"open", "v\xD0", "a \"b\" c"}) {
+        EXPECT_TRUE(write("s", "k", value)) << value;
+        EXPECT_EQ(read("s", "k"), value);
+    }
+    EXPECT_TRUE(write("s", "k\xD0", "w"));
+    EXPECT_EQ(read("s", "k\xD0"), "w");
+    EXPECT_TRUE(write(" t ", "\tk ", "x"));
+    EXPECT_EQ(read("t", "k"), "x");
+}
+
+// For any short section, key and value: a write that reports success reads
+// back as written, and a refused one leaves the file byte for byte.
+TEST_F(PrivateProfile, EveryReportedWriteReadsBack)
+{
+    constexpr int kWrites = 400;
+    // Long enough for a lead byte at either end, and short enough for clashes.
+    constexpr std::size_t kLongestPart = 4;
+    // Blanks, the syntax of the file, ASCII letters in both cases, lead bytes
+    // and the bytes that may follow them.
+    const std::string alphabet = std::string("aA ;[]=\"\t") + "\x81\xD0\x5D\x40\xFE";
+    std::mt19937 random(20240307);
+    const auto part = [&] {
+        std::string text(random() % (kLongestPart + 1), ' ');
+        for (char& c : text)
+            c = alphabet[random() % alphabet.size()];
+        return text;
+    };
+    int written = 0;
+    for (int i = 0; i < kWrites; ++i) {
+        const std::string section = part();
+        const std::string key = part();
+        const std::string value = part();
+        const std::string before = bytes();
+        if (write(section, key, value)) {
+            ++written;
+            EXPECT_EQ(read(section, key, "\n"), value) << '[' << section << "] " << key << '=' << value;
+        } else {
+            EXPECT_EQ(bytes(), before) << '[' << section << "] " << key << '=' << value;
+        }
+    }
+    // The check is not idle: plenty of writes got through.
+    EXPECT_GT(written, kWrites / 4);
+}
+
+// A file read once answers every key as reading it key by key does: first
+// section and first key win, quotes and blanks go, values are cut to the buffer.
+TEST_F(PrivateProfile, SnapshotAnswersAsReadingKeyByKey)
+{
+    constexpr int kFiles = 300;
+    constexpr int kLinesEach = 12;
+    const std::vector<std::string> names = {"s", "S", " s\t", "k", "K", "\x81\x5D", "\x81\x7D", "ab\xD0", "", "\xD6\xD0"};
+    const std::vector<std::string> values = {"v", " \"q\" ", "\"", "\"\"", "a=b", "\xD0", "x\xD6\xD0y",
+                                             std::string(kProfileBufferSize, 'x') + "\xD6\xD0"};
+    const std::vector<std::string> endings = {"\r\n", "\n", "\r", ""};
+    std::mt19937 random(7);
+    const auto pick = [&](const std::vector<std::string>& from) { return from[random() % from.size()]; };
+    const auto line = [&] {
+        std::string text;
+        switch (random() % 6) {
+        case 0: text.append("[").append(pick(names)).append("]"); break;
+        case 1: text.append(" [").append(pick(names)).append("\x81]x"); break;
+        case 2: text.append(";").append(pick(names)).append("=").append(pick(values)); break;
+        case 3: text.append("\x81").append(pick(names)); break;
+        default: text.append(pick(names)).append("=").append(pick(values)); break;
+        }
+        return text;
+    };
+    for (int file = 0; file < kFiles; ++file) {
+        std::string content;
+        for (int i = 0; i < kLinesEach; ++i)
+            content += line() + pick(endings);
+        put(content);
+        const ProfileSnapshot snapshot = readProfileSnapshot(ini_);
+        for (const std::string& section : names)
+            for (const std::string& key : names)
+                for (const int buffer : {kProfileBufferSize, 3}) {
+                    ASSERT_EQ(readProfileString(snapshot, section, key, "<default>", buffer),
+                              readProfileString(ini_, section, key, "<default>", buffer))
+                        << "file " << file << " [" << section << "] " << key << "\n" << content;
+                }
+    }
+}
+
+TEST_F(PrivateProfile, SnapshotOfWhatCannotBeReadIsEmpty)
+{
+    EXPECT_EQ(readProfileString(readProfileSnapshot(ini_), "s", "k", "<default>"), "<default>");
+    put("[s]\r\nk=v\r\n" + std::string(kProfileByteLimit, ';'));
+    EXPECT_EQ(readProfileString(readProfileSnapshot(ini_), "s", "k", "<default>"), "<default>");
+    EXPECT_FALSE(ProfileSnapshot("[s]\r\nk=v\r\n" + std::string(kProfileByteLimit, ';')).find("s", "k"));
+    ASSERT_TRUE(QFile::remove(ini_));
+    const test::FeedingFifo pipe(ini_, "[s]\r\nk=from the pipe\r\n");
+    ASSERT_TRUE(pipe.made());
+    EXPECT_EQ(readProfileString(readProfileSnapshot(ini_), "s", "k", "<default>"), "<default>");
 }
 
 } // namespace
