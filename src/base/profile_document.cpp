@@ -127,11 +127,28 @@ std::size_t sectionEnd(const std::vector<Line>& lines, std::size_t header)
     return i;
 }
 
+// The reader drops blanks around a value and then one pair of quotes around
+// it, so a value that starts or ends with either goes inside quotes of its
+// own: it reads back exactly, here and with the platform's own functions.
+bool needsQuotes(std::string_view value)
+{
+    if (value.empty())
+        return false;
+    const bool wrapped = value.size() >= 2 && value.front() == kQuote && value.back() == kQuote;
+    return wrapped || isBlank(value.front()) || isBlank(value.back());
+}
+
 Text keyLine(std::string_view key, std::string_view value)
 {
     Text line(trimBlanks(key));
     line += kAssign;
-    line += value;
+    if (needsQuotes(value)) {
+        line += kQuote;
+        line += value;
+        line += kQuote;
+    } else {
+        line += value;
+    }
     line += kNewLine;
     return line;
 }
