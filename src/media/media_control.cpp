@@ -79,12 +79,33 @@ void setMediaCommandObserver(MediaCommandObserver observer)
 
 MediaOutputFormat mediaOutputFormat()
 {
-    return AudioOutput::format();
+    MediaEngine& e = engine();
+    std::lock_guard guard(e.lock);
+    return e.output.format();
+}
+
+void setMediaOutputPeriod(int frames)
+{
+    MediaEngine& e = engine();
+    std::lock_guard guard(e.lock);
+    e.output.setRequestedPeriod(frames);
 }
 
 std::uint64_t mediaMixedFrames()
 {
     return engine().output.mixedFrames();
+}
+
+std::uint64_t mediaLateBlocks()
+{
+    return engine().output.lateBlocks();
+}
+
+std::string mediaAudioDriver()
+{
+    MediaEngine& e = engine();
+    std::lock_guard guard(e.lock);
+    return e.output.driverName();
 }
 
 void setMediaMixObserver(MediaMixObserver observer)
@@ -98,6 +119,7 @@ void closeMediaOutput()
     std::lock_guard guard(e.lock);
     e.devices.closeAll();
     e.output.close();
+    e.output.setRequestedPeriod(0);
 }
 
 }  // namespace qinghe

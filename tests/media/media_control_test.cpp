@@ -17,7 +17,8 @@
 namespace qinghe::test {
 namespace {
 
-constexpr int kPeriod = 512;
+// A stretch of output long enough to judge: several of the device's blocks.
+constexpr int kStretch = 512;
 
 Text gbkPath(const QString& path)
 {
@@ -109,14 +110,14 @@ TEST_F(MediaCommands, SeveralAliasesStayOpenAndTheLatestPlayTakesTheOutput)
               kMediaDuplicateAlias);
 
     ASSERT_EQ(sendMediaCommand("play one"), kMediaOk);
-    waitFrames(6 * kPeriod);
+    waitFrames(6 * kStretch);
     ASSERT_EQ(sendMediaCommand("play two"), kMediaOk);
     const auto taken = static_cast<std::int64_t>(mediaMixedFrames());
-    waitFrames(6 * kPeriod);
+    waitFrames(6 * kStretch);
     ASSERT_EQ(sendMediaCommand("close two"), kMediaOk);
     const auto resumed = static_cast<std::int64_t>(mediaMixedFrames());
     ASSERT_EQ(sendMediaCommand("play one"), kMediaOk) << "one is still open";
-    waitFrames(6 * kPeriod);
+    waitFrames(6 * kStretch);
     const Samples out = recordedOutput();
 
     const std::int64_t start = firstSoundFrom(out, 0);
@@ -127,7 +128,7 @@ TEST_F(MediaCommands, SeveralAliasesStayOpenAndTheLatestPlayTakesTheOutput)
     EXPECT_EQ(peakBetween(out, taken, resumed), kSecondAmplitude) << "only the second plays";
     // A wave file resumes at the whole second where it stood.
     const std::int64_t again = firstSoundFrom(out, resumed);
-    EXPECT_TRUE(matchesFile(out, again, first, heard - heard % kRate, 4 * kPeriod))
+    EXPECT_TRUE(matchesFile(out, again, first, heard - heard % kRate, 4 * kStretch))
         << "the first carries on where it stood";
 }
 
@@ -140,7 +141,7 @@ TEST_F(MediaCommands, StopKeepsThePositionAndSeekMovesIt)
     const auto step = [&](const Text& command) {
         ASSERT_EQ(sendMediaCommand(command), kMediaOk) << command;
         marks.push_back(static_cast<std::int64_t>(mediaMixedFrames()));
-        waitFrames(4 * kPeriod);
+        waitFrames(4 * kStretch);
     };
     step("seek p to 2000");
     step("play p");
@@ -153,8 +154,8 @@ TEST_F(MediaCommands, StopKeepsThePositionAndSeekMovesIt)
 
     const auto startsAt = [&](std::int64_t mark, std::int64_t fileFrame) {
         const std::int64_t found = firstSoundFrom(out, mark);
-        return found >= mark && found <= mark + kPeriod
-               && matchesFile(out, found, file, fileFrame, 2 * kPeriod);
+        return found >= mark && found <= mark + kStretch
+               && matchesFile(out, found, file, fileFrame, 2 * kStretch);
     };
     EXPECT_TRUE(silentBetween(out, 0, marks[1])) << "seek does not play";
     EXPECT_TRUE(startsAt(marks[1], 2 * kRate)) << "play starts where seek put the device";
@@ -172,7 +173,7 @@ TEST_F(MediaCommands, BackslashPathsResolveAgainstTheCurrentDirectory)
     CurrentDirectory here(dir_.path());
     ASSERT_EQ(openMediaDevice({"waveaudio", "data\\sub\\x.wav", "x"}), kMediaOk);
     ASSERT_EQ(sendMediaCommand("play x"), kMediaOk);
-    waitFrames(4 * kPeriod);
+    waitFrames(4 * kStretch);
     const Samples out = recordedOutput();
     EXPECT_EQ(peakBetween(out, 0, frameCount(out)), 12000);
 }
@@ -195,7 +196,7 @@ TEST_F(MediaCommands, RelativeNamesFallBackToTheProgramFolder)
         CurrentDirectory elsewhere(pathOf("elsewhere"));
         EXPECT_EQ(openMediaDevice({"waveaudio", element, "f"}), kMediaOk);
         EXPECT_EQ(sendMediaCommand("play f"), kMediaOk);
-        waitFrames(4 * kPeriod);
+        waitFrames(4 * kStretch);
         EXPECT_EQ(sendMediaCommand("close f"), kMediaOk);
         elsewhereEnd = static_cast<std::int64_t>(mediaMixedFrames());
     }
@@ -203,7 +204,7 @@ TEST_F(MediaCommands, RelativeNamesFallBackToTheProgramFolder)
         CurrentDirectory both(pathOf("both"));
         EXPECT_EQ(openMediaDevice({"waveaudio", element, "f"}), kMediaOk);
         EXPECT_EQ(sendMediaCommand("play f"), kMediaOk);
-        waitFrames(4 * kPeriod);
+        waitFrames(4 * kStretch);
     }
     const Samples out = recordedOutput();
     QFile::remove(programData + "/" + name);
@@ -236,7 +237,7 @@ protected:
         const std::int64_t before = residentBytes();
         ASSERT_EQ(openMediaDevice({"MPEGvideo", gbkPath(path), "song"}), kMediaOk);
         ASSERT_EQ(sendMediaCommand("play song"), kMediaOk);
-        waitFrames(20 * kPeriod);
+        waitFrames(20 * kStretch);
         const std::int64_t grown = residentBytes() - before;
         EXPECT_LT(grown, decodedBytes / 20)
             << "memory grew by " << grown << " bytes for " << decodedBytes << " decoded";
