@@ -178,18 +178,23 @@ TEST_F(MediaCommands, BackslashPathsResolveAgainstTheCurrentDirectory)
     EXPECT_EQ(peakBetween(out, 0, frameCount(out)), 12000);
 }
 
-TEST_F(MediaCommands, RelativeNamesFallBackToTheProgramFolder)
+// The file the program-folder case plays, put beside a copy of this program.
+constexpr const char* kBesideProgram = "data/qinghe_media_test.wav";
+constexpr int kBesideAmplitude = 9000;
+constexpr int kHereAmplitude = 17000;
+
+// Runs in a copy of this program (see the case below), so that its program
+// folder is a temporary one and nothing is written beside the real program.
+TEST_F(MediaCommands, InProgramCopyRelativeNamesFallBackToTheProgramFolder)
 {
-    // A name of our own, so nothing of the program's data is touched.
-    const QString name = QString("qinghe_media_test_%1.wav").arg(QCoreApplication::applicationPid());
-    const QString programData = programFolder() + "/data";
-    const bool madeFolder = !QFileInfo::exists(programData);
-    ASSERT_TRUE(QDir().mkpath(programData));
-    writeWav(programData + "/" + name, squareWave(kRate, 9000));
+    if (!isChildRun())
+        GTEST_SKIP() << "runs inside RelativeNamesFallBackToTheProgramFolder";
+    ASSERT_TRUE(QFileInfo::exists(programFolder() + "/" + kBesideProgram))
+        << "not run from a copy of the program";
     ASSERT_TRUE(QDir(dir_.path()).mkpath("elsewhere/data"));
     ASSERT_TRUE(QDir(dir_.path()).mkpath("both/data"));
-    writeWav(pathOf("both/data/" + name), squareWave(kRate, 17000));
-    const Text element = "data\\" + name.toStdString();
+    writeWav(pathOf(QString("both/") + kBesideProgram), squareWave(kRate, kHereAmplitude));
+    const Text element = "data\\qinghe_media_test.wav";
 
     std::int64_t elsewhereEnd = 0;
     {
@@ -207,13 +212,26 @@ TEST_F(MediaCommands, RelativeNamesFallBackToTheProgramFolder)
         waitFrames(4 * kStretch);
     }
     const Samples out = recordedOutput();
-    QFile::remove(programData + "/" + name);
-    if (madeFolder)
-        QDir().rmdir(programData);
 
-    EXPECT_EQ(peakBetween(out, 0, elsewhereEnd), 9000) << "found beside the program";
-    EXPECT_EQ(peakBetween(out, elsewhereEnd, frameCount(out)), 17000)
+    EXPECT_EQ(peakBetween(out, 0, elsewhereEnd), kBesideAmplitude) << "found beside the program";
+    EXPECT_EQ(peakBetween(out, elsewhereEnd, frameCount(out)), kHereAmplitude)
         << "the current directory is tried first";
+}
+
+TEST(MediaPath, RelativeNamesFallBackToTheProgramFolder)
+{
+    // A copy, not a link: the program folder is where the program file
+    // really lies.
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString copy = folder.filePath("media_tests");
+    ASSERT_TRUE(QFile::copy(ownProgram(), copy));
+    ASSERT_TRUE(QDir(folder.path()).mkpath("data"));
+    writeWav(folder.filePath(kBesideProgram), squareWave(kRate, kBesideAmplitude));
+
+    const ChildRun run =
+        runChildCases(copy, "MediaCommands.InProgramCopyRelativeNamesFallBackToTheProgramFolder");
+    EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
 }
 
 TEST(MediaPath, ProgramFolderIsTheFolderOfTheRunningProgram)
