@@ -3,8 +3,11 @@
 #include "audio_output.h"
 #include "media_command.h"
 #include "media_devices.h"
+#include "sound_library.h"
 
 #include <mutex>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 namespace qinghe {
@@ -111,6 +114,17 @@ std::string mediaAudioDriver()
 void setMediaMixObserver(MediaMixObserver observer)
 {
     engine().output.setMixObserver(std::move(observer));
+}
+
+void prepareMediaOutput()
+{
+    try {
+        // Nothing joins it: it ends once the library is loaded, and an open
+        // command meanwhile waits for the same load.
+        std::thread([] { soundLibrary(); }).detach();
+    } catch (const std::system_error&) {
+        // No thread to spare: the first open loads the library itself.
+    }
 }
 
 void closeMediaOutput()

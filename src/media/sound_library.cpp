@@ -59,12 +59,13 @@ std::optional<SoundLibrary> load()
 
 const SoundLibrary* soundLibrary()
 {
-    static std::mutex lock;
-    static std::optional<SoundLibrary> loaded;
-    std::lock_guard guard(lock);
-    if (!loaded)
-        loaded = load();
-    return loaded ? &*loaded : nullptr;
+    // Never destroyed: a thread may still be loading while the process exits.
+    static auto* const lock = new std::mutex;
+    static auto* const loaded = new std::optional<SoundLibrary>;
+    std::lock_guard guard(*lock);
+    if (!*loaded)
+        *loaded = load();
+    return *loaded ? &**loaded : nullptr;
 }
 
 }  // namespace qinghe

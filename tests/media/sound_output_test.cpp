@@ -234,5 +234,33 @@ TEST(SoundLibrary, UnloadableIsLikeNoAudioDevice)
     EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
 }
 
+// Runs in a child of its own, where nothing has loaded the sound library yet.
+TEST_F(SoundOutput, InChildPreparingLoadsTheLibraryAndOpensNoDevice)
+{
+    if (!isChildRun())
+        GTEST_SKIP() << "runs inside SoundLibrary.PreparedBeforeTheFirstSound";
+    writeWav(pathOf("a.wav"), squareWave(kRate, 1000));
+    EXPECT_FALSE(soundLibraryMapped());
+    prepareMediaOutput();
+    const auto limit = std::chrono::steady_clock::now() + kHoldLimit;
+    while (!soundLibraryMapped()) {
+        ASSERT_LT(std::chrono::steady_clock::now(), limit) << "the library was never loaded";
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_EQ(mediaAudioDriver(), "") << "no audio device is opened";
+    EXPECT_EQ(openMediaDevice({"waveaudio", gbkPath(pathOf("a.wav")), "a"}), kMediaOk);
+    EXPECT_EQ(sendMediaCommand("play a"), kMediaOk);
+    waitFrames(kSettle);
+    const Samples out = recordedOutput();
+    EXPECT_EQ(peakBetween(out, 0, frameCount(out)), 1000);
+}
+
+TEST(SoundLibrary, PreparedBeforeTheFirstSound)
+{
+    const ChildRun run = runChildCases(
+        ownProgram(), "SoundOutput.InChildPreparingLoadsTheLibraryAndOpensNoDevice");
+    EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+}
+
 }  // namespace
 }  // namespace qinghe::test
