@@ -6,9 +6,10 @@
 // in the background and every command returns at once.
 //
 // Sound goes out through one audio device, opened on the first open command;
-// the sound library itself is loaded then too, not at program start. When
-// no audio device can be opened, or the library cannot be loaded, every
-// command fails quietly and the next open tries again.
+// the sound library is loaded then too (or before, by prepareMediaOutput),
+// never at program start. When no audio device can be opened, or the
+// library cannot be loaded, every command fails quietly and the next open
+// tries again.
 //
 // The sound output plays one stream at a time: when several aliases are
 // open, the latest play takes the output and the device playing before stops
