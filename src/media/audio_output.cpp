@@ -1,23 +1,46 @@
 #include "audio_output.h"
 
-#include <SDL2/SDL.h>
-#include <SDL2/SDL_mixer.h>
-
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <thread>
 #include <utility>
 
 namespace qinghe {
 
 namespace {
 
-// CD rate: what the effect files are made at, so they play without resampling.
-constexpr int kOutputRate = 44100;
-constexpr int kOutputChannels = 2;
-// 512 frames is 11.6 ms at 44100 Hz: short enough that a click sounds at
-// once, long enough that a busy two-core machine does not starve the device.
-constexpr int kOutputPeriodFrames = 512;
+// Periods asked of the audio device, shortest first. 128 frames is 2.9 ms at
+// 44100 Hz, so a click reaches the device within a few milliseconds; a
+// device that refuses a period, or keeps falling behind at it, gets the next.
+// 512 frames (11.6 ms) is long enough for a busy two-core machine.
+constexpr std::array<int, 3> kPeriodLadder = {128, 256, 512};
 constexpr int kBytesPerSample = 2;
 // Half of the divisor, to round a scaled sample to the nearest value.
 constexpr int kHalfVolume = kFullVolume / 2;
+
+// The counted word: volumes in the low 20 bits (10 bits each hold 0..1000),
+// frames above them; 44 bits of frames last twelve years at 44100 Hz.
+constexpr int kVolumeBits = 10;
+constexpr std::uint64_t kVolumeMask = (1u << kVolumeBits) - 1;
+constexpr int kFrameShift = 2 * kVolumeBits;
+constexpr std::uint64_t kVolumesMask = (std::uint64_t{1} << kFrameShift) - 1;
+
+constexpr std::uint64_t volumesWord(int left, int right)
+{
+    return (static_cast<std::uint64_t>(left) << kVolumeBits) | static_cast<std::uint64_t>(right);
+}
+
+// A block that comes more than this many periods behind the best the device
+// has kept in the current window left the device without sound to play.
+constexpr int kLateByPeriods = 2;
+// The window the best is kept over: long enough to see a stall against the
+// steady pace, short enough that drift between the device's clock and the
+// system's cannot add up to a period.
+constexpr auto kPaceWindow = std::chrono::seconds(1);
+// Blocks late at one period before the next longer one is tried: one stall
+// (the machine busy starting something) is not a habit.
+constexpr std::uint64_t kLateBlocksBeforeLongerPeriod = 3;
 
 int scaled(int sample, int gain)
 {
@@ -25,101 +48,196 @@ int scaled(int sample, int gain)
     return (product >= 0 ? product + kHalfVolume : product - kHalfVolume) / kFullVolume;
 }
 
+// Drivers that pace themselves with a sleep (no sound is heard) cannot run
+// dry: a late block only makes them slower.
+bool keepsItsOwnClock(const char* driver)
+{
+    return driver && std::strcmp(driver, "disk") != 0 && std::strcmp(driver, "dummy") != 0;
+}
+
 }  // namespace
 
 AudioOutput::~AudioOutput()
 {
     close();
+    delete observer_.exchange(nullptr);
 }
 
 bool AudioOutput::open()
 {
     if (open_)
         return true;
-    // The program handles its own signals; the audio layer must not take them.
-    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
+    library_ = soundLibrary();
+    if (!library_)
         return false;
-    Mix_Init(MIX_INIT_MP3);
-    // No format changes allowed: blocks always arrive as 16-bit stereo at
-    // kOutputRate in kOutputPeriodFrames, whatever the device does underneath.
-    if (Mix_OpenAudioDevice(kOutputRate, AUDIO_S16SYS, kOutputChannels, kOutputPeriodFrames,
-                            nullptr, 0)
-        != 0) {
-        Mix_Quit();
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    // The program handles its own signals; the audio layer must not take them.
+    library_->setHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    if (library_->initSubSystem(SDL_INIT_AUDIO) != 0)
+        return false;
+    library_->init(MIX_INIT_MP3);
+    if (!openDevice()) {
+        library_->quit();
+        library_->quitSubSystem(SDL_INIT_AUDIO);
         return false;
     }
     // Only the music stream is used; its own volume stays at unity so the
     // post-mix gains are the only scaling.
-    Mix_AllocateChannels(0);
-    Mix_VolumeMusic(MIX_MAX_VOLUME);
-    {
-        std::lock_guard guard(blockLock_);
-        mixedFrames_ = 0;
-        leftGain_ = kFullVolume;
-        rightGain_ = kFullVolume;
-    }
-    Mix_SetPostMix(&AudioOutput::postMix, this);
+    library_->allocateChannels(0);
+    library_->volumeMusic(MIX_MAX_VOLUME);
+    // The post-mix stage is not yet called: its state is this thread's to set.
+    counted_.store(volumesWord(kFullVolume, kFullVolume));
+    deviceFrames_.store(0);
+    lateBlocks_.store(0);
+    pace_ = Pace{};
+    library_->setPostMix(&AudioOutput::postMix, this);
     open_ = true;
     return true;
+}
+
+bool AudioOutput::openDevice()
+{
+    int period = firstPeriod();
+    for (;;) {
+        // Rate, sample format and channels are fixed: blocks always arrive as
+        // 16-bit stereo at kRate. The period may differ from the one asked:
+        // a device that takes its own gets blocks of its own size.
+        if (library_->openAudioDevice(kRate, AUDIO_S16SYS, kChannels, period, nullptr,
+                                      SDL_AUDIO_ALLOW_SAMPLES_CHANGE)
+            == 0) {
+            askedPeriod_ = period;
+            return true;
+        }
+        const auto longer = std::upper_bound(kPeriodLadder.begin(), kPeriodLadder.end(), period);
+        if (longer == kPeriodLadder.end())
+            return false;
+        period = *longer;
+    }
+}
+
+int AudioOutput::firstPeriod() const
+{
+    return requestedPeriod_ > 0 ? requestedPeriod_ : kPeriodLadder.front();
 }
 
 void AudioOutput::close()
 {
     if (!open_)
         return;
-    Mix_HaltMusic();
+    library_->haltMusic();
     // Every block up to the last one handed over is still finished and counted.
-    Mix_CloseAudio();
-    Mix_SetPostMix(nullptr, nullptr);
-    Mix_Quit();
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    library_->closeAudio();
+    library_->setPostMix(nullptr, nullptr);
+    library_->quit();
+    library_->quitSubSystem(SDL_INIT_AUDIO);
     open_ = false;
+}
+
+void AudioOutput::lengthenPeriodIfLate()
+{
+    if (!open_ || lateBlocks_.load() < kLateBlocksBeforeLongerPeriod
+        || !keepsItsOwnClock(library_->currentAudioDriver()))
+        return;
+    const auto longer = std::upper_bound(kPeriodLadder.begin(), kPeriodLadder.end(), askedPeriod_);
+    if (longer == kPeriodLadder.end())
+        return;
+    close();
+    requestedPeriod_ = *longer;
+    open();
 }
 
 void AudioOutput::setGain(int left, int right)
 {
-    std::lock_guard guard(blockLock_);
-    leftGain_ = left;
-    rightGain_ = right;
+    const std::uint64_t volumes = volumesWord(left, right);
+    std::uint64_t word = counted_.load();
+    // Only a block being counted at the same instant can make this retry.
+    while (!counted_.compare_exchange_weak(word, (word & ~kVolumesMask) | volumes)) {
+    }
 }
 
-std::uint64_t AudioOutput::mixedFrames()
+std::uint64_t AudioOutput::mixedFrames() const
 {
-    std::lock_guard guard(blockLock_);
-    return mixedFrames_;
+    return counted_.load() >> kFrameShift;
 }
 
 void AudioOutput::setMixObserver(MediaMixObserver observer)
 {
-    std::lock_guard guard(blockLock_);
-    observer_ = std::move(observer);
+    auto* fresh = observer ? new MediaMixObserver(std::move(observer)) : nullptr;
+    MediaMixObserver* old = observer_.exchange(fresh);
+    // The audio thread notes that it is inside before it reads the observer,
+    // so once it is out no block can still be using the old one.
+    while (observerCalls_.load() != 0)
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    delete old;
 }
 
-MediaOutputFormat AudioOutput::format()
+MediaOutputFormat AudioOutput::format() const
 {
-    return {kOutputRate, kOutputChannels, kOutputPeriodFrames};
+    const int frames = deviceFrames_.load();
+    if (frames > 0)
+        return {kRate, kChannels, frames};
+    return {kRate, kChannels, askedPeriod_ > 0 ? askedPeriod_ : firstPeriod()};
+}
+
+std::string AudioOutput::driverName() const
+{
+    const char* name = open_ ? library_->currentAudioDriver() : nullptr;
+    return name ? name : "";
 }
 
 void SDLCALL AudioOutput::postMix(void* self, Uint8* stream, int length)
 {
     static_cast<AudioOutput*>(self)->finishBlock(
-        reinterpret_cast<std::int16_t*>(stream), length / (kBytesPerSample * kOutputChannels));
+        reinterpret_cast<std::int16_t*>(stream), length / (kBytesPerSample * kChannels));
 }
 
 void AudioOutput::finishBlock(std::int16_t* samples, int frames)
 {
-    std::lock_guard guard(blockLock_);
-    if (leftGain_ != kFullVolume || rightGain_ != kFullVolume) {
+    notePace(Clock::now(), frames);
+    deviceFrames_.store(frames, std::memory_order_relaxed);
+    const std::uint64_t word =
+        counted_.fetch_add(static_cast<std::uint64_t>(frames) << kFrameShift);
+    const int left = static_cast<int>((word >> kVolumeBits) & kVolumeMask);
+    const int right = static_cast<int>(word & kVolumeMask);
+    if (left != kFullVolume || right != kFullVolume) {
         for (int i = 0; i < frames; ++i) {
-            samples[2 * i] = static_cast<std::int16_t>(scaled(samples[2 * i], leftGain_));
-            samples[2 * i + 1] = static_cast<std::int16_t>(scaled(samples[2 * i + 1], rightGain_));
+            samples[2 * i] = static_cast<std::int16_t>(scaled(samples[2 * i], left));
+            samples[2 * i + 1] = static_cast<std::int16_t>(scaled(samples[2 * i + 1], right));
         }
     }
-    if (observer_)
-        observer_(samples, frames, mixedFrames_);
-    mixedFrames_ += static_cast<std::uint64_t>(frames);
+    observerCalls_.fetch_add(1);
+    if (const MediaMixObserver* observer = observer_.load())
+        (*observer)(samples, frames, word >> kFrameShift);
+    observerCalls_.fetch_sub(1);
+}
+
+// A device plays its frames at its rate whether or not the next block is
+// ready; so frames due by the clock minus frames handed over is how far the
+// blocks lag. The lag wanders with the device's own rhythm; a jump of more
+// than kLateByPeriods above its least value means the device ran dry.
+void AudioOutput::notePace(Clock::time_point now, int frames)
+{
+    if (!pace_.started) {
+        pace_.started = true;
+        pace_.start = now;
+        pace_.windowStart = now;
+    } else {
+        const auto elapsed =
+            std::chrono::duration_cast<std::chrono::microseconds>(now - pace_.start).count();
+        constexpr std::int64_t kMicrosecondsPerSecond = 1000000;
+        const std::int64_t due = elapsed * kRate / kMicrosecondsPerSecond;
+        const std::int64_t lag = due - pace_.handed;
+        if (now - pace_.windowStart >= kPaceWindow) {
+            pace_.windowStart = now;
+            pace_.leastLag = lag;
+        } else if (lag < pace_.leastLag) {
+            pace_.leastLag = lag;
+        }
+        if (lag - pace_.leastLag > static_cast<std::int64_t>(kLateByPeriods) * frames) {
+            lateBlocks_.fetch_add(1, std::memory_order_relaxed);
+            pace_.leastLag = lag;  // one stall counts once
+        }
+    }
+    pace_.handed += frames;
 }
 
 }  // namespace qinghe

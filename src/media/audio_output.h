@@ -2,13 +2,18 @@
 
 // The one audio device every media device plays through, with the exact
 // left and right volume applied to each block after mixing.
+//
+// The audio thread never waits for the window thread here: the volumes, the
+// frame count and the mix observer reach it through atomics, and its
+// post-mix stage allocates nothing and takes no lock.
 
 #include "media_control.h"
+#include "sound_library.h"
 
-#include <SDL2/SDL_stdinc.h>
-
+#include <atomic>
+#include <chrono>
 #include <cstdint>
-#include <mutex>
+#include <string>
 
 namespace qinghe {
 
@@ -17,34 +22,73 @@ inline constexpr int kFullVolume = 1000;
 
 class AudioOutput {
 public:
+    // CD rate: what the effect files are made at, so they play without resampling.
+    static constexpr int kRate = 44100;
+    static constexpr int kChannels = 2;
+
     AudioOutput() = default;
     ~AudioOutput();
     AudioOutput(const AudioOutput&) = delete;
     AudioOutput& operator=(const AudioOutput&) = delete;
 
-    // Opens the audio device if it is not open yet; false when none can be.
+    // Opens the audio device if it is not open yet; false when none can be
+    // (no sound library, no driver, no device).
     bool open();
     void close();
     bool isOpen() const { return open_; }
+    // The sound library's entry points; only while open.
+    const SoundLibrary& library() const { return *library_; }
 
-    // Volumes 0..kFullVolume for the blocks mixed from now on.
+    // The period asked for at the next opening, before any longer one; 0
+    // for the shortest the output knows.
+    void setRequestedPeriod(int frames) { requestedPeriod_ = frames; }
+    // Called where a reopening cuts no sound: when the device kept falling
+    // behind at its period, it is opened again at the next longer one.
+    void lengthenPeriodIfLate();
+
+    // Volumes 0..kFullVolume for the blocks counted from now on.
     void setGain(int left, int right);
-    std::uint64_t mixedFrames();
+    // Frames of the blocks counted so far: a block is counted as its
+    // post-mix stage begins, with the volumes in force at that instant.
+    std::uint64_t mixedFrames() const;
+    std::uint64_t lateBlocks() const { return lateBlocks_.load(); }
+    // Replaces the observer; waits until the audio thread is out of the old one.
     void setMixObserver(MediaMixObserver observer);
-    static MediaOutputFormat format();
+    MediaOutputFormat format() const;
+    std::string driverName() const;
 
 private:
+    using Clock = std::chrono::steady_clock;
+
     static void SDLCALL postMix(void* self, Uint8* stream, int length);
     void finishBlock(std::int16_t* samples, int frames);
+    void notePace(Clock::time_point now, int frames);
+    bool openDevice();
+    int firstPeriod() const;
 
+    const SoundLibrary* library_ = nullptr;
     bool open_ = false;
-    // Held while a block is finished, so a volume change or a frame count
-    // taken after it returns is in force for every later block.
-    std::mutex blockLock_;
-    int leftGain_ = kFullVolume;
-    int rightGain_ = kFullVolume;
-    std::uint64_t mixedFrames_ = 0;
-    MediaMixObserver observer_;
+    int requestedPeriod_ = 0;  // 0: the shortest of the ladder
+    int askedPeriod_ = 0;      // what the open device was asked for
+
+    // Frame count in the high bits, left and right volume in the low ones:
+    // one word, so a block takes the volumes in force at the very instant
+    // it is counted, and a volume change is never half seen.
+    std::atomic<std::uint64_t> counted_{0};
+    // Frames in the latest block: the period the device really takes.
+    std::atomic<int> deviceFrames_{0};
+    std::atomic<std::uint64_t> lateBlocks_{0};
+    std::atomic<MediaMixObserver*> observer_{nullptr};
+    std::atomic<int> observerCalls_{0};  // 1 while the audio thread is inside it
+
+    // The audio thread's own: how far the blocks lag behind the clock.
+    struct Pace {
+        bool started = false;
+        Clock::time_point start{};
+        Clock::time_point windowStart{};
+        std::int64_t handed = 0;     // frames handed over since start
+        std::int64_t leastLag = 0;   // smallest lag in the current window
+    } pace_;
 };
 
 }  // namespace qinghe

@@ -3,8 +3,11 @@
 #include "audio_output.h"
 #include "media_command.h"
 #include "media_devices.h"
+#include "sound_library.h"
 
 #include <mutex>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 namespace qinghe {
@@ -79,7 +82,16 @@ void setMediaCommandObserver(MediaCommandObserver observer)
 
 MediaOutputFormat mediaOutputFormat()
 {
-    return AudioOutput::format();
+    MediaEngine& e = engine();
+    std::lock_guard guard(e.lock);
+    return e.output.format();
+}
+
+void setMediaOutputPeriod(int frames)
+{
+    MediaEngine& e = engine();
+    std::lock_guard guard(e.lock);
+    e.output.setRequestedPeriod(frames);
 }
 
 std::uint64_t mediaMixedFrames()
@@ -87,9 +99,32 @@ std::uint64_t mediaMixedFrames()
     return engine().output.mixedFrames();
 }
 
+std::uint64_t mediaLateBlocks()
+{
+    return engine().output.lateBlocks();
+}
+
+std::string mediaAudioDriver()
+{
+    MediaEngine& e = engine();
+    std::lock_guard guard(e.lock);
+    return e.output.driverName();
+}
+
 void setMediaMixObserver(MediaMixObserver observer)
 {
     engine().output.setMixObserver(std::move(observer));
+}
+
+void prepareMediaOutput()
+{
+    try {
+        // Nothing joins it: it ends once the library is loaded, and an open
+        // command meanwhile waits for the same load.
+        std::thread([] { soundLibrary(); }).detach();
+    } catch (const std::system_error&) {
+        // No thread to spare: the first open loads the library itself.
+    }
 }
 
 void closeMediaOutput()
@@ -98,6 +133,7 @@ void closeMediaOutput()
     std::lock_guard guard(e.lock);
     e.devices.closeAll();
     e.output.close();
+    e.output.setRequestedPeriod(0);
 }
 
 }  // namespace qinghe

@@ -5,8 +5,11 @@
 // each answering 0 or an error code. Devices are kept by alias; playback runs
 // in the background and every command returns at once.
 //
-// Sound goes out through one audio device, opened on the first open command.
-// When no audio device can be opened every command fails quietly.
+// Sound goes out through one audio device, opened on the first open command;
+// the sound library is loaded then too (or before, by prepareMediaOutput),
+// never at program start. When no audio device can be opened, or the
+// library cannot be loaded, every command fails quietly and the next open
+// tries again.
 //
 // The sound output plays one stream at a time: when several aliases are
 // open, the latest play takes the output and the device playing before stops
@@ -16,6 +19,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 namespace qinghe {
 
@@ -66,22 +70,50 @@ void setMediaCommandObserver(MediaCommandObserver observer);
 struct MediaOutputFormat {
     int rate = 0;          // frames per second
     int channels = 0;      // interleaved, left first
-    int periodFrames = 0;  // frames mixed per block handed to the audio device
+    // Frames in each block the audio device takes: what the device really
+    // gave, once a block has been handed over; before that, what it was asked.
+    int periodFrames = 0;
 };
 MediaOutputFormat mediaOutputFormat();
 
-// Frames handed to the audio device since it was opened.
+// The period asked of the audio device when it next opens; until
+// closeMediaOutput the output asks for 128 frames (2.9 ms), and a device
+// that refuses a period is asked for the next longer one (256, then 512
+// frames). A device that keeps running dry is opened again at the next
+// longer one by an open command that finds no other device open.
+void setMediaOutputPeriod(int frames);
+
+// Frames counted since the audio device was opened. A block is counted as
+// its post-mix stage begins, with the volumes in force at that instant: a
+// volume set before reading this count is in force for every frame counted
+// after it, and none counted before.
 std::uint64_t mediaMixedFrames();
+
+// Blocks that reached the device later than it could play them out, since
+// it was opened.
+std::uint64_t mediaLateBlocks();
+
+// The name of the audio driver in use ("pulseaudio", "alsa", "disk", ...);
+// empty while the output is closed.
+std::string mediaAudioDriver();
 
 // Sees every block as it is handed to the audio device, volumes applied:
 // signed 16-bit interleaved samples, their frame count, and the index of the
 // first frame. Runs on the audio thread, must return quickly and must not
-// call back into this layer.
+// call back into this layer; setting another one waits until the audio
+// thread is out of the old one.
 using MediaMixObserver =
     std::function<void(const std::int16_t* samples, int frames, std::uint64_t firstFrame)>;
 void setMediaMixObserver(MediaMixObserver observer);
 
-// Closes every device and the audio device; the next open starts afresh.
+// Loads the sound library on a thread of its own, so that the first sound
+// does not wait for it; the audio device is not opened. Call it once the
+// window is on screen: loading holds the dynamic loader's lock, which the
+// window's own start-up takes to load its plugins.
+void prepareMediaOutput();
+
+// Closes every device and the audio device; the next open starts afresh,
+// asking for the shortest period again.
 void closeMediaOutput();
 
 }  // namespace qinghe

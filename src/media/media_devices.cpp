@@ -4,8 +4,6 @@
 
 #include <QFile>
 
-#include <SDL2/SDL_mixer.h>
-
 #include <cmath>
 
 namespace qinghe {
@@ -26,9 +24,9 @@ Text lowerAlias(const Text& alias)
     return lower;
 }
 
-int outputRate()
+constexpr int outputRate()
 {
-    return AudioOutput::format().rate;
+    return AudioOutput::kRate;
 }
 
 std::int64_t framesOfSeconds(double seconds)
@@ -86,6 +84,9 @@ int MediaDevices::open(const MediaOpenRecord& record)
     const Text key = lowerAlias(record.alias);
     if (devices_.count(key))
         return kMediaDuplicateAlias;
+    // With nothing open the output can be opened again without cutting a sound.
+    if (devices_.empty())
+        output_.lengthenPeriodIfLate();
     if (!output_.open())
         return kMediaHardwareError;
     const QString path = resolveMediaFile(record.elementName);
@@ -93,13 +94,13 @@ int MediaDevices::open(const MediaOpenRecord& record)
         return kMediaFileNotFound;
     // Music is streamed from the file as it plays, so a long song costs no
     // more memory than a click and opens without being decoded.
-    Mix_Music* music = Mix_LoadMUS(QFile::encodeName(path).constData());
+    Mix_Music* music = sdl().loadMusic(QFile::encodeName(path).constData());
     if (!music)
         return kMediaInvalidFile;
     auto device = std::make_unique<Device>();
     device->record = record;
     device->music = music;
-    device->lengthFrames = framesOfSeconds(Mix_MusicDuration(music));
+    device->lengthFrames = framesOfSeconds(sdl().musicDuration(music));
     devices_.emplace(key, std::move(device));
     return kMediaOk;
 }
@@ -144,7 +145,7 @@ MediaDevices::Device* MediaDevices::find(const Text& alias)
 void MediaDevices::close(Device& device)
 {
     release(device);
-    Mix_FreeMusic(device.music);
+    sdl().freeMusic(device.music);
     devices_.erase(lowerAlias(device.record.alias));
 }
 
@@ -156,7 +157,7 @@ int MediaDevices::play(Device& device, std::optional<std::int64_t> fromMs)
         if (start == kUnknown)
             return kMediaOutOfRange;
     } else {
-        if (playing_ == &device && Mix_PlayingMusic())
+        if (playing_ == &device && sdl().playingMusic())
             return kMediaOk;  // already playing: carry on
         start = standingFrame(device);
     }
@@ -168,8 +169,8 @@ int MediaDevices::play(Device& device, std::optional<std::int64_t> fromMs)
     }
     // The device's volumes are in force before its first block is mixed.
     output_.setGain(device.leftVolume, device.rightVolume);
-    const int started = start == 0 ? Mix_PlayMusic(device.music, 0)
-                                   : Mix_FadeInMusicPos(device.music, 0, 0, secondsOfFrame(start));
+    const int started = start == 0 ? sdl().playMusic(device.music, 0)
+                                   : sdl().fadeInMusicAt(device.music, 0, 0, secondsOfFrame(start));
     if (started != 0) {
         device.standFrame = start;
         return kMediaHardwareError;
@@ -217,9 +218,9 @@ std::int64_t MediaDevices::standingFrame(const Device& device) const
 {
     if (playing_ != &device)
         return device.standFrame;
-    if (!Mix_PlayingMusic() && device.lengthFrames != kUnknown)
+    if (!sdl().playingMusic() && device.lengthFrames != kUnknown)
         return device.lengthFrames;  // played to its end and stays there
-    std::int64_t frame = framesOfSeconds(Mix_GetMusicPosition(device.music));
+    std::int64_t frame = framesOfSeconds(sdl().musicPosition(device.music));
     if (frame == kUnknown)
         frame = device.standFrame;
     if (device.lengthFrames != kUnknown && frame > device.lengthFrames)
@@ -232,7 +233,7 @@ void MediaDevices::release(Device& device)
     if (playing_ != &device)
         return;
     device.standFrame = standingFrame(device);
-    Mix_HaltMusic();
+    sdl().haltMusic();
     playing_ = nullptr;
 }
 

@@ -35,6 +35,8 @@ private:
     std::int64_t standingFrame(const Device& device) const;
     // Takes the sound output away from the device, keeping its position.
     void release(Device& device);
+    // Devices exist only while the output is open.
+    const SoundLibrary& sdl() const { return output_.library(); }
 
     AudioOutput& output_;
     std::map<Text, std::unique_ptr<Device>> devices_;  // by alias, lower case

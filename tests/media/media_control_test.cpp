@@ -17,7 +17,8 @@
 namespace qinghe::test {
 namespace {
 
-constexpr int kPeriod = 512;
+// A stretch of output long enough to judge: several of the device's blocks.
+constexpr int kStretch = 512;
 
 Text gbkPath(const QString& path)
 {
@@ -109,14 +110,14 @@ TEST_F(MediaCommands, SeveralAliasesStayOpenAndTheLatestPlayTakesTheOutput)
               kMediaDuplicateAlias);
 
     ASSERT_EQ(sendMediaCommand("play one"), kMediaOk);
-    waitFrames(6 * kPeriod);
+    waitFrames(6 * kStretch);
     ASSERT_EQ(sendMediaCommand("play two"), kMediaOk);
     const auto taken = static_cast<std::int64_t>(mediaMixedFrames());
-    waitFrames(6 * kPeriod);
+    waitFrames(6 * kStretch);
     ASSERT_EQ(sendMediaCommand("close two"), kMediaOk);
     const auto resumed = static_cast<std::int64_t>(mediaMixedFrames());
     ASSERT_EQ(sendMediaCommand("play one"), kMediaOk) << "one is still open";
-    waitFrames(6 * kPeriod);
+    waitFrames(6 * kStretch);
     const Samples out = recordedOutput();
 
     const std::int64_t start = firstSoundFrom(out, 0);
@@ -127,7 +128,7 @@ TEST_F(MediaCommands, SeveralAliasesStayOpenAndTheLatestPlayTakesTheOutput)
     EXPECT_EQ(peakBetween(out, taken, resumed), kSecondAmplitude) << "only the second plays";
     // A wave file resumes at the whole second where it stood.
     const std::int64_t again = firstSoundFrom(out, resumed);
-    EXPECT_TRUE(matchesFile(out, again, first, heard - heard % kRate, 4 * kPeriod))
+    EXPECT_TRUE(matchesFile(out, again, first, heard - heard % kRate, 4 * kStretch))
         << "the first carries on where it stood";
 }
 
@@ -140,7 +141,7 @@ TEST_F(MediaCommands, StopKeepsThePositionAndSeekMovesIt)
     const auto step = [&](const Text& command) {
         ASSERT_EQ(sendMediaCommand(command), kMediaOk) << command;
         marks.push_back(static_cast<std::int64_t>(mediaMixedFrames()));
-        waitFrames(4 * kPeriod);
+        waitFrames(4 * kStretch);
     };
     step("seek p to 2000");
     step("play p");
@@ -153,8 +154,8 @@ TEST_F(MediaCommands, StopKeepsThePositionAndSeekMovesIt)
 
     const auto startsAt = [&](std::int64_t mark, std::int64_t fileFrame) {
         const std::int64_t found = firstSoundFrom(out, mark);
-        return found >= mark && found <= mark + kPeriod
-               && matchesFile(out, found, file, fileFrame, 2 * kPeriod);
+        return found >= mark && found <= mark + kStretch
+               && matchesFile(out, found, file, fileFrame, 2 * kStretch);
     };
     EXPECT_TRUE(silentBetween(out, 0, marks[1])) << "seek does not play";
     EXPECT_TRUE(startsAt(marks[1], 2 * kRate)) << "play starts where seek put the device";
@@ -172,30 +173,35 @@ TEST_F(MediaCommands, BackslashPathsResolveAgainstTheCurrentDirectory)
     CurrentDirectory here(dir_.path());
     ASSERT_EQ(openMediaDevice({"waveaudio", "data\\sub\\x.wav", "x"}), kMediaOk);
     ASSERT_EQ(sendMediaCommand("play x"), kMediaOk);
-    waitFrames(4 * kPeriod);
+    waitFrames(4 * kStretch);
     const Samples out = recordedOutput();
     EXPECT_EQ(peakBetween(out, 0, frameCount(out)), 12000);
 }
 
-TEST_F(MediaCommands, RelativeNamesFallBackToTheProgramFolder)
+// The file the program-folder case plays, put beside a copy of this program.
+constexpr const char* kBesideProgram = "data/qinghe_media_test.wav";
+constexpr int kBesideAmplitude = 9000;
+constexpr int kHereAmplitude = 17000;
+
+// Runs in a copy of this program (see the case below), so that its program
+// folder is a temporary one and nothing is written beside the real program.
+TEST_F(MediaCommands, InChildRelativeNamesFallBackToTheProgramFolder)
 {
-    // A name of our own, so nothing of the program's data is touched.
-    const QString name = QString("qinghe_media_test_%1.wav").arg(QCoreApplication::applicationPid());
-    const QString programData = programFolder() + "/data";
-    const bool madeFolder = !QFileInfo::exists(programData);
-    ASSERT_TRUE(QDir().mkpath(programData));
-    writeWav(programData + "/" + name, squareWave(kRate, 9000));
+    if (!isChildRun())
+        GTEST_SKIP() << "runs inside RelativeNamesFallBackToTheProgramFolder";
+    ASSERT_TRUE(QFileInfo::exists(programFolder() + "/" + kBesideProgram))
+        << "not run from a copy of the program";
     ASSERT_TRUE(QDir(dir_.path()).mkpath("elsewhere/data"));
     ASSERT_TRUE(QDir(dir_.path()).mkpath("both/data"));
-    writeWav(pathOf("both/data/" + name), squareWave(kRate, 17000));
-    const Text element = "data\\" + name.toStdString();
+    writeWav(pathOf(QString("both/") + kBesideProgram), squareWave(kRate, kHereAmplitude));
+    const Text element = "data\\qinghe_media_test.wav";
 
     std::int64_t elsewhereEnd = 0;
     {
         CurrentDirectory elsewhere(pathOf("elsewhere"));
         EXPECT_EQ(openMediaDevice({"waveaudio", element, "f"}), kMediaOk);
         EXPECT_EQ(sendMediaCommand("play f"), kMediaOk);
-        waitFrames(4 * kPeriod);
+        waitFrames(4 * kStretch);
         EXPECT_EQ(sendMediaCommand("close f"), kMediaOk);
         elsewhereEnd = static_cast<std::int64_t>(mediaMixedFrames());
     }
@@ -203,16 +209,29 @@ TEST_F(MediaCommands, RelativeNamesFallBackToTheProgramFolder)
         CurrentDirectory both(pathOf("both"));
         EXPECT_EQ(openMediaDevice({"waveaudio", element, "f"}), kMediaOk);
         EXPECT_EQ(sendMediaCommand("play f"), kMediaOk);
-        waitFrames(4 * kPeriod);
+        waitFrames(4 * kStretch);
     }
     const Samples out = recordedOutput();
-    QFile::remove(programData + "/" + name);
-    if (madeFolder)
-        QDir().rmdir(programData);
 
-    EXPECT_EQ(peakBetween(out, 0, elsewhereEnd), 9000) << "found beside the program";
-    EXPECT_EQ(peakBetween(out, elsewhereEnd, frameCount(out)), 17000)
+    EXPECT_EQ(peakBetween(out, 0, elsewhereEnd), kBesideAmplitude) << "found beside the program";
+    EXPECT_EQ(peakBetween(out, elsewhereEnd, frameCount(out)), kHereAmplitude)
         << "the current directory is tried first";
+}
+
+TEST(MediaPath, RelativeNamesFallBackToTheProgramFolder)
+{
+    // A copy, not a link: the program folder is where the program file
+    // really lies.
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString copy = folder.filePath("media_tests");
+    ASSERT_TRUE(QFile::copy(ownProgram(), copy));
+    ASSERT_TRUE(QDir(folder.path()).mkpath("data"));
+    writeWav(folder.filePath(kBesideProgram), squareWave(kRate, kBesideAmplitude));
+
+    const ChildRun run =
+        runChildCases(copy, "MediaCommands.InChildRelativeNamesFallBackToTheProgramFolder");
+    EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
 }
 
 TEST(MediaPath, ProgramFolderIsTheFolderOfTheRunningProgram)
@@ -233,10 +252,16 @@ class LongSongs : public DiskOutputTest {
 protected:
     void expectStreamed(const QString& path, std::int64_t decodedBytes)
     {
+        // The sound library and the audio device come with the first sound
+        // of the process: a short one first, so only the song is measured.
+        writeWav(pathOf("short.wav"), squareWave(kRate / 10, 1000));
+        ASSERT_EQ(openMediaDevice({"waveaudio", gbkPath(pathOf("short.wav")), "short"}), kMediaOk);
+        ASSERT_EQ(sendMediaCommand("play short"), kMediaOk);
+        waitFrames(kStretch);
         const std::int64_t before = residentBytes();
         ASSERT_EQ(openMediaDevice({"MPEGvideo", gbkPath(path), "song"}), kMediaOk);
         ASSERT_EQ(sendMediaCommand("play song"), kMediaOk);
-        waitFrames(20 * kPeriod);
+        waitFrames(20 * kStretch);
         const std::int64_t grown = residentBytes() - before;
         EXPECT_LT(grown, decodedBytes / 20)
             << "memory grew by " << grown << " bytes for " << decodedBytes << " decoded";

@@ -15,7 +15,8 @@
 namespace qinghe::test {
 namespace {
 
-constexpr int kPeriod = 512;
+// A stretch of output long enough to judge: several of the device's blocks.
+constexpr int kStretch = 512;
 
 // Records every command while it lives.
 class CommandLog {
@@ -180,7 +181,7 @@ TEST_F(PlayerSound, PlaysTheFileFromItsStartAndStaysOpenAtItsEnd)
     const std::uint64_t before = mediaMixedFrames();
     ASSERT_TRUE(player.play(-1));
     const std::uint64_t after = mediaMixedFrames();
-    waitFrames(frameCount(file) + 4 * kPeriod);
+    waitFrames(frameCount(file) + 4 * kStretch);
     EXPECT_TRUE(player.setVolume(50, 50)) << "the device stays open at the end of its file";
     const Samples out = recordedOutput();
 
@@ -202,12 +203,12 @@ TEST_F(PlayerSound, OpeningASecondFileCutsTheFirstOffAtOnce)
     ASSERT_TRUE(player.open(gbkPath(pathOf("first.wav"))));
     ASSERT_TRUE(player.play());
     EXPECT_TRUE(player.setVolume(100, 100));
-    waitFrames(4 * kPeriod);
+    waitFrames(4 * kStretch);
     ASSERT_TRUE(player.open(gbkPath(pathOf("second.wav"))));
     const auto cut = static_cast<std::int64_t>(mediaMixedFrames());
     ASSERT_TRUE(player.play());
     EXPECT_TRUE(player.setVolume(100, 100));
-    waitFrames(frameCount(second) + 2 * kPeriod);
+    waitFrames(frameCount(second) + 2 * kStretch);
     const Samples out = recordedOutput();
 
     EXPECT_GT(framesAt(out, 0, cut, kFirstAmplitude, kFirstAmplitude), 0) << "the first played";
@@ -236,7 +237,7 @@ TEST_F(PlayerSound, VolumeIsAppliedExactlyOnEachChannelAndAtOnce)
     for (Step& step : steps) {
         ASSERT_TRUE(player.setVolume(step.left, step.right));
         step.from = static_cast<std::int64_t>(mediaMixedFrames());
-        waitFrames(6 * kPeriod);
+        waitFrames(6 * kStretch);
         step.to = static_cast<std::int64_t>(mediaMixedFrames());
     }
     const Samples out = recordedOutput();
@@ -255,13 +256,13 @@ TEST_F(PlayerSound, StopSilencesAndPlayAfterItStartsFromTheBeginning)
     MediaPlayer player;
     ASSERT_TRUE(player.open(gbkPath(pathOf("p.wav"))));
     ASSERT_TRUE(player.play());
-    waitFrames(8 * kPeriod);
+    waitFrames(8 * kStretch);
     ASSERT_TRUE(player.stop());
     const auto stopped = static_cast<std::int64_t>(mediaMixedFrames());
-    waitFrames(8 * kPeriod);
+    waitFrames(8 * kStretch);
     const auto replayed = static_cast<std::int64_t>(mediaMixedFrames());
     ASSERT_TRUE(player.play(-1));
-    waitFrames(8 * kPeriod);
+    waitFrames(8 * kStretch);
     EXPECT_TRUE(player.stop()) << "stop after stop";
     const Samples out = recordedOutput();
 
@@ -269,7 +270,7 @@ TEST_F(PlayerSound, StopSilencesAndPlayAfterItStartsFromTheBeginning)
     EXPECT_TRUE(silentBetween(out, stopped, replayed));
     const std::int64_t again = firstSoundFrom(out, stopped);
     ASSERT_GE(again, replayed);
-    EXPECT_TRUE(matchesFile(out, again, file, 0, 4 * kPeriod));
+    EXPECT_TRUE(matchesFile(out, again, file, 0, 4 * kStretch));
 }
 
 TEST_F(PlayerSound, AMissingFileFailsOpenAndNothingPlays)
@@ -278,12 +279,12 @@ TEST_F(PlayerSound, AMissingFileFailsOpenAndNothingPlays)
     MediaPlayer player;
     ASSERT_TRUE(player.open(gbkPath(pathOf("p.wav"))));
     ASSERT_TRUE(player.play());
-    waitFrames(2 * kPeriod);
+    waitFrames(2 * kStretch);
     EXPECT_FALSE(player.open("data\\nosuch.mp3"));
     const auto closed = static_cast<std::int64_t>(mediaMixedFrames());
     EXPECT_FALSE(player.play());
     EXPECT_FALSE(player.setVolume(100, 100));
-    waitFrames(4 * kPeriod);
+    waitFrames(4 * kStretch);
     const Samples out = recordedOutput();
     EXPECT_TRUE(silentBetween(out, closed, frameCount(out)))
         << "the sound before is closed, and nothing new plays";

@@ -1,6 +1,9 @@
 #include "media_test_support.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QProcessEnvironment>
 
 #include <algorithm>
 #include <chrono>
@@ -19,6 +22,9 @@ constexpr int kChannels = 2;
 constexpr int kSquareHalfPeriod = 50;
 // Longer than any wait of a test on a busy machine; only a hang reaches it.
 constexpr auto kWaitLimit = std::chrono::seconds(30);
+constexpr int kChildLimitMs = 60000;
+// Set in the environment of a child run.
+constexpr const char* kChildMark = "QINGHE_MEDIA_TEST_CHILD";
 
 void putLittle(QByteArray& out, std::uint32_t value, int bytes)
 {
@@ -148,6 +154,45 @@ int peakBetween(const Samples& out, std::int64_t from, std::int64_t to)
     for (std::int64_t i = 2 * from; i < 2 * to && i < static_cast<std::int64_t>(out.size()); ++i)
         peak = std::max(peak, magnitude(out[i]));
     return peak;
+}
+
+ChildRun runChildCases(const QString& program, const QString& filter,
+                       const QStringList& environment)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(kChildMark, "1");
+    for (const QString& entry : environment) {
+        const qsizetype equals = entry.indexOf('=');
+        env.insert(entry.left(equals), entry.mid(equals + 1));
+    }
+    QProcess child;
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(program, {"--gtest_filter=" + filter});
+    ChildRun run;
+    if (!child.waitForFinished(kChildLimitMs)) {
+        child.kill();
+        child.waitForFinished();
+        run.output = QString::fromLocal8Bit(child.readAll());
+        return run;
+    }
+    run.output = QString::fromLocal8Bit(child.readAll());
+    if (child.exitStatus() == QProcess::NormalExit)
+        run.exitCode = child.exitCode();
+    // A filter that matched nothing would pass without testing anything.
+    if (!run.output.contains("[  PASSED  ] 1 test") && run.exitCode == 0)
+        run.exitCode = -1;
+    return run;
+}
+
+bool isChildRun()
+{
+    return qEnvironmentVariableIsSet(kChildMark);
+}
+
+QString ownProgram()
+{
+    return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
 }
 
 void DiskOutputTest::SetUp()

@@ -7,6 +7,7 @@
 #include "media/media_control.h"
 
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -45,6 +46,21 @@ bool matchesFile(const Samples& out, std::int64_t outFrame, const Samples& file,
 std::int64_t framesAt(const Samples& out, std::int64_t from, std::int64_t to, int left, int right);
 // Largest sample magnitude in frames [from, to).
 int peakBetween(const Samples& out, std::int64_t from, std::int64_t to);
+
+// A test program run again in a child process, for cases that need a
+// process of their own: another program folder, another library path.
+struct ChildRun {
+    int exitCode = -1;  // -1 when it did not finish
+    QString output;     // both output streams
+};
+// Runs the cases of program that match filter, with extra environment
+// variables (NAME=value) and the mark that isChildRun() sees.
+ChildRun runChildCases(const QString& program, const QString& filter,
+                       const QStringList& environment = {});
+// True in a child started by runChildCases; its cases skip themselves otherwise.
+bool isChildRun();
+// The file of the running test program.
+QString ownProgram();
 
 // Each test gets the disk audio driver writing into a file of its own.
 class DiskOutputTest : public ::testing::Test {
