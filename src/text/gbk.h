@@ -12,6 +12,12 @@
 // - a lead byte with nothing after it shows as its single-byte GBK character
 //   (0x80 is the euro sign) or else as U+F700 + byte, and turns back into it.
 // Characters GBK cannot hold become '?'.
+//
+// Names (nameToQString, nameFromQString) are file paths and the names the
+// person gives to slots, which may hold any character: GBK where GBK can
+// hold the character, GB18030 for the rest (of which GBK is the one- and
+// two-byte part), so every name comes back exactly, and bytes that GBK reads
+// read as GBK reads them.
 
 #include "text.h"
 
@@ -37,5 +43,11 @@ Text fromQString(const QString& s);
 // UTF-16 units that toQString gives the character starting at byte i:
 // two for a pair shown as a plane-16 escape, else one.
 int shownLength(std::string_view gbk, std::size_t i);
+
+// A name's bytes as the program stores them, and back. A byte that belongs
+// to no character becomes the lone surrogate U+DC00 + byte, which no real
+// name holds, and turns back into that byte.
+QString nameToQString(std::string_view bytes);
+Text nameFromQString(const QString& name);
 
 }  // namespace qinghe
