@@ -6,6 +6,7 @@
 
 #include <QChar>
 
+#include <array>
 #include <memory>
 #include <string>
 
@@ -38,8 +39,7 @@ bool startsFourByteCode(const unsigned char* s)
 // A character GBK cannot hold, so that GB18030 is its only spelling here.
 bool beyondGbk(char32_t c)
 {
-    return c >= kFirstHighByte && (c >= kCodeSpace || gbkTables().charToCode[c] == 0)
-           && !(c >= 0xD800 && c <= 0xDFFF);
+    return c >= kFirstHighByte && (c >= kCodeSpace || gbkTables().charToCode[c] == 0) && !QChar::isSurrogate(c);
 }
 
 // iconv's GB18030 in both directions; one pair of handles per thread.

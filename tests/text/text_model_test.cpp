@@ -124,3 +124,16 @@ TEST(TextModel, CaseFoldingOfSearchIsTheTextCoresFolding)
     EXPECT_FALSE(isAsciiLetter('@'));
     EXPECT_FALSE(isAsciiLetter('['));
 }
+
+TEST(TextModel, AFourByteGb18030NameIsTwoCharactersOfADocument)
+{
+    // 😀 as GB18030 spells it in a name; a document knows only GBK's pairs.
+    const Text bytes = "\x94\x39\xFC\x36";
+    EXPECT_EQ(nameToQString(bytes), QString::fromUtf8("😀"));
+    EXPECT_EQ(nameFromQString(QString::fromUtf8("😀")), bytes);
+    EXPECT_EQ(toQString(bytes), fromCodePoint(0x101439) + fromCodePoint(0x107C36));
+    EXPECT_EQ(findInText(bytes, "\xFC\x36"), 3);
+    EXPECT_EQ(findInText(bytes, "\x39\xFC"), -1);
+    // In a document the emoji is a character GBK cannot hold.
+    EXPECT_EQ(fromQString(QString::fromUtf8("😀")), "?");
+}
