@@ -2,11 +2,6 @@
 
 namespace qinghe {
 
-std::size_t characterLength(std::string_view text, std::size_t i)
-{
-    return isLeadByte(text[i]) && i + 1 < text.size() ? 2 : 1;
-}
-
 std::size_t characterStart(std::string_view text, std::size_t i, std::size_t knownStart)
 {
     // A byte below 0x80 always ends a character; from the byte after the last

@@ -149,11 +149,12 @@ QString toQString(std::string_view gbk)
     QString out(static_cast<qsizetype>(n), Qt::Uninitialized);
     QChar* const begin = out.data();
     QChar* o = begin;
-    for (std::size_t i = 0; i < n; i += characterLength(gbk, i)) {
+    for (std::size_t i = 0, length = 0; i < n; i += length) {
+        length = characterLength(gbk, i);
         const unsigned char c = s[i];
         if (!isLeadByte(gbk[i])) {
             *o++ = QChar(c);
-        } else if (characterLength(gbk, i) == 2) {
+        } else if (length == 2) {
             const char16_t ch = t.pairToChar[pairCode(c, s[i + 1])];
             appendCodePoint(o, ch != 0 ? char32_t{ch} : pairEscape(c, s[i + 1]));
         } else {

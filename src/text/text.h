@@ -20,7 +20,10 @@ inline bool isLeadByte(char byte) { return static_cast<unsigned char>(byte) >= k
 
 // Bytes taken by the character that starts at index i (0-based): two for a
 // lead byte with a byte after it, else one.
-std::size_t characterLength(std::string_view text, std::size_t i);
+inline std::size_t characterLength(std::string_view text, std::size_t i)
+{
+    return isLeadByte(text[i]) && i + 1 < text.size() ? 2 : 1;
+}
 
 // Index of the start of the character that holds byte i, found by stepping
 // from the nearest byte that surely ends a character, or from knownStart, a
