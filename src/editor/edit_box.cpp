@@ -29,6 +29,32 @@ bool typesText(const QKeyEvent* event)
     return !text.isEmpty() && text.at(0).isPrint() && (event->modifiers() & kCommandModifiers) == 0;
 }
 
+// The box's mark between paragraphs, which holds a line end of the document.
+constexpr char16_t kParagraphSeparator = 0x2029;
+
+// A box character whose bytes are one lead byte, which takes the byte after it.
+bool standsForLoneLeadByte(QChar c)
+{
+    if (c.isSurrogate())
+        return false;
+    const Text bytes = fromQString(QString(c));
+    return bytes.size() == 1 && isLeadByte(bytes[0]);
+}
+
+// A box character (one or two units) that its bytes give back as it is and
+// that ends at the end of its bytes, so nothing around it changes what it shows.
+bool isSettled(const QString& character)
+{
+    // A break of the box is the document's own line end.
+    if (character.size() == 1 && (character[0].unicode() == kParagraphSeparator || character[0] == QLatin1Char('\n')))
+        return true;
+    const Text bytes = fromQString(character);
+    if (bytes.size() == 1)
+        return !isLeadByte(bytes[0]) && bytes[0] != '\r' && bytes[0] != '\n'
+               && character == QString(QLatin1Char(bytes[0]));
+    return bytes.size() == 2 && toQString(bytes) == character;
+}
+
 }  // namespace
 
 EditBox::EditBox(QWidget* parent) : QPlainTextEdit(parent)
@@ -37,6 +63,73 @@ EditBox::EditBox(QWidget* parent) : QPlainTextEdit(parent)
     setTabChangesFocus(true);
     setAcceptDrops(false);
     connect(document(), &QTextDocument::contentsChange, this, [this] { forgetDocumentBytes(); });
+}
+
+bool EditBox::insertionMayLeaveStep(const QString& inserted) const
+{
+    const QTextDocument* doc = document();
+    const QTextCursor cursor = textCursor();
+    const int from = cursor.selectionStart();
+    const int to = cursor.selectionEnd();
+    // The last position holds the box's closing paragraph mark, no character.
+    const int end = doc->characterCount() - 1;
+    const auto isMarkerAt = [doc](int position) {
+        const char16_t c = doc->characterAt(position).unicode();
+        return c == kCrMarker || c == kLfMarker;
+    };
+    // Markers hold their break's bytes, so what goes in next to them is checked whole.
+    if ((from > 0 && isMarkerAt(from - 1)) || (to < end && isMarkerAt(to)))
+        return true;
+    if (from > 0 && standsForLoneLeadByte(doc->characterAt(from - 1)))
+        return true;
+    for (qsizetype i = 0; i < inserted.size();) {
+        const qsizetype length = inserted[i].isHighSurrogate() && i + 1 < inserted.size() ? 2 : 1;
+        if (!isSettled(inserted.mid(i, length)))
+            return true;
+        i += length;
+    }
+    return false;
+}
+
+void EditBox::insertInStep(const QString& inserted, const std::function<void()>& insert)
+{
+    if (!insertionMayLeaveStep(inserted)) {
+        insert();
+        return;
+    }
+    // One undo step for what went in and what it made of its neighbours.
+    QTextCursor block(document());
+    block.beginEditBlock();
+    insert();
+    bringInStep();
+    block.endEditBlock();
+}
+
+void EditBox::bringInStep()
+{
+    // Inside an edit block the box has not yet said that its text changed.
+    forgetDocumentBytes();
+    QString shown = document()->toRawText();
+    shown.replace(QChar(kParagraphSeparator), QLatin1Char('\n'));
+    const QString wanted = toEditText(documentText(), lineEnd_);
+    if (shown == wanted)
+        return;
+    // Replace only what differs, never splitting a character of two units.
+    qsizetype head = 0;
+    const qsizetype shorter = std::min(shown.size(), wanted.size());
+    while (head < shorter && shown[head] == wanted[head])
+        ++head;
+    if (head > 0 && shown[head - 1].isHighSurrogate())
+        --head;
+    qsizetype tail = 0;
+    while (tail < shorter - head && shown[shown.size() - 1 - tail] == wanted[wanted.size() - 1 - tail])
+        ++tail;
+    if (tail > 0 && shown[shown.size() - tail].isLowSurrogate())
+        --tail;
+    QTextCursor cursor(document());
+    cursor.setPosition(static_cast<int>(head));
+    cursor.setPosition(static_cast<int>(shown.size() - tail), QTextCursor::KeepAnchor);
+    cursor.insertText(wanted.mid(head, wanted.size() - tail - head));
 }
 
 void EditBox::forgetDocumentBytes()
@@ -96,7 +189,8 @@ void EditBox::selectBytes(int start, int length)
 void EditBox::replaceSelection(const Text& text)
 {
     QTextCursor cursor = textCursor();
-    cursor.insertText(toEditText(text, lineEnd_));
+    const QString shown = toEditText(text, lineEnd_);
+    insertInStep(shown, [&] { cursor.insertText(shown); });
     setTextCursor(cursor);
     ensureCursorVisible();
 }
@@ -153,12 +247,15 @@ void EditBox::keyPressEvent(QKeyEvent* event)
         }
         // Every typed break is a line end of the document, never a soft break.
         QKeyEvent plainBreak(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
-        QPlainTextEdit::keyPressEvent(&plainBreak);
+        insertInStep(QStringLiteral("\n"), [&] { QPlainTextEdit::keyPressEvent(&plainBreak); });
         event->setAccepted(plainBreak.isAccepted());
         return;
     }
-    if (typesText(event) && static_cast<int>(fromQString(event->text()).size()) > roomForInput()) {
-        event->accept();
+    if (typesText(event)) {
+        if (static_cast<int>(fromQString(event->text()).size()) > roomForInput())
+            event->accept();
+        else
+            insertInStep(event->text(), [&] { QPlainTextEdit::keyPressEvent(event); });
         return;
     }
     QPlainTextEdit::keyPressEvent(event);
@@ -174,13 +271,13 @@ void EditBox::inputMethodEvent(QInputMethodEvent* event)
     const std::size_t room = static_cast<std::size_t>(std::max(roomForInput(), 0));
     const std::size_t kept = fittingPrefix(committed, room);
     if (kept == committed.size()) {
-        QPlainTextEdit::inputMethodEvent(event);
+        insertInStep(event->commitString(), [&] { QPlainTextEdit::inputMethodEvent(event); });
         return;
     }
     QInputMethodEvent cut(event->preeditString(), event->attributes());
     cut.setCommitString(toQString(std::string_view(committed).substr(0, kept)), event->replacementStart(),
                         event->replacementLength());
-    QPlainTextEdit::inputMethodEvent(&cut);
+    insertInStep(cut.commitString(), [&] { QPlainTextEdit::inputMethodEvent(&cut); });
     event->accept();
 }
 

@@ -6,6 +6,7 @@
 
 #include <QPlainTextEdit>
 
+#include <functional>
 #include <memory>
 
 namespace qinghe {
@@ -48,6 +49,12 @@ private:
     // Bytes that typing may still add in place of the selection.
     int roomForInput() const;
     void forgetDocumentBytes();
+    // What is put in shows as the characters its bytes make together with
+    // their neighbours: a lone last byte takes the byte typed after it into
+    // one character, and what GBK cannot hold shows as the '?' it becomes.
+    bool insertionMayLeaveStep(const QString& inserted) const;
+    void insertInStep(const QString& inserted, const std::function<void()>& insert);
+    void bringInStep();
 
     LineEnd lineEnd_ = LineEnd::CrLf;
     mutable Text bytes_;

@@ -2,46 +2,21 @@
 
 #include "text/gbk.h"
 
-#include <array>
-#include <climits>
-
 namespace qinghe {
 namespace {
 
 constexpr char kCr = '\r';
 constexpr char kLf = '\n';
 constexpr char16_t kParagraphSeparator = 0x2029;
-// Bytes from this value on are not ASCII: alone, or leading a pair.
-constexpr unsigned char kFirstHighByte = 0x80;
-constexpr unsigned kByteBits = 8;
-constexpr std::size_t kPairCodes = 0x10000;
-
-// Which two-byte codes the GBK conversion turns into one character; every
-// other high byte stands alone. Taken from the conversion itself so that
-// positions here always agree with what the box shows.
-const std::array<bool, kPairCodes>& characterPairs()
-{
-    static const std::array<bool, kPairCodes> pairs = [] {
-        std::array<bool, kPairCodes> table{};
-        for (unsigned lead = kFirstHighByte; lead <= UCHAR_MAX; ++lead) {
-            for (unsigned trail = 0; trail <= UCHAR_MAX; ++trail) {
-                const char bytes[] = {static_cast<char>(lead), static_cast<char>(trail)};
-                table[(lead << kByteBits) | trail] = toQString(std::string_view(bytes, 2)).size() == 1;
-            }
-        }
-        return table;
-    }();
-    return pairs;
-}
 
 bool isBreakByte(char c) { return c == kCr || c == kLf; }
 
-// Bytes taken by the unit that starts at i: a line break, a character pair or one byte.
+// Bytes taken by the unit that starts at i: a line break or one character of
+// the text model, the same characters that toQString shows one by one.
 int unitBytes(std::string_view bytes, std::size_t i, LineEnd* breakKind)
 {
-    const auto c = static_cast<unsigned char>(bytes[i]);
-    const bool hasNext = i + 1 < bytes.size();
-    if (c == kCr && hasNext && bytes[i + 1] == kLf) {
+    const char c = bytes[i];
+    if (c == kCr && i + 1 < bytes.size() && bytes[i + 1] == kLf) {
         *breakKind = LineEnd::CrLf;
         return 2;
     }
@@ -49,10 +24,7 @@ int unitBytes(std::string_view bytes, std::size_t i, LineEnd* breakKind)
         *breakKind = c == kCr ? LineEnd::Cr : LineEnd::Lf;
         return 1;
     }
-    if (c >= kFirstHighByte && hasNext
-        && characterPairs()[(static_cast<unsigned>(c) << kByteBits) | static_cast<unsigned char>(bytes[i + 1])])
-        return 2;
-    return 1;
+    return static_cast<int>(characterLength(bytes, i));
 }
 
 bool isMarker(QChar c) { return c.unicode() == kCrMarker || c.unicode() == kLfMarker; }
@@ -72,12 +44,14 @@ int lineEndBytes(LineEnd lineEnd) { return lineEnd == LineEnd::CrLf ? 2 : 1; }
 
 LineEnd firstLineEnd(std::string_view bytes, LineEnd fallback)
 {
-    const std::size_t at = bytes.find_first_of("\r\n");
-    if (at == std::string_view::npos)
-        return fallback;
-    if (bytes[at] == kLf)
-        return LineEnd::Lf;
-    return at + 1 < bytes.size() && bytes[at + 1] == kLf ? LineEnd::CrLf : LineEnd::Cr;
+    // Only a CR or LF that is a character of its own ends a line.
+    for (std::size_t i = 0; i < bytes.size(); i += characterLength(bytes, i)) {
+        if (bytes[i] == kLf)
+            return LineEnd::Lf;
+        if (bytes[i] == kCr)
+            return i + 1 < bytes.size() && bytes[i + 1] == kLf ? LineEnd::CrLf : LineEnd::Cr;
+    }
+    return fallback;
 }
 
 QString toEditText(std::string_view bytes, LineEnd lineEnd)
@@ -152,7 +126,8 @@ PositionMap::Unit PositionMap::unitAt(std::size_t byteStart, int positionStart) 
     const int size = unitBytes(bytes_, byteStart, &kind);
     const bool lineBreak = isBreakByte(bytes_[byteStart]);
     const bool markers = lineBreak && kind != lineEnd_;
-    return Unit{byteStart, positionStart, size, markers ? size + 1 : 1, markers};
+    const int shown = lineBreak ? 1 : shownLength(bytes_, byteStart);
+    return Unit{byteStart, positionStart, size, markers ? size + 1 : shown, markers};
 }
 
 void PositionMap::rewind() const

@@ -19,8 +19,8 @@ namespace qinghe {
 
 enum class LineEnd { CrLf, Lf, Cr };
 
-// Stand for a lone CR or LF byte in the box; the escape range of the GBK
-// conversion never uses byte values below 0x80, so no text decodes to them.
+// Stand for a lone CR or LF byte in the box; the byte escapes of the GBK
+// conversion never use byte values below 0x80, so no text decodes to them.
 inline constexpr char16_t kCrMarker = 0xF70D;
 inline constexpr char16_t kLfMarker = 0xF70A;
 
@@ -39,8 +39,9 @@ Text fromEditText(QStringView text, LineEnd lineEnd, QChar before = QChar());
 // character or a CR LF pair.
 std::size_t fittingPrefix(std::string_view bytes, std::size_t room);
 
-// Byte offsets of a document against positions in the box (a character, a
-// marker and a break each take one position). Looking further on from the
+// Byte offsets of a document against positions in the box, which count UTF-16
+// units: a marker and a break take one position, a character as many as it
+// shows as (two for a pair shown beyond the BMP). Looking further on from the
 // last answer starts where that one ended, so walking forward through a
 // document costs one pass. The bytes must outlive the map.
 class PositionMap {

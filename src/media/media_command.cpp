@@ -32,16 +32,7 @@ std::vector<std::string_view> wordsOf(std::string_view text)
 
 bool sameKeyword(std::string_view word, std::string_view keyword)
 {
-    if (word.size() != keyword.size())
-        return false;
-    for (std::size_t i = 0; i < word.size(); ++i) {
-        char c = word[i];
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-        if (c != keyword[i])
-            return false;
-    }
-    return true;
+    return sameTextIgnoringCase(word, keyword);
 }
 
 std::optional<std::int64_t> integerOf(std::string_view word)

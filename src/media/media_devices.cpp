@@ -16,12 +16,7 @@ constexpr std::int64_t kUnknown = -1;
 
 Text lowerAlias(const Text& alias)
 {
-    Text lower = alias;
-    for (char& c : lower) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
-    return lower;
+    return toLowerAsciiText(alias);
 }
 
 constexpr int outputRate()

@@ -37,13 +37,9 @@ constexpr std::array<std::string_view, 4> kAudioOnlyExtensions = {"mp3", "wav", 
 Text mediaExtension(std::string_view fileName)
 {
     const std::size_t dot = fileName.rfind('.');
-    Text extension(dot == std::string_view::npos
-                       ? fileName.substr(0, kExtensionLength)
-                       : fileName.substr(dot + 1, kExtensionLength));
     // A second byte may look like a letter; it is not one.
-    for (std::size_t i = 0; i < extension.size(); i += characterLength(extension, i))
-        extension[i] = toLowerAscii(extension[i]);
-    return extension;
+    return toLowerAsciiText(dot == std::string_view::npos ? fileName.substr(0, kExtensionLength)
+                                                         : fileName.substr(dot + 1, kExtensionLength));
 }
 
 Text deviceTypeForExtension(std::string_view extension)

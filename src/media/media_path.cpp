@@ -30,7 +30,7 @@ QString programFolder()
 
 QString resolveMediaFile(const Text& elementName)
 {
-    QString name = toQString(elementName);
+    QString name = nameToQString(elementName);
     name.replace(QLatin1Char('\\'), QLatin1Char('/'));
     if (name.isEmpty())
         return {};

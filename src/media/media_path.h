@@ -11,8 +11,9 @@ namespace qinghe {
 // The folder of the program file, without a trailing separator.
 QString programFolder();
 
-// The native path of the existing file the element name (GBK, "\" or "/"
-// as separators) stands for, or an empty string when there is none. A
+// The native path of the existing file the element name (a name as the
+// text core stores names: GBK, GB18030 for what GBK lacks; "\" or "/" as
+// separators) stands for, or an empty string when there is none. A
 // relative name is looked for in the current directory first, then in the
 // program's folder, so the program plays its data wherever it is started.
 QString resolveMediaFile(const Text& elementName);

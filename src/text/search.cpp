@@ -13,34 +13,29 @@ namespace qinghe {
 namespace {
 
 constexpr std::size_t kNone = std::string_view::npos;
-// An ASCII capital and its small letter differ only in this bit.
-constexpr unsigned char kCaseBit = 0x20;
 #if defined(__SSE2__)
 // Candidate positions tested together by one vector comparison.
 constexpr std::size_t kBlock = 16;
 #endif
+// The filter below admits both cases of a letter by setting the one bit in
+// which they differ; that holds for ASCII, whose folding the text core defines.
+constexpr auto kCaseBit = static_cast<unsigned char>(kAsciiCaseDistance);
+static_assert((kCaseBit & (kCaseBit - 1)) == 0, "the cases of a letter differ in one bit");
+static_assert(('A' | kCaseBit) == 'a' && ('Z' | kCaseBit) == 'z', "setting the bit makes a letter small");
 
 const unsigned char* bytesOf(std::string_view s)
 {
     return reinterpret_cast<const unsigned char*>(s.data());
 }
 
-bool isLead(unsigned char c) { return isLeadByte(static_cast<char>(c)); }
-
-bool isLetter(unsigned char c)
-{
-    const unsigned char lower = c | kCaseBit;
-    return lower >= 'a' && lower <= 'z';
-}
-
-// Equal bytes, or an ASCII capital and its small letter when fold is set.
+// Equal bytes, or the same letter in either case when fold is set.
 bool bytesMatch(const unsigned char* a, const unsigned char* b, std::size_t count,
                 bool fold)
 {
     if (!fold)
         return std::memcmp(a, b, count) == 0;
     for (std::size_t i = 0; i < count; ++i) {
-        if (a[i] != b[i] && !((a[i] ^ b[i]) == kCaseBit && isLetter(a[i])))
+        if (a[i] != b[i] && toLowerAscii(static_cast<char>(a[i])) != toLowerAscii(static_cast<char>(b[i])))
             return false;
     }
     return true;
@@ -57,8 +52,8 @@ struct ByteFilter {
 
 ByteFilter filterFor(unsigned char c, bool fold)
 {
-    if (fold && isLetter(c))
-        return {kCaseBit, static_cast<unsigned char>(c | kCaseBit)};
+    if (fold && isAsciiLetter(static_cast<char>(c)))
+        return {kCaseBit, static_cast<unsigned char>(toLowerAscii(static_cast<char>(c)))};
     return {0, c};
 }
 
@@ -110,15 +105,11 @@ std::size_t rawFind(std::string_view text, std::size_t from, std::string_view pa
 }
 
 // Walking characters from the character start `from`, the first character
-// start at or after target (target itself or target + 1). A byte below 0x80
-// always ends a character, so the byte after the last one before target
-// starts a character; from there only lead bytes come, two bytes each.
-std::size_t stepTo(const unsigned char* s, std::size_t from, std::size_t target)
+// start at or after target.
+std::size_t stepTo(std::string_view text, std::size_t from, std::size_t target)
 {
-    std::size_t runStart = target;
-    while (runStart > from && isLead(s[runStart - 1]))
-        --runStart;
-    return (target - runStart) % 2 == 0 ? target : target + 1;
+    const std::size_t start = characterStart(text, target, from);
+    return start == target ? target : start + characterLength(text, start);
 }
 
 // Index of the first match of pattern at a character start reached by
@@ -131,7 +122,7 @@ std::size_t findAligned(std::string_view text, std::size_t from, std::string_vie
         const std::size_t q = rawFind(text, cursor, pattern, fold);
         if (q == kNone)
             return kNone;
-        const std::size_t next = stepTo(bytesOf(text), cursor, q);
+        const std::size_t next = stepTo(text, cursor, q);
         if (next == q)
             return q;
         // The occurrence sits on a second byte; go on from the character after it.

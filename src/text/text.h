@@ -20,17 +20,26 @@ inline bool isLeadByte(char byte) { return static_cast<unsigned char>(byte) >= k
 
 // Bytes taken by the character that starts at index i (0-based): two for a
 // lead byte with a byte after it, else one.
-std::size_t characterLength(std::string_view text, std::size_t i);
+inline std::size_t characterLength(std::string_view text, std::size_t i)
+{
+    return isLeadByte(text[i]) && i + 1 < text.size() ? 2 : 1;
+}
 
 // Index of the start of the character that holds byte i, found by stepping
-// from the nearest byte that surely ends a character.
-std::size_t characterStart(std::string_view text, std::size_t i);
+// from the nearest byte that surely ends a character, or from knownStart, a
+// character start at or before i, when that is nearer.
+std::size_t characterStart(std::string_view text, std::size_t i, std::size_t knownStart = 0);
 
 // ASCII case folding, the only folding the program knows: A-Z and a-z, no
 // other byte (GBK second bytes included, where a caller compares them).
 inline constexpr char kAsciiCaseDistance = 'a' - 'A';
 inline char toLowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + kAsciiCaseDistance) : c; }
 inline char toUpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - kAsciiCaseDistance) : c; }
+inline bool isAsciiLetter(char c) { return toLowerAscii(c) != toUpperAscii(c); }
+
+// The text with the letters among its single-byte characters made small;
+// the bytes of double-byte characters stay as they are.
+Text toLowerAsciiText(std::string_view text);
 
 // Equal texts, single-byte characters compared with ASCII case folded and
 // double-byte characters compared exactly.

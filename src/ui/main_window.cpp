@@ -81,19 +81,19 @@ void MainWindow::wireBoard()
     surface.volumePosition = [slider] { return slider->value(); };
     surface.setSlotCaption = [this](int slot, const Text& caption) {
         if (auto* button = qobject_cast<QAbstractButton*>(controlByTag(slot)))
-            button->setText(toQString(caption));
+            button->setText(nameToQString(caption));
     };
     surface.askSoundFile = [](const Text& lastChoice) {
         FileDialogRequest request;
-        request.initialPath = toQString(lastChoice);
-        return fromQString(askFileName(request));
+        request.initialPath = nameToQString(lastChoice);
+        return nameFromQString(askFileName(request));
     };
     surface.askSlotName = []() -> std::optional<Text> {
         const InputBoxAnswer answer = askInput({QStringLiteral("name"), QStringLiteral("请输入自定义名称"),
                                                 QStringLiteral("确认输入(&O)"), QStringLiteral("取消(&C)")});
         if (!answer.confirmed)
             return std::nullopt;
-        return fromQString(answer.text);
+        return nameFromQString(answer.text);
     };
     board_ = std::make_unique<SoundBoard>(player_, context_.customSounds, context_.settingsFile, std::move(surface));
 

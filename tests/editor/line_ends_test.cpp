@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QList>
+
 #include <random>
 
 using namespace qinghe;
@@ -132,4 +134,34 @@ TEST(PositionMap, AgreesWithTheBoxTextAndAnswersTheSameInAnyOrder)
             }
         }
     }
+}
+
+TEST(PositionMap, APairWithoutGbkCharacterIsOneCharacterOfTwoUnits)
+{
+    // 0x80 'a' shows as one character beyond the BMP: two positions, never split.
+    const Text bytes = "\x80" "ab\xff";
+    const QString shown = toEditText(bytes, LineEnd::CrLf);
+    ASSERT_EQ(shown.size(), 4);
+    ASSERT_TRUE(shown[0].isHighSurrogate());
+    const PositionMap map(bytes, LineEnd::CrLf);
+    using R = PositionMap::Rounding;
+    EXPECT_EQ(map.positionOf(1, R::Down), 0);
+    EXPECT_EQ(map.positionOf(1, R::Up), 2);
+    EXPECT_EQ(map.positionOf(2, R::Down), 2);  // b
+    EXPECT_EQ(map.positionOf(3, R::Down), 3);  // the lone last byte
+    EXPECT_EQ(map.positionOf(4, R::Down), 4);
+    EXPECT_EQ(map.byteOffsetOf(1), 0);
+    EXPECT_EQ(map.byteOffsetOf(2), 2);
+    EXPECT_EQ(fittingPrefix(bytes, 1), 0u);
+    EXPECT_EQ(fittingPrefix(bytes, 2), 2u);
+}
+
+TEST(LineEnds, ACrOrLfInsideACharacterIsNoLineEnd)
+{
+    // 0x81 CR is one character, so the document's first line end is the LF.
+    const Text bytes = "\x81\r\nx\r\ny";
+    EXPECT_EQ(firstLineEnd(bytes, LineEnd::CrLf), LineEnd::Lf);
+    const QString shown = toEditText(bytes, LineEnd::Lf);
+    EXPECT_EQ(shown.toUcs4(), (QList<uint>{0x10010D, '\n', 'x', kCrMarker, kLfMarker, '\n', 'y'}));
+    EXPECT_EQ(throughTheBox(bytes, LineEnd::Lf), bytes);
 }

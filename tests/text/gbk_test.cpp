@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QList>
 #include <QString>
 
 #include <cstdint>
@@ -52,16 +53,15 @@ TEST(GbkConversion, CharactersOutsideGbkBecomeQuestionMark)
     EXPECT_EQ(fromQString(QString(QChar(0xD800))), "?"); // lone surrogate
 }
 
-TEST(GbkConversion, InvalidBytesAreEscapedOneByOne)
+TEST(GbkConversion, InvalidBytesShowAsTheCharactersOfTheTextModel)
 {
-    // AA A1 lies in a user-defined area: each byte is kept on its own.
+    // AA A1 lies in a user-defined area: the pair is kept as one escape character.
     const QString s = toQString("\xAA\xA1");
-    ASSERT_EQ(s.size(), 2);
-    EXPECT_EQ(s[0].unicode(), 0xF7AA);
-    EXPECT_EQ(s[1].unicode(), 0xF7A1);
-    // An invalid pair escapes the lead byte only; the next byte decodes normally.
-    EXPECT_EQ(toQString("\x81" "0"), QString(QChar(0xF781)) + "0");
-    EXPECT_EQ(toQString("\xFF" "\xD6\xD0"), QString(QChar(0xF7FF)) + QString::fromUtf8("中"));
+    ASSERT_EQ(s.size(), 2);  // one character beyond the BMP
+    EXPECT_EQ(s.toUcs4(), QList<uint>{0x102AA1});
+    // A lead byte takes the byte after it whatever that byte is.
+    EXPECT_EQ(toQString("\x81" "0").toUcs4(), QList<uint>{0x100130});
+    EXPECT_EQ(toQString("\xFF" "\xD6\xD0").toUcs4(), (QList<uint>{0x107FD6, 0xF7D0}));
     EXPECT_EQ(toQString("a\xD6"), QString("a") + QChar(0xF7D6)); // lone lead at the end
 }
 
@@ -121,6 +121,7 @@ TEST(GbkConversion, NoGbkCodeDecodesIntoTheEscapeRange)
                     ch = (ch << 8) | static_cast<unsigned char>(p[k]);
                 ++decoded;
                 EXPECT_FALSE(ch >= 0xF780 && ch <= 0xF7FF) << lead << ' ' << trail;
+                EXPECT_LT(ch, 0x10000u) << lead << ' ' << trail;  // never a plane-16 pair escape
             }
         }
     }
