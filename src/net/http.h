@@ -22,8 +22,9 @@ namespace qinghe {
 // method (in/out): "POST" in any letter case makes a POST and is sent as
 //   written; anything else, nothing included, makes a GET and the caller's
 //   variable becomes "GET".
-// proxy: "host:port" of an HTTP proxy, used only when supplied; without it
-//   the request goes straight to the server, whatever the environment says.
+// proxy: "host:port" of an HTTP proxy (port 80 when none is named), used
+//   only when supplied and not empty; without it the request goes straight
+//   to the server, whatever the environment says.
 // headers (in/out): extra request lines, each ending in CR LF. The routine
 //   appends its Accept, Referer (the url) and Accept-Language lines, each
 //   only when its name is not found in the text ignoring case, and for a

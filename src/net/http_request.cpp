@@ -106,9 +106,9 @@ Text httpRequest(std::string_view url, Text* method, const std::optional<Text>& 
     CURL* h = handle.get();
     curl_easy_setopt(h, CURLOPT_CURLU, target.get());
     curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-    // A proxy only when the caller names one; an empty name turns off the
-    // proxies of the environment, and so does an empty bypass list for
-    // the named one.
+    // A proxy only when the caller names one: without it the empty name keeps
+    // the environment's proxies out; with it the empty bypass list sends
+    // every host through it.
     curl_easy_setopt(h, CURLOPT_PROXY, proxy ? proxy->c_str() : "");
     curl_easy_setopt(h, CURLOPT_PROXYTYPE, static_cast<long>(CURLPROXY_HTTP));
     curl_easy_setopt(h, CURLOPT_PROXYPORT, static_cast<long>(kDefaultHttpPort));
@@ -133,7 +133,9 @@ Text httpRequest(std::string_view url, Text* method, const std::optional<Text>& 
         }
         curl_easy_setopt(h, CURLOPT_POST, 1L);
         curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(postData.size()));
-        curl_easy_setopt(h, CURLOPT_POSTFIELDS, postData.data());
+        // Never a null body: libcurl would then read the body from elsewhere.
+        static constexpr char kNoBody[] = "";
+        curl_easy_setopt(h, CURLOPT_POSTFIELDS, postData.empty() ? kNoBody : postData.data());
         curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, methodText.c_str());
     }
 

@@ -45,16 +45,6 @@ TEST_F(HttpRequest, GetWithEmptyHeadersSendsExactlyTheThreeDefaultLines)
     EXPECT_EQ(headers, kAcceptLine + referer + kLanguageLine);
 }
 
-TEST_F(HttpRequest, EveryOptionalArgumentMayBeLeftOut)
-{
-    RawHttpServer server(httpAnswer("body"));
-    const std::string url = server.hostAndPort() + "/page";
-    EXPECT_EQ(httpRequest(url), "body");
-    EXPECT_EQ(server.onlyRequest(), "GET /page HTTP/1.1\r\nHost: " + server.hostAndPort() + "\r\n" +
-                                        kUserAgentLine + kAcceptLine + "Referer: " + url + "\r\n" +
-                                        kLanguageLine + "\r\n");
-}
-
 TEST_F(HttpRequest, PostWrittenInMixedCaseIsSentAsWrittenWithItsBody)
 {
     RawHttpServer server(httpAnswer("ok"));
@@ -148,7 +138,7 @@ TEST_F(HttpRequest, PostWithEmptyDataSendsNoTypeNoLengthAndNoBody)
     const std::string url = "http://" + server.hostAndPort() + "/empty";
     Text method = "POST";
     Text headers;
-    EXPECT_EQ(httpRequest(url, &method, std::nullopt, &headers, ""), "ok");
+    EXPECT_EQ(httpRequest(url, &method, std::nullopt, &headers), "ok");
 
     EXPECT_EQ(server.onlyRequest(), "POST /empty HTTP/1.1\r\nHost: " + server.hostAndPort() + "\r\n" +
                                         kUserAgentLine + kAcceptLine + "Referer: " + url + "\r\n" +
