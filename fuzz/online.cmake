@@ -1,6 +1,7 @@
 # Fuzz target of the addresses.ini reader. Included from fuzz/CMakeLists.txt
 # when fuzzing is built (clang). The reader and the text rule it uses are
-# compiled into the target, so they carry the sanitizers themselves.
+# compiled into the target, so they carry the sanitizers themselves. Run:
+#   addresses_fuzz -max_total_time=120 -dict=fuzz/addresses.dict corpus/
 set(QINGHE_ONLINE_FUZZ_FLAGS -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined)
 set(QINGHE_ONLINE_FUZZ_SOURCE_DIR ${CMAKE_CURRENT_LIST_DIR}/../src)
 
