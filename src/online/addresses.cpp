@@ -1,15 +1,43 @@
 #include "addresses.h"
 
+#include "address_file.h"
+#include "base/file_bytes.h"
 #include "site_host.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+#include <array>
 
 namespace qinghe {
 namespace {
 
-const QString kScheme = QStringLiteral("http://");
+// An addresses.ini is a handful of lines; a file larger than this is not one.
+constexpr qint64 kLargestAddressFile = 64 * 1024;
 
-QString at(const QString& host, const QString& path)
+// The members in the order of kAddressKeys.
+constexpr std::array<QString Addresses::*, kAddressKeys.size()> kAddressMembers = {
+    &Addresses::site,  &Addresses::partner, &Addresses::download, &Addresses::music,
+    &Addresses::video, &Addresses::lyrics,  &Addresses::contact,
+};
+
+// Values written into the program itself are taken as they are once they
+// have a scheme; only outside values are held to the rules of the file.
+QString baseOf(const QString& value)
 {
-    return kScheme + host + path;
+    const std::string base = baseAddressOf(value.toStdString());
+    if (!base.empty())
+        return QString::fromStdString(base);
+    return value.startsWith(QLatin1String("http://"), Qt::CaseInsensitive) ||
+                   value.startsWith(QLatin1String("https://"), Qt::CaseInsensitive)
+               ? value
+               : QStringLiteral("http://") + value;
+}
+
+QString at(const QString& base, const QString& path)
+{
+    return base + path;
 }
 
 }  // namespace
@@ -17,51 +45,90 @@ QString at(const QString& host, const QString& path)
 Addresses Addresses::builtIn()
 {
     Addresses a;
-    a.siteHost = QStringLiteral(QINGHE_SITE_HOST);
+    a.site = baseOf(QStringLiteral(QINGHE_SITE_HOST));
     // Reserved example domains until partners are signed up.
-    a.partnerHost = QStringLiteral("partner.example.net");
-    a.downloadHost = QStringLiteral("download.example.net");
-    a.musicHost = QStringLiteral("music.example.org");
-    a.videoHost = QStringLiteral("video.example.org");
-    a.lyricsHost = QStringLiteral("lyrics.example.org");
-    a.contactHost = QStringLiteral("chat.example.net");
+    a.partner = QStringLiteral("http://partner.example.net");
+    a.download = QStringLiteral("http://download.example.net");
+    a.music = QStringLiteral("http://music.example.org");
+    a.video = QStringLiteral("http://video.example.org");
+    a.lyrics = QStringLiteral("http://lyrics.example.org");
+    a.contact = QStringLiteral("http://chat.example.net");
     return a;
 }
 
 Addresses Addresses::allAt(const QString& hostAndPort)
 {
     Addresses a;
-    a.siteHost = a.partnerHost = a.downloadHost = a.musicHost = a.videoHost = a.lyricsHost = a.contactHost =
-        hostAndPort;
+    for (QString Addresses::*member : kAddressMembers)
+        a.*member = baseOf(hostAndPort);
     return a;
 }
 
-QString Addresses::siteHome() const { return at(siteHost, QStringLiteral("/")); }
-QString Addresses::contactPage() const { return at(contactHost, QStringLiteral("/chat?to=qinghe&site=qinghe")); }
-QString Addresses::partnerPortal() const { return at(partnerHost, QStringLiteral("/?aff=qinghe")); }
-QString Addresses::partnerBonusPage() const { return at(partnerHost, QStringLiteral("/bonus.html?id=qinghe")); }
+void Addresses::applyConfiguration(std::string_view fileBytes)
+{
+    for (const AddressSetting& setting : readAddressFile(fileBytes))
+        this->*kAddressMembers[setting.key] = QString::fromStdString(setting.base);
+}
+
+QStringList Addresses::configurationFolders()
+{
+    QString configHome = qEnvironmentVariable("XDG_CONFIG_HOME");
+    // An empty or relative value counts as unset, as the desktop's base directory rules say.
+    if (configHome.isEmpty() || QDir::isRelativePath(configHome)) {
+        const QString home = qEnvironmentVariable("HOME");
+        configHome = home.isEmpty() ? QString() : home + QStringLiteral("/.config");
+    }
+    QStringList folders{QCoreApplication::applicationDirPath()};
+    if (!configHome.isEmpty())
+        folders.append(configHome + QStringLiteral("/qinghe"));
+    return folders;
+}
+
+Addresses Addresses::fromConfiguration()
+{
+    return fromConfiguration(configurationFolders());
+}
+
+Addresses Addresses::fromConfiguration(const QStringList& folders)
+{
+    Addresses a = builtIn();
+    for (const QString& folder : folders) {
+        const QString path = QDir(folder).filePath(QString::fromLatin1(kAddressFileName));
+        const QFileInfo file(path);
+        if (!file.isFile() || file.size() > kLargestAddressFile)
+            continue;
+        if (const std::optional<Text> bytes = readFileBytes(path))
+            a.applyConfiguration(*bytes);
+    }
+    return a;
+}
+
+QString Addresses::siteHome() const { return at(site, QStringLiteral("/")); }
+QString Addresses::contactPage() const { return at(contact, QStringLiteral("/chat?to=qinghe&site=qinghe")); }
+QString Addresses::partnerPortal() const { return at(partner, QStringLiteral("/?aff=qinghe")); }
+QString Addresses::partnerBonusPage() const { return at(partner, QStringLiteral("/bonus.html?id=qinghe")); }
 
 QString Addresses::partnerInstaller(int number) const
 {
     if (number < 1 || number > kPartnerInstallerCount)
         return {};
-    return at(downloadHost, QStringLiteral("/soft/setup%1_qinghe.exe").arg(number));
+    return at(download, QStringLiteral("/soft/setup%1_qinghe.exe").arg(number));
 }
 
-QString Addresses::advertisingPage() const { return at(siteHost, QStringLiteral("/ad.html")); }
-QString Addresses::updatePage() const { return at(siteHost, QStringLiteral("/updata.html")); }
-QString Addresses::counterPage() const { return at(siteHost, QStringLiteral("/tongji/online.asp")); }
-QString Addresses::musicPlayerPage() const { return at(musicHost, QStringLiteral("/player/")); }
-QString Addresses::sidePage() const { return at(videoHost, QStringLiteral("/")); }
+QString Addresses::advertisingPage() const { return at(site, QStringLiteral("/ad.html")); }
+QString Addresses::updatePage() const { return at(site, QStringLiteral("/updata.html")); }
+QString Addresses::counterPage() const { return at(site, QStringLiteral("/tongji/online.asp")); }
+QString Addresses::musicPlayerPage() const { return at(music, QStringLiteral("/player/")); }
+QString Addresses::sidePage() const { return at(video, QStringLiteral("/")); }
 
 QString Addresses::lyricsSearchPage() const
 {
-    return at(lyricsHost, QStringLiteral("/portal_v2/static/search_result.html?search_input="));
+    return at(lyrics, QStringLiteral("/portal_v2/static/search_result.html?search_input="));
 }
 
 QString Addresses::lyricsPage() const
 {
-    return at(lyricsHost, QStringLiteral("/miniportal/player_lyrics.htm?songid="));
+    return at(lyrics, QStringLiteral("/miniportal/player_lyrics.htm?songid="));
 }
 
 }  // namespace qinghe
