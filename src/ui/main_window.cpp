@@ -166,7 +166,8 @@ void MainWindow::wireMenu()
 
 void MainWindow::loadAdvertisingPanel()
 {
-    control<QWebEngineView>("超文本浏览框1")->setUrl(QUrl(context_.addresses.advertisingPage()));
+    // The board is shown first; the panel and its browser engine come right after.
+    showWebViewAfterFirstPaint(control<QWebEngineView>("超文本浏览框1"), QUrl(context_.addresses.advertisingPage()));
 }
 
 void MainWindow::onMoved()
