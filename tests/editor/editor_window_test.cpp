@@ -3,6 +3,7 @@
 #include "editor/edit_box.h"
 #include "editor/editor_state.h"
 #include "editor/editor_window.h"
+#include "editor/find_window.h"
 #include "support/recorded_boxes.h"
 #include "base/file_bytes.h"
 #include "text/gbk.h"
@@ -22,6 +23,7 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -825,6 +827,31 @@ private slots:
         item("打印")->trigger();
         QCOMPARE(pdfPages(pdf), pagesFor300);
         QCOMPARE(boxes.shown.size(), 5);
+    }
+
+    void findWindowLackingAControlIsTheFatalErrorNotAWindow()
+    {
+        QFile builtIn(QString::fromLatin1(kFindWindowDefinition));
+        QVERIFY(builtIn.open(QIODevice::ReadOnly));
+        QString definition = QString::fromUtf8(builtIn.readAll());
+        QVERIFY(definition.contains(R"(name="按钮2")"));
+        QFile broken(file("find_without_cancel.ui"));
+        QVERIFY(broken.open(QIODevice::WriteOnly));
+        broken.write(definition.replace(R"(name="按钮2")", R"(name="按钮9")").toUtf8());
+        broken.close();
+
+        RecordedBoxes boxes;
+        QSignalSpy fatal(runtime_.get(), &WindowRuntime::fatalError);
+        QVERIFY(runtime_->openWindow("editor/find", broken.fileName(), [this] { return new FindWindow(*editor_); }) ==
+                nullptr);
+        QCOMPARE(boxes.shown.size(), 1);
+        QCOMPARE(boxes.shown[0].text, QStringLiteral("运行时出错!\n\n错误信息：找不到控件 按钮2\n"));
+        QCOMPARE(boxes.shown[0].caption, QStringLiteral("信息："));
+        QCOMPARE(fatal.count(), 1);
+        QCOMPARE(fatal[0][0].toInt(), -1);
+        QCOMPARE(runtime_->liveWindowCount(), 1);
+        // Nothing is left behind: the built-in window still opens.
+        QVERIFY(editor_->openFindWindow() != nullptr);
     }
 };
 
