@@ -43,11 +43,11 @@ Text fileBytes(const QString& path)
     return readFileBytes(path).value_or("<unreadable>");
 }
 
-void writeFile(const QString& path, const Text& bytes)
+[[nodiscard]] bool writeFile(const QString& path, const Text& bytes)
 {
     QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes.data(), static_cast<qint64>(bytes.size()));
+    const auto size = static_cast<qint64>(bytes.size());
+    return file.open(QIODevice::WriteOnly) && file.write(bytes.data(), size) == size;
 }
 
 // Typing as a keyboard does it, one character per key press.
@@ -311,7 +311,7 @@ private slots:
         QFETCH(QByteArray, bytes);
         const QString original = file("original.txt");
         const QString copy = file("copy.txt");
-        writeFile(original, bytes.toStdString());
+        QVERIFY(writeFile(original, bytes.toStdString()));
         openFile(original);
         QCOMPARE(editor_->windowTitle(), QDir::toNativeSeparators(original) + " - 记事本");
         answerFileDialog({copy});
@@ -322,7 +322,7 @@ private slots:
     void openShowsGbkTextAndCutsAtTheFirstZeroByte()
     {
         const QString path = file("zero.txt");
-        writeFile(path, gbk("中文\r\nab") + Text("\0tail", 5));
+        QVERIFY(writeFile(path, gbk("中文\r\nab") + Text("\0tail", 5)));
         openFile(path);
         QCOMPARE(box()->toPlainText(), QStringLiteral("中文\nab"));
         QCOMPARE(box()->documentText(), gbk("中文\r\nab"));
@@ -353,7 +353,7 @@ private slots:
 
         // A longer file opens whole; typing in it is refused, deleting is not.
         const QString longer = file("longer.txt");
-        writeFile(longer, Text(300, 'x'));
+        QVERIFY(writeFile(longer, Text(300, 'x')));
         openFile(longer);
         QCOMPARE(box()->documentText().size(), 300u);
         type(box(), "a");
@@ -410,7 +410,7 @@ private slots:
     void saveAndSaveAsShowTheDialogEveryTime()
     {
         const QString path = file("every-time.txt");
-        writeFile(path, "text");
+        QVERIFY(writeFile(path, "text"));
         openFile(path);
         answerFileDialog({""});
         item("保存")->trigger();
