@@ -28,6 +28,10 @@ int runProgram(const StartOptions& options)
 
     QObject::connect(&runtime, &WindowRuntime::lastWindowDestroyed, qApp, &QCoreApplication::quit,
                      Qt::QueuedConnection);
+    // A window that cannot be loaded ends the program once the handler that opened it has returned.
+    QObject::connect(
+        &runtime, &WindowRuntime::fatalError, qApp, [](int exitCode) { QCoreApplication::exit(exitCode); },
+        Qt::QueuedConnection);
 
     MainWindowContext context{runtime, *state.customSounds, options.addresses,
                               options.settingsFile.isEmpty() ? defaultSettingsFile() : options.settingsFile,
@@ -39,9 +43,9 @@ int runProgram(const StartOptions& options)
     if (MainWindow::open(std::move(context), definition) == nullptr)
         return fatalRuntimeError(QStringLiteral("载入启动窗口失败"));
 
-    QApplication::exec();
+    const int exitCode = QApplication::exec();
     state.cleanUp();
-    return 0;
+    return exitCode;
 }
 
 }  // namespace qinghe

@@ -22,7 +22,7 @@ struct StartOptions {
 void prepareProcessForWebViews();
 
 // The start-up sequence up to the end of the message loop; returns the exit
-// code: 0, or -1 when the main window cannot be loaded.
+// code: 0, or -1 when the main window or a window opened later cannot be loaded.
 int runProgram(const StartOptions& options = {});
 
 }  // namespace qinghe

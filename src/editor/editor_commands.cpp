@@ -67,7 +67,7 @@ QString EditorWindow::askDocumentFile(bool forSaving, const char* title)
 
 void EditorWindow::newDocument()
 {
-    if (edit_->documentText().empty())
+    if (controls_.editBox->documentText().empty())
         return;
     const int answer = messageBox(QString::fromUtf8(kSavePrompt) + dialogFileName_, kBoxYesNoCancelExclamation,
                                   notepadCaption());
@@ -79,7 +79,7 @@ void EditorWindow::newDocument()
             writeTo(path);
         }
     } else if (answer == kAnswerNo) {
-        edit_->setDocumentText({});
+        controls_.editBox->setDocumentText({});
     }
 }
 
@@ -96,7 +96,7 @@ void EditorWindow::openDocument()
         return;
     }
     dialogFileName_ = path;
-    edit_->setDocumentText(*bytes);
+    controls_.editBox->setDocumentText(*bytes);
     setWindowTitle(QDir::toNativeSeparators(path) + QString::fromUtf8(kOpenedCaptionSuffix));
 }
 
@@ -112,7 +112,7 @@ void EditorWindow::saveDocument(const char* dialogTitle)
 
 bool EditorWindow::writeTo(const QString& path)
 {
-    if (writeDocumentFile(path, edit_->documentText()))
+    if (writeDocumentFile(path, controls_.editBox->documentText()))
         return true;
     messageBox(QString::fromUtf8(kCannotWrite).arg(QDir::toNativeSeparators(path)), kBoxOkExclamation,
                notepadCaption());
@@ -122,33 +122,33 @@ bool EditorWindow::writeTo(const QString& path)
 void EditorWindow::deleteSelection()
 {
     // The selection goes to the clipboard; with none, Del removes the next character.
-    if (edit_->textCursor().hasSelection())
-        edit_->cut();
+    if (controls_.editBox->textCursor().hasSelection())
+        controls_.editBox->cut();
     else
-        edit_->deleteForward();
+        controls_.editBox->deleteForward();
 }
 
 void EditorWindow::insertTimeDate()
 {
-    edit_->replaceSelection(timeDateText(QDateTime::currentDateTime()));
+    controls_.editBox->replaceSelection(timeDateText(QDateTime::currentDateTime()));
 }
 
 void EditorWindow::toggleWordWrap(bool on)
 {
     Text& savedText = editorProgramState().savedText;
-    savedText = edit_->documentText();
+    savedText = controls_.editBox->documentText();
     if (on) {
-        edit_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-        edit_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        statusBarItem_->setEnabled(false);
+        controls_.editBox->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+        controls_.editBox->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        controls_.statusBarItem->setEnabled(false);
         setLayoutMode(Layout::WithoutStatusBar);
         return;
     }
-    edit_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    edit_->setLineWrapMode(QPlainTextEdit::NoWrap);
-    statusBarItem_->setEnabled(true);
-    edit_->setDocumentText(savedText);
-    setLayoutMode(statusBarItem_->isChecked() ? Layout::WithStatusBar : Layout::WithoutStatusBar);
+    controls_.editBox->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    controls_.editBox->setLineWrapMode(QPlainTextEdit::NoWrap);
+    controls_.statusBarItem->setEnabled(true);
+    controls_.editBox->setDocumentText(savedText);
+    setLayoutMode(controls_.statusBarItem->isChecked() ? Layout::WithStatusBar : Layout::WithoutStatusBar);
 }
 
 void EditorWindow::toggleStatusBar(bool on)
@@ -173,10 +173,10 @@ void EditorWindow::chooseFont()
     font.setItalic(choice.font.italic());
     font.setUnderline(choice.font.underline());
     font.setStrikeOut(choice.font.strikeOut());
-    edit_->setFont(font);
-    QPalette palette = edit_->palette();
+    controls_.editBox->setFont(font);
+    QPalette palette = controls_.editBox->palette();
     palette.setColor(QPalette::Text, choice.color);
-    edit_->setPalette(palette);
+    controls_.editBox->setPalette(palette);
 }
 
 void EditorWindow::showAbout()
@@ -189,15 +189,15 @@ void EditorWindow::print()
     if (printing_)
         return;
     printing_ = true;
-    printItem_->setEnabled(false);
+    controls_.printItem->setEnabled(false);
     const QPointer<EditorWindow> self(this);
     // The job prints the text as it was when the command was given.
-    const Text document = edit_->documentText();
+    const Text document = controls_.editBox->documentText();
     printDocument(document);
     if (self.isNull())
         return;
     printing_ = false;
-    printItem_->setEnabled(true);
+    controls_.printItem->setEnabled(true);
 }
 
 }  // namespace qinghe

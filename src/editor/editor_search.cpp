@@ -60,21 +60,21 @@ void EditorWindow::activateEditor()
     // The box shows its selection best while it has the focus.
     raise();
     activateWindow();
-    edit_->setFocus();
+    controls_.editBox->setFocus();
 }
 
 bool EditorWindow::searchFromTop(const QLineEdit* sourceBox)
 {
     SearchState& state = searchState();
     const Text searched = fromQString(sourceBox->text());
-    const int found = findInText(edit_->documentText(), searched, 1, state.ignoreCase);
+    const int found = findInText(controls_.editBox->documentText(), searched, 1, state.ignoreCase);
     state.lastFoundPos = found;
     state.foundLength = static_cast<int>(searched.size());
     if (found == -1) {
         showNotFound(searched);
         return false;
     }
-    edit_->selectBytes(found - 1, state.foundLength);
+    controls_.editBox->selectBytes(found - 1, state.foundLength);
     state.findText = searched;
     activateEditor();
     return true;
@@ -83,7 +83,7 @@ bool EditorWindow::searchFromTop(const QLineEdit* sourceBox)
 bool EditorWindow::searchOn(bool fromWindow)
 {
     SearchState& state = searchState();
-    const Text& document = edit_->documentText();
+    const Text& document = controls_.editBox->documentText();
     const int found =
         findInText(document, state.findText, nextSearchStart(document, state.lastFoundPos), state.ignoreCase);
     state.lastFoundPos = found;
@@ -93,7 +93,7 @@ bool EditorWindow::searchOn(bool fromWindow)
         showNotFound(state.findText);
         return false;
     }
-    edit_->selectBytes(found - 1, state.foundLength);
+    controls_.editBox->selectBytes(found - 1, state.foundLength);
     if (fromWindow)
         activateEditor();
     return true;
@@ -122,18 +122,18 @@ void EditorWindow::replaceNext(const QLineEdit* findBox, const QLineEdit* replac
     if (!searchOn(true))
         return;
     const Text replacement = fromQString(replaceBox->text());
-    edit_->replaceSelection(replacement);
-    edit_->selectBytes(state.lastFoundPos - 1, static_cast<int>(replacement.size()));
+    controls_.editBox->replaceSelection(replacement);
+    controls_.editBox->selectBytes(state.lastFoundPos - 1, static_cast<int>(replacement.size()));
     activateEditor();
 }
 
 void EditorWindow::replaceAll(const QLineEdit* findBox, const QLineEdit* replaceBox)
 {
-    const Text& document = edit_->documentText();
+    const Text& document = controls_.editBox->documentText();
     Text replaced = replaceInText(document, fromQString(findBox->text()), fromQString(replaceBox->text()),
                                   !searchState().ignoreCase);
     if (replaced != document)
-        edit_->setDocumentText(replaced);
+        controls_.editBox->setDocumentText(replaced);
     activateEditor();
 }
 

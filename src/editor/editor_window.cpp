@@ -35,44 +35,70 @@ EditorWindow::EditorWindow(WindowRuntime& runtime, QString contactAddress)
 {
 }
 
+void EditorWindow::bindControls(ControlBinder& binder)
+{
+    Controls& c = controls_;
+    binder.bind(c.editBox, "编辑框1");
+    binder.bind(c.statusBar, "状态条1");
+    binder.bind(c.editMenu, "编辑");
+    binder.bind(c.newItem, "新建");
+    binder.bind(c.openItem, "打开");
+    binder.bind(c.saveItem, "保存");
+    binder.bind(c.saveAsItem, "另存为");
+    binder.bind(c.printItem, "打印");
+    binder.bind(c.exitItem, "退出");
+    binder.bind(c.undoItem, "撤销");
+    binder.bind(c.cutItem, "剪切");
+    binder.bind(c.copyItem, "复制");
+    binder.bind(c.pasteItem, "粘贴");
+    binder.bind(c.deleteItem, "删除");
+    binder.bind(c.findItem, "查找");
+    binder.bind(c.findNextItem, "查找下一个");
+    binder.bind(c.replaceItem, "替换");
+    binder.bind(c.selectAllItem, "全选");
+    binder.bind(c.timeDateItem, "时间日期");
+    binder.bind(c.wordWrapItem, "自动换行");
+    binder.bind(c.fontItem, "字体");
+    binder.bind(c.statusBarItem, "状态栏");
+    binder.bind(c.aboutItem, "关于记事本");
+    binder.bind(c.contactItem, "联系作者");
+}
+
 void EditorWindow::onCreated()
 {
     setWindowTitle(QString::fromUtf8(kEditorCaption));
-    edit_ = control<EditBox>("编辑框1");
-    statusBar_ = control<QStatusBar>("状态条1");
-    statusBarItem_ = control<QAction>("状态栏");
-    printItem_ = control<QAction>("打印");
     centralWidget()->installEventFilter(this);
     wireMenu();
     setLayoutMode(Layout::WithoutStatusBar);
-    edit_->setFocus();
+    controls_.editBox->setFocus();
 }
 
 void EditorWindow::wireMenu()
 {
-    connect(control<QAction>("新建"), &QAction::triggered, this, [this] { newDocument(); });
-    connect(control<QAction>("打开"), &QAction::triggered, this, [this] { openDocument(); });
-    connect(control<QAction>("保存"), &QAction::triggered, this, [this] { saveDocument(kSaveTitle); });
-    connect(control<QAction>("另存为"), &QAction::triggered, this, [this] { saveDocument(kSaveAsTitle); });
-    connect(printItem_, &QAction::triggered, this, [this] { print(); });
-    connect(control<QAction>("退出"), &QAction::triggered, this, &QWidget::close);
+    const Controls& c = controls_;
+    connect(c.newItem, &QAction::triggered, this, [this] { newDocument(); });
+    connect(c.openItem, &QAction::triggered, this, [this] { openDocument(); });
+    connect(c.saveItem, &QAction::triggered, this, [this] { saveDocument(kSaveTitle); });
+    connect(c.saveAsItem, &QAction::triggered, this, [this] { saveDocument(kSaveAsTitle); });
+    connect(c.printItem, &QAction::triggered, this, [this] { print(); });
+    connect(c.exitItem, &QAction::triggered, this, &QWidget::close);
 
-    connect(control<QAction>("撤销"), &QAction::triggered, edit_, &QPlainTextEdit::undo);
-    connect(control<QAction>("剪切"), &QAction::triggered, edit_, &QPlainTextEdit::cut);
-    connect(control<QAction>("复制"), &QAction::triggered, edit_, &QPlainTextEdit::copy);
-    connect(control<QAction>("粘贴"), &QAction::triggered, edit_, &QPlainTextEdit::paste);
-    connect(control<QAction>("删除"), &QAction::triggered, this, [this] { deleteSelection(); });
-    connect(control<QAction>("查找"), &QAction::triggered, this, [this] { openFindWindow(); });
-    connect(control<QAction>("查找下一个"), &QAction::triggered, this, [this] { findNext(nullptr); });
-    connect(control<QAction>("替换"), &QAction::triggered, this, [this] { openReplaceWindow(); });
-    connect(control<QAction>("全选"), &QAction::triggered, this, [this] { edit_->selectBytes(0, -1); });
-    connect(control<QAction>("时间日期"), &QAction::triggered, this, [this] { insertTimeDate(); });
+    connect(c.undoItem, &QAction::triggered, c.editBox, &QPlainTextEdit::undo);
+    connect(c.cutItem, &QAction::triggered, c.editBox, &QPlainTextEdit::cut);
+    connect(c.copyItem, &QAction::triggered, c.editBox, &QPlainTextEdit::copy);
+    connect(c.pasteItem, &QAction::triggered, c.editBox, &QPlainTextEdit::paste);
+    connect(c.deleteItem, &QAction::triggered, this, [this] { deleteSelection(); });
+    connect(c.findItem, &QAction::triggered, this, [this] { openFindWindow(); });
+    connect(c.findNextItem, &QAction::triggered, this, [this] { findNext(nullptr); });
+    connect(c.replaceItem, &QAction::triggered, this, [this] { openReplaceWindow(); });
+    connect(c.selectAllItem, &QAction::triggered, this, [this] { controls_.editBox->selectBytes(0, -1); });
+    connect(c.timeDateItem, &QAction::triggered, this, [this] { insertTimeDate(); });
 
-    connect(control<QAction>("自动换行"), &QAction::triggered, this, [this](bool on) { toggleWordWrap(on); });
-    connect(control<QAction>("字体"), &QAction::triggered, this, [this] { chooseFont(); });
-    connect(statusBarItem_, &QAction::triggered, this, [this](bool on) { toggleStatusBar(on); });
-    connect(control<QAction>("关于记事本"), &QAction::triggered, this, [this] { showAbout(); });
-    connect(control<QAction>("联系作者"), &QAction::triggered, this, [this] { openAddress(contactAddress_); });
+    connect(c.wordWrapItem, &QAction::triggered, this, [this](bool on) { toggleWordWrap(on); });
+    connect(c.fontItem, &QAction::triggered, this, [this] { chooseFont(); });
+    connect(c.statusBarItem, &QAction::triggered, this, [this](bool on) { toggleStatusBar(on); });
+    connect(c.aboutItem, &QAction::triggered, this, [this] { showAbout(); });
+    connect(c.contactItem, &QAction::triggered, this, [this] { openAddress(contactAddress_); });
 
     // "编辑(&)" has an ampersand with no letter after it: no access key.
     menuBar()->installEventFilter(this);
@@ -91,18 +117,16 @@ void EditorWindow::setLayoutMode(Layout layout)
 
 void EditorWindow::applyLayout()
 {
-    if (edit_ == nullptr)
-        return;
     const QSize outer = outerSize();
     const int width = outer.width() - kFrameAcross;
     const int height = outer.height() - kFrameDown - (statusBarShown() ? kStatusBarHeight : 0);
-    edit_->setGeometry(0, 0, width, height);
+    controls_.editBox->setGeometry(0, 0, width, height);
     if (statusBarShown()) {
         // A status bar sits at the bottom of its window's client area.
-        statusBar_->setGeometry(0, height, width, kStatusBarHeight);
-        statusBar_->show();
+        controls_.statusBar->setGeometry(0, height, width, kStatusBarHeight);
+        controls_.statusBar->show();
     } else {
-        statusBar_->hide();
+        controls_.statusBar->hide();
     }
 }
 
@@ -123,7 +147,7 @@ bool EditorWindow::eventFilter(QObject* watched, QEvent* event)
     if (watched == menuBar() && event->type() == QEvent::Shortcut) {
         // The only mnemonic the menu bar could take from "编辑(&)" is the ')' after the ampersand.
         const auto* shortcut = static_cast<QShortcutEvent*>(event);
-        if (shortcut->key() == QKeySequence::mnemonic(control<QMenu>("编辑")->title()))
+        if (shortcut->key() == QKeySequence::mnemonic(controls_.editMenu->title()))
             return true;
     }
     if (watched != centralWidget())

@@ -9,6 +9,7 @@
 
 class QAction;
 class QLineEdit;
+class QMenu;
 class QStatusBar;
 
 namespace qinghe {
@@ -41,7 +42,7 @@ public:
     EditorWindow(WindowRuntime& runtime, QString contactAddress);
 
     QSize outerSize() const;
-    EditBox* editBox() const { return edit_; }
+    EditBox* editBox() const { return controls_.editBox; }
     bool statusBarShown() const { return layout_ == Layout::WithStatusBar; }
 
     // The search step behind every "查找下一个": sourceBox is the find box of
@@ -54,6 +55,7 @@ public:
     RuntimeWindow* openReplaceWindow();
 
 protected:
+    void bindControls(ControlBinder& binder) override;
     void onCreated() override;
     void onResized() override;
     void closeEvent(QCloseEvent* event) override;
@@ -61,6 +63,34 @@ protected:
 
 private:
     enum class Layout { WithoutStatusBar, WithStatusBar };
+
+    // The controls and menu entries of the definition, bound at load.
+    struct Controls {
+        EditBox* editBox = nullptr;       // 编辑框1
+        QStatusBar* statusBar = nullptr;  // 状态条1
+        QMenu* editMenu = nullptr;        // 编辑
+        QAction* newItem = nullptr;       // 新建
+        QAction* openItem = nullptr;      // 打开
+        QAction* saveItem = nullptr;      // 保存
+        QAction* saveAsItem = nullptr;    // 另存为
+        QAction* printItem = nullptr;     // 打印
+        QAction* exitItem = nullptr;      // 退出
+        QAction* undoItem = nullptr;      // 撤销
+        QAction* cutItem = nullptr;       // 剪切
+        QAction* copyItem = nullptr;      // 复制
+        QAction* pasteItem = nullptr;     // 粘贴
+        QAction* deleteItem = nullptr;    // 删除
+        QAction* findItem = nullptr;      // 查找
+        QAction* findNextItem = nullptr;  // 查找下一个
+        QAction* replaceItem = nullptr;   // 替换
+        QAction* selectAllItem = nullptr;  // 全选
+        QAction* timeDateItem = nullptr;   // 时间日期
+        QAction* wordWrapItem = nullptr;   // 自动换行
+        QAction* fontItem = nullptr;       // 字体
+        QAction* statusBarItem = nullptr;  // 状态栏
+        QAction* aboutItem = nullptr;      // 关于记事本
+        QAction* contactItem = nullptr;    // 联系作者
+    };
 
     void wireMenu();
     void applyLayout();
@@ -88,10 +118,7 @@ private:
 
     WindowRuntime& runtime_;
     QString contactAddress_;
-    EditBox* edit_ = nullptr;
-    QStatusBar* statusBar_ = nullptr;
-    QAction* statusBarItem_ = nullptr;
-    QAction* printItem_ = nullptr;
+    Controls controls_;
     Layout layout_ = Layout::WithoutStatusBar;
     bool printing_ = false;
     // What the common dialog 通用对话框1 keeps from its last confirmed use.

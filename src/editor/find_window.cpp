@@ -14,11 +14,19 @@ namespace qinghe {
 
 FindWindow::FindWindow(EditorWindow& editor) : RuntimeWindow(&editor), editor_(editor) {}
 
+void FindWindow::bindControls(ControlBinder& binder)
+{
+    binder.bind(controls_.findBox, "编辑框1");
+    binder.bind(controls_.findNextButton, "按钮1");
+    binder.bind(controls_.cancelButton, "按钮2");
+    binder.bind(controls_.matchCase, "选择框1");
+}
+
 void FindWindow::onCreated()
 {
     searchState().ignoreCase = true;
-    auto* box = control<QLineEdit>("编辑框1");
-    auto* findButton = control<QPushButton>("按钮1");
+    QLineEdit* box = controls_.findBox;
+    QPushButton* findButton = controls_.findNextButton;
     findButton->setEnabled(!box->text().isEmpty());
     // An edit here changes what is searched but not where the search goes on from.
     connect(box, &QLineEdit::textChanged, this, [findButton](const QString& text) {
@@ -26,8 +34,8 @@ void FindWindow::onCreated()
         searchState().findText = fromQString(text);
     });
     connect(findButton, &QPushButton::clicked, this, [this, box] { editor_.findNext(box); });
-    connect(control<QPushButton>("按钮2"), &QPushButton::clicked, this, &QWidget::close);
-    new CaseSwitch(control<QCheckBox>("选择框1"), this);
+    connect(controls_.cancelButton, &QPushButton::clicked, this, &QWidget::close);
+    new CaseSwitch(controls_.matchCase, this);
 }
 
 }  // namespace qinghe

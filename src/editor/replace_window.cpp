@@ -14,30 +14,39 @@ namespace qinghe {
 
 ReplaceWindow::ReplaceWindow(EditorWindow& editor) : RuntimeWindow(&editor), editor_(editor) {}
 
+void ReplaceWindow::bindControls(ControlBinder& binder)
+{
+    binder.bind(controls_.findBox, "编辑框1");
+    binder.bind(controls_.replaceBox, "编辑框2");
+    binder.bind(controls_.findNextButton, "按钮1");
+    binder.bind(controls_.replaceButton, "按钮2");
+    binder.bind(controls_.replaceAllButton, "按钮3");
+    binder.bind(controls_.cancelButton, "按钮4");
+    binder.bind(controls_.matchCase, "选择框1");
+}
+
 void ReplaceWindow::onCreated()
 {
     searchState().ignoreCase = true;
-    auto* findBox = control<QLineEdit>("编辑框1");
-    auto* replaceBox = control<QLineEdit>("编辑框2");
-    const QList<QPushButton*> searchButtons{control<QPushButton>("按钮1"), control<QPushButton>("按钮2"),
-                                            control<QPushButton>("按钮3")};
+    const Controls& c = controls_;
+    const QList<QPushButton*> searchButtons{c.findNextButton, c.replaceButton, c.replaceAllButton};
     for (QPushButton* button : searchButtons)
         button->setEnabled(false);
     // An edit here starts the next search from the top of the document.
-    connect(findBox, &QLineEdit::textChanged, this, [searchButtons](const QString& text) {
+    connect(c.findBox, &QLineEdit::textChanged, this, [searchButtons](const QString& text) {
         for (QPushButton* button : searchButtons)
             button->setEnabled(true);
         SearchState& state = searchState();
         state.lastFoundPos = 0;
         state.findText = fromQString(text);
     });
-    connect(searchButtons[0], &QPushButton::clicked, this, [this, findBox] { editor_.findNext(findBox); });
-    connect(searchButtons[1], &QPushButton::clicked, this,
-            [this, findBox, replaceBox] { editor_.replaceNext(findBox, replaceBox); });
-    connect(searchButtons[2], &QPushButton::clicked, this,
-            [this, findBox, replaceBox] { editor_.replaceAll(findBox, replaceBox); });
-    connect(control<QPushButton>("按钮4"), &QPushButton::clicked, this, &QWidget::close);
-    new CaseSwitch(control<QCheckBox>("选择框1"), this);
+    connect(c.findNextButton, &QPushButton::clicked, this, [this] { editor_.findNext(controls_.findBox); });
+    connect(c.replaceButton, &QPushButton::clicked, this,
+            [this] { editor_.replaceNext(controls_.findBox, controls_.replaceBox); });
+    connect(c.replaceAllButton, &QPushButton::clicked, this,
+            [this] { editor_.replaceAll(controls_.findBox, controls_.replaceBox); });
+    connect(c.cancelButton, &QPushButton::clicked, this, &QWidget::close);
+    new CaseSwitch(c.matchCase, this);
 }
 
 }  // namespace qinghe

@@ -1,10 +1,6 @@
 #include "runtime_window.h"
 
-#include "message_box.h"
-
 #include <QEvent>
-
-#include <cstdlib>
 
 namespace qinghe {
 
@@ -32,11 +28,6 @@ QWidget* RuntimeWindow::controlByTag(int n) const
             return control;
     }
     return nullptr;
-}
-
-void RuntimeWindow::missingControl(const char* name)
-{
-    std::exit(fatalRuntimeError(QStringLiteral("找不到控件 %1").arg(QString::fromUtf8(name))));
 }
 
 void RuntimeWindow::runCreationEvents()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "control_binder.h"
+
 #include <QMainWindow>
 
 namespace qinghe {
@@ -15,9 +17,10 @@ enum WindowStateCode : int {
 // The text property that carries a control's tag.
 inline constexpr const char* kTagProperty = "tag";
 
-// Base of every window of the program. The run-time calls created, moved and
-// resized in this order right after the definition is loaded; later moves,
-// size changes and minimising reach the same handlers.
+// Base of every window of the program. Right after the definition is loaded
+// the run-time binds the window's controls, then calls created, moved and
+// resized in this order; later moves, size changes and minimising reach the
+// same handlers.
 class RuntimeWindow : public QMainWindow {
     Q_OBJECT
 
@@ -30,18 +33,11 @@ public:
     // number is n; null when none has it.
     QWidget* controlByTag(int n) const;
 
-    // A control of the window by its definition name. A name that is not
-    // there is a fault of the program itself: the run-time's fatal error.
-    template <class T>
-    T* control(const char* name) const
-    {
-        T* found = findChild<T*>(QString::fromUtf8(name));
-        if (found == nullptr)
-            missingControl(name);
-        return found;
-    }
-
 protected:
+    // Looks up, once, every control the window's handlers use. The run-time
+    // calls it right after the definition is loaded, before any event; a
+    // control the binder cannot find fails the load.
+    virtual void bindControls(ControlBinder& binder) { Q_UNUSED(binder) }
     virtual void onCreated() {}
     // Also called when the window is minimised: minimising moves it.
     virtual void onMoved() {}
@@ -53,7 +49,6 @@ protected:
 
 private:
     friend class WindowRuntime;
-    [[noreturn]] static void missingControl(const char* name);
     void runCreationEvents();
 
     bool live_ = false;

@@ -1,5 +1,6 @@
 #include "window_runtime.h"
 
+#include "message_box.h"
 #include "window_definition.h"
 
 #include <QGuiApplication>
@@ -9,6 +10,10 @@
 
 namespace qinghe {
 namespace {
+
+// Messages of the fatal error box.
+constexpr const char* kCannotLoadWindow = "载入窗口失败";
+constexpr const char* kMissingControl = "找不到控件 ";
 
 bool definitionFlag(const QWidget* window, const char* name, bool fallback)
 {
@@ -32,11 +37,24 @@ WindowRuntime::WindowRuntime(QObject* parent) : QObject(parent) {}
 
 bool WindowRuntime::createWindow(RuntimeWindow* window, const QString& definitionPath, Modality modality)
 {
-    if (window == nullptr)
-        return false;
-    if (!loadWindowDefinition(window, definitionPath)) {
+    const QString failure = loadWindow(window, definitionPath, modality);
+    if (failure.isEmpty())
+        return true;
+    qWarning("%s: %s", qUtf8Printable(definitionPath), qUtf8Printable(failure));
+    return false;
+}
+
+QString WindowRuntime::loadWindow(RuntimeWindow* window, const QString& definitionPath, Modality modality)
+{
+    if (window == nullptr || !loadWindowDefinition(window, definitionPath)) {
         delete window;
-        return false;
+        return QString::fromUtf8(kCannotLoadWindow);
+    }
+    ControlBinder binder(*window);
+    window->bindControls(binder);
+    if (!binder.missing().isEmpty()) {
+        delete window;
+        return QString::fromUtf8(kMissingControl) + binder.missing().join(QLatin1Char(' '));
     }
     applyDefinitionProperties(window);
     if (modality == Modality::Modal)
@@ -47,7 +65,7 @@ bool WindowRuntime::createWindow(RuntimeWindow* window, const QString& definitio
     // A created handler may have closed or hidden its own window on purpose.
     if (live_.contains(window) && window->windowStateCode() != kStateMinimised && !window->isVisible())
         window->show();
-    return true;
+    return {};
 }
 
 RuntimeWindow* WindowRuntime::openWindow(const QString& key, const QString& definitionPath, const WindowMaker& make,
@@ -63,8 +81,11 @@ RuntimeWindow* WindowRuntime::openWindow(const QString& key, const QString& defi
         return open;
     }
     RuntimeWindow* window = make ? make() : nullptr;
-    if (!createWindow(window, definitionPath, modality))
+    const QString failure = loadWindow(window, definitionPath, modality);
+    if (!failure.isEmpty()) {
+        emit fatalError(fatalRuntimeError(failure));
         return nullptr;
+    }
     byKey_.insert(key, window);
     return window;
 }

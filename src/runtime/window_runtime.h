@@ -23,14 +23,18 @@ class WindowRuntime : public QObject {
 public:
     explicit WindowRuntime(QObject* parent = nullptr);
 
-    // Loads the definition into window, applies its frame and keys, runs its
-    // created, moved and resized events and shows it centred. On failure the
-    // window is deleted and false comes back.
+    // Loads the definition into window, binds its controls, applies its frame
+    // and keys, runs its created, moved and resized events and shows it
+    // centred. When the definition cannot be read or lacks a control the
+    // window uses, the window is deleted and false comes back; the caller
+    // decides what the user sees.
     bool createWindow(RuntimeWindow* window, const QString& definitionPath,
                       Modality modality = Modality::Modeless);
 
     // Opens the window known by key, or restores it if minimised and
-    // activates it if it is already open. Returns the live window or null.
+    // activates it if it is already open. Returns the live window, or null
+    // when it cannot be loaded: that is the run-time's fatal error, shown in
+    // its box, and fatalError follows.
     using WindowMaker = std::function<RuntimeWindow*()>;
     RuntimeWindow* openWindow(const QString& key, const QString& definitionPath, const WindowMaker& make,
                               Modality modality = Modality::Modeless);
@@ -40,8 +44,13 @@ public:
 
 signals:
     void lastWindowDestroyed();
+    // A window could not be loaded and the fatal error box has been shown:
+    // the program ends with exitCode.
+    void fatalError(int exitCode);
 
 private:
+    // Empty when the window is live, else what went wrong, for the fatal error box.
+    QString loadWindow(RuntimeWindow* window, const QString& definitionPath, Modality modality);
     void applyDefinitionProperties(RuntimeWindow* window);
     void track(RuntimeWindow* window);
 

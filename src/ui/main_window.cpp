@@ -45,6 +45,23 @@ MainWindow* MainWindow::open(MainWindowContext context, const QString& definitio
     return window;
 }
 
+void MainWindow::bindControls(ControlBinder& binder)
+{
+    binder.bind(controls_.toolbar, "工具条1");
+    binder.bind(controls_.boardTabs, "高级选择夹1");
+    binder.bind(controls_.volumeSlider, "滑块条1");
+    binder.bind(controls_.volumeText, "标签2");
+    binder.bind(controls_.soundCardOption, "选择框1");
+    binder.bind(controls_.advertisingPanel, "超文本浏览框1");
+    binder.bind(controls_.siteHomeItem, "官方网站");
+    binder.bind(controls_.helpItem, "使用帮助");
+    binder.bind(controls_.partnerPortalItem, "轻轻一点");
+    binder.bind(controls_.partnerBonusItem, "网络赚钱");
+    // The catalogue's buttons stand on the tab control's pages.
+    if (controls_.boardTabs != nullptr && controls_.boardTabs->count() < kBoardPageCount)
+        binder.markMissing(QStringLiteral("高级选择夹1 第%1页").arg(kBoardPageCount));
+}
+
 void MainWindow::onCreated()
 {
     buildBoard();
@@ -59,7 +76,7 @@ void MainWindow::onCreated()
 
 void MainWindow::buildBoard()
 {
-    auto* tabs = control<QTabWidget>("高级选择夹1");
+    QTabWidget* tabs = controls_.boardTabs;
     auto* grid = new BoardGrid(tabs);
     for (const BoardButton& entry : boardCatalogue()) {
         QWidget* page = tabs->widget(entry.page);
@@ -76,7 +93,7 @@ void MainWindow::buildBoard()
 
 void MainWindow::wireBoard()
 {
-    auto* slider = control<QSlider>("滑块条1");
+    QSlider* slider = controls_.volumeSlider;
     BoardSurface surface;
     surface.volumePosition = [slider] { return slider->value(); };
     surface.setSlotCaption = [this](int slot, const Text& caption) {
@@ -97,15 +114,13 @@ void MainWindow::wireBoard()
     };
     board_ = std::make_unique<SoundBoard>(player_, context_.customSounds, context_.settingsFile, std::move(surface));
 
-    auto* volumeText = control<QLabel>("标签2");
-    connect(slider, &QSlider::valueChanged, this, [this, volumeText](int position) {
-        volumeText->setText(QString::number(position));
+    connect(slider, &QSlider::valueChanged, this, [this](int position) {
+        controls_.volumeText->setText(QString::number(position));
         board_->applyVolume();
     });
     // The sound-card option only answers; it changes nothing else.
-    auto* soundCard = control<QCheckBox>("选择框1");
-    connect(soundCard, &QCheckBox::clicked, this, [soundCard] {
-        messageBox(soundCard->isChecked() ? QStringLiteral("恭喜,开启成功!") : QStringLiteral("哦耶,关闭成功!"));
+    connect(controls_.soundCardOption, &QCheckBox::clicked, this, [](bool checked) {
+        messageBox(checked ? QStringLiteral("恭喜,开启成功!") : QStringLiteral("哦耶,关闭成功!"));
     });
 }
 
@@ -126,7 +141,7 @@ void MainWindow::onBoardButton(const BoardButton& entry)
 
 void MainWindow::wireToolbar()
 {
-    auto* toolbar = control<QToolBar>("工具条1");
+    QToolBar* toolbar = controls_.toolbar;
     toolbar->setContextMenuPolicy(Qt::PreventContextMenu);
     // The toolbar is as tall as its buttons want, whatever the definition's starting height.
     toolbar->resize(toolbar->width(), toolbar->sizeHint().height());
@@ -138,7 +153,7 @@ void MainWindow::onToolbarButton(int index)
 {
     switch (index) {
     case kToolbarCustomPage:
-        control<QTabWidget>("高级选择夹1")->setCurrentIndex(kCustomSlotPage);
+        controls_.boardTabs->setCurrentIndex(kCustomSlotPage);
         break;
     case kToolbarContact:
         openAddress(context_.addresses.contactPage());
@@ -155,18 +170,19 @@ void MainWindow::onToolbarButton(int index)
 void MainWindow::wireMenu()
 {
     const Addresses& addresses = context_.addresses;
-    connect(control<QAction>("官方网站"), &QAction::triggered, this, [addresses] { openAddress(addresses.siteHome()); });
-    connect(control<QAction>("使用帮助"), &QAction::triggered, this, [addresses] { openAddress(addresses.siteHome()); });
-    connect(control<QAction>("轻轻一点"), &QAction::triggered, this,
+    connect(controls_.siteHomeItem, &QAction::triggered, this, [addresses] { openAddress(addresses.siteHome()); });
+    connect(controls_.helpItem, &QAction::triggered, this, [addresses] { openAddress(addresses.siteHome()); });
+    connect(controls_.partnerPortalItem, &QAction::triggered, this,
             [addresses] { openAddress(addresses.partnerPortal()); });
-    connect(control<QAction>("网络赚钱"), &QAction::triggered, this,
+    connect(controls_.partnerBonusItem, &QAction::triggered, this,
             [addresses] { openAddress(addresses.partnerBonusPage()); });
     // "在线更新" and "赞助我们" open the update check and the partner window.
 }
 
 void MainWindow::loadAdvertisingPanel()
 {
-    control<QWebEngineView>("超文本浏览框1")->setUrl(QUrl(context_.addresses.advertisingPage()));
+    // The board is shown first; the panel and its browser engine come right after.
+    showWebViewAfterFirstPaint(controls_.advertisingPanel, QUrl(context_.addresses.advertisingPage()));
 }
 
 void MainWindow::onMoved()

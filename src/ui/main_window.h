@@ -12,7 +12,12 @@
 #include <memory>
 
 class QAction;
+class QCheckBox;
+class QLabel;
+class QSlider;
 class QTabWidget;
+class QToolBar;
+class QWebEngineView;
 
 namespace qinghe {
 
@@ -52,10 +57,25 @@ public:
     void onNotificationAction(int code);
 
 protected:
+    void bindControls(ControlBinder& binder) override;
     void onCreated() override;
     void onMoved() override;
 
 private:
+    // The controls of the definition that the handlers use, bound at load.
+    struct Controls {
+        QToolBar* toolbar = nullptr;               // 工具条1
+        QTabWidget* boardTabs = nullptr;           // 高级选择夹1
+        QSlider* volumeSlider = nullptr;           // 滑块条1
+        QLabel* volumeText = nullptr;              // 标签2
+        QCheckBox* soundCardOption = nullptr;      // 选择框1
+        QWebEngineView* advertisingPanel = nullptr;  // 超文本浏览框1
+        QAction* siteHomeItem = nullptr;           // 官方网站
+        QAction* helpItem = nullptr;               // 使用帮助
+        QAction* partnerPortalItem = nullptr;      // 轻轻一点
+        QAction* partnerBonusItem = nullptr;       // 网络赚钱
+    };
+
     void buildBoard();
     void wireBoard();
     void onBoardButton(const BoardButton& entry);
@@ -64,6 +84,7 @@ private:
     void loadAdvertisingPanel();
 
     MainWindowContext context_;
+    Controls controls_;
     NotificationIcon notificationIcon_;
     // The board's one player, the control 媒体播放1.
     MediaPlayer player_;

@@ -3,6 +3,7 @@
 #include "editor/edit_box.h"
 #include "editor/editor_state.h"
 #include "editor/editor_window.h"
+#include "editor/find_window.h"
 #include "support/recorded_boxes.h"
 #include "base/file_bytes.h"
 #include "text/gbk.h"
@@ -22,6 +23,7 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -41,11 +43,11 @@ Text fileBytes(const QString& path)
     return readFileBytes(path).value_or("<unreadable>");
 }
 
-void writeFile(const QString& path, const Text& bytes)
+[[nodiscard]] bool writeFile(const QString& path, const Text& bytes)
 {
     QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes.data(), static_cast<qint64>(bytes.size()));
+    const auto size = static_cast<qint64>(bytes.size());
+    return file.open(QIODevice::WriteOnly) && file.write(bytes.data(), size) == size;
 }
 
 // Typing as a keyboard does it, one character per key press.
@@ -309,7 +311,7 @@ private slots:
         QFETCH(QByteArray, bytes);
         const QString original = file("original.txt");
         const QString copy = file("copy.txt");
-        writeFile(original, bytes.toStdString());
+        QVERIFY(writeFile(original, bytes.toStdString()));
         openFile(original);
         QCOMPARE(editor_->windowTitle(), QDir::toNativeSeparators(original) + " - 记事本");
         answerFileDialog({copy});
@@ -320,7 +322,7 @@ private slots:
     void openShowsGbkTextAndCutsAtTheFirstZeroByte()
     {
         const QString path = file("zero.txt");
-        writeFile(path, gbk("中文\r\nab") + Text("\0tail", 5));
+        QVERIFY(writeFile(path, gbk("中文\r\nab") + Text("\0tail", 5)));
         openFile(path);
         QCOMPARE(box()->toPlainText(), QStringLiteral("中文\nab"));
         QCOMPARE(box()->documentText(), gbk("中文\r\nab"));
@@ -351,7 +353,7 @@ private slots:
 
         // A longer file opens whole; typing in it is refused, deleting is not.
         const QString longer = file("longer.txt");
-        writeFile(longer, Text(300, 'x'));
+        QVERIFY(writeFile(longer, Text(300, 'x')));
         openFile(longer);
         QCOMPARE(box()->documentText().size(), 300u);
         type(box(), "a");
@@ -408,7 +410,7 @@ private slots:
     void saveAndSaveAsShowTheDialogEveryTime()
     {
         const QString path = file("every-time.txt");
-        writeFile(path, "text");
+        QVERIFY(writeFile(path, "text"));
         openFile(path);
         answerFileDialog({""});
         item("保存")->trigger();
@@ -825,6 +827,31 @@ private slots:
         item("打印")->trigger();
         QCOMPARE(pdfPages(pdf), pagesFor300);
         QCOMPARE(boxes.shown.size(), 5);
+    }
+
+    void findWindowLackingAControlIsTheFatalErrorNotAWindow()
+    {
+        QFile builtIn(QString::fromLatin1(kFindWindowDefinition));
+        QVERIFY(builtIn.open(QIODevice::ReadOnly));
+        QString definition = QString::fromUtf8(builtIn.readAll());
+        QVERIFY(definition.contains(R"(name="按钮2")"));
+        QFile broken(file("find_without_cancel.ui"));
+        QVERIFY(broken.open(QIODevice::WriteOnly));
+        broken.write(definition.replace(R"(name="按钮2")", R"(name="按钮9")").toUtf8());
+        broken.close();
+
+        RecordedBoxes boxes;
+        QSignalSpy fatal(runtime_.get(), &WindowRuntime::fatalError);
+        QVERIFY(runtime_->openWindow("editor/find", broken.fileName(), [this] { return new FindWindow(*editor_); }) ==
+                nullptr);
+        QCOMPARE(boxes.shown.size(), 1);
+        QCOMPARE(boxes.shown[0].text, QStringLiteral("运行时出错!\n\n错误信息：找不到控件 按钮2\n"));
+        QCOMPARE(boxes.shown[0].caption, QStringLiteral("信息："));
+        QCOMPARE(fatal.count(), 1);
+        QCOMPARE(fatal[0][0].toInt(), -1);
+        QCOMPARE(runtime_->liveWindowCount(), 1);
+        // Nothing is left behind: the built-in window still opens.
+        QVERIFY(editor_->openFindWindow() != nullptr);
     }
 };
 

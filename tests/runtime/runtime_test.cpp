@@ -37,6 +37,20 @@ protected:
     void onResized() override { events << "resized"; }
 };
 
+// A window whose handlers would use a control of the given name and kind.
+template <class Control>
+class BindingWindow : public RecordingWindow {
+public:
+    explicit BindingWindow(const char* name) : name_(name) {}
+    Control* bound = nullptr;
+
+protected:
+    void bindControls(ControlBinder& binder) override { binder.bind(bound, name_); }
+
+private:
+    const char* name_;
+};
+
 QString definition(bool escapeCloses)
 {
     return QStringLiteral(R"(<?xml version="1.0" encoding="UTF-8"?>
@@ -140,6 +154,52 @@ private slots:
         const QString broken = write("broken.ui", "<ui version=\"4.0\"><nonsense/>");
         QVERIFY(!runtime.createWindow(new RecordingWindow, broken));
         QCOMPARE(runtime.liveWindowCount(), 0);
+    }
+
+    void controlsAreBoundBeforeAnyEvent()
+    {
+        WindowRuntime runtime;
+        auto* window = new BindingWindow<QSlider>("滑块条1");
+        QVERIFY(runtime.createWindow(window, withEscape_));
+        QCOMPARE(window->bound, window->findChild<QSlider*>("滑块条1"));
+        QCOMPARE(window->events.value(0), QStringLiteral("created"));
+    }
+
+    void aMissingOrMistypedControlFailsTheLoad_data()
+    {
+        QTest::addColumn<bool>("mistyped");
+        QTest::newRow("missing") << false;
+        QTest::newRow("of another kind") << true;
+    }
+
+    void aMissingOrMistypedControlFailsTheLoad()
+    {
+        QFETCH(bool, mistyped);
+        const auto make = [mistyped]() -> RuntimeWindow* {
+            if (mistyped)
+                return new BindingWindow<QSlider>("按钮1");
+            return new BindingWindow<QPushButton>("按钮9");
+        };
+        const QString name = mistyped ? QStringLiteral("按钮1") : QStringLiteral("按钮9");
+        RecordedBoxes boxes;
+        WindowRuntime runtime;
+        QSignalSpy fatal(&runtime, &WindowRuntime::fatalError);
+
+        // Creating leaves what the user sees to the caller.
+        QPointer<RuntimeWindow> created = make();
+        QVERIFY(!runtime.createWindow(created, withEscape_));
+        QVERIFY(created.isNull());
+        QVERIFY(boxes.shown.isEmpty());
+        QCOMPARE(fatal.count(), 0);
+
+        // Opening one is the run-time's fatal error: its box, then the end of the program.
+        QVERIFY(runtime.openWindow("side", withEscape_, make) == nullptr);
+        QCOMPARE(boxes.shown.size(), 1);
+        QCOMPARE(boxes.shown[0].text, QStringLiteral("运行时出错!\n\n错误信息：找不到控件 %1\n").arg(name));
+        QCOMPARE(fatal.count(), 1);
+        QCOMPARE(fatal[0][0].toInt(), -1);
+        QCOMPARE(runtime.liveWindowCount(), 0);
+        QVERIFY(runtime.openedWindow("side") == nullptr);
     }
 
     void openingAnOpenWindowRestoresOrActivatesIt()

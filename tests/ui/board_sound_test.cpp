@@ -24,6 +24,8 @@ namespace {
 constexpr int kRate = 44100;
 constexpr int kLoud = 30000;
 constexpr int kQuiet = 10000;
+// Longest wait for the audio device to take the frames a check needs.
+constexpr int kDeviceTimeoutMs = 10000;
 
 // Everything the board's player hands to the audio device, frame by frame.
 class HeardSound {
@@ -43,9 +45,10 @@ public:
     // Frames handed over so far: what a click returning now can affect comes after.
     static std::uint64_t now() { return mediaMixedFrames(); }
 
-    void waitPast(std::uint64_t frame) const
+    // False when the device stops taking sound before frame: the caller's test stops there.
+    [[nodiscard]] bool waitPast(std::uint64_t frame) const
     {
-        QTRY_VERIFY_WITH_TIMEOUT(mediaMixedFrames() > frame, 10000);
+        return QTest::qWaitFor([frame] { return mediaMixedFrames() > frame; }, kDeviceTimeoutMs);
     }
 
     // The distinct (|left|, |right|) levels of frames in [from, to).
@@ -71,11 +74,12 @@ private:
     std::map<std::uint64_t, std::pair<int, int>> frames_;
 };
 
-void writeSquareWav(const QString& path, int seconds, int amplitude)
+[[nodiscard]] bool writeSquareWav(const QString& path, int seconds, int amplitude)
 {
     const int frames = seconds * kRate;
     QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
     QDataStream out(&file);
     out.setByteOrder(QDataStream::LittleEndian);
     const quint32 dataBytes = quint32(frames) * 4;
@@ -90,6 +94,7 @@ void writeSquareWav(const QString& path, int seconds, int amplitude)
         const qint16 v = qint16((i / 50) % 2 ? amplitude : -amplitude);
         out << v << v;
     }
+    return out.status() == QDataStream::Ok && file.flush();
 }
 
 QString buttonName(const BoardButton& entry)
@@ -114,25 +119,25 @@ class BoardSoundTest : public QObject {
     QSlider* slider() const { return window_->findChild<QSlider*>("滑块条1"); }
 
     // Slot 1 plays a loud square wave, slot 2 a quiet one, slot 3 a file that is gone.
-    void writeSlots()
+    [[nodiscard]] bool writeSlots()
     {
-        writeSquareWav(dir_.filePath("loud.wav"), 3, kLoud);
-        writeSquareWav(dir_.filePath("quiet.wav"), 3, kQuiet);
+        if (!writeSquareWav(dir_.filePath("loud.wav"), 3, kLoud) ||
+            !writeSquareWav(dir_.filePath("quiet.wav"), 3, kQuiet))
+            return false;
         const QString ini = QStringLiteral("[自定义音乐]\r\n按钮1path=%1\r\n按钮1name=响\r\n按钮2path=%2\r\n"
                                            "按钮2name=轻\r\n按钮3path=%3\r\n按钮3name=无\r\n")
                                 .arg(dir_.filePath("loud.wav"), dir_.filePath("quiet.wav"),
                                      dir_.filePath("gone.wav"));
         QFile file(dir_.filePath("my.ini"));
-        QVERIFY(file.open(QIODevice::WriteOnly));
         const Text bytes = fromQString(ini);
-        file.write(bytes.data(), qint64(bytes.size()));
+        return file.open(QIODevice::WriteOnly) && file.write(bytes.data(), qint64(bytes.size())) == qint64(bytes.size());
     }
 
 private slots:
     void initTestCase()
     {
         QVERIFY(dir_.isValid());
-        writeSlots();
+        QVERIFY(writeSlots());
         // The board's effects are "data\..." files, found from the program's own folder.
         QVERIFY(QDir::setCurrent(QStringLiteral(QINGHE_SOURCE_DIR)));
         setMediaCommandObserver([this](const SentMediaCommand& command) { sent_ << command; });
@@ -180,7 +185,7 @@ private slots:
         for (const SentMediaCommand& c : sent_)
             if (c.isOpen || c.command.rfind("close", 0) != 0)
                 QCOMPARE(c.result, kMediaOk);
-        heard.waitPast(clicked + kRate / 2);
+        QVERIFY(heard.waitPast(clicked + kRate / 2));
         QVERIFY(heard.peak(clicked, clicked + kRate / 2) > 1000);
     }
 
@@ -190,19 +195,19 @@ private slots:
         slider()->setValue(37);
         button("按钮109")->click();  // slot 1, the loud square wave
         const std::uint64_t clicked = heard.now();
-        heard.waitPast(clicked + kRate / 10);
+        QVERIFY(heard.waitPast(clicked + kRate / 10));
         QCOMPARE(heard.levels(clicked, clicked + kRate / 10),
                  (std::map<std::pair<int, int>, int>{{{11100, 11100}, kRate / 10}}));
 
         slider()->setValue(50);
         const std::uint64_t moved = heard.now();
-        heard.waitPast(moved + kRate / 10);
+        QVERIFY(heard.waitPast(moved + kRate / 10));
         QCOMPARE(heard.levels(moved, moved + kRate / 10).begin()->first, std::make_pair(15000, 15000));
         QCOMPARE(heard.levels(moved, moved + kRate / 10).size(), std::size_t(1));
 
         slider()->setValue(1);  // the lowest position is quiet, never silent
         const std::uint64_t lowest = heard.now();
-        heard.waitPast(lowest + kRate / 10);
+        QVERIFY(heard.waitPast(lowest + kRate / 10));
         QCOMPARE(heard.levels(lowest, lowest + kRate / 10).begin()->first, std::make_pair(300, 300));
     }
 
@@ -210,10 +215,10 @@ private slots:
     {
         HeardSound heard;
         button("按钮109")->click();  // loud
-        heard.waitPast(heard.now() + kRate / 10);
+        QVERIFY(heard.waitPast(heard.now() + kRate / 10));
         button("按钮112")->click();  // quiet
         const std::uint64_t cut = heard.now();
-        heard.waitPast(cut + kRate / 5);
+        QVERIFY(heard.waitPast(cut + kRate / 5));
         QCOMPARE(heard.levels(cut, cut + kRate / 5),
                  (std::map<std::pair<int, int>, int>{{{kQuiet, kQuiet}, kRate / 5}}));
     }
@@ -225,7 +230,7 @@ private slots:
                 continue;
             HeardSound heard;
             button("按钮109")->click();
-            heard.waitPast(heard.now() + kRate / 20);
+            QVERIFY(heard.waitPast(heard.now() + kRate / 20));
             sent_.clear();
             window_->findChild<QPushButton*>(buttonName(entry))->click();
             const std::uint64_t stopped = heard.now();
@@ -233,7 +238,7 @@ private slots:
             QCOMPARE(toQString(sent_[0].command), "stop " + toQString(window_->player().alias()));
             QCOMPARE(toQString(sent_[1].command), "seek " + toQString(window_->player().alias()) + " to start");
             QCOMPARE(sent_[1].result, kMediaOk);
-            heard.waitPast(stopped + kRate / 10);
+            QVERIFY(heard.waitPast(stopped + kRate / 10));
             QCOMPARE(heard.peak(stopped, stopped + kRate / 10), 0);
         }
     }
@@ -242,18 +247,18 @@ private slots:
     {
         HeardSound heard;
         button("按钮109")->click();
-        heard.waitPast(heard.now() + kRate / 20);
+        QVERIFY(heard.waitPast(heard.now() + kRate / 20));
         button("按钮115")->click();  // slot 3: its file is gone
         const std::uint64_t silent = heard.now();
         QVERIFY(sent_.size() >= 2);
         QVERIFY(std::any_of(sent_.begin(), sent_.end(),
                             [](const SentMediaCommand& c) { return c.isOpen && c.result != kMediaOk; }));
-        heard.waitPast(silent + kRate / 10);
+        QVERIFY(heard.waitPast(silent + kRate / 10));
         QCOMPARE(heard.peak(silent, silent + kRate / 10), 0);
 
         button("按钮112")->click();
         const std::uint64_t again = heard.now();
-        heard.waitPast(again + kRate / 10);
+        QVERIFY(heard.waitPast(again + kRate / 10));
         QCOMPARE(heard.peak(again, again + kRate / 10), kQuiet);
     }
 

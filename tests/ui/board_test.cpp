@@ -50,13 +50,13 @@ class BoardTest : public QObject {
 
     QString iniPath() const { return dir_->filePath("my.ini"); }
 
-    void openWindow()
+    [[nodiscard]] bool openWindow()
     {
         tables_ = CustomSoundTables{};
         MainWindowContext context{*runtime_, tables_, Addresses::allAt("127.0.0.1:9"), iniPath(),
                                   [] { return false; }};
         window_ = MainWindow::open(context);
-        QVERIFY(window_ != nullptr);
+        return window_ != nullptr;
     }
 
     void closeWindow()
@@ -74,11 +74,11 @@ class BoardTest : public QObject {
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
-    void writeIni(const QString& text)
+    [[nodiscard]] bool writeIni(const QString& text)
     {
         QFile file(iniPath());
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(gbkBytes(text));
+        const QByteArray bytes = gbkBytes(text);
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
     }
 
 private slots:
@@ -110,7 +110,7 @@ private slots:
 
     void firstStartWithoutSettingsShowsDefaultsAndWritesNothing()
     {
-        openWindow();
+        QVERIFY(openWindow());
         for (int slot = 1; slot <= kCustomSlotCount; ++slot)
             QCOMPARE(slotButton(slot)->text(), QStringLiteral("个性音效"));
         QVERIFY(!QFile::exists(iniPath()));
@@ -118,7 +118,7 @@ private slots:
 
     void assigningASlotStoresItInGbkAndNamesTheButton()
     {
-        openWindow();
+        QVERIFY(openWindow());
         const QString chosen = dir_->filePath("我的掌声 01.wav");
         fileAnswers_ << chosen;
         nameAnswers_ << InputBoxAnswer{true, QStringLiteral("热烈掌声")};
@@ -141,7 +141,7 @@ private slots:
 
         // The next start finds the slot again.
         closeWindow();
-        openWindow();
+        QVERIFY(openWindow());
         QCOMPARE(slotButton(5)->text(), QStringLiteral("热烈掌声"));
         QCOMPARE(toQString(tables_.paths[5]), chosen);
         QCOMPARE(slotButton(6)->text(), QStringLiteral("个性音效"));
@@ -149,7 +149,7 @@ private slots:
 
     void cancellingTheFileDialogChangesNothingEvenAfterAnEarlierChoice()
     {
-        openWindow();
+        QVERIFY(openWindow());
         slotButton(1)->click();  // cancelled with no earlier choice
         QVERIFY(!QFile::exists(iniPath()));
         QVERIFY(tables_.paths[1].empty());
@@ -168,7 +168,7 @@ private slots:
 
     void cancellingTheNameKeepsTheFileWithAnEmptyName()
     {
-        openWindow();
+        QVERIFY(openWindow());
         fileAnswers_ << dir_->filePath("b.wav");
         nameAnswers_ << InputBoxAnswer{false, {}};
         slotButton(18)->click();
@@ -176,15 +176,15 @@ private slots:
         QVERIFY(iniBytes().contains(gbkBytes(QStringLiteral("按钮18name=\r\n"))));
 
         closeWindow();
-        openWindow();
+        QVERIFY(openWindow());
         QCOMPARE(slotButton(18)->text(), QString());
         QVERIFY(!tables_.paths[18].empty());
     }
 
     void aFilledSlotPlaysItsFileWithoutAsking()
     {
-        writeIni(QStringLiteral("[自定义音乐]\r\n按钮7path=/nowhere/铃声.wav\r\n按钮7name=\r\n"));
-        openWindow();
+        QVERIFY(writeIni(QStringLiteral("[自定义音乐]\r\n按钮7path=/nowhere/铃声.wav\r\n按钮7name=\r\n")));
+        QVERIFY(openWindow());
         QCOMPARE(slotButton(7)->text(), QString());
         slotButton(7)->click();
         QVERIFY(fileRequests_.isEmpty());
@@ -193,9 +193,10 @@ private slots:
 
     void slotsAboveEighteenAndOtherSectionsAreIgnored()
     {
-        writeIni(QStringLiteral("; 主持人的设置\r\n[其他]\r\n按钮3name=错\r\n[自定义音乐]\r\n"
-                                "按钮3path=/x/三.wav\r\n按钮3name=三号\r\n按钮20path=/x/廿.wav\r\n按钮20name=二十\r\n"));
-        openWindow();
+        QVERIFY(writeIni(QStringLiteral("; 主持人的设置\r\n[其他]\r\n按钮3name=错\r\n[自定义音乐]\r\n"
+                                        "按钮3path=/x/三.wav\r\n按钮3name=三号\r\n按钮20path=/x/廿.wav\r\n"
+                                        "按钮20name=二十\r\n")));
+        QVERIFY(openWindow());
         QCOMPARE(slotButton(3)->text(), QStringLiteral("三号"));
         QVERIFY(tables_.paths[20].empty());
         for (int slot = 1; slot <= kCustomSlotCount; ++slot)
@@ -205,7 +206,7 @@ private slots:
 
     void sliderShowsItsPositionInTheVolumeLabel()
     {
-        openWindow();
+        QVERIFY(openWindow());
         auto* slider = window_->findChild<QSlider*>("滑块条1");
         auto* label = window_->findChild<QLabel*>("标签2");
         slider->setValue(37);
@@ -218,7 +219,7 @@ private slots:
 
     void soundCardOptionAnswersBothWays()
     {
-        openWindow();
+        QVERIFY(openWindow());
         RecordedBoxes boxes;
         auto* option = window_->findChild<QCheckBox*>("选择框1");
         option->click();

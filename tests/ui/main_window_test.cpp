@@ -225,6 +225,11 @@ private slots:
     {
         auto* panel = find<QWebEngineView>("超文本浏览框1");
         QCOMPARE(panel->geometry(), QRect(-5, 263, 520, 180));
+        // The board is on screen before the browser engine starts; the panel follows by itself.
+        QVERIFY(window_->isVisible());
+        QVERIFY(!panel->isVisible());
+        QTRY_VERIFY(panel->isVisible());
+        QCOMPARE(panel->geometry(), QRect(-5, 263, 520, 180));
         QCOMPARE(panel->url().toString(), addresses().advertisingPage());
         QTRY_COMPARE_WITH_TIMEOUT(panel->title(), QStringLiteral("青禾广告"), 30000);
         QVERIFY(site_.requestedPaths().contains("/ad.html"));
@@ -295,6 +300,48 @@ private slots:
         options.settingsFile = settings_.filePath("my.ini");
         QCOMPARE(runProgram(options), 0);
         init();
+    }
+
+    void startUpFailsWhenTheDefinitionLacksAControl_data()
+    {
+        QTest::addColumn<QString>("written");
+        QTest::addColumn<QString>("changedTo");
+        QTest::newRow("slider gone") << R"(name="滑块条1")" << R"(name="滑块条0")";
+        QTest::newRow("slider of another kind") << R"(class="QSlider")" << R"(class="QDial")";
+        QTest::newRow("menu entry gone") << R"(<action name="官方网站">)" << R"(<action name="官方">)";
+        QTest::newRow("web panel gone") << R"(name="超文本浏览框1")" << R"(name="超文本浏览框0")";
+    }
+
+    void startUpFailsWhenTheDefinitionLacksAControl()
+    {
+        QFETCH(QString, written);
+        QFETCH(QString, changedTo);
+        QFile builtIn(QString::fromUtf8(kMainWindowDefinition));
+        QVERIFY(builtIn.open(QIODevice::ReadOnly));
+        QString definition = QString::fromUtf8(builtIn.readAll());
+        QVERIFY(definition.contains(written));
+        QFile broken(settings_.filePath("broken_main_window.ui"));
+        QVERIFY(broken.open(QIODevice::WriteOnly));
+        broken.write(definition.replace(written, changedTo).toUtf8());
+        broken.close();
+        const auto mainWindows = [] {
+            int count = 0;
+            for (QWidget* w : QApplication::topLevelWidgets())
+                count += w->objectName() == QStringLiteral("启动窗口") ? 1 : 0;
+            return count;
+        };
+        const int before = mainWindows();
+
+        RecordedBoxes boxes;
+        StartOptions options;
+        options.addresses = addresses();
+        options.settingsFile = settings_.filePath("my.ini");
+        options.mainWindowDefinition = broken.fileName();
+        QCOMPARE(runProgram(options), -1);
+        QCOMPARE(boxes.shown.size(), 1);
+        QCOMPARE(boxes.shown[0].text, QStringLiteral("运行时出错!\n\n错误信息：载入启动窗口失败\n"));
+        // Nothing of the half-bound window is left.
+        QCOMPARE(mainWindows(), before);
     }
 
     void startUpFailsWithMinusOneWithoutItsMainWindow()
