@@ -1,6 +1,8 @@
 #include "startup.h"
 
 #include "program_state.h"
+#include "media/media_control.h"
+#include "runtime/first_paint.h"
 #include "runtime/message_box.h"
 #include "runtime/window_runtime.h"
 #include "ui/main_window.h"
@@ -40,8 +42,12 @@ int runProgram(const StartOptions& options)
         context.notificationAreaAvailable = &QSystemTrayIcon::isSystemTrayAvailable;
     const QString definition =
         options.mainWindowDefinition.isEmpty() ? QString::fromUtf8(kMainWindowDefinition) : options.mainWindowDefinition;
-    if (MainWindow::open(std::move(context), definition) == nullptr)
+    MainWindow* mainWindow = MainWindow::open(std::move(context), definition);
+    if (mainWindow == nullptr)
         return fatalRuntimeError(QStringLiteral("载入启动窗口失败"));
+    // The sound library loads in the background once the board is on screen,
+    // so neither the board's appearance nor the first click waits for it.
+    runAfterFirstPaint(mainWindow, qApp, &prepareMediaOutput);
 
     const int exitCode = QApplication::exec();
     state.cleanUp();

@@ -1,9 +1,8 @@
 #include "web_view.h"
 
+#include "runtime/first_paint.h"
 #include "runtime/window_definition.h"
 
-#include <QEvent>
-#include <QTimer>
 #include <QUrl>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
@@ -20,33 +19,6 @@ void startView(QWebEngineView* view, const QUrl& address)
     view->show();
 }
 
-// Waits for the first paint of a view's window, then lets that paint reach
-// the screen before the view starts.
-class AfterFirstPaint : public QObject {
-public:
-    AfterFirstPaint(QWebEngineView* view, QUrl address)
-        : QObject(view), view_(view), address_(std::move(address)), window_(view->window())
-    {
-        window_->installEventFilter(this);
-    }
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (watched == window_ && event->type() == QEvent::Paint) {
-            window_->removeEventFilter(this);
-            QTimer::singleShot(0, view_, [view = view_, address = address_] { startView(view, address); });
-            deleteLater();
-        }
-        return false;
-    }
-
-private:
-    QWebEngineView* view_;
-    QUrl address_;
-    QWidget* window_;
-};
-
 }  // namespace
 
 void registerWebViewControl()
@@ -62,12 +34,7 @@ void showWebViewAfterFirstPaint(QWebEngineView* view, const QUrl& address)
 {
     if (view == nullptr)
         return;
-    if (view->window()->isVisible()) {
-        // Already on screen: only the current event is let finish first.
-        QTimer::singleShot(0, view, [view, address] { startView(view, address); });
-        return;
-    }
-    new AfterFirstPaint(view, address);
+    runAfterFirstPaint(view->window(), view, [view, address] { startView(view, address); });
 }
 
 }  // namespace qinghe
