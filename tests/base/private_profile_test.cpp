@@ -108,12 +108,12 @@ TEST_F(PrivateProfile, EmptyValueIsPresentWhileMissingThingsGiveTheDefault)
 
 TEST_F(PrivateProfile, NamesMatchWithoutRegardToAsciiLetterCase)
 {
-    put("[Sounds]\r\nButton1Path=a.mp3\r\n");
+    ASSERT_NO_FATAL_FAILURE(put("[Sounds]\r\nButton1Path=a.mp3\r\n"));
     EXPECT_EQ(read("sOUNDS", "button1path"), "a.mp3");
     ASSERT_TRUE(write("SOUNDS", "BUTTON1PATH", "b.mp3"));
     EXPECT_EQ(bytes(), "[Sounds]\r\nBUTTON1PATH=b.mp3\r\n");
     // The second byte of a double-byte character is no letter: 丄 (81 41) is not 乤 (81 61).
-    put("[\x81\x41]\r\nk=1\r\n");
+    ASSERT_NO_FATAL_FAILURE(put("[\x81\x41]\r\nk=1\r\n"));
     EXPECT_EQ(read("\x81\x41", "K"), "1");
     EXPECT_EQ(read("\x81\x61", "k"), "<default>");
 }
@@ -121,14 +121,14 @@ TEST_F(PrivateProfile, NamesMatchWithoutRegardToAsciiLetterCase)
 TEST_F(PrivateProfile, SpacesAndTabsAroundNamesAndValuesDoNotCount)
 {
     const Text section = gbk("自定义音乐");
-    put(" \t[ " + section + "\t]  \r\n  " + gbk("按钮1path") + " =  C:\\x.mp3 \t\r\n");
+    ASSERT_NO_FATAL_FAILURE(put(" \t[ " + section + "\t]  \r\n  " + gbk("按钮1path") + " =  C:\\x.mp3 \t\r\n"));
     EXPECT_EQ(read(section, gbk("按钮1path")), "C:\\x.mp3");
     EXPECT_EQ(read(" " + section + " ", gbk("按钮1path\t")), "C:\\x.mp3");
 }
 
 TEST_F(PrivateProfile, DoubleQuotesAroundAWholeValueAreDropped)
 {
-    put("[s]\na=\"C:\\My Music\\x.mp3\"\nb=\"open\nc=\"\nd=  \"\"  \ne='x'\nf=\"a\"b\"\n");
+    ASSERT_NO_FATAL_FAILURE(put("[s]\na=\"C:\\My Music\\x.mp3\"\nb=\"open\nc=\"\nd=  \"\"  \ne='x'\nf=\"a\"b\"\n"));
     EXPECT_EQ(read("s", "a"), "C:\\My Music\\x.mp3");
     EXPECT_EQ(read("s", "b"), "\"open");
     EXPECT_EQ(read("s", "c"), "\"");
@@ -140,7 +140,7 @@ TEST_F(PrivateProfile, DoubleQuotesAroundAWholeValueAreDropped)
 TEST_F(PrivateProfile, OnlyKeyLinesHoldValues)
 {
     // ']' 0x5D as the second byte of 乚 (81 5D) does not close the header.
-    put("k=outside\n[s]\nnovalue\n;k=comment\n  ; z=1\n[\x81\x5D]\nk=x\n[broken\nk=y\n");
+    ASSERT_NO_FATAL_FAILURE(put("k=outside\n[s]\nnovalue\n;k=comment\n  ; z=1\n[\x81\x5D]\nk=x\n[broken\nk=y\n"));
     EXPECT_EQ(read("s", "novalue"), "<default>");
     EXPECT_EQ(read("s", "k"), "<default>");
     EXPECT_EQ(read("s", ";k"), "<default>");
@@ -151,7 +151,7 @@ TEST_F(PrivateProfile, OnlyKeyLinesHoldValues)
 
 TEST_F(PrivateProfile, FirstOfTwoEqualKeysOrSectionsWins)
 {
-    put("[s]\r\nk=1\r\nK=2\r\n[t]\r\n[S]\r\nk=3\r\nonly=4\r\n");
+    ASSERT_NO_FATAL_FAILURE(put("[s]\r\nk=1\r\nK=2\r\n[t]\r\n[S]\r\nk=3\r\nonly=4\r\n"));
     EXPECT_EQ(read("s", "k"), "1");
     EXPECT_EQ(read("s", "only"), "<default>");
     ASSERT_TRUE(write("s", "k", "9"));
@@ -167,7 +167,7 @@ TEST_F(PrivateProfile, HandEditedFileKeepsEveryOtherByte)
     // LF endings, comments, blank and odd lines, bytes that are no GBK, no final line ending.
     const std::string head = "; my sounds\n\n[other]\nx = 1\n\xFF\x80 odd\n\n[" + section + "]\n";
     const std::string tail = "\n; next\n[last]\nz=\"q\"";
-    put(head + "a=1\n  ; note\nb=2\r\n" + tail);
+    ASSERT_NO_FATAL_FAILURE(put(head + "a=1\n  ; note\nb=2\r\n" + tail));
 
     ASSERT_TRUE(write(section, "a", "new"));
     EXPECT_EQ(bytes(), head + "a=new\r\n  ; note\nb=2\r\n" + tail);
@@ -186,10 +186,10 @@ TEST_F(PrivateProfile, HandEditedFileKeepsEveryOtherByte)
 
 TEST_F(PrivateProfile, NewKeyOfAnEmptySectionFollowsItsHeader)
 {
-    put("[a]\n\n[b]\nk=1\n");
+    ASSERT_NO_FATAL_FAILURE(put("[a]\n\n[b]\nk=1\n"));
     ASSERT_TRUE(write("a", "k", "2"));
     EXPECT_EQ(bytes(), "[a]\nk=2\r\n\n[b]\nk=1\n");
-    put("[a]");
+    ASSERT_NO_FATAL_FAILURE(put("[a]"));
     ASSERT_TRUE(write("a", "k", "3"));
     EXPECT_EQ(bytes(), "[a]\r\nk=3\r\n");
 }
@@ -223,7 +223,7 @@ TEST_F(PrivateProfile, RefusesEntriesThatWouldNotReadBackAsWritten)
 
 TEST_F(PrivateProfile, ReadOnlyFolderOrFileFailsAndLeavesTheFileAsItWas)
 {
-    put("[s]\r\nk=old\r\n");
+    ASSERT_NO_FATAL_FAILURE(put("[s]\r\nk=old\r\n"));
     ASSERT_EQ(::chmod(QFile::encodeName(ini_).constData(), 0666), 0);
     const QByteArray folder = QFile::encodeName(folder_.path());
     ASSERT_EQ(::chmod(folder.constData(), 0555), 0);
@@ -255,7 +255,7 @@ TEST_F(PrivateProfile, ReplacedFileKeepsItsPermissionsAndLinks)
 
 TEST_F(PrivateProfile, WriterThatDiedMidwayLeavesTheFileWholeAndBlocksNobody)
 {
-    put("[s]\r\nk=old\r\n");
+    ASSERT_NO_FATAL_FAILURE(put("[s]\r\nk=old\r\n"));
     const QByteArray folder = QFile::encodeName(folder_.path());
     const QByteArray stray = QFile::encodeName(folder_.filePath("my.ini.new-999999"));
     int ready[2];
@@ -368,10 +368,10 @@ TEST_F(PrivateProfile, FileLargerThanAnySettingsFileReadsAsMissing)
 {
     const std::string head = "[s]\r\nk=v\r\n";
     std::string content = head + std::string(kProfileByteLimit - head.size(), ';');
-    put(content);
+    ASSERT_NO_FATAL_FAILURE(put(content));
     EXPECT_EQ(read("s", "k"), "v");
     content += ';';
-    put(content);
+    ASSERT_NO_FATAL_FAILURE(put(content));
     EXPECT_EQ(read("s", "k"), "<default>");
     EXPECT_FALSE(write("s", "k", "w"));
     EXPECT_EQ(bytes(), content);
@@ -385,7 +385,7 @@ TEST_F(PrivateProfile, WritesOnlyWhatReadsBackTheSame)
     EXPECT_FALSE(write("ab\xD0 ", "k", "v"));
     EXPECT_FALSE(write("ab\xD0\t", "k", "v"));
     EXPECT_EQ(bytes(), "<missing>");
-    put("[s]\r\n");
+    ASSERT_NO_FATAL_FAILURE(put("[s]\r\n"));
     EXPECT_FALSE(write("ab\xD0 ", "k", "v"));
     EXPECT_EQ(bytes(), "[s]\r\n");
 
@@ -470,7 +470,7 @@ TEST_F(PrivateProfile, SnapshotAnswersAsReadingKeyByKey)
         std::string content;
         for (int i = 0; i < kLinesEach; ++i)
             content += line() + pick(endings);
-        put(content);
+        ASSERT_NO_FATAL_FAILURE(put(content));
         const ProfileSnapshot snapshot = readProfileSnapshot(ini_);
         for (const std::string& section : names)
             for (const std::string& key : names)
@@ -485,7 +485,7 @@ TEST_F(PrivateProfile, SnapshotAnswersAsReadingKeyByKey)
 TEST_F(PrivateProfile, SnapshotOfWhatCannotBeReadIsEmpty)
 {
     EXPECT_EQ(readProfileString(readProfileSnapshot(ini_), "s", "k", "<default>"), "<default>");
-    put("[s]\r\nk=v\r\n" + std::string(kProfileByteLimit, ';'));
+    ASSERT_NO_FATAL_FAILURE(put("[s]\r\nk=v\r\n" + std::string(kProfileByteLimit, ';')));
     EXPECT_EQ(readProfileString(readProfileSnapshot(ini_), "s", "k", "<default>"), "<default>");
     EXPECT_FALSE(ProfileSnapshot("[s]\r\nk=v\r\n" + std::string(kProfileByteLimit, ';')).find("s", "k"));
     ASSERT_TRUE(QFile::remove(ini_));

@@ -42,7 +42,7 @@ using MediaCommands = DiskOutputTest;
 
 TEST_F(MediaCommands, CommandsAnswerTheErrorOfTheirFault)
 {
-    writeWav(pathOf("a.wav"), squareWave(kRate, 1000));
+    ASSERT_NO_FATAL_FAILURE(writeWav(pathOf("a.wav"), squareWave(kRate, 1000)));
     ASSERT_EQ(openMediaDevice({"waveaudio", gbkPath(pathOf("a.wav")), "dev"}), kMediaOk);
     struct Row {
         Text command;
@@ -89,7 +89,7 @@ TEST_F(MediaCommands, OpenFailsForMissingUnplayableAndUnnamedFiles)
     ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
     junk.write("this is not a sound");
     junk.close();
-    writeWav(pathOf("a.wav"), squareWave(kRate, 1000));
+    ASSERT_NO_FATAL_FAILURE(writeWav(pathOf("a.wav"), squareWave(kRate, 1000)));
 
     EXPECT_EQ(openMediaDevice({"MPEGvideo", gbkPath(pathOf("none.mp3")), "a"}), kMediaFileNotFound);
     EXPECT_EQ(openMediaDevice({"MPEGvideo", "", "a"}), kMediaFileNotFound);
@@ -101,23 +101,23 @@ TEST_F(MediaCommands, OpenFailsForMissingUnplayableAndUnnamedFiles)
 TEST_F(MediaCommands, SeveralAliasesStayOpenAndTheLatestPlayTakesTheOutput)
 {
     const Samples first = patternWave(2 * kRate);
-    writeWav(pathOf("first.wav"), first);
+    ASSERT_NO_FATAL_FAILURE(writeWav(pathOf("first.wav"), first));
     constexpr int kSecondAmplitude = 25000;  // never a sample of the pattern
-    writeWav(pathOf("second.wav"), squareWave(2 * kRate, kSecondAmplitude));
+    ASSERT_NO_FATAL_FAILURE(writeWav(pathOf("second.wav"), squareWave(2 * kRate, kSecondAmplitude)));
     ASSERT_EQ(openMediaDevice({"waveaudio", gbkPath(pathOf("first.wav")), "one"}), kMediaOk);
     ASSERT_EQ(openMediaDevice({"waveaudio", gbkPath(pathOf("second.wav")), "two"}), kMediaOk);
     EXPECT_EQ(openMediaDevice({"waveaudio", gbkPath(pathOf("second.wav")), "ONE"}),
               kMediaDuplicateAlias);
 
     ASSERT_EQ(sendMediaCommand("play one"), kMediaOk);
-    waitFrames(6 * kStretch);
+    ASSERT_NO_FATAL_FAILURE(waitFrames(6 * kStretch));
     ASSERT_EQ(sendMediaCommand("play two"), kMediaOk);
     const auto taken = static_cast<std::int64_t>(mediaMixedFrames());
-    waitFrames(6 * kStretch);
+    ASSERT_NO_FATAL_FAILURE(waitFrames(6 * kStretch));
     ASSERT_EQ(sendMediaCommand("close two"), kMediaOk);
     const auto resumed = static_cast<std::int64_t>(mediaMixedFrames());
     ASSERT_EQ(sendMediaCommand("play one"), kMediaOk) << "one is still open";
-    waitFrames(6 * kStretch);
+    ASSERT_NO_FATAL_FAILURE(waitFrames(6 * kStretch));
     const Samples out = recordedOutput();
 
     const std::int64_t start = firstSoundFrom(out, 0);
@@ -135,21 +135,21 @@ TEST_F(MediaCommands, SeveralAliasesStayOpenAndTheLatestPlayTakesTheOutput)
 TEST_F(MediaCommands, StopKeepsThePositionAndSeekMovesIt)
 {
     const Samples file = patternWave(3 * kRate);
-    writeWav(pathOf("p.wav"), file);
+    ASSERT_NO_FATAL_FAILURE(writeWav(pathOf("p.wav"), file));
     ASSERT_EQ(openMediaDevice({"waveaudio", gbkPath(pathOf("p.wav")), "p"}), kMediaOk);
     std::vector<std::int64_t> marks;
     const auto step = [&](const Text& command) {
         ASSERT_EQ(sendMediaCommand(command), kMediaOk) << command;
         marks.push_back(static_cast<std::int64_t>(mediaMixedFrames()));
-        waitFrames(4 * kStretch);
+        ASSERT_NO_FATAL_FAILURE(waitFrames(4 * kStretch));
     };
-    step("seek p to 2000");
-    step("play p");
-    step("stop p");
-    step("play p");
-    step("play p from 1500");
-    step("seek p to end");
-    step("play p");
+    ASSERT_NO_FATAL_FAILURE(step("seek p to 2000"));
+    ASSERT_NO_FATAL_FAILURE(step("play p"));
+    ASSERT_NO_FATAL_FAILURE(step("stop p"));
+    ASSERT_NO_FATAL_FAILURE(step("play p"));
+    ASSERT_NO_FATAL_FAILURE(step("play p from 1500"));
+    ASSERT_NO_FATAL_FAILURE(step("seek p to end"));
+    ASSERT_NO_FATAL_FAILURE(step("play p"));
     const Samples out = recordedOutput();
 
     const auto startsAt = [&](std::int64_t mark, std::int64_t fileFrame) {
@@ -169,11 +169,11 @@ TEST_F(MediaCommands, StopKeepsThePositionAndSeekMovesIt)
 TEST_F(MediaCommands, BackslashPathsResolveAgainstTheCurrentDirectory)
 {
     ASSERT_TRUE(QDir(dir_.path()).mkpath("data/sub"));
-    writeWav(pathOf("data/sub/x.wav"), squareWave(kRate, 12000));
+    ASSERT_NO_FATAL_FAILURE(writeWav(pathOf("data/sub/x.wav"), squareWave(kRate, 12000)));
     CurrentDirectory here(dir_.path());
     ASSERT_EQ(openMediaDevice({"waveaudio", "data\\sub\\x.wav", "x"}), kMediaOk);
     ASSERT_EQ(sendMediaCommand("play x"), kMediaOk);
-    waitFrames(4 * kStretch);
+    ASSERT_NO_FATAL_FAILURE(waitFrames(4 * kStretch));
     const Samples out = recordedOutput();
     EXPECT_EQ(peakBetween(out, 0, frameCount(out)), 12000);
 }
@@ -193,7 +193,7 @@ TEST_F(MediaCommands, InChildRelativeNamesFallBackToTheProgramFolder)
         << "not run from a copy of the program";
     ASSERT_TRUE(QDir(dir_.path()).mkpath("elsewhere/data"));
     ASSERT_TRUE(QDir(dir_.path()).mkpath("both/data"));
-    writeWav(pathOf(QString("both/") + kBesideProgram), squareWave(kRate, kHereAmplitude));
+    ASSERT_NO_FATAL_FAILURE(writeWav(pathOf(QString("both/") + kBesideProgram), squareWave(kRate, kHereAmplitude)));
     const Text element = "data\\qinghe_media_test.wav";
 
     std::int64_t elsewhereEnd = 0;
@@ -201,7 +201,7 @@ TEST_F(MediaCommands, InChildRelativeNamesFallBackToTheProgramFolder)
         CurrentDirectory elsewhere(pathOf("elsewhere"));
         EXPECT_EQ(openMediaDevice({"waveaudio", element, "f"}), kMediaOk);
         EXPECT_EQ(sendMediaCommand("play f"), kMediaOk);
-        waitFrames(4 * kStretch);
+        ASSERT_NO_FATAL_FAILURE(waitFrames(4 * kStretch));
         EXPECT_EQ(sendMediaCommand("close f"), kMediaOk);
         elsewhereEnd = static_cast<std::int64_t>(mediaMixedFrames());
     }
@@ -209,7 +209,7 @@ TEST_F(MediaCommands, InChildRelativeNamesFallBackToTheProgramFolder)
         CurrentDirectory both(pathOf("both"));
         EXPECT_EQ(openMediaDevice({"waveaudio", element, "f"}), kMediaOk);
         EXPECT_EQ(sendMediaCommand("play f"), kMediaOk);
-        waitFrames(4 * kStretch);
+        ASSERT_NO_FATAL_FAILURE(waitFrames(4 * kStretch));
     }
     const Samples out = recordedOutput();
 
@@ -227,7 +227,7 @@ TEST(MediaPath, RelativeNamesFallBackToTheProgramFolder)
     const QString copy = folder.filePath("media_tests");
     ASSERT_TRUE(QFile::copy(ownProgram(), copy));
     ASSERT_TRUE(QDir(folder.path()).mkpath("data"));
-    writeWav(folder.filePath(kBesideProgram), squareWave(kRate, kBesideAmplitude));
+    ASSERT_NO_FATAL_FAILURE(writeWav(folder.filePath(kBesideProgram), squareWave(kRate, kBesideAmplitude)));
 
     const ChildRun run =
         runChildCases(copy, "MediaCommands.InChildRelativeNamesFallBackToTheProgramFolder");
@@ -254,14 +254,14 @@ protected:
     {
         // The sound library and the audio device come with the first sound
         // of the process: a short one first, so only the song is measured.
-        writeWav(pathOf("short.wav"), squareWave(kRate / 10, 1000));
+        ASSERT_NO_FATAL_FAILURE(writeWav(pathOf("short.wav"), squareWave(kRate / 10, 1000)));
         ASSERT_EQ(openMediaDevice({"waveaudio", gbkPath(pathOf("short.wav")), "short"}), kMediaOk);
         ASSERT_EQ(sendMediaCommand("play short"), kMediaOk);
-        waitFrames(kStretch);
+        ASSERT_NO_FATAL_FAILURE(waitFrames(kStretch));
         const std::int64_t before = residentBytes();
         ASSERT_EQ(openMediaDevice({"MPEGvideo", gbkPath(path), "song"}), kMediaOk);
         ASSERT_EQ(sendMediaCommand("play song"), kMediaOk);
-        waitFrames(20 * kStretch);
+        ASSERT_NO_FATAL_FAILURE(waitFrames(20 * kStretch));
         const std::int64_t grown = residentBytes() - before;
         EXPECT_LT(grown, decodedBytes / 20)
             << "memory grew by " << grown << " bytes for " << decodedBytes << " decoded";
@@ -275,8 +275,8 @@ constexpr std::int64_t kBytesPerSecond = kRate * 4;
 
 TEST_F(LongSongs, TenMinuteWaveIsStreamed)
 {
-    writeLongSquareWav(pathOf("long.wav"), kTenMinutes, 20000);
-    expectStreamed(pathOf("long.wav"), kTenMinutes * kBytesPerSecond);
+    ASSERT_NO_FATAL_FAILURE(writeLongSquareWav(pathOf("long.wav"), kTenMinutes, 20000));
+    ASSERT_NO_FATAL_FAILURE(expectStreamed(pathOf("long.wav"), kTenMinutes * kBytesPerSecond));
 }
 
 TEST_F(LongSongs, TenMinuteMp3IsStreamed)
@@ -289,12 +289,12 @@ TEST_F(LongSongs, TenMinuteMp3IsStreamed)
     for (int i = 0; i < kTenMinutes; ++i)
         song.write(second);
     song.close();
-    expectStreamed(pathOf("long.mp3"), kTenMinutes * kBytesPerSecond);
+    ASSERT_NO_FATAL_FAILURE(expectStreamed(pathOf("long.mp3"), kTenMinutes * kBytesPerSecond));
 }
 
 TEST_F(MediaCommands, WithoutAnAudioDeviceEveryCommandFailsQuietly)
 {
-    writeWav(pathOf("a.wav"), squareWave(kRate, 1000));
+    ASSERT_NO_FATAL_FAILURE(writeWav(pathOf("a.wav"), squareWave(kRate, 1000)));
     setenv("SDL_AUDIODRIVER", "qinghe-no-such-driver", 1);
     EXPECT_EQ(openMediaDevice({"waveaudio", gbkPath(pathOf("a.wav")), "a"}), kMediaHardwareError);
     EXPECT_EQ(sendMediaCommand("play a"), kMediaInvalidDeviceName);

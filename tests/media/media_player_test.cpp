@@ -112,7 +112,7 @@ TEST_F(PlayerCommands, OpenClosesFirstAndChoosesTheDeviceTypeFromTheExtension)
 
 TEST_F(PlayerCommands, VolumeIsPercentTimesTenAndOutOfRangeValuesAreNotSent)
 {
-    writeWav(pathOf("v.wav"), squareWave(kRate, 1000));
+    ASSERT_NO_FATAL_FAILURE(writeWav(pathOf("v.wav"), squareWave(kRate, 1000)));
     MediaPlayer player;
     ASSERT_TRUE(player.open(gbkPath(pathOf("v.wav"))));
     const Text a = player.alias();
@@ -152,7 +152,7 @@ TEST_F(PlayerCommands, StopWithoutAnOpenDeviceFailsAndSendsNoSeek)
 
 TEST_F(PlayerCommands, StopSeeksToTheStartAfterAStopThatSucceeded)
 {
-    writeWav(pathOf("s.wav"), squareWave(kRate, 1000));
+    ASSERT_NO_FATAL_FAILURE(writeWav(pathOf("s.wav"), squareWave(kRate, 1000)));
     MediaPlayer player;
     ASSERT_TRUE(player.open(gbkPath(pathOf("s.wav"))));
     CommandLog log;
@@ -164,7 +164,7 @@ TEST_F(PlayerCommands, StopSeeksToTheStartAfterAStopThatSucceeded)
 TEST_F(PlayerCommands, NamesWithSpacesAndChineseCharactersOpen)
 {
     const QString name = QString::fromUtf8("音效 一号.wav");
-    writeWav(pathOf(name), squareWave(kRate / 10, 1000));
+    ASSERT_NO_FATAL_FAILURE(writeWav(pathOf(name), squareWave(kRate / 10, 1000)));
     MediaPlayer player;
     EXPECT_TRUE(player.open(gbkPath(pathOf(name))));
     EXPECT_TRUE(player.play());
@@ -175,13 +175,13 @@ using PlayerSound = DiskOutputTest;
 TEST_F(PlayerSound, PlaysTheFileFromItsStartAndStaysOpenAtItsEnd)
 {
     const Samples file = patternWave(kRate / 4);
-    writeWav(pathOf("p.wav"), file);
+    ASSERT_NO_FATAL_FAILURE(writeWav(pathOf("p.wav"), file));
     MediaPlayer player;
     ASSERT_TRUE(player.open(gbkPath(pathOf("p.wav"))));
     const std::uint64_t before = mediaMixedFrames();
     ASSERT_TRUE(player.play(-1));
     const std::uint64_t after = mediaMixedFrames();
-    waitFrames(frameCount(file) + 4 * kStretch);
+    ASSERT_NO_FATAL_FAILURE(waitFrames(frameCount(file) + 4 * kStretch));
     EXPECT_TRUE(player.setVolume(50, 50)) << "the device stays open at the end of its file";
     const Samples out = recordedOutput();
 
@@ -196,19 +196,19 @@ TEST_F(PlayerSound, PlaysTheFileFromItsStartAndStaysOpenAtItsEnd)
 TEST_F(PlayerSound, OpeningASecondFileCutsTheFirstOffAtOnce)
 {
     constexpr int kFirstAmplitude = 25000;  // never a sample of the pattern
-    writeWav(pathOf("first.wav"), squareWave(3 * kRate, kFirstAmplitude));
+    ASSERT_NO_FATAL_FAILURE(writeWav(pathOf("first.wav"), squareWave(3 * kRate, kFirstAmplitude)));
     const Samples second = patternWave(kRate / 4);
-    writeWav(pathOf("second.wav"), second);
+    ASSERT_NO_FATAL_FAILURE(writeWav(pathOf("second.wav"), second));
     MediaPlayer player;
     ASSERT_TRUE(player.open(gbkPath(pathOf("first.wav"))));
     ASSERT_TRUE(player.play());
     EXPECT_TRUE(player.setVolume(100, 100));
-    waitFrames(4 * kStretch);
+    ASSERT_NO_FATAL_FAILURE(waitFrames(4 * kStretch));
     ASSERT_TRUE(player.open(gbkPath(pathOf("second.wav"))));
     const auto cut = static_cast<std::int64_t>(mediaMixedFrames());
     ASSERT_TRUE(player.play());
     EXPECT_TRUE(player.setVolume(100, 100));
-    waitFrames(frameCount(second) + 2 * kStretch);
+    ASSERT_NO_FATAL_FAILURE(waitFrames(frameCount(second) + 2 * kStretch));
     const Samples out = recordedOutput();
 
     EXPECT_GT(framesAt(out, 0, cut, kFirstAmplitude, kFirstAmplitude), 0) << "the first played";
@@ -220,7 +220,7 @@ TEST_F(PlayerSound, OpeningASecondFileCutsTheFirstOffAtOnce)
 TEST_F(PlayerSound, VolumeIsAppliedExactlyOnEachChannelAndAtOnce)
 {
     constexpr int kAmplitude = 30000;
-    writeWav(pathOf("loud.wav"), squareWave(5 * kRate, kAmplitude));
+    ASSERT_NO_FATAL_FAILURE(writeWav(pathOf("loud.wav"), squareWave(5 * kRate, kAmplitude)));
     MediaPlayer player;
     ASSERT_TRUE(player.open(gbkPath(pathOf("loud.wav"))));
     ASSERT_TRUE(player.play());
@@ -237,7 +237,7 @@ TEST_F(PlayerSound, VolumeIsAppliedExactlyOnEachChannelAndAtOnce)
     for (Step& step : steps) {
         ASSERT_TRUE(player.setVolume(step.left, step.right));
         step.from = static_cast<std::int64_t>(mediaMixedFrames());
-        waitFrames(6 * kStretch);
+        ASSERT_NO_FATAL_FAILURE(waitFrames(6 * kStretch));
         step.to = static_cast<std::int64_t>(mediaMixedFrames());
     }
     const Samples out = recordedOutput();
@@ -252,17 +252,17 @@ TEST_F(PlayerSound, VolumeIsAppliedExactlyOnEachChannelAndAtOnce)
 TEST_F(PlayerSound, StopSilencesAndPlayAfterItStartsFromTheBeginning)
 {
     const Samples file = patternWave(kRate);
-    writeWav(pathOf("p.wav"), file);
+    ASSERT_NO_FATAL_FAILURE(writeWav(pathOf("p.wav"), file));
     MediaPlayer player;
     ASSERT_TRUE(player.open(gbkPath(pathOf("p.wav"))));
     ASSERT_TRUE(player.play());
-    waitFrames(8 * kStretch);
+    ASSERT_NO_FATAL_FAILURE(waitFrames(8 * kStretch));
     ASSERT_TRUE(player.stop());
     const auto stopped = static_cast<std::int64_t>(mediaMixedFrames());
-    waitFrames(8 * kStretch);
+    ASSERT_NO_FATAL_FAILURE(waitFrames(8 * kStretch));
     const auto replayed = static_cast<std::int64_t>(mediaMixedFrames());
     ASSERT_TRUE(player.play(-1));
-    waitFrames(8 * kStretch);
+    ASSERT_NO_FATAL_FAILURE(waitFrames(8 * kStretch));
     EXPECT_TRUE(player.stop()) << "stop after stop";
     const Samples out = recordedOutput();
 
@@ -275,16 +275,16 @@ TEST_F(PlayerSound, StopSilencesAndPlayAfterItStartsFromTheBeginning)
 
 TEST_F(PlayerSound, AMissingFileFailsOpenAndNothingPlays)
 {
-    writeWav(pathOf("p.wav"), squareWave(kRate, 20000));
+    ASSERT_NO_FATAL_FAILURE(writeWav(pathOf("p.wav"), squareWave(kRate, 20000)));
     MediaPlayer player;
     ASSERT_TRUE(player.open(gbkPath(pathOf("p.wav"))));
     ASSERT_TRUE(player.play());
-    waitFrames(2 * kStretch);
+    ASSERT_NO_FATAL_FAILURE(waitFrames(2 * kStretch));
     EXPECT_FALSE(player.open("data\\nosuch.mp3"));
     const auto closed = static_cast<std::int64_t>(mediaMixedFrames());
     EXPECT_FALSE(player.play());
     EXPECT_FALSE(player.setVolume(100, 100));
-    waitFrames(4 * kStretch);
+    ASSERT_NO_FATAL_FAILURE(waitFrames(4 * kStretch));
     const Samples out = recordedOutput();
     EXPECT_TRUE(silentBetween(out, closed, frameCount(out)))
         << "the sound before is closed, and nothing new plays";
