@@ -32,8 +32,9 @@ TEST(SoundCatalogue, EveryPageFillsItsGridOnceWithAStopInTheLastCell)
         const bool lastCell = b.row == 3 && b.column == 6;
         if (b.page < kCustomSlotPage) {
             EXPECT_EQ(b.action == BoardAction::Stop, lastCell) << b.name;
-            if (b.action == BoardAction::Stop)
+            if (b.action == BoardAction::Stop) {
                 EXPECT_EQ(b.caption, "停止播放");
+            }
         }
         if (b.action == BoardAction::PlayEffect)
             ++effects[b.page];
