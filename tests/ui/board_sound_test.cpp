@@ -1,6 +1,7 @@
 #include "runtime/window_runtime.h"
 #include "board/sound_catalogue.h"
 #include "media/media_control.h"
+#include "support/board_fixtures.h"
 #include "support/window_test_main.h"
 #include "text/gbk.h"
 #include "ui/main_window.h"
@@ -18,6 +19,7 @@
 #include <mutex>
 
 using namespace qinghe;
+using namespace qinghe::testing;
 
 namespace {
 
@@ -73,34 +75,6 @@ private:
     mutable std::mutex mutex_;
     std::map<std::uint64_t, std::pair<int, int>> frames_;
 };
-
-[[nodiscard]] bool writeSquareWav(const QString& path, int seconds, int amplitude)
-{
-    const int frames = seconds * kRate;
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    QDataStream out(&file);
-    out.setByteOrder(QDataStream::LittleEndian);
-    const quint32 dataBytes = quint32(frames) * 4;
-    out.writeRawData("RIFF", 4);
-    out << quint32(36 + dataBytes);
-    out.writeRawData("WAVEfmt ", 8);
-    out << quint32(16) << quint16(1) << quint16(2) << quint32(kRate) << quint32(kRate * 4) << quint16(4)
-        << quint16(16);
-    out.writeRawData("data", 4);
-    out << dataBytes;
-    for (int i = 0; i < frames; ++i) {
-        const qint16 v = qint16((i / 50) % 2 ? amplitude : -amplitude);
-        out << v << v;
-    }
-    return out.status() == QDataStream::Ok && file.flush();
-}
-
-QString buttonName(const BoardButton& entry)
-{
-    return QString::fromUtf8(entry.name.data(), entry.name.size());
-}
 
 }  // namespace
 

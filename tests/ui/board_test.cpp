@@ -2,6 +2,7 @@
 #include "runtime/window_runtime.h"
 #include "board/sound_catalogue.h"
 #include "support/recorded_boxes.h"
+#include "support/board_fixtures.h"
 #include "support/window_test_main.h"
 #include "text/gbk.h"
 #include "ui/main_window.h"
@@ -15,6 +16,7 @@
 #include <QTemporaryDir>
 
 using namespace qinghe;
+using namespace qinghe::testing;
 
 namespace {
 
@@ -22,14 +24,6 @@ QByteArray gbkBytes(const QString& text)
 {
     const Text bytes = fromQString(text);
     return QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size()));
-}
-
-QString nameOfSlotButton(int slot)
-{
-    for (const BoardButton& entry : boardCatalogue())
-        if (entry.slot == slot)
-            return QString::fromUtf8(entry.name.data(), entry.name.size());
-    return {};
 }
 
 }  // namespace
@@ -66,7 +60,7 @@ class BoardTest : public QObject {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
-    QPushButton* slotButton(int slot) const { return window_->findChild<QPushButton*>(nameOfSlotButton(slot)); }
+    QPushButton* slotButton(int slot) const { return window_->findChild<QPushButton*>(slotButtonName(slot)); }
 
     QByteArray iniBytes() const
     {

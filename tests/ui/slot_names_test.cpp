@@ -5,6 +5,7 @@
 #include "media/media_control.h"
 #include "runtime/dialogs.h"
 #include "runtime/window_runtime.h"
+#include "support/board_fixtures.h"
 #include "support/window_test_main.h"
 #include "text/gbk.h"
 #include "ui/main_window.h"
@@ -21,6 +22,7 @@
 #include <string>
 
 using namespace qinghe;
+using namespace qinghe::testing;
 
 namespace {
 
@@ -59,27 +61,6 @@ private:
     std::atomic<int> peak_{0};
 };
 
-void writeSquareWav(const QString& path, int seconds)
-{
-    const int frames = seconds * kRate;
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QDataStream out(&file);
-    out.setByteOrder(QDataStream::LittleEndian);
-    const quint32 dataBytes = quint32(frames) * 4;
-    out.writeRawData("RIFF", 4);
-    out << quint32(36 + dataBytes);
-    out.writeRawData("WAVEfmt ", 8);
-    out << quint32(16) << quint16(1) << quint16(2) << quint32(kRate) << quint32(kRate * 4) << quint16(4)
-        << quint16(16);
-    out.writeRawData("data", 4);
-    out << dataBytes;
-    for (int i = 0; i < frames; ++i) {
-        const qint16 v = qint16((i / 50) % 2 ? kAmplitude : -kAmplitude);
-        out << v << v;
-    }
-}
-
 // The bytes iconv gives for text in the named encoding; empty when it cannot.
 QByteArray iconvBytes(const QString& text, const char* encoding)
 {
@@ -95,14 +76,6 @@ QByteArray iconvBytes(const QString& text, const char* encoding)
     const bool ok = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<std::size_t>(-1);
     iconv_close(cd);
     return ok ? out.left(out.size() - static_cast<qsizetype>(outLeft)) : QByteArray();
-}
-
-QString nameOfSlotButton(int slot)
-{
-    for (const BoardButton& entry : boardCatalogue())
-        if (entry.slot == slot)
-            return QString::fromUtf8(entry.name.data(), entry.name.size());
-    return {};
 }
 
 }  // namespace
@@ -139,7 +112,7 @@ class SlotNamesTest : public QObject {
         runtime_.reset();
     }
 
-    QPushButton* slotButton(int slot) const { return window_->findChild<QPushButton*>(nameOfSlotButton(slot)); }
+    QPushButton* slotButton(int slot) const { return window_->findChild<QPushButton*>(slotButtonName(slot)); }
 
     QByteArray iniBytes() const
     {
@@ -204,7 +177,7 @@ private slots:
         QFETCH(QString, fileName);
         QFETCH(QString, slotName);
         const QString chosen = dir_.filePath(fileName);
-        writeSquareWav(chosen, 3);
+        QVERIFY(writeSquareWav(chosen, 3, kAmplitude));
 
         start();
         fileAnswers_ << chosen;
@@ -244,7 +217,7 @@ private slots:
     {
         // my.ini as the platform's own GBK functions wrote it.
         const QString chosen = dir_.filePath(QStringLiteral("欢呼 €.wav"));
-        writeSquareWav(chosen, 3);
+        QVERIFY(writeSquareWav(chosen, 3, kAmplitude));
         QFile file(iniPath());
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(iconvBytes(QStringLiteral("[自定义音乐]\r\n按钮9path=") + chosen
