@@ -1,5 +1,6 @@
 #include "online_jobs.h"
 
+#include "base/message_styles.h"
 #include "base/window_thread.h"
 #include "net/http.h"
 #include "text/gbk.h"
@@ -15,11 +16,6 @@
 namespace qinghe {
 namespace {
 
-// Message box styles and answers as the message box helper takes and gives them.
-constexpr int kBoxOk = 0;
-constexpr int kBoxYesNoQuestion = 0x24;
-constexpr int kBoxOkInformation = 64;
-constexpr int kAnswerYes = 6;
 // What a box gives when it could not be shown at all.
 constexpr int kNoAnswer = 0;
 

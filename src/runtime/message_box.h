@@ -1,26 +1,12 @@
 #pragma once
 
+#include "base/message_styles.h"
+
 #include <QString>
 
 #include <functional>
 
 namespace qinghe {
-
-// Style numbers as the program's handlers pass them.
-enum MessageBoxStyle : int {
-    kBoxOk = 0,
-    kBoxYesNo = 4,
-    kBoxYesNoQuestion = 0x24,
-    kBoxYesNoCancelExclamation = 0x33,
-    kBoxOkInformation = 64,
-};
-
-enum MessageBoxAnswer : int {
-    kAnswerOk = 1,
-    kAnswerCancel = 2,
-    kAnswerYes = 6,
-    kAnswerNo = 7,
-};
 
 // Caption of every box that has none of its own.
 inline constexpr const char* kDefaultBoxCaption = "信息：";

@@ -1,0 +1,24 @@
+#pragma once
+
+// Message box style numbers and answers as the program's handlers pass and
+// receive them. Cores that ask the user something through a callback use
+// them too, so they live below the window run-time.
+
+namespace qinghe {
+
+enum MessageBoxStyle : int {
+    kBoxOk = 0,
+    kBoxYesNo = 4,
+    kBoxYesNoQuestion = 0x24,
+    kBoxYesNoCancelExclamation = 0x33,
+    kBoxOkInformation = 64,
+};
+
+enum MessageBoxAnswer : int {
+    kAnswerOk = 1,
+    kAnswerCancel = 2,
+    kAnswerYes = 6,
+    kAnswerNo = 7,
+};
+
+}  // namespace qinghe
