@@ -51,8 +51,13 @@ class MainWindowTest : public QObject {
 
     MainWindow* openMainWindow()
     {
-        MainWindowContext context{*runtime_, tables_, addresses(), settings_.filePath("my.ini"),
-                                  [this] { return notificationArea_; }};
+        MainWindowContext context{*runtime_,
+                                  tables_,
+                                  addresses(),
+                                  settings_.filePath("my.ini"),
+                                  [this] { return notificationArea_; },
+                                  std::make_shared<OnlineTexts>(),
+                                  {}};
         return MainWindow::open(context);
     }
 
