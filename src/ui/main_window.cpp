@@ -7,6 +7,8 @@
 #include "runtime/window_runtime.h"
 #include "editor/editor_window.h"
 #include "online/links.h"
+#include "online/music_window.h"
+#include "online/partner_window.h"
 #include "online/web_view.h"
 #include "text/gbk.h"
 
@@ -64,6 +66,7 @@ void MainWindow::bindControls(ControlBinder& binder)
     binder.bind(controls_.updateItem, "在线更新");
     binder.bind(controls_.helpItem, "使用帮助");
     binder.bind(controls_.partnerPortalItem, "轻轻一点");
+    binder.bind(controls_.partnerWindowItem, "赞助我们");
     binder.bind(controls_.partnerBonusItem, "网络赚钱");
     // The catalogue's buttons stand on the tab control's pages.
     if (controls_.boardTabs != nullptr && controls_.boardTabs->count() < kBoardPageCount)
@@ -189,8 +192,11 @@ void MainWindow::onToolbarButton(int index)
     case kToolbarNotepad:
         openEditorWindow(context_.runtime, context_.addresses.contactPage());
         break;
+    case kToolbarMusicPlayer:
+        openMusicWindow(context_.runtime, context_.addresses, context_.notificationAreaAvailable);
+        break;
     default:
-        // The music player and lyrics search windows open here.
+        // The lyrics search window opens here.
         break;
     }
 }
@@ -204,11 +210,12 @@ void MainWindow::wireMenu()
             [addresses] { openAddress(addresses.partnerPortal()); });
     connect(controls_.partnerBonusItem, &QAction::triggered, this,
             [addresses] { openAddress(addresses.partnerBonusPage()); });
+    connect(controls_.partnerWindowItem, &QAction::triggered, this,
+            [this] { openPartnerWindow(context_.runtime, context_.addresses); });
     // The check reads the update page on this thread; the window waits meanwhile.
     connect(controls_.updateItem, &QAction::triggered, this, [this] {
         checkForUpdate(context_.addresses, *context_.onlineTexts, versionSurface());
     });
-    // "赞助我们" opens the partner window.
 }
 
 void MainWindow::loadAdvertisingPanel()

@@ -28,6 +28,7 @@ class WindowRuntime;
 inline constexpr const char* kMainWindowDefinition = ":/ui/main_window.ui";
 inline constexpr const char* kMainWindowToolTip = "青禾音效辅助工具运行中";
 // Toolbar buttons by their index.
+inline constexpr int kToolbarMusicPlayer = 0;
 inline constexpr int kToolbarNotepad = 2;
 inline constexpr int kToolbarCustomPage = 3;
 inline constexpr int kToolbarContact = 4;
@@ -83,6 +84,7 @@ private:
         QAction* updateItem = nullptr;             // 在线更新
         QAction* helpItem = nullptr;               // 使用帮助
         QAction* partnerPortalItem = nullptr;      // 轻轻一点
+        QAction* partnerWindowItem = nullptr;      // 赞助我们
         QAction* partnerBonusItem = nullptr;       // 网络赚钱
     };
 
