@@ -1,6 +1,7 @@
 #pragma once
 
 #include "board/custom_sound_tables.h"
+#include "online/online_texts.h"
 
 #include <memory>
 
@@ -10,9 +11,15 @@ namespace qinghe {
 // do not own it, so it outlives them.
 struct ProgramState {
     std::unique_ptr<CustomSoundTables> customSounds = std::make_unique<CustomSoundTables>();
+    // Shared with the online jobs, which may still run when the program ends.
+    std::shared_ptr<OnlineTexts> onlineTexts = std::make_shared<OnlineTexts>();
 
     // The at-exit clean-up, in its order; writes no file.
-    void cleanUp() { customSounds.reset(); }
+    void cleanUp()
+    {
+        customSounds.reset();
+        onlineTexts.reset();
+    }
 };
 
 }  // namespace qinghe

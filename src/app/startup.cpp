@@ -35,9 +35,13 @@ int runProgram(const StartOptions& options)
         &runtime, &WindowRuntime::fatalError, qApp, [](int exitCode) { QCoreApplication::exit(exitCode); },
         Qt::QueuedConnection);
 
-    MainWindowContext context{runtime, *state.customSounds, options.addresses,
+    MainWindowContext context{runtime,
+                              *state.customSounds,
+                              options.addresses,
                               options.settingsFile.isEmpty() ? defaultSettingsFile() : options.settingsFile,
-                              options.notificationAreaAvailable};
+                              options.notificationAreaAvailable,
+                              state.onlineTexts,
+                              [](int exitCode) { QCoreApplication::exit(exitCode); }};
     if (!context.notificationAreaAvailable)
         context.notificationAreaAvailable = &QSystemTrayIcon::isSystemTrayAvailable;
     const QString definition =

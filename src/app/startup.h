@@ -8,10 +8,11 @@
 
 namespace qinghe {
 
-// What the start-up sequence is given. The program itself uses the built-in
-// values; tests hand in their own.
+// What the start-up sequence is given. The program itself uses the defaults;
+// tests hand in their own. Made after the application object, which the
+// addresses' configuration folders need.
 struct StartOptions {
-    Addresses addresses = Addresses::builtIn();
+    Addresses addresses = Addresses::fromConfiguration();
     QString mainWindowDefinition;  // empty: the built-in definition
     QString settingsFile;          // empty: my.ini beside the program
     std::function<bool()> notificationAreaAvailable;  // empty: ask the desktop

@@ -1,18 +1,21 @@
 #include "main_window.h"
 
 #include "board_grid.h"
-#include "web_view.h"
 
 #include "runtime/dialogs.h"
 #include "runtime/message_box.h"
 #include "runtime/window_runtime.h"
 #include "editor/editor_window.h"
 #include "online/links.h"
+#include "online/music_window.h"
+#include "online/partner_window.h"
+#include "online/web_view.h"
 #include "text/gbk.h"
 
 #include <QAbstractButton>
 #include <QAction>
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QSlider>
@@ -30,9 +33,12 @@ QString fromUtf8(std::string_view text)
 
 }  // namespace
 
-MainWindow::MainWindow(MainWindowContext context) : context_(std::move(context)), notificationIcon_(this)
+MainWindow::MainWindow(MainWindowContext context)
+    : context_(std::move(context)),
+      notificationAreaHiding_(*this, QString::fromUtf8(kMainWindowToolTip), context_.notificationAreaAvailable)
 {
-    connect(&notificationIcon_, &NotificationIcon::action, this, &MainWindow::onNotificationAction);
+    if (!context_.onlineTexts)
+        context_.onlineTexts = std::make_shared<OnlineTexts>();
 }
 
 MainWindow* MainWindow::open(MainWindowContext context, const QString& definitionPath)
@@ -53,9 +59,14 @@ void MainWindow::bindControls(ControlBinder& binder)
     binder.bind(controls_.volumeText, "标签2");
     binder.bind(controls_.soundCardOption, "选择框1");
     binder.bind(controls_.advertisingPanel, "超文本浏览框1");
+    binder.bind(controls_.newVersionLabel, "新版本");
+    binder.bind(controls_.userCountLabel, "标签5");
+    binder.bind(controls_.versionLabel, "检查更新");
     binder.bind(controls_.siteHomeItem, "官方网站");
+    binder.bind(controls_.updateItem, "在线更新");
     binder.bind(controls_.helpItem, "使用帮助");
     binder.bind(controls_.partnerPortalItem, "轻轻一点");
+    binder.bind(controls_.partnerWindowItem, "赞助我们");
     binder.bind(controls_.partnerBonusItem, "网络赚钱");
     // The catalogue's buttons stand on the tab control's pages.
     if (controls_.boardTabs != nullptr && controls_.boardTabs->count() < kBoardPageCount)
@@ -72,6 +83,26 @@ void MainWindow::onCreated()
     // Start-up actions in their order: the skin is attached before the slots
     // are restored, and the version check and the online counter start after.
     board_->restoreSlots(kCustomSlotCount);
+    startOnlineJobs(context_.addresses, context_.onlineTexts, onWindowThread(this, versionSurface()));
+}
+
+VersionSurface MainWindow::versionSurface()
+{
+    VersionSurface surface;
+    surface.setNewVersionLabel = [this](const QString& caption) { controls_.newVersionLabel->setText(caption); };
+    surface.setUserCountLabel = [this](const QString& caption) { controls_.userCountLabel->setText(caption); };
+    surface.setVersionLabel = [this](const QString& caption) { controls_.versionLabel->setText(caption); };
+    surface.messageBox = [](const QString& text, int style) { return messageBox(text, style); };
+    // openUpdateWindow stays empty until the update window exists: after a
+    // Yes the program ends at once, as it will once that window has closed.
+    surface.closeMainWindow = [this] { close(); };
+    surface.endProgram = [end = context_.endProgram](int exitCode) {
+        if (end)
+            end(exitCode);
+        else
+            QCoreApplication::exit(exitCode);
+    };
+    return surface;
 }
 
 void MainWindow::buildBoard()
@@ -161,8 +192,11 @@ void MainWindow::onToolbarButton(int index)
     case kToolbarNotepad:
         openEditorWindow(context_.runtime, context_.addresses.contactPage());
         break;
+    case kToolbarMusicPlayer:
+        openMusicWindow(context_.runtime, context_.addresses, context_.notificationAreaAvailable);
+        break;
     default:
-        // The music player and lyrics search windows open here.
+        // The lyrics search window opens here.
         break;
     }
 }
@@ -176,7 +210,12 @@ void MainWindow::wireMenu()
             [addresses] { openAddress(addresses.partnerPortal()); });
     connect(controls_.partnerBonusItem, &QAction::triggered, this,
             [addresses] { openAddress(addresses.partnerBonusPage()); });
-    // "在线更新" and "赞助我们" open the update check and the partner window.
+    connect(controls_.partnerWindowItem, &QAction::triggered, this,
+            [this] { openPartnerWindow(context_.runtime, context_.addresses); });
+    // The check reads the update page on this thread; the window waits meanwhile.
+    connect(controls_.updateItem, &QAction::triggered, this, [this] {
+        checkForUpdate(context_.addresses, *context_.onlineTexts, versionSurface());
+    });
 }
 
 void MainWindow::loadAdvertisingPanel()
@@ -187,33 +226,7 @@ void MainWindow::loadAdvertisingPanel()
 
 void MainWindow::onMoved()
 {
-    if (windowStateCode() != kStateMinimised) {
-        if (!isVisible())
-            setVisible(true);
-        return;
-    }
-    // Hiding is only safe where an icon can bring the window back.
-    if (context_.notificationAreaAvailable && !context_.notificationAreaAvailable())
-        return;
-    // Hide once the minimise has finished: hiding in its middle is undone by it.
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            if (windowStateCode() != kStateMinimised)
-                return;
-            setVisible(false);
-            notificationIcon_.show(windowIcon(), QString::fromUtf8(kMainWindowToolTip));
-        },
-        Qt::QueuedConnection);
-}
-
-void MainWindow::onNotificationAction(int code)
-{
-    if (code != kActionLeftDoubleClick)
-        return;
-    setVisible(true);
-    setWindowState(windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
-    showNormal();
+    notificationAreaHiding_.windowMoved();
 }
 
 }  // namespace qinghe

@@ -1,12 +1,14 @@
 #pragma once
 
-#include "runtime/notification_icon.h"
+#include "runtime/notification_area_hiding.h"
 #include "runtime/runtime_window.h"
 #include "board/custom_sound_tables.h"
 #include "board/sound_board.h"
 #include "board/sound_catalogue.h"
 #include "media/media_player.h"
 #include "online/addresses.h"
+#include "online/online_jobs.h"
+#include "online/online_texts.h"
 
 #include <functional>
 #include <memory>
@@ -26,6 +28,7 @@ class WindowRuntime;
 inline constexpr const char* kMainWindowDefinition = ":/ui/main_window.ui";
 inline constexpr const char* kMainWindowToolTip = "青禾音效辅助工具运行中";
 // Toolbar buttons by their index.
+inline constexpr int kToolbarMusicPlayer = 0;
 inline constexpr int kToolbarNotepad = 2;
 inline constexpr int kToolbarCustomPage = 3;
 inline constexpr int kToolbarContact = 4;
@@ -38,6 +41,10 @@ struct MainWindowContext {
     QString settingsFile;  // my.ini
     // Some desktops have no notification area; the window then minimises normally.
     std::function<bool()> notificationAreaAvailable;
+    // What the version check and the user counter leave for the rest of the program.
+    std::shared_ptr<OnlineTexts> onlineTexts = std::make_shared<OnlineTexts>();
+    // Ends the message loop with an exit code; empty: the application's own.
+    std::function<void(int exitCode)> endProgram;
 };
 
 // The start window and sound board. Its controls come from its definition
@@ -51,10 +58,10 @@ public:
     // Loads, creates and shows the main window; null when its definition cannot be loaded.
     static MainWindow* open(MainWindowContext context, const QString& definitionPath = kMainWindowDefinition);
 
-    const NotificationIcon& notificationIcon() const { return notificationIcon_; }
+    const NotificationIcon& notificationIcon() const { return notificationAreaHiding_.icon(); }
     MediaPlayer& player() { return player_; }
     void onToolbarButton(int index);
-    void onNotificationAction(int code);
+    void onNotificationAction(int code) { notificationAreaHiding_.iconAction(code); }
 
 protected:
     void bindControls(ControlBinder& binder) override;
@@ -70,9 +77,14 @@ private:
         QLabel* volumeText = nullptr;              // 标签2
         QCheckBox* soundCardOption = nullptr;      // 选择框1
         QWebEngineView* advertisingPanel = nullptr;  // 超文本浏览框1
+        QLabel* newVersionLabel = nullptr;         // 新版本
+        QLabel* userCountLabel = nullptr;          // 标签5
+        QLabel* versionLabel = nullptr;            // 检查更新
         QAction* siteHomeItem = nullptr;           // 官方网站
+        QAction* updateItem = nullptr;             // 在线更新
         QAction* helpItem = nullptr;               // 使用帮助
         QAction* partnerPortalItem = nullptr;      // 轻轻一点
+        QAction* partnerWindowItem = nullptr;      // 赞助我们
         QAction* partnerBonusItem = nullptr;       // 网络赚钱
     };
 
@@ -82,10 +94,12 @@ private:
     void wireToolbar();
     void wireMenu();
     void loadAdvertisingPanel();
+    // What the online jobs and the update check show, on this window.
+    VersionSurface versionSurface();
 
     MainWindowContext context_;
     Controls controls_;
-    NotificationIcon notificationIcon_;
+    NotificationAreaHiding notificationAreaHiding_;
     // The board's one player, the control 媒体播放1.
     MediaPlayer player_;
     std::unique_ptr<SoundBoard> board_;

@@ -48,7 +48,7 @@ class BoardTest : public QObject {
     {
         tables_ = CustomSoundTables{};
         MainWindowContext context{*runtime_, tables_, Addresses::allAt("127.0.0.1:9"), iniPath(),
-                                  [] { return false; }};
+                                  [] { return false; }, std::make_shared<OnlineTexts>(), {}};
         window_ = MainWindow::open(context);
         return window_ != nullptr;
     }

@@ -1,5 +1,6 @@
 #include "runtime/window_runtime.h"
 #include "board/sound_catalogue.h"
+#include "online/music_window.h"
 #include "support/local_http_server.h"
 #include "support/recorded_boxes.h"
 #include "support/window_test_main.h"
@@ -51,8 +52,13 @@ class MainWindowTest : public QObject {
 
     MainWindow* openMainWindow()
     {
-        MainWindowContext context{*runtime_, tables_, addresses(), settings_.filePath("my.ini"),
-                                  [this] { return notificationArea_; }};
+        MainWindowContext context{*runtime_,
+                                  tables_,
+                                  addresses(),
+                                  settings_.filePath("my.ini"),
+                                  [this] { return notificationArea_; },
+                                  std::make_shared<OnlineTexts>(),
+                                  {}};
         return MainWindow::open(context);
     }
 
@@ -207,6 +213,61 @@ private slots:
         const Addresses a = addresses();
         QCOMPARE(browser_.opened,
                  (QStringList{a.siteHome(), a.siteHome(), a.partnerPortal(), a.partnerBonusPage(), a.contactPage()}));
+    }
+
+    void firstToolbarButtonOpensTheMusicPlayerOnce()
+    {
+        auto* toolbar = find<QToolBar>("工具条1");
+        toolbar->actions()[0]->trigger();
+        auto* music = qobject_cast<MusicWindow*>(runtime_->openedWindow("music"));
+        QVERIFY(music != nullptr);
+        QVERIFY(music->isVisible());
+        QCOMPARE(music->windowModality(), Qt::NonModal);
+        QCOMPARE(QApplication::activeModalWidget(), nullptr);
+        toolbar->actions()[0]->trigger();
+        int musicWindows = 0;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            musicWindows += qobject_cast<MusicWindow*>(w) != nullptr ? 1 : 0;
+        QCOMPARE(musicWindows, 1);
+        QVERIFY(browser_.opened.isEmpty());
+    }
+
+    void secondToolbarButtonOpensNothingYet()
+    {
+        const int windows = runtime_->liveWindowCount();
+        find<QToolBar>("工具条1")->actions()[1]->trigger();
+        QCOMPARE(runtime_->liveWindowCount(), windows);
+        QVERIFY(browser_.opened.isEmpty());
+    }
+
+    void partnerWindowBlocksTheMainWindowUntilItCloses()
+    {
+        QVERIFY(QTest::qWaitForWindowExposed(window_));
+        auto* tabs = find<QTabWidget>("高级选择夹1");
+        auto* toolbar = find<QToolBar>("工具条1");
+        QWidget* customPageButton = toolbar->widgetForAction(toolbar->actions()[3]);
+        const QPoint onButton = customPageButton->mapTo(window_.data(), customPageButton->rect().center());
+        // A click that the person makes, through the window system.
+        const auto clickCustomPageButton = [&] {
+            QTest::mouseClick(window_->windowHandle(), Qt::LeftButton, {}, onButton);
+            QCoreApplication::processEvents();
+        };
+
+        find<QAction>("赞助我们")->trigger();
+        QPointer<RuntimeWindow> partner = runtime_->openedWindow("partner");
+        QVERIFY(partner != nullptr);
+        QVERIFY(partner->isVisible());
+        QCOMPARE(QApplication::activeModalWidget(), partner.data());
+        clickCustomPageButton();
+        QCOMPARE(tabs->currentIndex(), 0);
+
+        partner->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(partner.isNull());
+        QCOMPARE(QApplication::activeModalWidget(), nullptr);
+        clickCustomPageButton();
+        QCOMPARE(tabs->currentIndex(), 6);
+        QVERIFY(window_->isVisible());
     }
 
     void menuBarHoldsItsEntriesInOrder()

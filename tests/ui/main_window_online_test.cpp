@@ -1,0 +1,201 @@
+#include "runtime/window_runtime.h"
+#include "support/recorded_boxes.h"
+#include "support/threaded_http_site.h"
+#include "support/window_test_main.h"
+#include "text/gbk.h"
+#include "ui/main_window.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QPointer>
+#include <QTemporaryDir>
+#include <QTimer>
+
+using namespace qinghe;
+
+namespace {
+
+QByteArray gbk(const char* utf8)
+{
+    const Text bytes = fromQString(QString::fromUtf8(utf8));
+    return QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+const QString kNewVersionNotice = QStringLiteral("发现新版本,请点击软件更新自动更新程序!");
+const QString kNewVersionBox = QStringLiteral("发现最新版本,请点击在线更新");
+const QString kDownloadQuestion = QStringLiteral("发现最新版本 是否下载?");
+const QString kLatestBox = QStringLiteral("恭喜,您已经是最新版本!");
+const QString kVersionCaption = QStringLiteral("版本：Beta v1.0");
+
+}  // namespace
+
+// The main window's online jobs and its menu "在线更新" against a local site
+// on a thread of its own: the manual check reads the update page on the
+// window thread, which waits meanwhile.
+class MainWindowOnlineTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir settings_;
+    CustomSoundTables tables_;
+    std::unique_ptr<ThreadedHttpSite> site_;
+    std::unique_ptr<WindowRuntime> runtime_;
+    std::shared_ptr<OnlineTexts> texts_;
+    QList<int> endedWith_;
+    QPointer<MainWindow> window_;
+
+    // The site serves the update page and the counter page given; null: none (404).
+    void serve(const char* updatePage, const char* counterPage)
+    {
+        if (updatePage != nullptr)
+            site_->setPage("/updata.html", gbk(updatePage));
+        if (counterPage != nullptr)
+            site_->setPage("/tongji/online.asp", gbk(counterPage));
+    }
+
+    Addresses addresses() const { return Addresses::allAt(site_->hostAndPort()); }
+
+    MainWindow* openMainWindow()
+    {
+        MainWindowContext context{*runtime_,
+                                  tables_,
+                                  addresses(),
+                                  settings_.filePath("my.ini"),
+                                  [] { return true; },
+                                  texts_,
+                                  [this](int exitCode) { endedWith_ << exitCode; }};
+        window_ = MainWindow::open(context);
+        return window_;
+    }
+
+    QString label(const char* name) const { return window_->findChild<QLabel*>(QString::fromUtf8(name))->text(); }
+
+    // Both jobs are over: the counter has written its labels and the version
+    // check has kept the update page (and said what it found).
+    bool jobsDone(bool newVersion) const
+    {
+        return label("检查更新") == kVersionCaption && texts_->values().currentVersion == "v1.0" &&
+               (!newVersion || label("新版本") == kNewVersionNotice);
+    }
+
+    static void deleteClosedWindows() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+
+private slots:
+    void init()
+    {
+        QVERIFY(settings_.isValid());
+        site_ = std::make_unique<ThreadedHttpSite>();
+        runtime_ = std::make_unique<WindowRuntime>();
+        texts_ = std::make_shared<OnlineTexts>();
+        endedWith_.clear();
+    }
+
+    void cleanup()
+    {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            w->close();
+        deleteClosedWindows();
+        runtime_.reset();
+        site_.reset();
+    }
+
+    void jobsShowANewVersionAndTheUserCount()
+    {
+        serve("<p>版本号（v2.0）结束</p>", "<b>当前 12 人在线</b>");
+        RecordedBoxes boxes(kAnswerNo);
+        QVERIFY(openMainWindow() != nullptr);
+        QTRY_VERIFY_WITH_TIMEOUT(jobsDone(true), 30000);
+        QCOMPARE(label("标签5"), QStringLiteral("当前使用人数： 12 人"));
+        QCOMPARE(label("检查更新"), kVersionCaption);
+        QCOMPARE(label("新版本"), kNewVersionNotice);
+        QCOMPARE(boxes.shown.size(), 1);
+        QCOMPARE(boxes.shown[0].text, kNewVersionBox);
+        QCOMPARE(boxes.shown[0].style, int(kBoxYesNoQuestion));
+        QCOMPARE(boxes.shown[0].caption, QStringLiteral("信息："));
+        // The texts stay with the program for the updater.
+        QCOMPARE(texts_->values().latestVersion, Text("v2.0"));
+        QVERIFY(window_->isVisible());
+        QVERIFY(endedWith_.isEmpty());
+    }
+
+    void jobsWithOurVersionAndNoCounterPage()
+    {
+        serve("<p>版本号（v1.0）结束</p>", nullptr);
+        RecordedBoxes boxes(kAnswerNo);
+        QVERIFY(openMainWindow() != nullptr);
+        QTRY_VERIFY_WITH_TIMEOUT(jobsDone(false), 30000);
+        QCoreApplication::processEvents();
+        QCOMPARE(label("标签5"), QStringLiteral("当前使用人数：人"));
+        QVERIFY(label("新版本").isEmpty());
+        QVERIFY(boxes.shown.isEmpty());
+    }
+
+    void manualCheckTellsAsksAndEnds_data()
+    {
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<QStringList>("asked");
+        QTest::addColumn<bool>("windowStays");
+        QTest::addColumn<QList<int>>("ended");
+        QTest::newRow("ours") << "v1.0" << int(kAnswerYes) << QStringList{kLatestBox} << true << QList<int>{};
+        // Until the update window exists, Yes ends the program as it would once that has closed.
+        QTest::newRow("new, yes") << "v2.0" << int(kAnswerYes) << QStringList{kNewVersionBox, kDownloadQuestion}
+                                  << true << QList<int>{0};
+        QTest::newRow("new, no") << "v2.0" << int(kAnswerNo) << QStringList{kNewVersionBox, kDownloadQuestion}
+                                 << false << QList<int>{};
+    }
+
+    void manualCheckTellsAsksAndEnds()
+    {
+        QFETCH(QString, version);
+        QFETCH(int, answer);
+        QFETCH(QStringList, asked);
+        QFETCH(bool, windowStays);
+        QFETCH(QList<int>, ended);
+        serve(("版本号（" + version.toStdString() + "）结束").c_str(), "当前1人在线");
+        RecordedBoxes boxes(answer);
+        QVERIFY(openMainWindow() != nullptr);
+        QTRY_VERIFY_WITH_TIMEOUT(jobsDone(version != "v1.0"), 30000);
+
+        window_->findChild<QAction*>("在线更新")->trigger();
+        deleteClosedWindows();
+        QStringList shown;
+        for (const ShownMessageBox& box : boxes.shown)
+            shown << box.text;
+        QCOMPARE(shown, asked);
+        QCOMPARE(boxes.shown.last().style, version == "v1.0" ? int(kBoxOk) : int(kBoxYesNoQuestion));
+        QCOMPARE(!window_.isNull(), windowStays);
+        QCOMPARE(endedWith_, ended);
+    }
+
+    void yesToTheUpdateEndsTheProgramWithZero()
+    {
+        serve("版本号（v2.0）结束", "当前1人在线");
+        RecordedBoxes boxes(kAnswerYes);
+        QPointer<QWidget> mainWindow;
+        // Once the jobs have told their news, the host asks for the update.
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (w->objectName() == QStringLiteral("启动窗口"))
+                    mainWindow = w;
+            if (mainWindow == nullptr ||
+                mainWindow->findChild<QLabel*>("新版本")->text() != kNewVersionNotice ||
+                mainWindow->findChild<QLabel*>("检查更新")->text() != kVersionCaption)
+                return;
+            poll.stop();
+            mainWindow->findChild<QAction*>("在线更新")->trigger();
+        });
+        poll.start(10);
+        StartOptions options;
+        options.addresses = addresses();
+        options.settingsFile = settings_.filePath("my.ini");
+        QCOMPARE(runProgram(options), 0);
+        // The program ended on the answer, not because its last window closed.
+        QVERIFY(!mainWindow.isNull());
+        QCOMPARE(boxes.shown.size(), 2);
+        QCOMPARE(boxes.shown.last().text, kDownloadQuestion);
+    }
+};
+
+QINGHE_WINDOW_TEST_MAIN(MainWindowOnlineTest)
+#include "main_window_online_test.moc"
