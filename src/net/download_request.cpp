@@ -14,6 +14,25 @@ constexpr char kHexDigits[] = "0123456789ABCDEF";
 constexpr unsigned kNibbleBits = 4;
 constexpr unsigned char kNibbleMask = 0x0F;
 
+// Bytes of text with those that match percent-encoded.
+template <typename Encoded>
+Text percentEncoded(std::string_view text, Encoded encoded)
+{
+    Text sent;
+    sent.reserve(text.size());
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (encoded(c)) {
+            sent += '%';
+            sent += kHexDigits[c >> kNibbleBits];
+            sent += kHexDigits[c & kNibbleMask];
+        } else {
+            sent += ch;
+        }
+    }
+    return sent;
+}
+
 }  // namespace
 
 Text directRequest(std::string_view path, std::string_view host, std::string_view referrer,
@@ -23,7 +42,7 @@ Text directRequest(std::string_view path, std::string_view host, std::string_vie
     request.append("GET ").append(requestPath(path)).append(" HTTP/1.1").append(kLineEnd);
     request.append("Host: ").append(host).append(kLineEnd);
     request.append("Accept: */*").append(kLineEnd);
-    request.append("Referer: ").append(referrer).append(kLineEnd);
+    request.append("Referer: ").append(headerValue(referrer)).append(kLineEnd);
     request.append("User-Agent: ").append(kDownloadUserAgent).append(kLineEnd);
     request.append(extraLines);
     request.append("Pragma: no-cache").append(kLineEnd);
@@ -61,19 +80,12 @@ Text cookieLine(std::string_view setCookieValue)
 
 Text requestPath(std::string_view path)
 {
-    Text sent;
-    sent.reserve(path.size());
-    for (const char ch : path) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c <= kFirstPrintable || c == kDelete) {
-            sent += '%';
-            sent += kHexDigits[c >> kNibbleBits];
-            sent += kHexDigits[c & kNibbleMask];
-        } else {
-            sent += ch;
-        }
-    }
-    return sent;
+    return percentEncoded(path, [](unsigned char c) { return c <= kFirstPrintable || c == kDelete; });
+}
+
+Text headerValue(std::string_view value)
+{
+    return percentEncoded(value, [](unsigned char c) { return c < kFirstPrintable || c == kDelete; });
 }
 
 }  // namespace qinghe

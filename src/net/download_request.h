@@ -12,7 +12,8 @@ namespace qinghe {
 // The browser the download service says it is.
 inline constexpr std::string_view kDownloadUserAgent = "Mozilla/4.0 (compatible; MSIE 5.00; Windows 98)";
 
-// A request straight to the server. extraLines are whole lines, each ending
+// A request straight to the server. The referrer goes through headerValue;
+// extraLines are whole lines, each ending
 // in CR LF (the continuation's Range line, the Cookie line), or empty.
 Text directRequest(std::string_view path, std::string_view host, std::string_view referrer,
                    std::string_view extraLines);
@@ -32,5 +33,9 @@ std::string_view cookieValue(std::string_view setCookieValue);
 // The path as it goes in the request line: a space or a control byte, which
 // would end or break the line, percent-encoded; every other byte as written.
 Text requestPath(std::string_view path);
+
+// A header value with every control byte percent-encoded, so an address that
+// came from a server cannot end the line and add one of its own.
+Text headerValue(std::string_view value);
 
 }  // namespace qinghe

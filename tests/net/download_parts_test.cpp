@@ -191,4 +191,7 @@ TEST(DownloadRequest, PathCarriesNothingThatWouldBreakTheRequestLine)
     EXPECT_EQ(cookieLine("sid=1; path=/"), "Cookie: sid=1\r\n");
     EXPECT_EQ(cookieLine("sid=1"), "Cookie: sid=1\r\n");
     EXPECT_EQ(rangeLine(4294967296), "Range: bytes=4294967296-\r\n");
+    // A referrer taken from a server's Location cannot end its line early.
+    const Text request = directRequest("/a", "h", "http://h/a\rX-Injected: 1\n", "");
+    EXPECT_NE(request.find("\r\nReferer: http://h/a%0DX-Injected: 1%0A\r\nUser-Agent: "), Text::npos);
 }
