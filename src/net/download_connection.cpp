@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -160,7 +161,8 @@ void HttpDownload::run()
             const auto wait = run_.settings.retryWait;
             log(Level::information,
                 status::fill(status::kRetrying, {number(wait.count() / kMillisecondsPerSecond)}));
-            if (run_.stop.sleepFor(static_cast<int>(wait.count())))
+            const auto waitMs = std::clamp<std::chrono::milliseconds::rep>(wait.count(), 0, INT_MAX);
+            if (run_.stop.sleepFor(static_cast<int>(waitMs)))
                 break;
         }
     }
@@ -503,7 +505,12 @@ HttpDownload::Attempt HttpDownload::finish()
 
 void runDownloadConnection(DownloadRun& run)
 {
-    HttpDownload(run).run();
+    try {
+        HttpDownload(run).run();
+    } catch (...) {
+        // Out of memory or the like: the task still ends, with its event.
+        run.postConnectionEnded(0);
+    }
 }
 
 }  // namespace qinghe

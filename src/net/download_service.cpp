@@ -3,7 +3,6 @@
 #include "net/download_address.h"
 #include "net/download_run.h"
 
-#include <system_error>
 
 namespace qinghe {
 
@@ -60,31 +59,32 @@ bool DownloadService::start(const DownloadTask& task)
 {
     if (task.kind == kUploadTaskKind)
         return false;
-    const std::optional<DownloadAddress> address = parseDownloadAddress(task.address);
-    if (!address)
-        return false;
+    try {
+        const std::optional<DownloadAddress> address = parseDownloadAddress(task.address);
+        if (!address)
+            return false;
 
-    std::lock_guard lock(slotLock_);
-    if (run_ && !run_->ended.load(std::memory_order_acquire))
-        return false;
-    releaseEnded();
-    auto run = std::make_shared<DownloadRun>(task, *address, DownloadSettings{retryWait_, retryLimit_});
-    try {
+        std::lock_guard lock(slotLock_);
+        if (run_ && !run_->ended.load(std::memory_order_acquire))
+            return false;
+        releaseEnded();
+        auto run = std::make_shared<DownloadRun>(task, *address, DownloadSettings{retryWait_, retryLimit_});
         run->connectionThread = std::thread([run] { runDownloadConnection(*run); });
-    } catch (const std::system_error&) {
+        connectionThreadId_ = run->connectionThread.get_id();
+        try {
+            taskThread_ = std::thread([run] { runTask(run); });
+        } catch (...) {
+            run->stop.raise();
+            run->connectionThread.join();
+            return false;
+        }
+        taskThreadId_ = taskThread_.get_id();
+        run_ = std::move(run);
+        return true;
+    } catch (...) {
+        // No memory or no thread: nothing was started.
         return false;
     }
-    connectionThreadId_ = run->connectionThread.get_id();
-    try {
-        taskThread_ = std::thread([run] { runTask(run); });
-    } catch (const std::system_error&) {
-        run->stop.raise();
-        run->connectionThread.join();
-        return false;
-    }
-    taskThreadId_ = taskThread_.get_id();
-    run_ = std::move(run);
-    return true;
 }
 
 // Joins the thread of a task that has ended and empties the slot. Called
