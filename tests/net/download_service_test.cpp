@@ -396,6 +396,28 @@ TEST_F(DownloadService_, ExistingFileAnsweredZeroIsSavedAsOneThenTwo)
     EXPECT_EQ(entries(folder()), (std::set<std::string>{"new.exe", "new(1).exe", "new(2).exe"}));
 }
 
+TEST_F(DownloadService_, NumberingGivesUpAfterNinetyNineNamesOrAtTheLengthLimit)
+{
+    ScriptedHttpServer server([](const std::string&, std::size_t) {
+        return ScriptedHttpServer::Reply{httpAnswer("new build")};
+    });
+    writeFile(inFolder("new.exe"), "old");
+    for (int counter = 1; counter <= 99; ++counter)
+        writeFile(inFolder("new(" + std::to_string(counter) + ").exe"), "old");
+    download(task(server.address("/new.exe"), inFolder("new.exe")));
+    EXPECT_EQ(recorder.countLines(gbk("发现同名文件，超过系统自动更名次数")), 1);
+    EXPECT_EQ(entries(folder()).size(), 100u);
+
+    // A save path of 258 bytes has no room for "(1)" within 259.
+    const std::string longName = std::string(258 - folder().size() - 1 - 4, 'n') + ".exe";
+    ASSERT_EQ(inFolder(longName).size(), 258u);
+    writeFile(inFolder(longName), "old");
+    download(task(server.address("/new.exe"), inFolder(longName)));
+    EXPECT_TRUE(recorder.logged(gbk("发现同名文件，超过系统自动更名次数"), DownloadLogLevel::error));
+    EXPECT_EQ(recorder.countLines(gbk("发现同名文件，超过系统自动更名次数")), 2);
+    EXPECT_EQ(entries(folder()).size(), 101u);
+}
+
 TEST_F(DownloadService_, ExistingFileAnsweredOneWritesNothing)
 {
     ScriptedHttpServer server([](const std::string&, std::size_t) {
