@@ -1,0 +1,71 @@
+#pragma once
+
+// The file download service: fetches one file from a web address into a
+// local file on threads of its own and reports its progress. The program
+// keeps one download object; the updater starts a task on it, polls the two
+// counters once a second and reacts to the events of its handler.
+
+#include "net/download_task.h"
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace qinghe {
+
+struct DownloadRun;
+
+// The service's own waits between tries of a broken transfer.
+inline constexpr std::chrono::milliseconds kDefaultRetryWait{5000};
+inline constexpr int kDefaultRetryLimit = 999;
+
+class DownloadService {
+public:
+    DownloadService();
+    // Stops a running task as stop() does.
+    ~DownloadService();
+    DownloadService(const DownloadService&) = delete;
+    DownloadService& operator=(const DownloadService&) = delete;
+
+    // Copies the task, checks its address and starts the task's threads;
+    // returns at once. False, with nothing started, when a task still runs,
+    // the task is an upload, the address has no known scheme ("http://" and
+    // the like, any case) or no host, or a thread cannot be created. Every
+    // later failure ends the task with a status line and the ended event.
+    bool start(const DownloadTask& task);
+
+    // Bytes received since the previous call, the counter then set to 0;
+    // 0 when no task runs.
+    std::int64_t receivedSinceLastQuery();
+    // Bytes received so far by the running task; 0 when no task runs.
+    std::int64_t downloaded() const;
+    bool running() const;
+
+    // Asks a running task to stop and waits up to the task's stop wait for
+    // it to end (its ended event raised), then frees the object for the next
+    // start. Called from a handler on the task's own threads it only asks.
+    // A task held beyond the wait by a handler that does not return is let
+    // go: its threads end by themselves once the handler returns.
+    void stop();
+
+    // How long a broken transfer waits before it is tried again, and how
+    // many times per connection; a start takes the values then in force.
+    void setRetryWait(std::chrono::milliseconds wait);
+    void setRetryLimit(int retries);
+
+private:
+    bool onTaskThread() const;
+    void releaseEnded();
+
+    mutable std::mutex slotLock_;
+    std::shared_ptr<DownloadRun> run_;
+    std::thread taskThread_;
+    std::thread::id taskThreadId_;
+    std::thread::id connectionThreadId_;
+    std::chrono::milliseconds retryWait_ = kDefaultRetryWait;
+    int retryLimit_ = kDefaultRetryLimit;
+};
+
+}  // namespace qinghe
