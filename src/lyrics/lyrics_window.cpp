@@ -17,29 +17,36 @@
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 
+#include <algorithm>
+
 namespace qinghe {
 namespace {
 
 constexpr const char* kLyricsKey = "lyrics";
 constexpr const char* kEnterTitleAndSinger = "请输入歌名和歌手。";
 constexpr const char* kFoundCaption = "提示";
-// Between two reads of a page that lacks its marker the engine gets this
-// long to run the page's scripts, instead of serialising the page without
-// a break for as long as the search may last.
-constexpr int kRereadPauseMs = 10;
+// Between two reads of a page that lacks its marker the engine runs the
+// page's scripts for a pause that starts short, since the marker mostly
+// comes right after the load, and doubles up to a longest pause, so that a
+// page that never shows it is not serialised without a break for as long
+// as the search may last.
+constexpr int kFirstRereadPauseMs = 1;
+constexpr int kLongestRereadPauseMs = 32;
 constexpr double kMillisecondsPerSecond = 1000.0;
 
 // Reads the page until shown finds its marker in it; page holds the last read.
 WaitOutcome readUntilShown(PageBrowser& browser, Text& page, bool (*shown)(std::string_view),
                            const QDeadlineTimer& deadline)
 {
+    int pauseMs = kFirstRereadPauseMs;
     while (!shown(page)) {
         page = browser.fetchPageHtml(deadline);
         if (shown(page))
             break;
-        const WaitOutcome outcome = browser.pause(kRereadPauseMs, deadline);
+        const WaitOutcome outcome = browser.pause(pauseMs, deadline);
         if (outcome != WaitOutcome::Done)
             return outcome;
+        pauseMs = std::min(pauseMs * 2, kLongestRereadPauseMs);
     }
     return WaitOutcome::Done;
 }
