@@ -53,8 +53,9 @@ WaitOutcome readUntilShown(PageBrowser& browser, Text& page, bool (*shown)(std::
 
 }  // namespace
 
-// Holds the search button down for the length of one search: a second click
-// would start a search inside the first, which would then read the second's pages.
+// Keeps the search button disabled for the length of one search: a second
+// click would start a search inside the first, which would then read the
+// second's pages.
 class LyricsWindow::SearchRun {
 public:
     explicit SearchRun(LyricsWindow& window) : window_(window)
