@@ -6,6 +6,7 @@
 #include "runtime/message_box.h"
 #include "runtime/window_runtime.h"
 #include "editor/editor_window.h"
+#include "lyrics/lyrics_window.h"
 #include "online/links.h"
 #include "online/music_window.h"
 #include "online/partner_window.h"
@@ -195,8 +196,10 @@ void MainWindow::onToolbarButton(int index)
     case kToolbarMusicPlayer:
         openMusicWindow(context_.runtime, context_.addresses, context_.notificationAreaAvailable);
         break;
+    case kToolbarLyrics:
+        openLyricsWindow(context_.runtime, context_.addresses);
+        break;
     default:
-        // The lyrics search window opens here.
         break;
     }
 }

@@ -29,6 +29,7 @@ inline constexpr const char* kMainWindowDefinition = ":/ui/main_window.ui";
 inline constexpr const char* kMainWindowToolTip = "青禾音效辅助工具运行中";
 // Toolbar buttons by their index.
 inline constexpr int kToolbarMusicPlayer = 0;
+inline constexpr int kToolbarLyrics = 1;
 inline constexpr int kToolbarNotepad = 2;
 inline constexpr int kToolbarCustomPage = 3;
 inline constexpr int kToolbarContact = 4;

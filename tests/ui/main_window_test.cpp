@@ -232,11 +232,18 @@ private slots:
         QVERIFY(browser_.opened.isEmpty());
     }
 
-    void secondToolbarButtonOpensNothingYet()
+    void secondToolbarButtonOpensTheLyricsSearchOnce()
     {
+        auto* toolbar = find<QToolBar>("工具条1");
+        toolbar->actions()[1]->trigger();
+        RuntimeWindow* lyrics = runtime_->openedWindow("lyrics");
+        QVERIFY(lyrics != nullptr);
+        QVERIFY(lyrics->isVisible());
+        QCOMPARE(lyrics->windowTitle(), QStringLiteral("青禾在线搜索歌词"));
         const int windows = runtime_->liveWindowCount();
-        find<QToolBar>("工具条1")->actions()[1]->trigger();
+        toolbar->actions()[1]->trigger();
         QCOMPARE(runtime_->liveWindowCount(), windows);
+        QCOMPARE(runtime_->openedWindow("lyrics"), lyrics);
         QVERIFY(browser_.opened.isEmpty());
     }
 
