@@ -4,9 +4,6 @@
 
 #include "text/gbk.h"
 
-#include <QDir>
-#include <QTemporaryDir>
-
 #include <gtest/gtest.h>
 
 using namespace qinghe;
@@ -19,16 +16,6 @@ std::string gbk(const char* utf8)
 }
 
 }  // namespace
-
-TEST(UpdaterNames, PageEntriesStandAnywhereInAnyOrderAndAMissingOneIsEmpty)
-{
-    const UpdateEntries entries = readUpdateEntries(
-        gbk("<p>运行名（new.exe）结束运行名</p> 版本号（v2.0）结束 <b>删除名（old.exe）结束删除名</b>"));
-    EXPECT_EQ(entries.runName, "new.exe");
-    EXPECT_EQ(entries.deleteName, "old.exe");
-    EXPECT_EQ(entries.downloadAddress, "");
-    EXPECT_EQ(readUpdateEntries(gbk("下载地址（http://h/d/n.exe）结束下载地址")).downloadAddress, "http://h/d/n.exe");
-}
 
 // The download keeps only the last plain name of the address; without one
 // the server names the file.
@@ -57,23 +44,6 @@ TEST(UpdaterNames, NamesFromThePageStayInTheProgramFolder)
     EXPECT_EQ(fileBesideProgram(folder, "dir/"), "");
     EXPECT_EQ(fileBesideProgram(folder, ""), "");
     EXPECT_EQ(fileBesideProgram({}, "new.exe"), "");
-}
-
-TEST(UpdaterNames, ARefusedNameDeletesAndStartsNothing)
-{
-    QTemporaryDir root;
-    ASSERT_TRUE(root.isValid());
-    ASSERT_TRUE(QDir(root.path()).mkdir("program"));
-    const QString folder = root.filePath("program");
-    // The folder itself, under the names that would reach it or its parent.
-    deleteBesideProgram(folder, "..");
-    deleteBesideProgram(folder, ".");
-    deleteBesideProgram(folder, "");
-    EXPECT_TRUE(QDir(folder).exists());
-    EXPECT_FALSE(startBesideProgram(folder, ".."));
-    EXPECT_FALSE(startBesideProgram(folder, ""));
-    // A name that is no file there starts nothing either.
-    EXPECT_FALSE(startBesideProgram(folder, "missing.sh"));
 }
 
 // "%.13g" of the kilobytes rounded to hundredths: no trailing zeros.
