@@ -17,7 +17,6 @@
 #include <QFileInfo>
 #include <QFile>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPointer>
 #include <QProgressBar>
 #include <QRegularExpression>
@@ -375,7 +374,7 @@ private slots:
         QCOMPARE(askedTexts(), QStringList({kUpdateEnded}));
         QCOMPARE(asked_[0].box.style, int(kBoxOkInformation));
         QVERIFY(asked_[0].onWindowThread);
-        // Started without waiting for it, in the program's folder.
+        // The run name beside the program is started; nothing waits for it.
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(inRoot("mark")), kPatienceMs);
         QVERIFY(openUpdateWindow() == nullptr);
         // The task ends as soon as its ended event has been dealt with.
