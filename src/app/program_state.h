@@ -1,6 +1,8 @@
 #pragma once
 
 #include "board/custom_sound_tables.h"
+#include "net/download_service.h"
+#include "net/download_task.h"
 #include "online/online_texts.h"
 
 #include <memory>
@@ -13,12 +15,21 @@ struct ProgramState {
     std::unique_ptr<CustomSoundTables> customSounds = std::make_unique<CustomSoundTables>();
     // Shared with the online jobs, which may still run when the program ends.
     std::shared_ptr<OnlineTexts> onlineTexts = std::make_shared<OnlineTexts>();
+    // The download object, idle, and its task record with the defaults,
+    // until the updater fills the record and starts a task.
+    std::unique_ptr<DownloadService> downloadService = std::make_unique<DownloadService>();
+    std::unique_ptr<DownloadTask> downloadTask = std::make_unique<DownloadTask>();
 
     // The at-exit clean-up, in its order; writes no file.
     void cleanUp()
     {
         customSounds.reset();
         onlineTexts.reset();
+        // A task still running is stopped, within its stop wait, before the object goes.
+        if (downloadService)
+            downloadService->stop();
+        downloadService.reset();
+        downloadTask.reset();
     }
 };
 

@@ -41,7 +41,10 @@ int runProgram(const StartOptions& options)
                               options.settingsFile.isEmpty() ? defaultSettingsFile() : options.settingsFile,
                               options.notificationAreaAvailable,
                               state.onlineTexts,
-                              [](int exitCode) { QCoreApplication::exit(exitCode); }};
+                              [](int exitCode) { QCoreApplication::exit(exitCode); },
+                              state.downloadService.get(),
+                              state.downloadTask.get(),
+                              options.programFolder};
     if (!context.notificationAreaAvailable)
         context.notificationAreaAvailable = &QSystemTrayIcon::isSystemTrayAvailable;
     const QString definition =

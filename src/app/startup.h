@@ -15,6 +15,7 @@ struct StartOptions {
     Addresses addresses = Addresses::fromConfiguration();
     QString mainWindowDefinition;  // empty: the built-in definition
     QString settingsFile;          // empty: my.ini beside the program
+    QString programFolder;         // where an update goes; empty: the program's own folder
     std::function<bool()> notificationAreaAvailable;  // empty: ask the desktop
 };
 

@@ -24,4 +24,10 @@ void OnlineTexts::setCounterPageText(Text counterPageText)
     values_.counterPageText = std::move(counterPageText);
 }
 
+void OnlineTexts::setUpdatePageText(Text updatePageText)
+{
+    const std::lock_guard lock(mutex_);
+    values_.updatePageText = std::move(updatePageText);
+}
+
 }  // namespace qinghe

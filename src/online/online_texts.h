@@ -23,6 +23,8 @@ public:
     Values values() const;
     void setVersionCheck(Text currentVersion, Text updatePageText, Text latestVersion);
     void setCounterPageText(Text counterPageText);
+    // The updater reads the update page again and keeps what it read.
+    void setUpdatePageText(Text updatePageText);
 
 private:
     mutable std::mutex mutex_;

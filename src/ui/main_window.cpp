@@ -10,6 +10,7 @@
 #include "online/links.h"
 #include "online/music_window.h"
 #include "online/partner_window.h"
+#include "online/update_window.h"
 #include "online/web_view.h"
 #include "text/gbk.h"
 
@@ -94,8 +95,12 @@ VersionSurface MainWindow::versionSurface()
     surface.setUserCountLabel = [this](const QString& caption) { controls_.userCountLabel->setText(caption); };
     surface.setVersionLabel = [this](const QString& caption) { controls_.versionLabel->setText(caption); };
     surface.messageBox = [](const QString& text, int style) { return messageBox(text, style); };
-    // openUpdateWindow stays empty until the update window exists: after a
-    // Yes the program ends at once, as it will once that window has closed.
+    if (context_.downloadService != nullptr && context_.downloadTask != nullptr) {
+        surface.openUpdateWindow = [this] {
+            runUpdateWindow(context_.runtime, {*context_.downloadService, *context_.downloadTask,
+                                               context_.addresses, context_.onlineTexts, context_.programFolder});
+        };
+    }
     surface.closeMainWindow = [this] { close(); };
     surface.endProgram = [end = context_.endProgram](int exitCode) {
         if (end)

@@ -23,6 +23,8 @@ class QWebEngineView;
 
 namespace qinghe {
 
+class DownloadService;
+struct DownloadTask;
 class WindowRuntime;
 
 inline constexpr const char* kMainWindowDefinition = ":/ui/main_window.ui";
@@ -46,6 +48,11 @@ struct MainWindowContext {
     std::shared_ptr<OnlineTexts> onlineTexts = std::make_shared<OnlineTexts>();
     // Ends the message loop with an exit code; empty: the application's own.
     std::function<void(int exitCode)> endProgram;
+    // The program's download object and task record, which the update window
+    // uses; without them the manual check's Yes ends the program at once.
+    DownloadService* downloadService = nullptr;
+    DownloadTask* downloadTask = nullptr;
+    QString programFolder;  // where an update goes; empty: the program's own folder
 };
 
 // The start window and sound board. Its controls come from its definition

@@ -1,3 +1,5 @@
+#include "net/download_service.h"
+#include "net/download_task.h"
 #include "runtime/window_runtime.h"
 #include "support/recorded_boxes.h"
 #include "support/threaded_http_site.h"
@@ -6,6 +8,8 @@
 #include "ui/main_window.h"
 
 #include <QAction>
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QPointer>
 #include <QTemporaryDir>
@@ -26,6 +30,19 @@ const QString kNewVersionBox = QStringLiteral("发现最新版本,请点击在�
 const QString kDownloadQuestion = QStringLiteral("发现最新版本 是否下载?");
 const QString kLatestBox = QStringLiteral("恭喜,您已经是最新版本!");
 const QString kVersionCaption = QStringLiteral("版本：Beta v1.0");
+const QString kNoAddressBox = QStringLiteral("请输入网址");
+const QString kNoFolderBox = QStringLiteral("请选择保存位置!");
+const QString kUpdateEndedBox = QStringLiteral("更新结束!");
+// Generous guard for a program started on its own; a passing test never comes near it.
+constexpr int kPatienceMs = 30000;
+
+QStringList textsOf(const QList<ShownMessageBox>& boxes)
+{
+    QStringList texts;
+    for (const ShownMessageBox& box : boxes)
+        texts << box.text;
+    return texts;
+}
 
 }  // namespace
 
@@ -36,7 +53,10 @@ class MainWindowOnlineTest : public QObject {
     Q_OBJECT
 
     QTemporaryDir settings_;
+    std::unique_ptr<QTemporaryDir> programFolder_;
     CustomSoundTables tables_;
+    std::unique_ptr<DownloadService> downloadService_;
+    DownloadTask downloadTask_;
     std::unique_ptr<ThreadedHttpSite> site_;
     std::unique_ptr<WindowRuntime> runtime_;
     std::shared_ptr<OnlineTexts> texts_;
@@ -62,7 +82,10 @@ class MainWindowOnlineTest : public QObject {
                                   settings_.filePath("my.ini"),
                                   [] { return true; },
                                   texts_,
-                                  [this](int exitCode) { endedWith_ << exitCode; }};
+                                  [this](int exitCode) { endedWith_ << exitCode; },
+                                  downloadService_.get(),
+                                  &downloadTask_,
+                                  programFolder_->path()};
         window_ = MainWindow::open(context);
         return window_;
     }
@@ -83,6 +106,9 @@ private slots:
     void init()
     {
         QVERIFY(settings_.isValid());
+        programFolder_ = std::make_unique<QTemporaryDir>();
+        QVERIFY(programFolder_->isValid());
+        downloadService_ = std::make_unique<DownloadService>();
         site_ = std::make_unique<ThreadedHttpSite>();
         runtime_ = std::make_unique<WindowRuntime>();
         texts_ = std::make_shared<OnlineTexts>();
@@ -95,7 +121,9 @@ private slots:
             w->close();
         deleteClosedWindows();
         runtime_.reset();
+        downloadService_.reset();
         site_.reset();
+        programFolder_.reset();
     }
 
     void jobsShowANewVersionAndTheUserCount()
@@ -137,8 +165,10 @@ private slots:
         QTest::addColumn<bool>("windowStays");
         QTest::addColumn<QList<int>>("ended");
         QTest::newRow("ours") << "v1.0" << int(kAnswerYes) << QStringList{kLatestBox} << true << QList<int>{};
-        // Until the update window exists, Yes ends the program as it would once that has closed.
-        QTest::newRow("new, yes") << "v2.0" << int(kAnswerYes) << QStringList{kNewVersionBox, kDownloadQuestion}
+        // The update window finds no download address on the page, says so
+        // and closes; the program ends as after an update.
+        QTest::newRow("new, yes") << "v2.0" << int(kAnswerYes)
+                                  << QStringList{kNewVersionBox, kDownloadQuestion, kNoAddressBox, kNoFolderBox}
                                   << true << QList<int>{0};
         QTest::newRow("new, no") << "v2.0" << int(kAnswerNo) << QStringList{kNewVersionBox, kDownloadQuestion}
                                  << false << QList<int>{};
@@ -162,7 +192,8 @@ private slots:
         for (const ShownMessageBox& box : boxes.shown)
             shown << box.text;
         QCOMPARE(shown, asked);
-        QCOMPARE(boxes.shown.last().style, version == "v1.0" ? int(kBoxOk) : int(kBoxYesNoQuestion));
+        QCOMPARE(boxes.shown.last().style, version == "v1.0" || answer == kAnswerYes ? int(kBoxOk)
+                                                                                     : int(kBoxYesNoQuestion));
         QCOMPARE(!window_.isNull(), windowStays);
         QCOMPARE(endedWith_, ended);
     }
@@ -189,11 +220,57 @@ private slots:
         StartOptions options;
         options.addresses = addresses();
         options.settingsFile = settings_.filePath("my.ini");
+        options.programFolder = programFolder_->path();
         QCOMPARE(runProgram(options), 0);
-        // The program ended on the answer, not because its last window closed.
+        // The program ended once the update window had closed, not because its last window closed.
         QVERIFY(!mainWindow.isNull());
-        QCOMPARE(boxes.shown.size(), 2);
-        QCOMPARE(boxes.shown.last().text, kDownloadQuestion);
+        QCOMPARE(textsOf(boxes.shown), QStringList({kNewVersionBox, kDownloadQuestion, kNoAddressBox, kNoFolderBox}));
+        QVERIFY(QDir(programFolder_->path()).isEmpty());
+    }
+
+    // The whole update from the menu: the old build deleted, the new one
+    // downloaded beside the program and started, the program ended with 0.
+    void updateFromTheMenuReplacesTheProgramAndEndsWithZero()
+    {
+        const QDir folder(programFolder_->path());
+        const QByteArray newBuild(70000, 'n');
+        site_->setPage("/updata.html", gbk(("版本号（v2.0）结束 删除名（old.bin）结束删除名 运行名（run.sh）结束运行名 "
+                                            "下载地址（http://" + site_->hostAndPort().toStdString() +
+                                            "/soft/new.bin）结束下载地址").c_str()));
+        site_->setPage("/soft/new.bin", newBuild, "application/octet-stream");
+        site_->setPage("/tongji/online.asp", gbk("当前1人在线"));
+        QFile old(folder.filePath("old.bin"));
+        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("the old build") > 0);
+        old.close();
+        QFile run(folder.filePath("run.sh"));
+        QVERIFY(run.open(QIODevice::WriteOnly) &&
+                run.write("#!/bin/sh\necho ran > '" + settings_.filePath("mark").toUtf8() + "'\n") > 0);
+        run.close();
+        QVERIFY(run.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        RecordedBoxes boxes(kAnswerYes);
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                if (w->objectName() == QStringLiteral("启动窗口") &&
+                    w->findChild<QLabel*>("检查更新")->text() == kVersionCaption &&
+                    w->findChild<QLabel*>("新版本")->text() == kNewVersionNotice) {
+                    poll.stop();
+                    w->findChild<QAction*>("在线更新")->trigger();
+                }
+            }
+        });
+        poll.start(10);
+        StartOptions options;
+        options.addresses = addresses();
+        options.settingsFile = settings_.filePath("my.ini");
+        options.programFolder = folder.path();
+        QCOMPARE(runProgram(options), 0);
+        QCOMPARE(textsOf(boxes.shown), QStringList({kNewVersionBox, kDownloadQuestion, kUpdateEndedBox}));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(settings_.filePath("mark")), kPatienceMs);
+        QCOMPARE(folder.entryList(QDir::Files, QDir::Name), QStringList({"new.bin", "run.sh"}));
+        QFile downloaded(folder.filePath("new.bin"));
+        QVERIFY(downloaded.open(QIODevice::ReadOnly));
+        QCOMPARE(downloaded.readAll(), newBuild);
     }
 };
 
