@@ -15,7 +15,7 @@ namespace qinghe {
 
 std::string nativePath(const Text& savePath)
 {
-    QString path = toQString(savePath);
+    QString path = nameToQString(savePath);
     path.replace(QLatin1Char('\\'), QLatin1Char('/'));
     return QFile::encodeName(path).toStdString();
 }

@@ -168,7 +168,7 @@ void UpdateWindow::chooseSaveLocation()
     controls_.folderBox->setText(programFolder_);
     // Without a name of its own the target ends in "/", and the download
     // service takes the name the server gives.
-    downloadTarget_ = fromQString(programFolder_) + '/' + name;
+    downloadTarget_ = nameFromQString(programFolder_) + '/' + name;
 }
 
 UpdateWindow::DownloadStart UpdateWindow::startDownload()

@@ -57,7 +57,7 @@ QString fileBesideProgram(const QString& folder, std::string_view name)
         return {};
     // The same conversion as the download service's, so a name deleted or
     // started is the very file a download of that name writes.
-    return QDir(folder).filePath(toQString(plain));
+    return QDir(folder).filePath(nameToQString(plain));
 }
 
 void deleteBesideProgram(const QString& folder, std::string_view name)

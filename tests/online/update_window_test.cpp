@@ -398,6 +398,26 @@ private slots:
         QCOMPARE(lookAtClose_.bar, 0);
     }
 
+    // A Linux folder may be named with characters GBK cannot hold; the update
+    // still reads, deletes, downloads and starts inside it.
+    void programFolderNamedOutsideGbkStillUpdates()
+    {
+        QVERIFY(QDir(root_->path()).mkdir(QStringLiteral("程序 한국 😀")));
+        folder_ = root_->filePath(QStringLiteral("程序 한국 😀"));
+        const std::string newBuild = randomBytes(kNewBuildSize, 3);
+        site_->setPage(QStringLiteral("版本号（v2.0）结束删除名（old.bin）结束删除名 "
+                                      "下载地址（{site}/soft/new.bin）结束下载地址 运行名（run.sh）结束运行名"));
+        site_->setNewBuild(newBuild, false);
+        QVERIFY(writeFile(inFolder("old.bin"), "the old build"));
+        QVERIFY(writeMarkScript(inFolder("run.sh"), inRoot("mark")));
+
+        runUpdate(site_->hostAndPort());
+
+        QCOMPARE(fileContent(inFolder("new.bin")), QByteArray::fromStdString(newBuild));
+        QCOMPARE(entries(folder_), QStringList({"new.bin", "run.sh"}));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(inRoot("mark")), kPatienceMs);
+    }
+
     void unreachablePageEndsTheUpdateWithoutADownload()
     {
         QVERIFY(writeFile(inFolder("old.bin"), "the old build"));
