@@ -542,7 +542,8 @@ void* MappedLibrary::exportedAddress(std::uint32_t index, std::string_view name)
         return nullptr;
     const unsigned type = ELF64_ST_TYPE(symbol.st_info);
     const unsigned binding = ELF64_ST_BIND(symbol.st_info);
-    if (symbol.st_shndx == SHN_UNDEF || (binding != STB_GLOBAL && binding != STB_WEAK))
+    // An export is code or data of the image itself, never an absolute value.
+    if (symbol.st_shndx == SHN_UNDEF || symbol.st_shndx == SHN_ABS || (binding != STB_GLOBAL && binding != STB_WEAK))
         return nullptr;
     if (type != STT_FUNC && type != STT_OBJECT && type != STT_NOTYPE)
         return nullptr;
@@ -551,8 +552,6 @@ void* MappedLibrary::exportedAddress(std::uint32_t index, std::string_view name)
     const char* symbolName = nameAt(symbol.st_name);
     if (symbolName == nullptr || name != symbolName)
         return nullptr;
-    if (symbol.st_shndx == SHN_ABS)
-        return reinterpret_cast<void*>(static_cast<std::uintptr_t>(symbol.st_value));
     const Access access = type == STT_FUNC ? Access::Executable : Access::Any;
     if (!inSegment(symbol.st_value, 1, access))
         return nullptr;
