@@ -51,6 +51,7 @@ bool wholeEntries(std::uint64_t bytes, std::uint64_t entrySize)
     return bytes % entrySize == 0;
 }
 
+// The two symbol hash functions as the ELF tables define them.
 std::uint32_t gnuHash(std::string_view name)
 {
     std::uint32_t h = 5381;

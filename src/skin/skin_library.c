@@ -16,6 +16,11 @@ enum { kCrcTableSize = 256 };
 /* The reflected polynomial of the zip and PNG checksum. */
 static const uint32_t kCrcPolynomial = 0xEDB88320u;
 static const int kDegreesInCircle = 360;
+/* The colour circle in six sectors of 60 degrees, one per pair of primaries. */
+static const double kDegreesPerSector = 60.0;
+enum { kSectors = 6 };
+/* Brightness comes in percent. */
+static const double kPercent = 100.0;
 /* A full brightness shift moves a surface half way to white or to black:
    text on it stays readable at either end. */
 static const double kBrightnessReach = 0.5;
@@ -79,11 +84,11 @@ static Hsv toHsv(uint32_t rgb)
     Hsv hsv = {0.0, high > 0.0 ? spread / high : 0.0, high};
     if (spread > 0.0) {
         if (high == r)
-            hsv.hue = 60.0 * ((g - b) / spread);
+            hsv.hue = kDegreesPerSector * ((g - b) / spread);
         else if (high == g)
-            hsv.hue = 60.0 * ((b - r) / spread + 2.0);
+            hsv.hue = kDegreesPerSector * ((b - r) / spread + 2.0);
         else
-            hsv.hue = 60.0 * ((r - g) / spread + 4.0);
+            hsv.hue = kDegreesPerSector * ((r - g) / spread + 4.0);
         if (hsv.hue < 0.0)
             hsv.hue += kDegreesInCircle;
     }
@@ -101,8 +106,8 @@ static uint32_t channel(double fraction)
 
 static uint32_t fromHsv(Hsv hsv)
 {
-    const double sector = hsv.hue / 60.0;
-    const int whole = (int)sector % 6;
+    const double sector = hsv.hue / kDegreesPerSector;
+    const int whole = (int)sector % kSectors;
     const double part = sector - (int)sector;
     const double v = hsv.value;
     const double p = v * (1.0 - hsv.saturation);
@@ -142,7 +147,7 @@ static uint32_t keepColour(uint32_t rgb, int hue, int brightness)
 static uint32_t shiftSurface(uint32_t rgb, int hue, int brightness)
 {
     Hsv hsv = turnHue(toHsv(rgb), hue);
-    const double reach = brightness / 100.0 * kBrightnessReach;
+    const double reach = brightness / kPercent * kBrightnessReach;
     hsv.value += reach > 0.0 ? (1.0 - hsv.value) * reach : hsv.value * reach;
     if (hsv.value < 0.0)
         hsv.value = 0.0;

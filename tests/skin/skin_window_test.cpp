@@ -30,6 +30,8 @@ constexpr std::uintptr_t kPreferredBase = 0x10000000;
 constexpr int kChannelStep = 1;
 // Degrees a turned hue may stray from its target through that rounding.
 constexpr int kHueSlack = 2;
+// Value steps between text and its surface below which 9-point text gets hard to read.
+constexpr int kLegibleContrast = 96;
 
 QColor skinColour(SkinRole role)
 {
@@ -201,7 +203,7 @@ private slots:
         // Text keeps its lightness, so it stays readable on the turned surfaces.
         const QColor turnedText = editor->editBox()->palette().color(QPalette::Text);
         QVERIFY(std::abs(turnedText.value() - text.value()) <= kChannelStep);
-        QVERIFY(turnedText.value() + 96 < turned.value());
+        QVERIFY(turnedText.value() + kLegibleContrast < turned.value());
 
         QVERIFY(adjustSkin(0, -60));
         QVERIFY(editor->palette().color(QPalette::Window).value() < window.value());
