@@ -8,6 +8,7 @@
 #include "net/http.h"
 #include "runtime/message_box.h"
 #include "runtime/window_runtime.h"
+#include "skin/skin_binding.h"
 #include "text/gbk.h"
 
 #include <QCloseEvent>
@@ -153,7 +154,10 @@ void UpdateWindow::onCreated()
 
 // The skin library is not in the program yet. Once it is, the update window
 // attaches the same skin here, as the main window does at its creation.
-void UpdateWindow::attachSkin() {}
+void UpdateWindow::attachSkin()
+{
+    attachProgramSkin();
+}
 
 void UpdateWindow::chooseSaveLocation()
 {

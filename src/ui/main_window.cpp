@@ -12,6 +12,7 @@
 #include "online/partner_window.h"
 #include "online/update_window.h"
 #include "online/web_view.h"
+#include "skin/skin_binding.h"
 #include "text/gbk.h"
 
 #include <QAbstractButton>
@@ -84,6 +85,7 @@ void MainWindow::onCreated()
     loadAdvertisingPanel();
     // Start-up actions in their order: the skin is attached before the slots
     // are restored, and the version check and the online counter start after.
+    attachProgramSkin();
     board_->restoreSlots(kCustomSlotCount);
     startOnlineJobs(context_.addresses, context_.onlineTexts, onWindowThread(this, versionSurface()));
 }
