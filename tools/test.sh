@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
-# Runs every test headless against the build in build/, then the skin
-# loader's tests once more under AddressSanitizer: the loader reads an image
-# byte by byte, and a bad image must fail without a stray read or a leak.
+# Runs the skin loader's tests under AddressSanitizer (the loader reads an
+# image byte by byte, and a bad image must fail without a stray read or a
+# leak), then every test headless against the build in build/.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 export QT_QPA_PLATFORM=offscreen
 export SDL_AUDIODRIVER=disk
-ctest --test-dir "$here/build" --output-on-failure --timeout 600
 
 cmake -S "$here" -B "$here/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQINGHE_BUILD_BENCH=OFF \
   "-DCMAKE_CXX_FLAGS=-fsanitize=address -fno-omit-frame-pointer" -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=address >/dev/null
 cmake --build "$here/build-asan" --target skin_loader_tests
-ASAN_OPTIONS=detect_leaks=1 "$here/build-asan/bin/skin_loader_tests"
+ASAN_OPTIONS=detect_leaks=1 "$here/build-asan/bin/skin_loader_tests" --gtest_brief=1
+
+ctest --test-dir "$here/build" --output-on-failure --timeout 600
