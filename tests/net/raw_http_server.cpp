@@ -1,5 +1,7 @@
 #include "raw_http_server.h"
 
+#include "loopback_listener.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -56,15 +58,7 @@ bool readSome(int connection, std::string& into)
 
 RawHttpServer::RawHttpServer(std::vector<Answer> answers) : answers_(std::move(answers))
 {
-    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    listen(listener_, SOMAXCONN);
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
+    listener_ = qinghe::test_support::listenOnLoopback(port_);
     thread_ = std::thread([this] { serve(); });
 }
 

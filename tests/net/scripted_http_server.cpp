@@ -1,5 +1,7 @@
 #include "scripted_http_server.h"
 
+#include "loopback_listener.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -23,15 +25,7 @@ constexpr std::string_view kHeaderEnd = "\r\n\r\n";
 
 ScriptedHttpServer::ScriptedHttpServer(Script script) : script_(std::move(script))
 {
-    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    listen(listener_, SOMAXCONN);
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
+    listener_ = qinghe::test_support::listenOnLoopback(port_);
     thread_ = std::thread([this] { serve(); });
 }
 

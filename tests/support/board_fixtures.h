@@ -9,7 +9,7 @@
 #include <QFile>
 #include <QString>
 
-namespace qinghe::testing {
+namespace qinghe::test_support {
 
 // Every test sound is at the board's output rate, so samples compare 1:1.
 inline constexpr int kWavRate = 44100;
@@ -55,4 +55,4 @@ inline QString slotButtonName(int slot)
     return {};
 }
 
-}  // namespace qinghe::testing
+}  // namespace qinghe::test_support

@@ -19,7 +19,7 @@
 #include <mutex>
 
 using namespace qinghe;
-using namespace qinghe::testing;
+using namespace qinghe::test_support;
 
 namespace {
 

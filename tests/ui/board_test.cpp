@@ -16,7 +16,7 @@
 #include <QTemporaryDir>
 
 using namespace qinghe;
-using namespace qinghe::testing;
+using namespace qinghe::test_support;
 
 namespace {
 

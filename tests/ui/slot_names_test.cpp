@@ -22,7 +22,7 @@
 #include <string>
 
 using namespace qinghe;
-using namespace qinghe::testing;
+using namespace qinghe::test_support;
 
 namespace {
 
