@@ -110,7 +110,6 @@ void SoundBoard::runSlotRoutine(int slot)
     if (chosen.empty())
         return;
     lastChosenFile_ = chosen;
-    tables_.paths[slot] = chosen;
     assignSlot(slot, chosen, surface_.askSlotName({}));
 }
 
