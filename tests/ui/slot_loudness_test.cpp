@@ -8,12 +8,10 @@
 #include "runtime/dialogs.h"
 #include "runtime/window_runtime.h"
 #include "support/board_fixtures.h"
-#include "support/recorded_boxes.h"
 #include "support/window_test_main.h"
 #include "text/gbk.h"
 #include "ui/main_window.h"
 
-#include <QDir>
 #include <QPointer>
 #include <QPushButton>
 #include <QSlider>
@@ -262,35 +260,6 @@ private slots:
         QVERIFY2(peak < kFullScale, "a sample was held at full scale");
         QVERIFY2(peak > kSpike, qPrintable(QString::number(peak)));
         QVERIFY2(integratedLoudness(heard) < kEffectLoudnessLufs - kLoudnessTolerance, "held back by its peaks");
-    }
-
-    // The effects themselves play as they always have, sample for sample,
-    // also right after a slot played at its gain.
-    void builtInEffectsPlayUnchanged()
-    {
-        QVERIFY(QDir::setCurrent(QStringLiteral(QINGHE_SOURCE_DIR)));  // the effects are "data\\..." files
-        const QString loud = dir_->filePath("loud.wav");
-        QVERIFY(writeSquareWav(loud, 1, 20000));
-        QVERIFY(dropOnSlot(6, loud));
-        QVERIFY(measured(6));
-        QVERIFY(*tables_.loudnessGains[6] < 0);
-
-        auto* effect = window_->findChild<QPushButton*>("按钮8");  // "哄堂大笑"
-        const auto heardEffect = [effect] {
-            HeardFrames heard;
-            effect->click();
-            std::vector<std::int16_t> frames = heard.take(mediaMixedFrames(), kWavRate / 2);
-            // From its first sound on: the click falls anywhere in a block.
-            const auto start = std::find_if(frames.begin(), frames.end(), [](std::int16_t s) { return s != 0; });
-            frames.erase(frames.begin(), start - (start - frames.begin()) % 2);
-            frames.resize(kWavRate / 4);
-            return frames;
-        };
-        const std::vector<std::int16_t> before = heardEffect();
-        QVERIFY(!heardAfterClicking(6, kWavRate / 10).empty());
-        const std::vector<std::int16_t> after = heardEffect();
-        QVERIFY(peakOf(before) > 0);
-        QVERIFY(before == after);
     }
 };
 
