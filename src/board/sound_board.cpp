@@ -5,6 +5,7 @@
 #include "text/gbk.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 
 namespace qinghe {
 namespace {
@@ -14,6 +15,17 @@ constexpr int kFirstSlot = 1;
 Text gbk(const char* utf8)
 {
     return fromQString(QString::fromUtf8(utf8));
+}
+
+bool isSlot(int slot)
+{
+    return slot >= kFirstSlot && slot <= kCustomSoundTableSize;
+}
+
+// The file's name without its folder and its last extension.
+Text baseName(const Text& file)
+{
+    return nameFromQString(QFileInfo(nameToQString(file)).completeBaseName());
 }
 
 }  // namespace
@@ -34,9 +46,11 @@ void SoundBoard::playEffect(const Text& file)
     applyVolume();
 }
 
-void SoundBoard::startAtSliderVolume(const Text& file)
+void SoundBoard::startAtSliderVolume(const Text& file, std::optional<double> loudnessGain)
 {
     player_.open(file);
+    if (loudnessGain)
+        player_.setLoudnessGain(*loudnessGain);
     // A new file starts at full volume; set the slider's first so the first
     // block cannot blare out before the volume after play takes hold.
     applyVolume();
@@ -68,8 +82,11 @@ void SoundBoard::restoreSlots(int count)
     for (int slot = kFirstSlot; slot <= count && slot <= kCustomSoundTableSize; ++slot) {
         tables_.paths[slot] = readProfileString(settings, section, slotKey(slot, "path"));
         tables_.names[slot] = readProfileString(settings, section, slotKey(slot, "name"));
+        tables_.loudnessGains[slot].reset();
         if (tables_.paths[slot].empty())
             continue;
+        tables_.loudnessGains[slot] =
+            loudnessGainFromText(readProfileString(settings, gbk(kSlotLoudnessSection), slotKey(slot, "")));
         surface_.setSlotCaption(slot, tables_.names[slot]);
     }
 }
@@ -82,10 +99,10 @@ void SoundBoard::customSlotClicked(int slot)
 
 void SoundBoard::runSlotRoutine(int slot)
 {
-    if (slot < kFirstSlot || slot > kCustomSoundTableSize)
+    if (!isSlot(slot))
         return;
     if (!tables_.paths[slot].empty()) {
-        startAtSliderVolume(tables_.paths[slot]);
+        startAtSliderVolume(tables_.paths[slot], tables_.loudnessGains[slot]);
         return;
     }
     // The dialog opens on the last confirmed choice, but a cancel assigns nothing.
@@ -93,14 +110,55 @@ void SoundBoard::runSlotRoutine(int slot)
     if (chosen.empty())
         return;
     lastChosenFile_ = chosen;
-    tables_.paths[slot] = chosen;
-    if (const std::optional<Text> name = surface_.askSlotName())
+    assignSlot(slot, chosen, surface_.askSlotName({}));
+}
+
+bool SoundBoard::fileDropped(int slot, const Text& file)
+{
+    if (!isSlot(slot) || !mediaFileOpens(file))
+        return false;
+    const bool bound = !tables_.paths[slot].empty();
+    const std::optional<Text> name = surface_.askSlotName(baseName(file));
+    // A stray drop on a bound slot must be undoable: there the name box
+    // confirms, and a cancel keeps the old file and name.
+    if (bound && !name)
+        return true;
+    assignSlot(slot, file, name);
+    return true;
+}
+
+void SoundBoard::assignSlot(int slot, const Text& file, const std::optional<Text>& name)
+{
+    tables_.paths[slot] = file;
+    if (name)
         tables_.names[slot] = *name;
 
     const Text section = gbk(kCustomSoundSection);
     writeProfileString(settingsFile_, section, slotKey(slot, "path"), tables_.paths[slot]);
     writeProfileString(settingsFile_, section, slotKey(slot, "name"), tables_.names[slot]);
     surface_.setSlotCaption(slot, tables_.names[slot]);
+    measureSlot(slot);
+}
+
+void SoundBoard::measureSlot(int slot)
+{
+    // A gain stored for the slot's old file must not outlive it, even if the
+    // program ends before the new one is measured.
+    if (tables_.loudnessGains[slot]) {
+        tables_.loudnessGains[slot].reset();
+        writeProfileString(settingsFile_, gbk(kSlotLoudnessSection), slotKey(slot, ""), {});
+    }
+    if (!loudness_)
+        loudness_ = std::make_unique<LoudnessWorker>();
+    const Text file = tables_.paths[slot];
+    loudness_->measure(file, [this, slot, file](std::optional<FileLoudness> loudness) {
+        // The slot may have been bound to another file meanwhile.
+        if (!loudness || tables_.paths[slot] != file)
+            return;
+        const double gain = evenLoudnessGain(*loudness);
+        tables_.loudnessGains[slot] = gain;
+        writeProfileString(settingsFile_, gbk(kSlotLoudnessSection), slotKey(slot, ""), numberToText(gain));
+    });
 }
 
 }  // namespace qinghe

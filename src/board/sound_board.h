@@ -1,11 +1,13 @@
 #pragma once
 
 #include "board/custom_sound_tables.h"
+#include "board/slot_loudness.h"
 #include "text/text.h"
 
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace qinghe {
@@ -18,11 +20,14 @@ struct BoardSurface {
     std::function<int()> volumePosition;  // the slider, 1..100
     std::function<void(int slot, const Text& caption)> setSlotCaption;
     std::function<Text(const Text& lastChoice)> askSoundFile;  // empty: cancelled
-    std::function<std::optional<Text>()> askSlotName;          // nullopt: cancelled
+    // nullopt: cancelled. The edit field opens holding prefill.
+    std::function<std::optional<Text>(const Text& prefill)> askSlotName;
 };
 
 inline constexpr const char* kCustomSoundSection = "自定义音乐";
 inline constexpr const char* kSettingsFileName = "my.ini";
+// Each slot's loudness gain in dB, key "按钮" + N; an empty value: no gain.
+inline constexpr const char* kSlotLoudnessSection = "响度";
 
 // my.ini beside the program.
 QString defaultSettingsFile();
@@ -42,10 +47,17 @@ public:
     void restoreSlots(int count);
     // A custom button: play its file, or let the host assign one; then the volume.
     void customSlotClicked(int slot);
+    // A file dropped on a custom button: assigned as the button's own dialog
+    // assigns one, the name box opening with the file's name; a bound slot is
+    // bound anew, unless the host cancels the name box. False, with nothing
+    // changed, when the file does not open in the player.
+    bool fileDropped(int slot, const Text& file);
 
 private:
     void runSlotRoutine(int slot);
-    void startAtSliderVolume(const Text& file);
+    void assignSlot(int slot, const Text& file, const std::optional<Text>& name);
+    void measureSlot(int slot);
+    void startAtSliderVolume(const Text& file, std::optional<double> loudnessGain = std::nullopt);
     Text slotKey(int slot, const char* suffix) const;
 
     MediaPlayer& player_;
@@ -53,6 +65,8 @@ private:
     QString settingsFile_;
     BoardSurface surface_;
     Text lastChosenFile_;
+    // Slots' files are measured here; made with the first one.
+    std::unique_ptr<LoudnessWorker> loudness_;
 };
 
 }  // namespace qinghe

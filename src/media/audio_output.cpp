@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstring>
+#include <limits>
 #include <thread>
 #include <utility>
 
@@ -48,6 +50,26 @@ int scaled(int sample, int gain)
     return (product >= 0 ? product + kHalfVolume : product - kHalfVolume) / kFullVolume;
 }
 
+// A sample times volume and loudness gain together, rounded to the nearest
+// value and held to the sample range rather than wrapped.
+std::int16_t scaledAndHeld(std::int16_t sample, float factor)
+{
+    constexpr float kLowest = std::numeric_limits<std::int16_t>::min();
+    constexpr float kHighest = std::numeric_limits<std::int16_t>::max();
+    return static_cast<std::int16_t>(std::clamp(std::nearbyint(sample * factor), kLowest, kHighest));
+}
+
+// A block at the volumes and a loudness gain other than unity.
+void scaleWithLoudnessGain(std::int16_t* samples, int frames, int left, int right, float gain)
+{
+    const float leftFactor = static_cast<float>(left) / kFullVolume * gain;
+    const float rightFactor = static_cast<float>(right) / kFullVolume * gain;
+    for (int i = 0; i < frames; ++i) {
+        samples[2 * i] = scaledAndHeld(samples[2 * i], leftFactor);
+        samples[2 * i + 1] = scaledAndHeld(samples[2 * i + 1], rightFactor);
+    }
+}
+
 // Drivers that pace themselves with a sleep (no sound is heard) cannot run
 // dry: a late block only makes them slower.
 bool keepsItsOwnClock(const char* driver)
@@ -86,6 +108,7 @@ bool AudioOutput::open()
     library_->volumeMusic(MIX_MAX_VOLUME);
     // The post-mix stage is not yet called: its state is this thread's to set.
     counted_.store(volumesWord(kFullVolume, kFullVolume));
+    loudnessGain_.store(kUnityLoudnessGain);
     deviceFrames_.store(0);
     lateBlocks_.store(0);
     pace_ = Pace{};
@@ -198,7 +221,12 @@ void AudioOutput::finishBlock(std::int16_t* samples, int frames)
         counted_.fetch_add(static_cast<std::uint64_t>(frames) << kFrameShift);
     const int left = static_cast<int>((word >> kVolumeBits) & kVolumeMask);
     const int right = static_cast<int>(word & kVolumeMask);
-    if (left != kFullVolume || right != kFullVolume) {
+    // Read after the block is counted: a gain set before a count is read is
+    // in force for every block counted after it.
+    const float loudnessGain = loudnessGain_.load();
+    if (loudnessGain != kUnityLoudnessGain) {
+        scaleWithLoudnessGain(samples, frames, left, right, loudnessGain);
+    } else if (left != kFullVolume || right != kFullVolume) {
         for (int i = 0; i < frames; ++i) {
             samples[2 * i] = static_cast<std::int16_t>(scaled(samples[2 * i], left));
             samples[2 * i + 1] = static_cast<std::int16_t>(scaled(samples[2 * i + 1], right));

@@ -19,6 +19,8 @@ namespace qinghe {
 
 // Volume scale of the commands; full volume leaves the samples untouched.
 inline constexpr int kFullVolume = 1000;
+// The loudness gain that leaves the samples untouched.
+inline constexpr float kUnityLoudnessGain = 1.0f;
 
 class AudioOutput {
 public:
@@ -48,6 +50,10 @@ public:
 
     // Volumes 0..kFullVolume for the blocks counted from now on.
     void setGain(int left, int right);
+    // A factor on top of the volumes (kUnityLoudnessGain for none) for the
+    // blocks counted from now on; a sample it would push past full scale is
+    // held there.
+    void setLoudnessGain(float factor) { loudnessGain_.store(factor); }
     // Frames of the blocks counted so far: a block is counted as its
     // post-mix stage begins, with the volumes in force at that instant.
     std::uint64_t mixedFrames() const;
@@ -80,6 +86,11 @@ private:
     std::atomic<std::uint64_t> lateBlocks_{0};
     std::atomic<MediaMixObserver*> observer_{nullptr};
     std::atomic<int> observerCalls_{0};  // 1 while the audio thread is inside it
+    // The playing file's loudness gain. A word of its own: it changes when a
+    // device starts playing, while the music is halted, so no block holds
+    // sound of one file under the gain of another.
+    std::atomic<float> loudnessGain_{kUnityLoudnessGain};
+    static_assert(std::atomic<float>::is_always_lock_free, "the audio thread must not wait for the gain");
 
     // The audio thread's own: how far the blocks lag behind the clock.
     struct Pace {

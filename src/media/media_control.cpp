@@ -73,6 +73,13 @@ int sendMediaCommand(const Text& command)
     return result;
 }
 
+int setMediaLoudnessGain(const Text& alias, double factor)
+{
+    MediaEngine& e = engine();
+    std::lock_guard guard(e.lock);
+    return e.devices.setLoudnessGain(alias, factor);
+}
+
 void setMediaCommandObserver(MediaCommandObserver observer)
 {
     MediaEngine& e = engine();

@@ -54,6 +54,15 @@ int openMediaDevice(const MediaOpenRecord& record);
 // [left|right] volume to N" (0..1000).
 int sendMediaCommand(const Text& command);
 
+// A factor on top of the volumes of the device under alias, until it closes
+// (a new device starts at 1, untouched): the board brings the host's own
+// files to the loudness of its effects with it. A sample the factor would
+// push past full scale is held there. kMediaOk; kMediaInvalidDeviceName;
+// kMediaOutOfRange for a factor that is not above 0 or passes
+// kMostLoudnessGain.
+inline constexpr double kMostLoudnessGain = 1000;  // +60 dB: more would only lift noise
+int setMediaLoudnessGain(const Text& alias, double factor);
+
 // Every open and string command as it is sent, with its answer.
 struct SentMediaCommand {
     bool isOpen = false;

@@ -63,6 +63,7 @@ struct MediaDevices::Device {
     std::int64_t standFrame = 0;  // valid while the device does not own the output
     int leftVolume = kFullVolume;
     int rightVolume = kFullVolume;
+    float loudnessGain = kUnityLoudnessGain;
 };
 
 MediaDevices::MediaDevices(AudioOutput& output) : output_(output) {}
@@ -162,8 +163,9 @@ int MediaDevices::play(Device& device, std::optional<std::int64_t> fromMs)
         device.standFrame = device.lengthFrames;  // at the end: nothing left to play
         return kMediaOk;
     }
-    // The device's volumes are in force before its first block is mixed.
+    // The device's volumes and gain are in force before its first block is mixed.
     output_.setGain(device.leftVolume, device.rightVolume);
+    output_.setLoudnessGain(device.loudnessGain);
     const int started = start == 0 ? sdl().playMusic(device.music, 0)
                                    : sdl().fadeInMusicAt(device.music, 0, 0, secondsOfFrame(start));
     if (started != 0) {
@@ -206,6 +208,19 @@ int MediaDevices::setAudio(Device& device, const MediaCommand& command)
         device.rightVolume = volume;
     if (playing_ == &device)
         output_.setGain(device.leftVolume, device.rightVolume);
+    return kMediaOk;
+}
+
+int MediaDevices::setLoudnessGain(const Text& alias, double factor)
+{
+    Device* device = find(alias);
+    if (!device)
+        return kMediaInvalidDeviceName;
+    if (!std::isfinite(factor) || factor <= 0 || factor > kMostLoudnessGain)
+        return kMediaOutOfRange;
+    device->loudnessGain = static_cast<float>(factor);
+    if (playing_ == device)
+        output_.setLoudnessGain(device->loudnessGain);
     return kMediaOk;
 }
 

@@ -21,6 +21,7 @@ public:
 
     int open(const MediaOpenRecord& record);
     int run(const MediaCommand& command);
+    int setLoudnessGain(const Text& alias, double factor);
     void closeAll();
 
 private:

@@ -2,9 +2,11 @@
 
 #include "media_control.h"
 #include "media_file_kind.h"
+#include "media_path.h"
 
 #include <QUuid>
 
+#include <cmath>
 #include <cstdint>
 
 namespace qinghe {
@@ -17,6 +19,9 @@ constexpr std::int64_t kLowestVolume = 0;
 constexpr std::int64_t kHighestVolume = 1000;
 // Stands for an absent volume; never sent.
 constexpr std::int64_t kNoVolume = -1;
+// Decibels of an amplitude ratio: 20 per factor of ten.
+constexpr double kDecibelBase = 10;
+constexpr double kDecibelsPerDecade = 20;
 
 Text newAlias()
 {
@@ -85,6 +90,25 @@ bool MediaPlayer::setVolume(std::optional<int> left, std::optional<int> right)
     if (inVolumeRange(rightVolume) && send(rightCommand) != kMediaOk)
         result = false;
     return result;
+}
+
+bool MediaPlayer::setLoudnessGain(double decibels)
+{
+    return setMediaLoudnessGain(alias_, std::pow(kDecibelBase, decibels / kDecibelsPerDecade)) == kMediaOk;
+}
+
+bool mediaFileOpens(const Text& fileName)
+{
+    const Text alias = newAlias();
+    if (alias.empty())
+        return false;
+    const int result = openMediaDevice({deviceTypeForExtension(mediaExtension(fileName)), fileName, alias});
+    sendMediaCommand("close " + alias);
+    // Without an audio device no file can be tried; one that is there may
+    // well play once the device is back.
+    if (result == kMediaHardwareError)
+        return !resolveMediaFile(fileName).isEmpty();
+    return result == kMediaOk;
 }
 
 int MediaPlayer::send(const Text& command) const

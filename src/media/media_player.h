@@ -9,6 +9,11 @@
 
 namespace qinghe {
 
+// Whether the file would open in the player: it is opened under an alias of
+// its own and closed at once; what the players have open is left alone.
+// Without an audio device, whether the file is there.
+bool mediaFileOpens(const Text& fileName);
+
 class MediaPlayer {
 public:
     // The alias is a new GUID as 32 lowercase hex digits.
@@ -31,6 +36,9 @@ public:
     // 0..1000 scale, a value outside it not sent. True when the left command
     // was sent and succeeded and the right one, when sent, succeeded.
     bool setVolume(std::optional<int> left, std::optional<int> right);
+    // A gain in decibels on top of the volume for the open file, until the
+    // next open; a sample it would push past full scale is held there.
+    bool setLoudnessGain(double decibels);
 
     const Text& alias() const { return alias_; }
     const Text& fileName() const { return fileName_; }

@@ -59,6 +59,7 @@ InputBoxAnswer askInput(const InputBoxRequest& request)
     dialog.setLabelText(request.prompt);
     dialog.setOkButtonText(request.okText);
     dialog.setCancelButtonText(request.cancelText);
+    dialog.setTextValue(request.initialText);
     dialog.setWindowModality(Qt::ApplicationModal);
     InputBoxAnswer answer;
     answer.confirmed = dialog.exec() == QDialog::Accepted;

@@ -29,6 +29,7 @@ struct InputBoxRequest {
     QString prompt;
     QString okText;
     QString cancelText;
+    QString initialText;  // what the edit field holds when the box opens
 };
 struct InputBoxAnswer {
     bool confirmed = false;

@@ -1,6 +1,7 @@
 #include "main_window.h"
 
 #include "board_grid.h"
+#include "slot_drop.h"
 
 #include "runtime/dialogs.h"
 #include "runtime/message_box.h"
@@ -117,6 +118,10 @@ void MainWindow::buildBoard()
 {
     QTabWidget* tabs = controls_.boardTabs;
     auto* grid = new BoardGrid(tabs);
+    auto* drops = new SlotDropTarget(this, [this](int slot, const QString& file) {
+        if (file.isEmpty() || !board_->fileDropped(slot, nameFromQString(file)))
+            refuseDroppedFile();
+    });
     for (const BoardButton& entry : boardCatalogue()) {
         QWidget* page = tabs->widget(entry.page);
         auto* button = new QPushButton(fromUtf8(entry.caption), page);
@@ -127,6 +132,8 @@ void MainWindow::buildBoard()
         button->setAutoDefault(false);
         button->setProperty(kTagProperty, entry.slot > 0 ? QString::number(entry.slot) : QString());
         connect(button, &QPushButton::clicked, this, [this, &entry] { onBoardButton(entry); });
+        if (entry.action == BoardAction::CustomSlot)
+            drops->watch(button, entry.slot);
     }
 }
 
@@ -144,9 +151,10 @@ void MainWindow::wireBoard()
         request.initialPath = nameToQString(lastChoice);
         return nameFromQString(askFileName(request));
     };
-    surface.askSlotName = []() -> std::optional<Text> {
-        const InputBoxAnswer answer = askInput({QStringLiteral("name"), QStringLiteral("请输入自定义名称"),
-                                                QStringLiteral("确认输入(&O)"), QStringLiteral("取消(&C)")});
+    surface.askSlotName = [](const Text& prefill) -> std::optional<Text> {
+        const InputBoxAnswer answer =
+            askInput({QStringLiteral("name"), QStringLiteral("请输入自定义名称"), QStringLiteral("确认输入(&O)"),
+                      QStringLiteral("取消(&C)"), nameToQString(prefill)});
         if (!answer.confirmed)
             return std::nullopt;
         return nameFromQString(answer.text);

@@ -1,25 +1,32 @@
 #pragma once
 
-// Fixtures that the board's window tests share: sound files of a known level
-// and the board's buttons by their catalogue entry or slot.
+// Fixtures that the board's window tests share: sound files of a known
+// level, drops of files on a widget, and the board's buttons by their
+// catalogue entry or slot.
 
 #include "board/sound_catalogue.h"
 
+#include <QCoreApplication>
 #include <QDataStream>
+#include <QDropEvent>
 #include <QFile>
+#include <QMimeData>
 #include <QString>
+#include <QUrl>
+#include <QWidget>
+
+#include <memory>
 
 namespace qinghe::test_support {
 
 // Every test sound is at the board's output rate, so samples compare 1:1.
 inline constexpr int kWavRate = 44100;
 
-// A stereo 16-bit square wave of the given peak; false when it cannot be written.
-[[nodiscard]] inline bool writeSquareWav(const QString& path, int seconds, int amplitude)
+// A stereo 16-bit file of that many frames, sampleAt(frame) on both
+// channels; false when it cannot be written.
+template <typename SampleAt>
+[[nodiscard]] bool writeWav(const QString& path, int frames, SampleAt sampleAt)
 {
-    // Half-periods of 50 frames: a tone any decoder gives back sample for sample.
-    constexpr int kHalfPeriod = 50;
-    const int frames = seconds * kWavRate;
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
@@ -34,10 +41,43 @@ inline constexpr int kWavRate = 44100;
     out.writeRawData("data", 4);
     out << dataBytes;
     for (int i = 0; i < frames; ++i) {
-        const qint16 v = qint16((i / kHalfPeriod) % 2 ? amplitude : -amplitude);
+        const qint16 v = qint16(sampleAt(i));
         out << v << v;
     }
     return out.status() == QDataStream::Ok && file.flush();
+}
+
+// Half-periods of 50 frames: a tone any decoder gives back sample for sample.
+inline constexpr int kSquareHalfPeriod = 50;
+
+// A stereo 16-bit square wave of the given peak; false when it cannot be written.
+[[nodiscard]] inline bool writeSquareWav(const QString& path, int seconds, int amplitude)
+{
+    return writeWav(path, seconds * kWavRate,
+                    [amplitude](int i) { return (i / kSquareHalfPeriod) % 2 ? amplitude : -amplitude; });
+}
+
+// Drags what mime holds onto the widget and drops it there, as a file
+// manager does; whether the widget took the drag.
+inline bool dragAndDrop(QWidget* target, const QMimeData& mime)
+{
+    const QPoint centre = target->rect().center();
+    constexpr Qt::DropActions kOffered = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
+    QDragEnterEvent enter(centre, kOffered, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &enter);
+    if (!enter.isAccepted())
+        return false;
+    QDropEvent drop(QPointF(centre), kOffered, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &drop);
+    return true;
+}
+
+// Drop data of files or addresses, as a file manager or a browser gives it.
+inline std::unique_ptr<QMimeData> droppedUrls(const QList<QUrl>& urls)
+{
+    auto mime = std::make_unique<QMimeData>();
+    mime->setUrls(urls);
+    return mime;
 }
 
 // The object name of a catalogue button.

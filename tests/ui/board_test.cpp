@@ -8,12 +8,15 @@
 #include "ui/main_window.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
 #include <QSlider>
 #include <QTemporaryDir>
+
+#include <vector>
 
 using namespace qinghe;
 using namespace qinghe::test_support;
@@ -173,6 +176,109 @@ private slots:
         QVERIFY(openWindow());
         QCOMPARE(slotButton(18)->text(), QString());
         QVERIFY(!tables_.paths[18].empty());
+    }
+
+    void droppingASoundFileAssignsItAfterTheNameBoxOpensWithItsName()
+    {
+        QVERIFY(openWindow());
+        RecordedBoxes boxes;
+        const QString wav = dir_->filePath("热烈 掌声.v2.wav");
+        QVERIFY(writeSquareWav(wav, 1, 10000));
+        nameAnswers_ << InputBoxAnswer{true, QStringLiteral("掌声")};
+        QVERIFY(dragAndDrop(slotButton(4), *droppedUrls({QUrl::fromLocalFile(wav)})));
+        QVERIFY(QTest::qWaitFor([this] { return !nameRequests_.isEmpty(); }));
+
+        QCOMPARE(nameRequests_.size(), 1);
+        QCOMPARE(nameRequests_[0].initialText, QStringLiteral("热烈 掌声.v2"));
+        QCOMPARE(nameRequests_[0].title, QStringLiteral("name"));
+        QCOMPARE(nameRequests_[0].prompt, QStringLiteral("请输入自定义名称"));
+        QVERIFY(fileRequests_.isEmpty());
+        QVERIFY(boxes.shown.isEmpty());
+        QCOMPARE(slotButton(4)->text(), QStringLiteral("掌声"));
+        const QByteArray ini = iniBytes();
+        QVERIFY(ini.contains(gbkBytes(QStringLiteral("[自定义音乐]\r\n按钮4path=") + wav + "\r\n按钮4name=掌声\r\n")));
+
+        // The slot is bound: a click plays the file and asks nothing.
+        slotButton(4)->click();
+        QVERIFY(fileRequests_.isEmpty());
+        QCOMPARE(toQString(window_->player().fileName()), wav);
+    }
+
+    void droppingAnythingButOnePlayableFileIsRefusedWithAMessage()
+    {
+        QVERIFY(openWindow());
+        RecordedBoxes boxes;
+        const QString notes = dir_->filePath("notes.txt");
+        const QString posing = dir_->filePath("伪装.mp3");  // text under a sound file's name
+        for (const QString& path : {notes, posing}) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QVERIFY(file.write("主持人的笔记\n") > 0);
+        }
+        const QString folder = dir_->filePath("音效");
+        QVERIFY(QDir().mkdir(folder));
+        const QString wav = dir_->filePath("a.wav");
+        QVERIFY(writeSquareWav(wav, 1, 10000));
+
+        std::vector<std::unique_ptr<QMimeData>> drops;
+        drops.push_back(droppedUrls({QUrl::fromLocalFile(notes)}));
+        drops.push_back(droppedUrls({QUrl::fromLocalFile(posing)}));
+        drops.push_back(droppedUrls({QUrl::fromLocalFile(folder)}));
+        drops.push_back(droppedUrls({QUrl::fromLocalFile(dir_->filePath("gone.wav"))}));
+        drops.push_back(droppedUrls({QUrl(QStringLiteral("http://127.0.0.1:9/a.wav"))}));
+        drops.push_back(droppedUrls({QUrl::fromLocalFile(wav), QUrl::fromLocalFile(wav)}));
+        drops.push_back(std::make_unique<QMimeData>());
+        drops.back()->setText(wav);  // a path as text is no file
+        for (const auto& mime : drops) {
+            const qsizetype shown = boxes.shown.size();
+            QVERIFY(dragAndDrop(slotButton(6), *mime));
+            QVERIFY(QTest::qWaitFor([&] { return boxes.shown.size() > shown; }));
+        }
+
+        QCOMPARE(boxes.shown.size(), qsizetype(drops.size()));
+        for (const ShownMessageBox& box : boxes.shown) {
+            QCOMPARE(box.text, boxes.shown[0].text);
+            QCOMPARE(box.style, int(kBoxOkInformation));
+            QCOMPARE(box.caption, QStringLiteral("信息："));
+        }
+        QVERIFY(!boxes.shown[0].text.isEmpty());
+        QVERIFY(nameRequests_.isEmpty());
+        QVERIFY(tables_.paths[6].empty());
+        QCOMPARE(slotButton(6)->text(), QStringLiteral("个性音效"));
+        QVERIFY(!QFile::exists(iniPath()));
+    }
+
+    // A drop on a bound slot binds it anew, but there the name box confirms:
+    // a stray drop is undone by cancelling it.
+    void droppingOnABoundSlotRebindsItUnlessTheNameBoxIsCancelled()
+    {
+        const QString old = dir_->filePath("old.wav");
+        QVERIFY(writeIni(QStringLiteral("[自定义音乐]\r\n按钮9path=%1\r\n按钮9name=旧\r\n[响度]\r\n按钮9=-3\r\n").arg(old)));
+        // Too short to be measured: no new gain can come in while the test looks.
+        const QString blip = dir_->filePath("blip.wav");
+        QVERIFY(writeWav(blip, kWavRate / 4, [](int i) { return i % 100 < 50 ? 8000 : -8000; }));
+        QVERIFY(openWindow());
+        QCOMPARE(tables_.loudnessGains[9], std::optional<double>(-3));
+        const QByteArray before = iniBytes();
+
+        nameAnswers_ << InputBoxAnswer{false, {}};
+        QVERIFY(dragAndDrop(slotButton(9), *droppedUrls({QUrl::fromLocalFile(blip)})));
+        QVERIFY(QTest::qWaitFor([this] { return nameRequests_.size() == 1; }));
+        QCOMPARE(nameRequests_[0].initialText, QStringLiteral("blip"));
+        QCOMPARE(toQString(tables_.paths[9]), old);
+        QCOMPARE(slotButton(9)->text(), QStringLiteral("旧"));
+        QCOMPARE(iniBytes(), before);
+
+        nameAnswers_ << InputBoxAnswer{true, QStringLiteral("新")};
+        QVERIFY(dragAndDrop(slotButton(9), *droppedUrls({QUrl::fromLocalFile(blip)})));
+        QVERIFY(QTest::qWaitFor([this] { return nameRequests_.size() == 2; }));
+        QCOMPARE(toQString(tables_.paths[9]), blip);
+        QCOMPARE(slotButton(9)->text(), QStringLiteral("新"));
+        const QByteArray ini = iniBytes();
+        QVERIFY(ini.contains(gbkBytes(QStringLiteral("按钮9path=") + blip + "\r\n按钮9name=新\r\n")));
+        // The old file's gain does not carry over to the new one.
+        QVERIFY(ini.contains(gbkBytes(QStringLiteral("[响度]\r\n按钮9=\r\n"))));
+        QVERIFY(!tables_.loudnessGains[9]);
     }
 
     void aFilledSlotPlaysItsFileWithoutAsking()
