@@ -25,7 +25,7 @@
 #include <vector>
 
 using namespace qinghe;
-using namespace qinghe::testing;
+using namespace qinghe::test_support;
 
 namespace {
 
