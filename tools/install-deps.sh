@@ -8,6 +8,7 @@ packages=(
   qt6-webengine-dev qt6-webengine-dev-tools libqt6webenginecore6-bin
   libgl-dev libopengl-dev libglx-dev
   libsdl2-mixer-dev libcurl4-openssl-dev libjpeg-dev
+  libpulse-dev pulseaudio pulseaudio-utils
   libgtest-dev libgmock-dev libbenchmark-dev
   fontconfig fonts-wqy-zenhei fonts-wqy-microhei
   xvfb xauth
