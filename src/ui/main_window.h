@@ -23,6 +23,7 @@ class QWebEngineView;
 
 namespace qinghe {
 
+class SoundRouting;
 class WindowRuntime;
 
 inline constexpr const char* kMainWindowDefinition = ":/ui/main_window.ui";
@@ -46,6 +47,9 @@ struct MainWindowContext {
     std::shared_ptr<OnlineTexts> onlineTexts = std::make_shared<OnlineTexts>();
     // Ends the message loop with an exit code; empty: the application's own.
     std::function<void(int exitCode)> endProgram;
+    // The virtual microphone and listening device of the sound settings; the
+    // start-up sequence owns it. Null: the settings say it is unavailable.
+    SoundRouting* soundRouting = nullptr;
 };
 
 // The start window and sound board. Its controls come from its definition
@@ -87,6 +91,7 @@ private:
         QAction* partnerPortalItem = nullptr;      // 轻轻一点
         QAction* partnerWindowItem = nullptr;      // 赞助我们
         QAction* partnerBonusItem = nullptr;       // 网络赚钱
+        QAction* soundSettingsItem = nullptr;      // 声音设置
     };
 
     void buildBoard();
