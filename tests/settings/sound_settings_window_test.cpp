@@ -5,6 +5,7 @@
 
 #include "settings/sound_settings_window.h"
 
+#include "app/startup.h"
 #include "media/media_control.h"
 #include "runtime/window_runtime.h"
 #include "soundserver/routing_plan.h"
@@ -19,10 +20,14 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPointer>
+#include <QPushButton>
+#include <QTimer>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 #include <memory>
 
 using namespace qinghe;
@@ -215,6 +220,46 @@ private slots:
         QCOMPARE(outputs->currentText(), QStringLiteral("unplugged_usb（未连接）"));
         QVERIFY(settledStatus().endsWith(QStringLiteral("所选监听设备不在，暂用系统默认设备。")));
         QCOMPARE(mediaOutputDevice(), MediaOutputDevice{});
+    }
+
+    // The whole program: the settings saved in my.ini are put in place at
+    // start-up, an effect button's click reaches the virtual microphone, and
+    // the program leaves the server as it found it.
+    void theProgramSetsTheMicrophoneUpFromMyIniAndRemovesItAtExit()
+    {
+        f_->close();
+        QVERIFY(f_->writeIni(gbkBytes(kSlotLines) + gbkBytes("[声音设置]\r\n虚拟麦克风=1\r\n")));
+        const QStringList before = server_->modules();
+        bool microphoneLoaded = false;
+        bool clickHeard = false;
+        QTimer::singleShot(0, [&] {
+            QWidget* board = nullptr;
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (w->objectName() == QStringLiteral("启动窗口"))
+                    board = w;
+            const auto loaded = [&] { return serverHas({"list", "sources", "short"}, kMicrophoneName); };
+            for (auto waited = std::chrono::milliseconds(0); !loaded() && waited < kRequestLimit;
+                 waited += std::chrono::milliseconds(50))
+                QTest::qWait(50);
+            microphoneLoaded = loaded();
+            if (microphoneLoaded && board) {
+                testing::SourceRecorder chat(server_->address(), kMicrophoneName);
+                chat.waitUntilFlowing(kRequestLimit);
+                const std::int64_t clickFrame = chat.framesSoFar();
+                board->findChild<QPushButton*>(QStringLiteral("按钮8"))->click();  // 哄堂大笑
+                QTest::qWait(1000);
+                clickHeard = testing::onsetFrame(chat.stop(), clickFrame, 100) >= 0;
+            }
+            if (board)
+                board->close();
+        });
+        StartOptions options;
+        options.addresses = Addresses::allAt(QStringLiteral("127.0.0.1:9"));
+        options.settingsFile = f_->iniPath();
+        QCOMPARE(runProgram(options), 0);
+        QVERIFY(microphoneLoaded);
+        QVERIFY(clickHeard);
+        QCOMPARE(server_->modules(), before);
     }
 };
 
