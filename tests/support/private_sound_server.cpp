@@ -106,6 +106,11 @@ bool PrivateSoundServer::isRunning() const
     return server_->state() == QProcess::Running && (pactl({"info"}, &ok), ok);
 }
 
+qint64 PrivateSoundServer::processId() const
+{
+    return server_->processId();
+}
+
 QString PrivateSoundServer::log() const
 {
     QFile file(folder_.filePath("server.log"));

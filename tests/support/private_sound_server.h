@@ -41,6 +41,8 @@ public:
     PrivateSoundServer& operator=(const PrivateSoundServer&) = delete;
 
     bool isRunning() const;
+    // The server's process, for the CPU it uses.
+    qint64 processId() const;
     // For PULSE_SERVER: "unix:<folder>/native".
     QString address() const { return address_; }
     // What the server's log says, for a failure message.
