@@ -67,12 +67,6 @@ SoundSettingsWindow::SoundSettingsWindow(SoundRouting* routing, QString settings
 {
 }
 
-SoundSettingsWindow::~SoundSettingsWindow()
-{
-    if (routing_)
-        routing_->setStatusListener(nullptr);
-}
-
 void SoundSettingsWindow::bindControls(ControlBinder& binder)
 {
     binder.bind(controls_.listeningDevices, "监听设备");
@@ -89,7 +83,10 @@ void SoundSettingsWindow::onCreated()
     settings_ = readSoundSettings(settingsFile_);
     if (routing_) {
         status_ = routing_->status();
-        // The answer comes on the routing thread; the window may be gone by then.
+        // The answer comes on the routing thread and the window may be gone
+        // by then: the listener stays with the routing and finds no window.
+        // So the window never reaches back into a routing the program's
+        // end has already taken down.
         routing_->setStatusListener([window = QPointer<SoundSettingsWindow>(this)](const RoutingStatus& status) {
             postToWindowThread([window, status] {
                 if (window)

@@ -29,7 +29,6 @@ class SoundSettingsWindow : public RuntimeWindow {
 
 public:
     SoundSettingsWindow(SoundRouting* routing, QString settingsFile);
-    ~SoundSettingsWindow() override;
 
 protected:
     void bindControls(ControlBinder& binder) override;
