@@ -1,6 +1,6 @@
 // The virtual microphone's cost, run by hand.
 //
-//   soundserver_bench [--clicks N] [--idle SECONDS]
+//   soundserver_bench [--clicks N] [--idle SECONDS] [--period FRAMES]
 //       Starts a PulseAudio server of its own (null sinks for the host's
 //       devices, as the tests do), turns the virtual microphone on with the
 //       headphones as the listening device, then:
@@ -14,6 +14,9 @@
 //         output stays open, as it does in the program); then the same with
 //         the virtual microphone off and the board playing straight to the
 //         headphones, for comparison.
+//
+// --period asks the output for a period of its own (128, 256 or 512 frames)
+// instead of the shortest it keeps up with.
 //
 // Where the clock stops: a recording reads blocks of 128 frames (2.9 ms);
 // a sample's arrival is its block's arrival less the frames after it in the
@@ -39,6 +42,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <random>
 #include <sstream>
 #include <string>
@@ -68,6 +72,7 @@ constexpr double kPercent = 100.0;
 struct Options {
     int clicks = kDefaultClicks;
     int idleSeconds = kDefaultIdleSeconds;
+    int period = 0;  // the output's own choice
 };
 
 Options parse(int argc, char** argv)
@@ -78,6 +83,8 @@ Options parse(int argc, char** argv)
             options.clicks = std::max(1, std::atoi(argv[i + 1]));
         else if (std::strcmp(argv[i], "--idle") == 0)
             options.idleSeconds = std::max(1, std::atoi(argv[i + 1]));
+        else if (std::strcmp(argv[i], "--period") == 0)
+            options.period = std::max(0, std::atoi(argv[i + 1]));
     }
     return options;
 }
@@ -120,6 +127,49 @@ void printFigures(const char* where, const std::vector<double>& ms, int clicks)
                 clicks);
 }
 
+// Clicks the effect while recording the sources; for each source, the time
+// from each click to its first sample there, for the clicks it heard.
+bool clickLatencies(const testing::PrivateSoundServer& server, SoundBoard& board, const QString& clickFile,
+                    const std::vector<std::string>& sources, int clicks, std::vector<std::vector<double>>& heard)
+{
+    std::vector<std::unique_ptr<testing::SourceRecorder>> recorders;
+    for (const std::string& source : sources) {
+        recorders.push_back(std::make_unique<testing::SourceRecorder>(server.address(), source));
+        if (!recorders.back()->waitUntilFlowing(kRequestLimit))
+            return false;
+    }
+    // One click first opens the output; then the streams settle.
+    board.playEffect(fromQString(clickFile));
+    std::this_thread::sleep_for(kClickLength);
+    board.stop();
+    std::this_thread::sleep_for(kSettle);
+
+    std::vector<Clock::time_point> clickedAt;
+    std::vector<std::vector<std::int64_t>> clickFrames(recorders.size());
+    std::mt19937 random(std::random_device{}());
+    std::uniform_int_distribution<int> gapMs(kLeastGapMs, kMostGapMs);
+    for (int i = 0; i < clicks; ++i) {
+        for (std::size_t r = 0; r < recorders.size(); ++r)
+            clickFrames[r].push_back(recorders[r]->framesSoFar());
+        clickedAt.push_back(Clock::now());
+        board.playEffect(fromQString(clickFile));
+        std::this_thread::sleep_for(kClickLength);
+        board.stop();
+        std::this_thread::sleep_for(std::chrono::milliseconds(gapMs(random)));
+    }
+    heard.assign(recorders.size(), {});
+    for (std::size_t r = 0; r < recorders.size(); ++r) {
+        const testing::ServerSamples samples = recorders[r]->stop();
+        for (int i = 0; i < clicks; ++i) {
+            const std::int64_t onset = testing::onsetFrame(samples, clickFrames[r][i], kOnsetThreshold);
+            if (onset >= 0)
+                heard[r].push_back(
+                    std::chrono::duration<double, std::milli>(recorders[r]->arrivalOf(onset) - clickedAt[i]).count());
+        }
+    }
+    return true;
+}
+
 // The CPU this process and the server use over a stretch of idle.
 void measureIdle(const char* what, long long serverPid, int idleSeconds)
 {
@@ -153,6 +203,7 @@ int main(int argc, char** argv)
     if (!testing::writeSquareWav(clickFile, 1, kClickAmplitude))
         return 1;
 
+    setMediaOutputPeriod(options.period);
     SoundRouting routing([](const OutputTarget& target) { setMediaOutputDevice({target.driver, target.device}); });
     routing.apply({testing::kFakeHeadphones, true, false, {}});
     if (!routing.waitUntilIdle(kRequestLimit) || !routing.status().microphoneOn) {
@@ -163,49 +214,14 @@ int main(int argc, char** argv)
     CustomSoundTables tables;
     SoundBoard board(player, tables, dir.filePath("my.ini"), BoardSurface{[] { return 100; }, {}, {}, {}});
 
-    testing::SourceRecorder chat(server.address(), kMicrophoneName);
-    testing::SourceRecorder ears(server.address(), std::string(testing::kFakeHeadphones) + ".monitor");
-    if (!chat.waitUntilFlowing(kRequestLimit) || !ears.waitUntilFlowing(kRequestLimit))
+    const std::string headphonesMonitor = std::string(testing::kFakeHeadphones) + ".monitor";
+    std::vector<std::vector<double>> heard;
+    if (!clickLatencies(server, board, clickFile, {kMicrophoneName, headphonesMonitor}, options.clicks, heard))
         return 1;
-    // One click first opens the output; then the streams settle.
-    board.playEffect(fromQString(clickFile));
-    std::this_thread::sleep_for(kClickLength);
-    board.stop();
-    std::this_thread::sleep_for(kSettle);
-
-    struct Click {
-        Clock::time_point at;
-        std::int64_t chatFrame;
-        std::int64_t earsFrame;
-    };
-    std::vector<Click> clicks;
-    std::mt19937 random(std::random_device{}());
-    std::uniform_int_distribution<int> gapMs(kLeastGapMs, kMostGapMs);
-    for (int i = 0; i < options.clicks; ++i) {
-        clicks.push_back({Clock::now(), chat.framesSoFar(), ears.framesSoFar()});
-        board.playEffect(fromQString(clickFile));
-        std::this_thread::sleep_for(kClickLength);
-        board.stop();
-        std::this_thread::sleep_for(std::chrono::milliseconds(gapMs(random)));
-    }
-    const testing::ServerSamples chatSamples = chat.stop();
-    const testing::ServerSamples earsSamples = ears.stop();
-    std::vector<double> chatMs;
-    std::vector<double> earsMs;
-    for (const Click& click : clicks) {
-        const auto latency = [&](const testing::ServerSamples& samples, const testing::SourceRecorder& recorder,
-                                 std::int64_t from, std::vector<double>& into) {
-            const std::int64_t onset = testing::onsetFrame(samples, from, kOnsetThreshold);
-            if (onset >= 0)
-                into.push_back(std::chrono::duration<double, std::milli>(recorder.arrivalOf(onset) - click.at).count());
-        };
-        latency(chatSamples, chat, click.chatFrame, chatMs);
-        latency(earsSamples, ears, click.earsFrame, earsMs);
-    }
     std::printf("click to first sample recorded from the server (%s, period %d frames):\n",
                 mediaAudioDriver().c_str(), mediaOutputFormat().periodFrames);
-    printFigures("at 青禾虚拟麦克风", chatMs, options.clicks);
-    printFigures("at the listening device (monitor)", earsMs, options.clicks);
+    printFigures("at 青禾虚拟麦克风", heard[0], options.clicks);
+    printFigures("at the listening device (monitor)", heard[1], options.clicks);
 
     std::printf("idle, over %d s each (percent of one core):\n", options.idleSeconds);
     measureIdle("virtual microphone on", server.processId(), options.idleSeconds);
@@ -217,6 +233,12 @@ int main(int argc, char** argv)
     std::this_thread::sleep_for(kClickLength);
     board.stop();
     measureIdle("virtual microphone off", server.processId(), options.idleSeconds);
+
+    std::vector<std::vector<double>> direct;
+    if (!clickLatencies(server, board, clickFile, {headphonesMonitor}, options.clicks, direct))
+        return 1;
+    std::printf("the same click with the virtual microphone off, the board playing straight to the headphones:\n");
+    printFigures("at the listening device (monitor)", direct[0], options.clicks);
 
     routing.shutDown(SoundRouting::kExitLimit);
     return 0;
