@@ -9,6 +9,7 @@ packages=(
   libgl-dev libopengl-dev libglx-dev
   libsdl2-mixer-dev libcurl4-openssl-dev libjpeg-dev
   libebur128-dev libsndfile1-dev
+  libpulse-dev pulseaudio pulseaudio-utils
   libgtest-dev libgmock-dev libbenchmark-dev
   fontconfig fonts-wqy-zenhei fonts-wqy-microhei
   xvfb xauth

@@ -4,6 +4,7 @@
 #include "net/download_service.h"
 #include "net/download_task.h"
 #include "online/online_texts.h"
+#include "soundserver/sound_routing.h"
 
 #include <memory>
 
@@ -19,6 +20,8 @@ struct ProgramState {
     // until the updater fills the record and starts a task.
     std::unique_ptr<DownloadService> downloadService = std::make_unique<DownloadService>();
     std::unique_ptr<DownloadTask> downloadTask = std::make_unique<DownloadTask>();
+    // What the program loaded on the sound server; made by the start-up sequence.
+    std::unique_ptr<SoundRouting> soundRouting;
 
     // The at-exit clean-up, in its order; writes no file.
     void cleanUp()
@@ -30,6 +33,10 @@ struct ProgramState {
             downloadService->stop();
         downloadService.reset();
         downloadTask.reset();
+        // Nothing the program loaded stays on the sound server.
+        if (soundRouting)
+            soundRouting->shutDown(SoundRouting::kExitLimit);
+        soundRouting.reset();
     }
 };
 

@@ -5,6 +5,7 @@
 #include "runtime/first_paint.h"
 #include "runtime/message_box.h"
 #include "runtime/window_runtime.h"
+#include "soundserver/sound_settings.h"
 #include "ui/main_window.h"
 
 #include <QApplication>
@@ -35,6 +36,11 @@ int runProgram(const StartOptions& options)
         &runtime, &WindowRuntime::fatalError, qApp, [](int exitCode) { QCoreApplication::exit(exitCode); },
         Qt::QueuedConnection);
 
+    // The sound settings follow the host's choice from my.ini; the routing
+    // tells the board's output where to play.
+    state.soundRouting = std::make_unique<SoundRouting>(
+        [](const OutputTarget& target) { setMediaOutputDevice({target.driver, target.device}); });
+
     MainWindowContext context{runtime,
                               *state.customSounds,
                               options.addresses,
@@ -47,6 +53,8 @@ int runProgram(const StartOptions& options)
                               options.programFolder};
     if (!context.notificationAreaAvailable)
         context.notificationAreaAvailable = &QSystemTrayIcon::isSystemTrayAvailable;
+    context.soundRouting = state.soundRouting.get();
+    state.soundRouting->apply(readSoundSettings(context.settingsFile));
     const QString definition =
         options.mainWindowDefinition.isEmpty() ? QString::fromUtf8(kMainWindowDefinition) : options.mainWindowDefinition;
     MainWindow* mainWindow = MainWindow::open(std::move(context), definition);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <thread>
@@ -94,14 +95,8 @@ bool AudioOutput::open()
         return false;
     // The program handles its own signals; the audio layer must not take them.
     library_->setHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    if (library_->initSubSystem(SDL_INIT_AUDIO) != 0)
+    if (!startAudio(target_) && (target_ == MediaOutputDevice{} || !startAudio({})))
         return false;
-    library_->init(MIX_INIT_MP3);
-    if (!openDevice()) {
-        library_->quit();
-        library_->quitSubSystem(SDL_INIT_AUDIO);
-        return false;
-    }
     // Only the music stream is used; its own volume stays at unity so the
     // post-mix gains are the only scaling.
     library_->allocateChannels(0);
@@ -117,15 +112,42 @@ bool AudioOutput::open()
     return true;
 }
 
-bool AudioOutput::openDevice()
+bool AudioOutput::startAudio(const MediaOutputDevice& target)
+{
+    chooseDriver(target.driver);
+    if (library_->initSubSystem(SDL_INIT_AUDIO) != 0)
+        return false;
+    library_->init(MIX_INIT_MP3);
+    if (!openDevice(target.device)) {
+        library_->quit();
+        library_->quitSubSystem(SDL_INIT_AUDIO);
+        return false;
+    }
+    return true;
+}
+
+// The driver is read as the audio subsystem starts. A chosen one overrides
+// SDL_AUDIODRIVER; going back to the default gives the environment its say again.
+void AudioOutput::chooseDriver(const std::string& driver)
+{
+    if (driver.empty() && !driverChosen_)
+        return;
+    const char* fromEnvironment = std::getenv("SDL_AUDIODRIVER");
+    const std::string chosen = driver.empty() ? (fromEnvironment ? fromEnvironment : "") : driver;
+    // An empty name lets the audio layer try its drivers in its own order.
+    library_->setHintWithPriority(SDL_HINT_AUDIODRIVER, chosen.c_str(), SDL_HINT_OVERRIDE);
+    driverChosen_ = !driver.empty();
+}
+
+bool AudioOutput::openDevice(const std::string& device)
 {
     int period = firstPeriod();
     for (;;) {
         // Rate, sample format and channels are fixed: blocks always arrive as
         // 16-bit stereo at kRate. The period may differ from the one asked:
         // a device that takes its own gets blocks of its own size.
-        if (library_->openAudioDevice(kRate, AUDIO_S16SYS, kChannels, period, nullptr,
-                                      SDL_AUDIO_ALLOW_SAMPLES_CHANGE)
+        if (library_->openAudioDevice(kRate, AUDIO_S16SYS, kChannels, period,
+                                      device.empty() ? nullptr : device.c_str(), SDL_AUDIO_ALLOW_SAMPLES_CHANGE)
             == 0) {
             askedPeriod_ = period;
             return true;

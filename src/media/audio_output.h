@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace qinghe {
 
@@ -40,6 +41,10 @@ public:
     bool isOpen() const { return open_; }
     // The sound library's entry points; only while open.
     const SoundLibrary& library() const { return *library_; }
+
+    // Where the next opening goes; the default when that one cannot be opened.
+    void setTarget(MediaOutputDevice target) { target_ = std::move(target); }
+    const MediaOutputDevice& target() const { return target_; }
 
     // The period asked for at the next opening, before any longer one; 0
     // for the shortest the output knows.
@@ -69,11 +74,15 @@ private:
     static void SDLCALL postMix(void* self, Uint8* stream, int length);
     void finishBlock(std::int16_t* samples, int frames);
     void notePace(Clock::time_point now, int frames);
-    bool openDevice();
+    bool startAudio(const MediaOutputDevice& target);
+    void chooseDriver(const std::string& driver);
+    bool openDevice(const std::string& device);
     int firstPeriod() const;
 
     const SoundLibrary* library_ = nullptr;
     bool open_ = false;
+    MediaOutputDevice target_;
+    bool driverChosen_ = false;  // the driver hint was set here, over the environment's
     int requestedPeriod_ = 0;  // 0: the shortest of the ladder
     int askedPeriod_ = 0;      // what the open device was asked for
 

@@ -94,6 +94,24 @@ MediaOutputFormat mediaOutputFormat()
     return e.output.format();
 }
 
+void setMediaOutputDevice(const MediaOutputDevice& target)
+{
+    MediaEngine& e = engine();
+    std::lock_guard guard(e.lock);
+    if (e.output.target() == target)
+        return;
+    e.devices.closeAll();
+    e.output.close();
+    e.output.setTarget(target);
+}
+
+MediaOutputDevice mediaOutputDevice()
+{
+    MediaEngine& e = engine();
+    std::lock_guard guard(e.lock);
+    return e.output.target();
+}
+
 void setMediaOutputPeriod(int frames)
 {
     MediaEngine& e = engine();

@@ -85,6 +85,25 @@ struct MediaOutputFormat {
 };
 MediaOutputFormat mediaOutputFormat();
 
+// Where the audio device opens: an audio driver ("pulseaudio", "alsa", ...)
+// and a device of it by the name the driver gives it (for a sound server,
+// the device's description). An empty driver is the audio layer's own
+// choice (SDL_AUDIODRIVER, else its first that works), an empty device the
+// driver's default. A device that cannot be opened gives way to the default.
+struct MediaOutputDevice {
+    std::string driver;
+    std::string device;
+
+    bool operator==(const MediaOutputDevice&) const = default;
+};
+
+// Sets where the audio device opens from the next open command on. A change
+// closes every device and the audio device, as closeMediaOutput does, so
+// nothing plays on where it no longer should; the same target again changes
+// nothing.
+void setMediaOutputDevice(const MediaOutputDevice& target);
+MediaOutputDevice mediaOutputDevice();
+
 // The period asked of the audio device when it next opens; until
 // closeMediaOutput the output asks for 128 frames (2.9 ms), and a device
 // that refuses a period is asked for the next longer one (256, then 512

@@ -30,6 +30,7 @@ std::optional<SoundLibrary> load()
     // SDL itself is found through the mixer, which depends on it.
     SoundLibrary l{};
     const bool complete = resolve(library, "SDL_SetHint", l.setHint)
+                          && resolve(library, "SDL_SetHintWithPriority", l.setHintWithPriority)
                           && resolve(library, "SDL_InitSubSystem", l.initSubSystem)
                           && resolve(library, "SDL_QuitSubSystem", l.quitSubSystem)
                           && resolve(library, "SDL_GetCurrentAudioDriver", l.currentAudioDriver)

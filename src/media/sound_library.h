@@ -13,6 +13,7 @@ namespace qinghe {
 // The entry points, typed from the library's own declarations.
 struct SoundLibrary {
     decltype(&::SDL_SetHint) setHint;
+    decltype(&::SDL_SetHintWithPriority) setHintWithPriority;
     decltype(&::SDL_InitSubSystem) initSubSystem;
     decltype(&::SDL_QuitSubSystem) quitSubSystem;
     decltype(&::SDL_GetCurrentAudioDriver) currentAudioDriver;

@@ -13,6 +13,7 @@
 #include "online/partner_window.h"
 #include "online/update_window.h"
 #include "online/web_view.h"
+#include "settings/sound_settings_window.h"
 #include "skin/skin_binding.h"
 #include "text/gbk.h"
 
@@ -72,6 +73,7 @@ void MainWindow::bindControls(ControlBinder& binder)
     binder.bind(controls_.partnerPortalItem, "轻轻一点");
     binder.bind(controls_.partnerWindowItem, "赞助我们");
     binder.bind(controls_.partnerBonusItem, "网络赚钱");
+    binder.bind(controls_.soundSettingsItem, "声音设置");
     // The catalogue's buttons stand on the tab control's pages.
     if (controls_.boardTabs != nullptr && controls_.boardTabs->count() < kBoardPageCount)
         binder.markMissing(QStringLiteral("高级选择夹1 第%1页").arg(kBoardPageCount));
@@ -230,6 +232,9 @@ void MainWindow::wireMenu()
             [addresses] { openAddress(addresses.partnerBonusPage()); });
     connect(controls_.partnerWindowItem, &QAction::triggered, this,
             [this] { openPartnerWindow(context_.runtime, context_.addresses); });
+    connect(controls_.soundSettingsItem, &QAction::triggered, this, [this] {
+        openSoundSettingsWindow(context_.runtime, context_.soundRouting, context_.settingsFile);
+    });
     // The check reads the update page on this thread; the window waits meanwhile.
     connect(controls_.updateItem, &QAction::triggered, this, [this] {
         checkForUpdate(context_.addresses, *context_.onlineTexts, versionSurface());

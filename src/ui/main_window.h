@@ -25,6 +25,7 @@ namespace qinghe {
 
 class DownloadService;
 struct DownloadTask;
+class SoundRouting;
 class WindowRuntime;
 
 inline constexpr const char* kMainWindowDefinition = ":/ui/main_window.ui";
@@ -53,6 +54,9 @@ struct MainWindowContext {
     DownloadService* downloadService = nullptr;
     DownloadTask* downloadTask = nullptr;
     QString programFolder;  // where an update goes; empty: the program's own folder
+    // The virtual microphone and listening device of the sound settings; the
+    // start-up sequence owns it. Null: the settings say it is unavailable.
+    SoundRouting* soundRouting = nullptr;
 };
 
 // The start window and sound board. Its controls come from its definition
@@ -94,6 +98,7 @@ private:
         QAction* partnerPortalItem = nullptr;      // 轻轻一点
         QAction* partnerWindowItem = nullptr;      // 赞助我们
         QAction* partnerBonusItem = nullptr;       // 网络赚钱
+        QAction* soundSettingsItem = nullptr;      // 声音设置
     };
 
     void buildBoard();

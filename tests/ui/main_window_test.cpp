@@ -282,11 +282,34 @@ private slots:
         QStringList titles;
         for (QAction* top : window_->menuWidget()->actions())
             titles << top->text();
-        QCOMPARE(titles, (QStringList{"关于我们", "软件更新", "常见问题", "爱心接力"}));
+        // The window's four menus, then the program's own settings after them.
+        QCOMPARE(titles, (QStringList{"关于我们", "软件更新", "常见问题", "爱心接力", "设置"}));
         QStringList partner;
         for (QAction* item : find<QMenu>("爱心接力")->actions())
             partner << item->text();
         QCOMPARE(partner, (QStringList{"轻轻一点", "赞助我们", "网络赚钱"}));
+        QStringList settings;
+        for (QAction* item : find<QMenu>("设置")->actions())
+            settings << item->text();
+        QCOMPARE(settings, QStringList{"声音设置"});
+    }
+
+    void soundSettingsItemOpensItsWindowOnce()
+    {
+        auto* item = window_->findChild<QAction*>(QStringLiteral("声音设置"));
+        QVERIFY(item != nullptr);
+        item->trigger();
+        item->trigger();
+        QList<QWidget*> opened;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->isVisible() && w->windowTitle() == QStringLiteral("声音设置"))
+                opened << w;
+        QCOMPARE(opened.size(), 1);
+        // The board's own window has no sound routing here: the settings say so.
+        auto* status = opened[0]->findChild<QLabel*>(QStringLiteral("状态说明"));
+        QVERIFY(status != nullptr);
+        QVERIFY(status->text().startsWith(QStringLiteral("没有找到声音服务器")));
+        QVERIFY(window_->isVisible());
     }
 
     void webPanelShowsTheAdvertisingPage()

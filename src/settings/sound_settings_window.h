@@ -1,0 +1,61 @@
+#pragma once
+
+#include "runtime/runtime_window.h"
+#include "soundserver/sound_routing.h"
+#include "soundserver/sound_settings.h"
+
+#include <QString>
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QPushButton;
+
+namespace qinghe {
+
+class WindowRuntime;
+
+inline constexpr const char* kSoundSettingsWindowDefinition = ":/ui/sound_settings_window.ui";
+
+// Opens "声音设置", or brings the open one forward. Without routing (no
+// thread for it) the window says the virtual microphone is unavailable.
+RuntimeWindow* openSoundSettingsWindow(WindowRuntime& runtime, SoundRouting* routing, const QString& settingsFile);
+
+// The host's sound settings: every change is written to my.ini at once and
+// handed to the routing, whose answer the window shows when it comes.
+class SoundSettingsWindow : public RuntimeWindow {
+    Q_OBJECT
+
+public:
+    SoundSettingsWindow(SoundRouting* routing, QString settingsFile);
+
+protected:
+    void bindControls(ControlBinder& binder) override;
+    void onCreated() override;
+
+private:
+    // The window's controls, bound at load.
+    struct Controls {
+        QComboBox* listeningDevices = nullptr;   // 监听设备
+        QCheckBox* microphoneSwitch = nullptr;   // 虚拟麦克风
+        QCheckBox* passThroughSwitch = nullptr;  // 麦克风直通
+        QComboBox* microphones = nullptr;        // 直通来源
+        QLabel* statusText = nullptr;            // 状态说明
+        QGroupBox* hotKeys = nullptr;            // 热键: the hot keys' place
+        QPushButton* closeButton = nullptr;      // 关闭
+    };
+
+    void showStatus(const RoutingStatus& status);
+    void fillChoices(QComboBox* box, const std::vector<ServerDevice>& devices, const std::string& chosen);
+    void showSettings();
+    void settingsChanged();
+
+    SoundRouting* routing_;
+    QString settingsFile_;
+    SoundSettings settings_;
+    RoutingStatus status_;
+    Controls controls_;
+};
+
+}  // namespace qinghe

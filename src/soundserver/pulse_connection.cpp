@@ -1,0 +1,223 @@
+#include "pulse_connection.h"
+
+#include <pulse/context.h>
+#include <pulse/introspect.h>
+#include <pulse/mainloop.h>
+#include <pulse/proplist.h>
+
+namespace qinghe {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string textOf(const char* text)
+{
+    return text ? text : "";
+}
+
+std::string roleOf(pa_proplist* properties)
+{
+    return properties ? textOf(pa_proplist_gets(properties, kRoleProperty)) : std::string();
+}
+
+}  // namespace
+
+// What a call waits for; the server's callbacks fill it in.
+struct PulseConnection::Wait {
+    bool done = false;
+    bool ok = false;
+};
+
+PulseConnection::PulseConnection(pa_mainloop* loop, pa_context* context) : loop_(loop), context_(context) {}
+
+PulseConnection::~PulseConnection()
+{
+    pa_context_disconnect(context_);
+    pa_context_unref(context_);
+    pa_mainloop_free(loop_);
+}
+
+std::unique_ptr<PulseConnection> PulseConnection::open(const std::string& clientName, Limit limit)
+{
+    pa_mainloop* loop = pa_mainloop_new();
+    if (!loop)
+        return nullptr;
+    pa_context* context = pa_context_new(pa_mainloop_get_api(loop), clientName.c_str());
+    if (!context) {
+        pa_mainloop_free(loop);
+        return nullptr;
+    }
+    std::unique_ptr<PulseConnection> connection(new PulseConnection(loop, context));
+    // Starting a server is the desktop's business, not a sound board's.
+    if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+        return nullptr;
+    Wait ready;
+    pa_context_set_state_callback(
+        context,
+        [](pa_context* c, void* userdata) {
+            auto* wait = static_cast<Wait*>(userdata);
+            const pa_context_state_t state = pa_context_get_state(c);
+            if (state == PA_CONTEXT_READY)
+                *wait = {true, true};
+            else if (!PA_CONTEXT_IS_GOOD(state))
+                *wait = {true, false};
+        },
+        &ready);
+    const bool connected = connection->runUntilDone(ready, limit) && ready.ok;
+    pa_context_set_state_callback(context, nullptr, nullptr);
+    return connected ? std::move(connection) : nullptr;
+}
+
+bool PulseConnection::isReady() const
+{
+    return pa_context_get_state(context_) == PA_CONTEXT_READY;
+}
+
+bool PulseConnection::runUntilDone(Wait& wait, Limit limit)
+{
+    const Clock::time_point deadline = Clock::now() + limit;
+    while (!wait.done) {
+        // A connection that fails meanwhile answers nothing more.
+        if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)))
+            return false;
+        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
+        if (left.count() <= 0)
+            return false;
+        if (pa_mainloop_prepare(loop_, static_cast<int>(left.count())) < 0 || pa_mainloop_poll(loop_) < 0
+            || pa_mainloop_dispatch(loop_) < 0)
+            return false;
+    }
+    return true;
+}
+
+bool PulseConnection::await(pa_operation* operation, Wait& wait, Limit limit)
+{
+    if (!operation)
+        return false;
+    const bool answered = runUntilDone(wait, limit);
+    // A call that gives up cancels its operation: no callback may reach its frame later.
+    if (!answered)
+        pa_operation_cancel(operation);
+    pa_operation_unref(operation);
+    return answered && wait.ok;
+}
+
+std::optional<std::vector<ServerDevice>> PulseConnection::sinks(Limit limit)
+{
+    struct State {
+        Wait wait;
+        std::vector<ServerDevice> devices;
+    } state;
+    pa_operation* operation = pa_context_get_sink_info_list(
+        context_,
+        [](pa_context*, const pa_sink_info* info, int eol, void* userdata) {
+            auto* s = static_cast<State*>(userdata);
+            if (eol != 0) {
+                s->wait = {true, eol > 0};
+                return;
+            }
+            s->devices.push_back({textOf(info->name), textOf(info->description), roleOf(info->proplist), false});
+        },
+        &state);
+    if (!await(operation, state.wait, limit))
+        return std::nullopt;
+    return std::move(state.devices);
+}
+
+std::optional<std::vector<ServerDevice>> PulseConnection::sources(Limit limit)
+{
+    struct State {
+        Wait wait;
+        std::vector<ServerDevice> devices;
+    } state;
+    pa_operation* operation = pa_context_get_source_info_list(
+        context_,
+        [](pa_context*, const pa_source_info* info, int eol, void* userdata) {
+            auto* s = static_cast<State*>(userdata);
+            if (eol != 0) {
+                s->wait = {true, eol > 0};
+                return;
+            }
+            s->devices.push_back({textOf(info->name), textOf(info->description), roleOf(info->proplist),
+                                  info->monitor_of_sink != PA_INVALID_INDEX});
+        },
+        &state);
+    if (!await(operation, state.wait, limit))
+        return std::nullopt;
+    return std::move(state.devices);
+}
+
+std::optional<ServerDefaults> PulseConnection::defaults(Limit limit)
+{
+    struct State {
+        Wait wait;
+        ServerDefaults defaults;
+    } state;
+    pa_operation* operation = pa_context_get_server_info(
+        context_,
+        [](pa_context*, const pa_server_info* info, void* userdata) {
+            auto* s = static_cast<State*>(userdata);
+            if (info)
+                s->defaults = {textOf(info->default_sink_name), textOf(info->default_source_name)};
+            s->wait = {true, info != nullptr};
+        },
+        &state);
+    if (!await(operation, state.wait, limit))
+        return std::nullopt;
+    return std::move(state.defaults);
+}
+
+std::optional<std::vector<ServerModule>> PulseConnection::modules(Limit limit)
+{
+    struct State {
+        Wait wait;
+        std::vector<ServerModule> modules;
+    } state;
+    pa_operation* operation = pa_context_get_module_info_list(
+        context_,
+        [](pa_context*, const pa_module_info* info, int eol, void* userdata) {
+            auto* s = static_cast<State*>(userdata);
+            if (eol != 0) {
+                s->wait = {true, eol > 0};
+                return;
+            }
+            s->modules.push_back({info->index, textOf(info->name), textOf(info->argument)});
+        },
+        &state);
+    if (!await(operation, state.wait, limit))
+        return std::nullopt;
+    return std::move(state.modules);
+}
+
+std::optional<std::uint32_t> PulseConnection::loadModule(const std::string& name, const std::string& argument,
+                                                         Limit limit)
+{
+    struct State {
+        Wait wait;
+        std::uint32_t index = PA_INVALID_INDEX;
+    } state;
+    pa_operation* operation = pa_context_load_module(
+        context_, name.c_str(), argument.c_str(),
+        [](pa_context*, std::uint32_t index, void* userdata) {
+            auto* s = static_cast<State*>(userdata);
+            s->index = index;
+            s->wait = {true, index != PA_INVALID_INDEX};
+        },
+        &state);
+    if (!await(operation, state.wait, limit))
+        return std::nullopt;
+    return state.index;
+}
+
+bool PulseConnection::unloadModule(std::uint32_t index, Limit limit)
+{
+    Wait wait;
+    pa_operation* operation = pa_context_unload_module(
+        context_, index,
+        [](pa_context*, int success, void* userdata) { *static_cast<Wait*>(userdata) = {true, success != 0}; },
+        &wait);
+    return await(operation, wait, limit);
+}
+
+}  // namespace qinghe

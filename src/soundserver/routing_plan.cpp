@@ -1,0 +1,178 @@
+#include "routing_plan.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace qinghe {
+
+namespace {
+
+// Each loopback holds this much sound in hand. The two loopbacks out of the
+// effects sink hold the same, so the host hears an effect in step with the
+// chat; less than 20 ms leaves null sinks' timers too little to keep up
+// with on a busy machine.
+constexpr int kLoopbackLatencyMs = 20;
+// The board's output format: effects play into their sink without resampling.
+constexpr int kEffectsRate = 44100;
+constexpr int kEffectsChannels = 2;
+// Every device the program makes is named with this, and no one else's is.
+constexpr const char* kOwnNamePrefix = "qinghe_";
+constexpr const char* kMonitorSuffix = ".monitor";
+
+// A device name as a module argument value: bare when it is plain, else in
+// single quotes with the two characters that need it escaped.
+std::string argumentValue(const std::string& value)
+{
+    const bool plain = !value.empty() && std::all_of(value.begin(), value.end(), [](unsigned char c) {
+        return std::isalnum(c) || c == '.' || c == '_' || c == '-' || c == ':' || c == '@';
+    });
+    if (plain)
+        return value;
+    std::string quoted = "'";
+    for (char c : value) {
+        if (c == '\'' || c == '\\')
+            quoted += '\\';
+        quoted += c;
+    }
+    return quoted + "'";
+}
+
+std::string roleProperty(const char* role)
+{
+    return std::string(kRoleProperty) + "=" + role;
+}
+
+PlannedModule nullSink(const char* role, const char* name, const char* description, const std::string& format)
+{
+    return {role, "module-null-sink",
+            std::string("sink_name=") + name + format + " sink_properties='device.description=\"" + description
+                + "\" " + roleProperty(role) + "'"};
+}
+
+// Loopbacks into the mix stay there; the one to the listening device may be
+// moved (its device unplugged, the host moving it by hand). None leaves its
+// source: a microphone's loopback moved to the default source could land on
+// the virtual microphone itself.
+enum class SinkPinning { Pinned, Movable };
+
+PlannedModule loopback(const char* role, const std::string& source, const std::string& sink, SinkPinning pinning)
+{
+    std::string argument = "source=" + argumentValue(source);
+    if (!sink.empty())
+        argument += " sink=" + argumentValue(sink);
+    if (pinning == SinkPinning::Pinned)
+        argument += " sink_dont_move=true";
+    argument += " source_dont_move=true latency_msec=" + std::to_string(kLoopbackLatencyMs)
+                + " sink_input_properties=" + roleProperty(role);
+    return {role, "module-loopback", argument};
+}
+
+const ServerDevice* findDevice(const std::vector<ServerDevice>& devices, const std::string& name)
+{
+    for (const ServerDevice& device : devices)
+        if (device.name == name)
+            return &device;
+    return nullptr;
+}
+
+const ServerDevice* firstHostDevice(const std::vector<ServerDevice>& devices, bool monitorsToo)
+{
+    for (const ServerDevice& device : devices)
+        if (!isOwnDevice(device) && (monitorsToo || !device.isMonitor))
+            return &device;
+    return nullptr;
+}
+
+// The listening device the loopback names: empty for the server's default,
+// which it then follows; nullptr when there is nowhere to listen.
+struct Listening {
+    const ServerDevice* device = nullptr;  // named explicitly
+    bool followsDefault = false;
+};
+
+Listening pickListening(const SoundSettings& settings, const ServerPicture& server, RoutingProblem& problem)
+{
+    if (!settings.listeningDevice.empty()) {
+        const ServerDevice* chosen = findDevice(server.sinks, settings.listeningDevice);
+        if (chosen && !isOwnDevice(*chosen))
+            return {chosen, false};
+        problem = RoutingProblem::ListeningDeviceMissing;
+    }
+    // The default is followed as it changes, unless it is one of the
+    // program's own sinks: effects must never loop back into themselves.
+    const ServerDevice* byDefault = findDevice(server.sinks, server.defaults.sink);
+    if (byDefault && !isOwnDevice(*byDefault))
+        return {nullptr, true};
+    return {firstHostDevice(server.sinks, false), false};
+}
+
+// The microphone looped into the mix, named explicitly even when it is the
+// default: the default may become the virtual microphone itself, whose
+// sound would then come round again.
+const ServerDevice* pickMicrophone(const SoundSettings& settings, const ServerPicture& server)
+{
+    const std::string& wanted =
+        settings.passThroughSource.empty() ? server.defaults.source : settings.passThroughSource;
+    const ServerDevice* chosen = findDevice(server.sources, wanted);
+    if (chosen && !isOwnDevice(*chosen))
+        return chosen;
+    if (!settings.passThroughSource.empty())
+        return nullptr;
+    return firstHostDevice(server.sources, false);
+}
+
+}  // namespace
+
+bool isOwnDevice(const ServerDevice& device)
+{
+    return !device.role.empty() || device.name.rfind(kOwnNamePrefix, 0) == 0;
+}
+
+std::string roleOfModule(const ServerModule& module)
+{
+    const std::string marker = std::string(kRoleProperty) + "=";
+    const std::size_t at = module.argument.find(marker);
+    if (at == std::string::npos)
+        return {};
+    const std::size_t from = at + marker.size();
+    const std::size_t end = module.argument.find_first_of(" \t'\"", from);
+    return module.argument.substr(from, end == std::string::npos ? std::string::npos : end - from);
+}
+
+RoutingPlan planRouting(const SoundSettings& settings, const ServerPicture& server)
+{
+    RoutingPlan plan;
+    const Listening listening = pickListening(settings, server, plan.problem);
+    if (!settings.virtualMicrophone) {
+        // The board plays straight to the chosen device, or as it always has.
+        if (listening.device)
+            plan.output = {kServerAudioDriver, listening.device->description};
+        return plan;
+    }
+    const std::string effectsFormat =
+        " rate=" + std::to_string(kEffectsRate) + " channels=" + std::to_string(kEffectsChannels);
+    const std::string effectsMonitor = std::string(kEffectsSinkName) + kMonitorSuffix;
+    plan.modules.push_back(nullSink("effects", kEffectsSinkName, kEffectsSinkDescription, effectsFormat));
+    plan.modules.push_back(nullSink("mix", kMixSinkName, kMixSinkDescription, ""));
+    plan.modules.push_back({"microphone", "module-remap-source",
+                            std::string("master=") + kMixSinkName + kMonitorSuffix + " source_name=" + kMicrophoneName
+                                + " source_properties='device.description=\"" + kMicrophoneDescription + "\" "
+                                + roleProperty("microphone") + "'"});
+    plan.modules.push_back(loopback("feed", effectsMonitor, kMixSinkName, SinkPinning::Pinned));
+    if (listening.device || listening.followsDefault)
+        plan.modules.push_back(loopback("listen", effectsMonitor, listening.device ? listening.device->name : "",
+                                           SinkPinning::Movable));
+    if (settings.passThrough) {
+        if (const ServerDevice* microphone = pickMicrophone(settings, server)) {
+            plan.modules.push_back(loopback("passthrough", microphone->name, kMixSinkName, SinkPinning::Pinned));
+            plan.passThrough = true;
+        } else if (plan.problem == RoutingProblem::None) {
+            plan.problem = RoutingProblem::NoMicrophone;
+        }
+    }
+    plan.microphone = true;
+    plan.output = {kServerAudioDriver, kEffectsSinkDescription};
+    return plan;
+}
+
+}  // namespace qinghe

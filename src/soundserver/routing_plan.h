@@ -1,0 +1,84 @@
+#pragma once
+
+// What the program wants on the sound server for a set of settings: the
+// modules of the virtual microphone, in loading order, and where the board's
+// sound output plays. Worked out from the server's devices alone, so it is
+// the same wherever the settings and the devices are the same.
+//
+// The virtual microphone, module by module:
+//   effects     a null sink the board plays into
+//   mix         a null sink where the effects and the host's voice meet
+//   microphone  "青禾虚拟麦克风", the mix's monitor as a source of its own:
+//               what a chat program records
+//   feed        loopback: effects -> mix
+//   listen      loopback: effects -> the host's listening device
+//   passthrough loopback: the host's microphone -> mix (switchable)
+// Every one carries kRoleProperty in its properties, so the program knows
+// its own modules again after a crash.
+
+#include "pulse_connection.h"
+#include "sound_settings.h"
+
+#include <string>
+#include <vector>
+
+namespace qinghe {
+
+inline constexpr const char* kEffectsSinkName = "qinghe_effects";
+inline constexpr const char* kEffectsSinkDescription = "青禾音效";
+inline constexpr const char* kMixSinkName = "qinghe_mix";
+inline constexpr const char* kMixSinkDescription = "青禾虚拟麦克风混音";
+inline constexpr const char* kMicrophoneName = "qinghe_microphone";
+inline constexpr const char* kMicrophoneDescription = "青禾虚拟麦克风";
+// The audio driver that reaches the sound server's devices by name.
+inline constexpr const char* kServerAudioDriver = "pulseaudio";
+
+// Where the board's sound output opens; an empty driver is the audio
+// layer's own choice, an empty device that driver's default.
+struct OutputTarget {
+    std::string driver;
+    std::string device;
+
+    bool operator==(const OutputTarget&) const = default;
+};
+
+// Why part of what the settings ask for is not there.
+enum class RoutingProblem {
+    None,
+    NoServer,                // no sound server answers
+    ServerRefused,           // the server would not load a module of the virtual microphone
+    ListeningDeviceMissing,  // the chosen listening device is gone: the default plays
+    NoMicrophone,            // pass-through asked, but the server has no such microphone
+};
+
+struct PlannedModule {
+    std::string role;
+    std::string name;
+    std::string argument;
+
+    bool operator==(const PlannedModule&) const = default;
+};
+
+// What the server has, as far as the plan needs it.
+struct ServerPicture {
+    std::vector<ServerDevice> sinks;
+    std::vector<ServerDevice> sources;
+    ServerDefaults defaults;
+};
+
+struct RoutingPlan {
+    std::vector<PlannedModule> modules;  // loading order; unloading goes backwards
+    OutputTarget output;
+    bool microphone = false;
+    bool passThrough = false;
+    RoutingProblem problem = RoutingProblem::None;
+};
+
+RoutingPlan planRouting(const SoundSettings& settings, const ServerPicture& server);
+
+// The role a loaded module's argument marks it with; empty for modules not the program's.
+std::string roleOfModule(const ServerModule& module);
+// Devices the program made: people choose among the others.
+bool isOwnDevice(const ServerDevice& device);
+
+}  // namespace qinghe

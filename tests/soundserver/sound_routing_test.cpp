@@ -1,0 +1,345 @@
+// The virtual microphone on a real PulseAudio server of the test's own: the
+// board's effects reach the chat's capture and the host's ears at the
+// slider's volume, the host's microphone only while pass-through is on,
+// nothing stays on the server after the program, nothing doubles after a
+// crash, and without a server the board plays as it always has.
+
+#include "soundserver/sound_routing.h"
+
+#include "board/sound_board.h"
+#include "media/media_control.h"
+#include "media/media_player.h"
+#include "media_test_support.h"
+#include "support/private_sound_server.h"
+#include "text/gbk.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <map>
+#include <thread>
+
+namespace qinghe::test {
+namespace {
+
+using namespace std::chrono_literals;
+using test_support::PrivateSoundServer;
+using test_support::ServerSamples;
+using test_support::SourceRecorder;
+
+// Longer than any request takes on a busy machine; only a hang reaches it.
+constexpr auto kRequestLimit = 20s;
+constexpr auto kFlowLimit = 10s;
+constexpr int kEffectAmplitude = 8000;
+constexpr int kVoiceAmplitude = 6000;
+// What the recordings hold of an effect: it plays two seconds, the
+// recording takes the first of them.
+constexpr int kEffectSeconds = 2;
+constexpr auto kListenFor = 1000ms;
+// Levels are measured from a little after the onset, past the loopbacks'
+// settling, over half a second.
+constexpr std::int64_t kSettleFrames = test_support::kServerRate / 10;
+constexpr std::int64_t kMeasureFrames = test_support::kServerRate / 2;
+// A sample above this is sound; below, the server's rounding at most.
+constexpr int kSoundThreshold = 100;
+// The loopbacks resample to keep in step, which moves a level by a little.
+constexpr double kLevelTolerance = 0.1;
+constexpr const char* kReadyFileVariable = "QINGHE_ROUTING_READY_FILE";
+
+MediaOutputDevice asMediaDevice(const OutputTarget& target)
+{
+    return {target.driver, target.device};
+}
+
+// The sound a recording caught after a frame, from its onset on, as a level.
+struct Heard {
+    bool sound = false;
+    double level = 0;
+};
+
+Heard heardAfter(const ServerSamples& samples, std::int64_t from)
+{
+    const std::int64_t onset = test_support::onsetFrame(samples, from, kSoundThreshold);
+    if (onset < 0)
+        return {};
+    const std::int64_t settled = onset + kSettleFrames;
+    return {true, test_support::rmsLevel(samples, settled, settled + kMeasureFrames)};
+}
+
+std::map<std::string, int> ownRoles(const QStringList& modules)
+{
+    std::map<std::string, int> roles;
+    for (const QString& line : modules) {
+        const qsizetype at = line.indexOf("qinghe.role=");
+        if (at >= 0)
+            ++roles[line.mid(at + 12).section(QRegularExpression("[ '\"]"), 0, 0).toStdString()];
+    }
+    return roles;
+}
+
+QStringList ownModules(const QStringList& modules)
+{
+    QStringList own;
+    for (const QString& line : modules)
+        if (line.contains("qinghe.role="))
+            own << line;
+    return own;
+}
+
+class RoutingOnServer : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir_.isValid());
+        ASSERT_TRUE(server_.isRunning()) << server_.log().toStdString();
+        server_.useForThisProcess();
+        writeLongSquareWav(dir_.filePath("effect.wav"), kEffectSeconds, kEffectAmplitude);
+    }
+
+    void TearDown() override { closeMediaOutput(); }
+
+    std::unique_ptr<SoundRouting> makeRouting()
+    {
+        return std::make_unique<SoundRouting>(
+            [](const OutputTarget& target) { setMediaOutputDevice(asMediaDevice(target)); });
+    }
+
+    void applyAndWait(SoundRouting& routing, const SoundSettings& settings)
+    {
+        routing.apply(settings);
+        ASSERT_TRUE(routing.waitUntilIdle(kRequestLimit));
+    }
+
+    // Clicks the effect once at each slider position while recording the
+    // given sources; what each source caught of each click.
+    std::vector<std::vector<Heard>> clickAndListen(const std::vector<int>& positions,
+                                                   const std::vector<std::string>& sources)
+    {
+        std::vector<std::unique_ptr<SourceRecorder>> recorders;
+        for (const std::string& source : sources) {
+            recorders.push_back(std::make_unique<SourceRecorder>(server_.address(), source));
+            EXPECT_TRUE(recorders.back()->waitUntilFlowing(kFlowLimit)) << source;
+        }
+        std::vector<std::vector<std::int64_t>> clickFrames(recorders.size());
+        for (int position : positions) {
+            slider_ = position;
+            for (std::size_t i = 0; i < recorders.size(); ++i)
+                clickFrames[i].push_back(recorders[i]->framesSoFar());
+            board_.playEffect(fromQString(dir_.filePath("effect.wav")));
+            std::this_thread::sleep_for(kListenFor);
+            board_.stop();
+            // The loopbacks' last few milliseconds go by before the next click.
+            std::this_thread::sleep_for(kListenFor / 4);
+        }
+        std::vector<std::vector<Heard>> heard(recorders.size());
+        for (std::size_t i = 0; i < recorders.size(); ++i) {
+            const ServerSamples samples = recorders[i]->stop();
+            for (std::int64_t clickFrame : clickFrames[i])
+                heard[i].push_back(heardAfter(samples, clickFrame));
+        }
+        return heard;
+    }
+
+    // Runs an instance of the routing in a child process until it has set
+    // the virtual microphone up, then kills it as a crash would.
+    bool runAndKillAnInstance()
+    {
+        const QString readyFile = dir_.filePath("ready");
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QINGHE_MEDIA_TEST_CHILD", "1");
+        env.insert(kReadyFileVariable, readyFile);
+        child.setProcessEnvironment(env);
+        child.setStandardOutputFile(QProcess::nullDevice());
+        child.setStandardErrorFile(QProcess::nullDevice());
+        child.start(ownProgram(), {"--gtest_filter=KilledInstance.InChildLoadsTheMicrophoneAndWaits"});
+        constexpr auto kPoll = 20ms;
+        for (auto waited = 0ms; !QFile::exists(readyFile) && waited < kRequestLimit; waited += kPoll)
+            std::this_thread::sleep_for(kPoll);
+        child.kill();
+        child.waitForFinished();
+        return QFile::exists(readyFile);
+    }
+
+    // The level a source carries over the given time from now.
+    double levelOf(const std::string& source, std::chrono::milliseconds length)
+    {
+        SourceRecorder recorder(server_.address(), source);
+        EXPECT_TRUE(recorder.waitUntilFlowing(kFlowLimit));
+        const std::int64_t from = recorder.framesSoFar();
+        std::this_thread::sleep_for(length);
+        const ServerSamples samples = recorder.stop();
+        return test_support::rmsLevel(samples, from, test_support::frameCountOf(samples));
+    }
+
+    QTemporaryDir dir_;
+    PrivateSoundServer server_;
+    int slider_ = 100;
+    MediaPlayer player_;
+    CustomSoundTables tables_;
+    SoundBoard board_{player_, tables_, dir_.filePath("my.ini"),
+                      BoardSurface{[this] { return slider_; }, {}, {}, {}}};
+};
+
+TEST_F(RoutingOnServer, EffectReachesTheVirtualMicrophoneAndTheListeningDeviceAtTheSlidersVolume)
+{
+    auto routing = makeRouting();
+    applyAndWait(*routing, {test_support::kFakeHeadphones, true, false, {}});
+    const RoutingStatus status = routing->status();
+    ASSERT_TRUE(status.serverReachable);
+    ASSERT_TRUE(status.microphoneOn);
+    EXPECT_EQ(status.problem, RoutingProblem::None);
+    EXPECT_EQ(mediaOutputDevice(), (MediaOutputDevice{"pulseaudio", kEffectsSinkDescription}));
+
+    const std::vector<std::string> sources{kMicrophoneName, "fake_headphones.monitor", "fake_speakers.monitor"};
+    const std::vector<std::vector<Heard>> heard = clickAndListen({100, 50}, sources);
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(sources[i]);
+        const Heard& full = heard[i][0];
+        const Heard& half = heard[i][1];
+        ASSERT_TRUE(full.sound);
+        ASSERT_TRUE(half.sound);
+        EXPECT_NEAR(full.level, kEffectAmplitude, kEffectAmplitude * kLevelTolerance);
+        EXPECT_NEAR(half.level / full.level, 0.5, 0.5 * kLevelTolerance);
+    }
+    // The host chose the headphones: the default speakers stay quiet.
+    EXPECT_FALSE(heard[2][0].sound);
+    EXPECT_FALSE(heard[2][1].sound);
+}
+
+TEST_F(RoutingOnServer, PassThroughCarriesTheMicrophoneIntoTheVirtualMicrophoneOnlyWhileOn)
+{
+    auto routing = makeRouting();
+    applyAndWait(*routing, {{}, true, true, {}});
+    ASSERT_TRUE(routing->status().passThroughOn);
+    test_support::TonePlayer voice(server_.address(), test_support::kFakeVoice, kVoiceAmplitude);
+    ASSERT_TRUE(voice.started());
+    EXPECT_NEAR(levelOf(kMicrophoneName, 600ms), kVoiceAmplitude, kVoiceAmplitude * kLevelTolerance);
+    // The host's voice goes to the chat, not back into the host's ears.
+    EXPECT_LT(levelOf("fake_speakers.monitor", 300ms), kSoundThreshold);
+
+    applyAndWait(*routing, {{}, true, false, {}});
+    EXPECT_FALSE(routing->status().passThroughOn);
+    EXPECT_TRUE(routing->status().microphoneOn);
+    EXPECT_LT(levelOf(kMicrophoneName, 600ms), kSoundThreshold);
+    EXPECT_EQ(ownRoles(server_.modules()).count("passthrough"), 0u);
+}
+
+TEST_F(RoutingOnServer, TheProgramsOwnDevicesAsDefaultsNeverLoopBackIntoThemselves)
+{
+    auto routing = makeRouting();
+    applyAndWait(*routing, {{}, true, true, {}});
+    // A host may make the virtual microphone the default input, and a
+    // desktop may make any new sink the default output.
+    server_.pactl({"set-default-source", kMicrophoneName});
+    server_.pactl({"set-default-sink", kEffectsSinkName});
+    routing->refresh();
+    ASSERT_TRUE(routing->waitUntilIdle(kRequestLimit));
+    for (const QString& module : ownModules(server_.modules())) {
+        if (module.contains("qinghe.role=listen")) {
+            EXPECT_TRUE(module.contains("sink=fake_speakers")) << module.toStdString();
+        }
+        if (module.contains("qinghe.role=passthrough")) {
+            EXPECT_TRUE(module.contains("source=fake_microphone")) << module.toStdString();
+        }
+    }
+    EXPECT_EQ(ownRoles(server_.modules()),
+              (std::map<std::string, int>{{"effects", 1}, {"mix", 1}, {"microphone", 1}, {"feed", 1}, {"listen", 1},
+                                          {"passthrough", 1}}));
+}
+
+TEST_F(RoutingOnServer, ShuttingDownRemovesEveryModuleTheProgramLoaded)
+{
+    const QStringList before = server_.modules();
+    auto routing = makeRouting();
+    applyAndWait(*routing, {test_support::kFakeHeadphones, true, true, {}});
+    ASSERT_EQ(server_.modules().size(), before.size() + 6);
+    // An effect plays into the program's sink right up to the end.
+    board_.playEffect(fromQString(dir_.filePath("effect.wav")));
+    EXPECT_TRUE(routing->shutDown(SoundRouting::kExitLimit));
+    EXPECT_EQ(server_.modules(), before);
+    EXPECT_EQ(mediaOutputDevice(), MediaOutputDevice{});
+}
+
+// Run by the case below in a child process, which it then kills.
+TEST(KilledInstance, InChildLoadsTheMicrophoneAndWaits)
+{
+    if (!isChildRun())
+        GTEST_SKIP() << "runs only inside the case that kills it";
+    SoundRouting routing([](const OutputTarget&) {});
+    routing.apply({test_support::kFakeHeadphones, true, true, {}});
+    ASSERT_TRUE(routing.waitUntilIdle(kRequestLimit));
+    ASSERT_TRUE(routing.status().microphoneOn);
+    QFile ready(qEnvironmentVariable(kReadyFileVariable));
+    ASSERT_TRUE(ready.open(QIODevice::WriteOnly));
+    ready.close();
+    std::this_thread::sleep_for(std::chrono::minutes(1));
+}
+
+TEST_F(RoutingOnServer, AStartAfterAKilledRunTakesOverWhatItLeftWithoutDuplicates)
+{
+    ASSERT_TRUE(runAndKillAnInstance());
+    const QStringList left = ownModules(server_.modules());
+    ASSERT_EQ(left.size(), 6) << "the killed run left its modules behind";
+
+    auto routing = makeRouting();
+    applyAndWait(*routing, {test_support::kFakeHeadphones, true, true, {}});
+    EXPECT_EQ(ownModules(server_.modules()), left);
+    applyAndWait(*routing, {test_support::kFakeHeadphones, true, false, {}});
+    EXPECT_EQ(ownModules(server_.modules()).size(), 5);
+    EXPECT_EQ(ownRoles(server_.modules()).count("passthrough"), 0u);
+    EXPECT_TRUE(routing->shutDown(SoundRouting::kExitLimit));
+    EXPECT_TRUE(ownModules(server_.modules()).isEmpty());
+}
+
+TEST_F(RoutingOnServer, AStartWithTheMicrophoneOffCleansUpAfterAKilledRun)
+{
+    ASSERT_TRUE(runAndKillAnInstance());
+    ASSERT_FALSE(ownModules(server_.modules()).isEmpty());
+
+    auto routing = makeRouting();
+    applyAndWait(*routing, {});
+    EXPECT_TRUE(ownModules(server_.modules()).isEmpty());
+}
+
+// Without a sound server the routing says so and the board plays through
+// the audio layer's own driver (here the disk driver, into a file).
+class RoutingWithoutServer : public DiskOutputTest {};
+
+TEST_F(RoutingWithoutServer, SaysWhyAndTheBoardStillPlaysThroughTheDiskDriver)
+{
+    setenv("PULSE_SERVER", ("unix:" + pathOf("absent")).toUtf8().constData(), 1);
+    SoundRouting routing([](const OutputTarget& target) { setMediaOutputDevice(asMediaDevice(target)); });
+    routing.apply({test_support::kFakeHeadphones, true, true, {}});
+    ASSERT_TRUE(routing.waitUntilIdle(kRequestLimit));
+    const RoutingStatus status = routing.status();
+    EXPECT_TRUE(status.checked);
+    EXPECT_FALSE(status.serverReachable);
+    EXPECT_FALSE(status.microphoneOn);
+    EXPECT_EQ(status.problem, RoutingProblem::NoServer);
+    EXPECT_EQ(mediaOutputDevice(), MediaOutputDevice{});
+
+    // Even an output sent to the server's sink falls back to the default driver.
+    setMediaOutputDevice({"pulseaudio", kEffectsSinkDescription});
+    writeLongSquareWav(pathOf("effect.wav"), 1, kEffectAmplitude);
+    constexpr int kSlider = 37;
+    MediaPlayer player;
+    CustomSoundTables tables;
+    SoundBoard board(player, tables, pathOf("my.ini"), BoardSurface{[] { return kSlider; }, {}, {}, {}});
+    board.playEffect(fromQString(pathOf("effect.wav")));
+    EXPECT_EQ(mediaAudioDriver(), "disk");
+    waitFrames(kRate / 2);
+    const Samples out = recordedOutput();
+    const int expected = kEffectAmplitude * kSlider / 100;
+    EXPECT_GT(framesAt(out, 0, frameCount(out), expected, expected), kRate / 4);
+}
+
+}  // namespace
+}  // namespace qinghe::test

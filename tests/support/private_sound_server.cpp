@@ -1,0 +1,275 @@
+#include "private_sound_server.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QThread>
+
+#include <pulse/simple.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+namespace qinghe::test_support {
+
+namespace {
+
+constexpr int kChannels = 2;
+constexpr int kBytesPerFrame = kChannels * 2;
+// A server starts within a second on a quiet machine; ten allow a busy one.
+constexpr int kStartLimitMs = 10000;
+constexpr int kStartPollMs = 50;
+constexpr int kCommandLimitMs = 10000;
+// Blocks of 128 frames (2.9 ms): fine enough to time an onset by.
+constexpr int kRecordBlockFrames = 128;
+constexpr int kToneBlockFrames = 441;
+// Half a period of the tones, in frames: 441 Hz.
+constexpr int kToneHalfPeriod = 50;
+
+pa_sample_spec serverSpec()
+{
+    return {PA_SAMPLE_S16LE, kServerRate, kChannels};
+}
+
+QString script(const QString& socket)
+{
+    return QStringLiteral(
+               "load-module module-native-protocol-unix socket=%1 auth-anonymous=1\n"
+               "load-module module-null-sink sink_name=fake_speakers rate=44100 "
+               "sink_properties=device.description=Speakers\n"
+               "load-module module-null-sink sink_name=fake_headphones rate=44100 "
+               "sink_properties=device.description=Headphones\n"
+               "load-module module-null-sink sink_name=fake_voice rate=44100 "
+               "sink_properties=device.description=Voice\n"
+               "load-module module-remap-source master=fake_voice.monitor source_name=fake_microphone "
+               "source_properties=device.description=Microphone\n"
+               "set-default-sink fake_speakers\n"
+               "set-default-source fake_microphone\n")
+        .arg(socket);
+}
+
+}  // namespace
+
+PrivateSoundServer::PrivateSoundServer() : server_(std::make_unique<QProcess>())
+{
+    if (!folder_.isValid())
+        return;
+    const QString socket = folder_.filePath("native");
+    address_ = "unix:" + socket;
+    QFile scriptFile(folder_.filePath("server.pa"));
+    if (!scriptFile.open(QIODevice::WriteOnly) || scriptFile.write(script(socket).toUtf8()) < 0)
+        return;
+    scriptFile.close();
+    // Everything the server keeps goes into the private folder.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", folder_.path());
+    env.insert("XDG_RUNTIME_DIR", folder_.path());
+    env.insert("XDG_CONFIG_HOME", folder_.filePath("config"));
+    env.insert("PULSE_RUNTIME_PATH", folder_.path());
+    env.insert("PULSE_STATE_PATH", folder_.filePath("state"));
+    env.remove("PULSE_SERVER");
+    env.remove("DBUS_SESSION_BUS_ADDRESS");
+    server_->setProcessEnvironment(env);
+    server_->setStandardOutputFile(QProcess::nullDevice());
+    server_->setStandardErrorFile(folder_.filePath("server.log"));
+    server_->start("pulseaudio", {"-n", "--daemonize=no", "--use-pid-file=false", "--exit-idle-time=-1",
+                                  "--realtime=false", "--high-priority=false", "--log-target=stderr",
+                                  "-F", scriptFile.fileName()});
+    if (!server_->waitForStarted())
+        return;
+    for (int waited = 0; waited < kStartLimitMs; waited += kStartPollMs) {
+        bool ok = false;
+        pactl({"info"}, &ok);
+        if (ok)
+            return;
+        if (server_->state() == QProcess::NotRunning)
+            return;
+        QThread::msleep(kStartPollMs);
+    }
+}
+
+PrivateSoundServer::~PrivateSoundServer()
+{
+    if (server_->state() == QProcess::NotRunning)
+        return;
+    server_->terminate();
+    if (!server_->waitForFinished(kCommandLimitMs)) {
+        server_->kill();
+        server_->waitForFinished();
+    }
+}
+
+bool PrivateSoundServer::isRunning() const
+{
+    bool ok = false;
+    return server_->state() == QProcess::Running && (pactl({"info"}, &ok), ok);
+}
+
+qint64 PrivateSoundServer::processId() const
+{
+    return server_->processId();
+}
+
+QString PrivateSoundServer::log() const
+{
+    QFile file(folder_.filePath("server.log"));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+void PrivateSoundServer::useForThisProcess() const
+{
+    setenv("PULSE_SERVER", address_.toUtf8().constData(), 1);
+}
+
+QString PrivateSoundServer::pactl(const QStringList& arguments, bool* ok) const
+{
+    QProcess tool;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("PULSE_SERVER", address_);
+    tool.setProcessEnvironment(env);
+    tool.start("pactl", arguments);
+    const bool finished = tool.waitForFinished(kCommandLimitMs);
+    const bool succeeded = finished && tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0;
+    if (ok)
+        *ok = succeeded;
+    return succeeded ? QString::fromUtf8(tool.readAllStandardOutput()) : QString();
+}
+
+QStringList PrivateSoundServer::modules() const
+{
+    QStringList lines;
+    for (const QString& line : pactl({"list", "modules", "short"}).split('\n', Qt::SkipEmptyParts)) {
+        const QStringList fields = line.split('\t');
+        if (fields.size() >= 3)
+            lines << (fields[1] + ' ' + fields[2]).trimmed();
+    }
+    return lines;
+}
+
+SourceRecorder::SourceRecorder(const QString& serverAddress, const std::string& source)
+{
+    const pa_sample_spec spec = serverSpec();
+    pa_buffer_attr attr{};
+    attr.maxlength = static_cast<std::uint32_t>(-1);
+    attr.fragsize = kRecordBlockFrames * kBytesPerFrame;
+    int error = 0;
+    stream_ = pa_simple_new(serverAddress.toUtf8().constData(), "qinghe-tests", PA_STREAM_RECORD, source.c_str(),
+                            "recording", &spec, nullptr, &attr, &error);
+    started_ = stream_ != nullptr;
+    if (started_)
+        thread_ = std::thread(&SourceRecorder::record, this);
+}
+
+SourceRecorder::~SourceRecorder()
+{
+    stop();
+}
+
+void SourceRecorder::record()
+{
+    std::vector<std::int16_t> block(kRecordBlockFrames * kChannels);
+    while (!stopping_.load()) {
+        int error = 0;
+        if (pa_simple_read(static_cast<pa_simple*>(stream_), block.data(), block.size() * 2, &error) < 0)
+            break;
+        const auto now = std::chrono::steady_clock::now();
+        samples_.insert(samples_.end(), block.begin(), block.end());
+        blocks_.push_back({frameCountOf(samples_), now});
+        frames_.store(frameCountOf(samples_));
+    }
+}
+
+bool SourceRecorder::waitUntilFlowing(std::chrono::milliseconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (started_ && frames_.load() == 0) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return started_;
+}
+
+ServerSamples SourceRecorder::stop()
+{
+    if (!stream_)
+        return samples_;
+    stopping_.store(true);
+    if (thread_.joinable())
+        thread_.join();
+    pa_simple_free(static_cast<pa_simple*>(stream_));
+    stream_ = nullptr;
+    return samples_;
+}
+
+std::chrono::steady_clock::time_point SourceRecorder::arrivalOf(std::int64_t frame) const
+{
+    for (const Block& block : blocks_) {
+        if (frame < block.endFrame) {
+            // Frames arrive at the server's rate: the later in its block, the later it was made.
+            const auto framesAfter = block.endFrame - 1 - frame;
+            return block.arrived - std::chrono::microseconds(framesAfter * 1000000 / kServerRate);
+        }
+    }
+    return blocks_.empty() ? std::chrono::steady_clock::time_point{} : blocks_.back().arrived;
+}
+
+TonePlayer::TonePlayer(const QString& serverAddress, const std::string& sink, int amplitude) : amplitude_(amplitude)
+{
+    const pa_sample_spec spec = serverSpec();
+    int error = 0;
+    stream_ = pa_simple_new(serverAddress.toUtf8().constData(), "qinghe-tests", PA_STREAM_PLAYBACK, sink.c_str(),
+                            "tone", &spec, nullptr, nullptr, &error);
+    started_ = stream_ != nullptr;
+    if (!started_)
+        return;
+    thread_ = std::thread([this] {
+        std::vector<std::int16_t> block(kToneBlockFrames * kChannels);
+        std::int64_t frame = 0;
+        while (!stopping_.load()) {
+            for (int i = 0; i < kToneBlockFrames; ++i, ++frame) {
+                const auto v = static_cast<std::int16_t>((frame / kToneHalfPeriod) % 2 ? -amplitude_ : amplitude_);
+                block[2 * i] = v;
+                block[2 * i + 1] = v;
+            }
+            int error = 0;
+            if (pa_simple_write(static_cast<pa_simple*>(stream_), block.data(), block.size() * 2, &error) < 0)
+                break;
+        }
+    });
+}
+
+TonePlayer::~TonePlayer()
+{
+    stopping_.store(true);
+    if (thread_.joinable())
+        thread_.join();
+    if (stream_)
+        pa_simple_free(static_cast<pa_simple*>(stream_));
+}
+
+std::int64_t frameCountOf(const ServerSamples& samples)
+{
+    return static_cast<std::int64_t>(samples.size() / kChannels);
+}
+
+std::int64_t onsetFrame(const ServerSamples& samples, std::int64_t from, int threshold)
+{
+    for (std::int64_t i = std::max<std::int64_t>(from, 0); i < frameCountOf(samples); ++i)
+        if (std::abs(samples[2 * i]) > threshold || std::abs(samples[2 * i + 1]) > threshold)
+            return i;
+    return -1;
+}
+
+double rmsLevel(const ServerSamples& samples, std::int64_t from, std::int64_t to)
+{
+    double sum = 0;
+    std::int64_t count = 0;
+    for (std::int64_t i = std::max<std::int64_t>(from, 0) * kChannels;
+         i < std::min(to, frameCountOf(samples)) * kChannels; ++i, ++count)
+        sum += static_cast<double>(samples[i]) * samples[i];
+    return count > 0 ? std::sqrt(sum / static_cast<double>(count)) : 0.0;
+}
+
+}  // namespace qinghe::test_support
