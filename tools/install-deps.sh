@@ -13,6 +13,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   fontconfig fonts-wqy-zenhei fonts-wqy-microhei
   xvfb xauth
+  libx11-dev libxtst-dev x11-utils
 )
 
 missing=()

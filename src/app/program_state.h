@@ -1,6 +1,7 @@
 #pragma once
 
 #include "board/custom_sound_tables.h"
+#include "hotkeys/global_hot_keys.h"
 #include "net/download_service.h"
 #include "net/download_task.h"
 #include "online/online_texts.h"
@@ -22,10 +23,16 @@ struct ProgramState {
     std::unique_ptr<DownloadTask> downloadTask = std::make_unique<DownloadTask>();
     // What the program loaded on the sound server; made by the start-up sequence.
     std::unique_ptr<SoundRouting> soundRouting;
+    // The global hot keys; made by the start-up sequence once the application exists.
+    std::unique_ptr<GlobalHotKeys> hotKeys;
 
     // The at-exit clean-up, in its order; writes no file.
     void cleanUp()
     {
+        // Other programs may take the keys as soon as the board is gone.
+        if (hotKeys)
+            hotKeys->releaseAll();
+        hotKeys.reset();
         customSounds.reset();
         onlineTexts.reset();
         // A task still running is stopped, within its stop wait, before the object goes.

@@ -54,6 +54,9 @@ int runProgram(const StartOptions& options)
     if (!context.notificationAreaAvailable)
         context.notificationAreaAvailable = &QSystemTrayIcon::isSystemTrayAvailable;
     context.soundRouting = state.soundRouting.get();
+    state.hotKeys = std::make_unique<GlobalHotKeys>();
+    grabStoredHotKeys(*state.hotKeys, context.settingsFile);
+    context.hotKeys = state.hotKeys.get();
     state.soundRouting->apply(readSoundSettings(context.settingsFile));
     const QString definition =
         options.mainWindowDefinition.isEmpty() ? QString::fromUtf8(kMainWindowDefinition) : options.mainWindowDefinition;

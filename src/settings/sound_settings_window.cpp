@@ -1,12 +1,15 @@
 #include "sound_settings_window.h"
 
 #include "base/window_thread.h"
+#include "hotkeys/global_hot_keys.h"
 #include "runtime/message_box.h"
 #include "runtime/window_runtime.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGridLayout>
 #include <QGroupBox>
+#include <QKeySequenceEdit>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
@@ -29,6 +32,15 @@ constexpr const char* kPassThroughRefused = "声音服务器没有接受麦克�
 constexpr const char* kListeningDeviceMissing = "所选监听设备不在，暂用系统默认设备。";
 constexpr const char* kNoMicrophone = "找不到所选的麦克风，直通未开启。";
 constexpr const char* kNotSaved = "声音设置无法写入 my.ini，下次启动时仍是原来的设置。";
+constexpr const char* kNoGlobalKeys =
+    "当前桌面不是 X11（例如 Wayland），其他程序在前台时的全局热键不可用；其余设置照常有效。";
+constexpr const char* kKeyTakenByOther = "热键“%1”已被其他程序占用，请换一个键。";
+constexpr const char* kKeyTakenByUs = "热键“%1”已用于“%2”，请换一个键。";
+constexpr const char* kKeyInvalid = "“%1”不能用作热键，请换一个键。";
+constexpr const char* kKeyNotSaved = "热键无法写入 my.ini，下次启动时不会保留。";
+constexpr const char* kClearText = "清除";
+// The 19 key fields stand in two columns so the window stays on a small screen.
+constexpr int kHotKeyColumns = 2;
 
 QString statusLine(const RoutingStatus& status)
 {
@@ -56,14 +68,17 @@ QString statusLine(const RoutingStatus& status)
 
 }  // namespace
 
-RuntimeWindow* openSoundSettingsWindow(WindowRuntime& runtime, SoundRouting* routing, const QString& settingsFile)
+RuntimeWindow* openSoundSettingsWindow(WindowRuntime& runtime, SoundRouting* routing, const QString& settingsFile,
+                                       GlobalHotKeys* hotKeys)
 {
     return runtime.openWindow(QString::fromLatin1(kSoundSettingsKey), QString::fromLatin1(kSoundSettingsWindowDefinition),
-                              [routing, settingsFile] { return new SoundSettingsWindow(routing, settingsFile); });
+                              [routing, settingsFile, hotKeys] {
+                                  return new SoundSettingsWindow(routing, settingsFile, hotKeys);
+                              });
 }
 
-SoundSettingsWindow::SoundSettingsWindow(SoundRouting* routing, QString settingsFile)
-    : routing_(routing), settingsFile_(std::move(settingsFile))
+SoundSettingsWindow::SoundSettingsWindow(SoundRouting* routing, QString settingsFile, GlobalHotKeys* hotKeys)
+    : routing_(routing), settingsFile_(std::move(settingsFile)), hotKeys_(hotKeys)
 {
 }
 
@@ -75,6 +90,8 @@ void SoundSettingsWindow::bindControls(ControlBinder& binder)
     binder.bind(controls_.microphones, "直通来源");
     binder.bind(controls_.statusText, "状态说明");
     binder.bind(controls_.hotKeys, "热键");
+    binder.bind(controls_.hotKeyText, "热键说明");
+    binder.bind(controls_.hotKeyRows, "热键栏");
     binder.bind(controls_.closeButton, "关闭");
 }
 
@@ -105,6 +122,88 @@ void SoundSettingsWindow::onCreated()
     connect(controls_.microphoneSwitch, &QCheckBox::clicked, this, [this] { settingsChanged(); });
     connect(controls_.passThroughSwitch, &QCheckBox::clicked, this, [this] { settingsChanged(); });
     connect(controls_.closeButton, &QPushButton::clicked, this, &QWidget::close);
+    buildHotKeyRows();
+}
+
+void SoundSettingsWindow::buildHotKeyRows()
+{
+    auto* grid = new QGridLayout(controls_.hotKeyRows);
+    grid->setContentsMargins(0, 0, 0, 0);
+    const int rows = (kHotKeyActionCount + kHotKeyColumns - 1) / kHotKeyColumns;
+    for (int action = 0; action < kHotKeyActionCount; ++action) {
+        // "停止播放" first, then the slots in their order.
+        const int place = action == kStopHotKeyAction ? 0 : action + 1;
+        const int row = place % rows;
+        const int column = (place / rows) * 3;
+        auto* field = new QKeySequenceEdit(controls_.hotKeyRows);
+        field->setObjectName(hotKeyName(action));
+        auto* clear = new QPushButton(QString::fromUtf8(kClearText), controls_.hotKeyRows);
+        clear->setObjectName(hotKeyName(action) + QString::fromUtf8(kClearText));
+        grid->addWidget(new QLabel(hotKeyName(action), controls_.hotKeyRows), row, column);
+        grid->addWidget(field, row, column + 1);
+        grid->addWidget(clear, row, column + 2);
+        keyFields_[action] = field;
+        // The field hands its keys over once the host stops pressing; only the first combination counts.
+        connect(field, &QKeySequenceEdit::keySequenceChanged, this, [this, action](const QKeySequence& keys) {
+            if (!keys.isEmpty())
+                hotKeyPressed(action);
+        });
+        connect(clear, &QPushButton::clicked, this, [this, action] { hotKeyCleared(action); });
+    }
+    const bool available = hotKeys_ != nullptr && hotKeys_->available();
+    if (!available)
+        controls_.hotKeyText->setText(QString::fromUtf8(kNoGlobalKeys));
+    controls_.hotKeyRows->setEnabled(available);
+    const HotKeyTexts stored = readHotKeys(settingsFile_);
+    for (int action = 0; action < kHotKeyActionCount; ++action) {
+        const QSignalBlocker quiet(keyFields_[action]);
+        keyFields_[action]->setKeySequence(QKeySequence::fromString(
+            available ? hotKeys_->keyOf(action) : stored[action], QKeySequence::PortableText));
+    }
+}
+
+void SoundSettingsWindow::showHotKey(int action)
+{
+    QKeySequenceEdit* field = keyFields_[action];
+    const QSignalBlocker quiet(field);
+    field->setKeySequence(QKeySequence::fromString(hotKeys_->keyOf(action), QKeySequence::PortableText));
+    // Leaving the field ends its recording, so the next key press starts afresh.
+    field->clearFocus();
+}
+
+void SoundSettingsWindow::hotKeyPressed(int action)
+{
+    const QKeySequence keys = keyFields_[action]->keySequence();
+    const QString text = QKeySequence(keys[0]).toString(QKeySequence::PortableText);
+    const QString shown = QKeySequence(keys[0]).toString(QKeySequence::NativeText);
+    const GrabResult result = hotKeys_->assign(action, text);
+    showHotKey(action);
+    switch (result) {
+    case GrabResult::Grabbed:
+        if (!writeHotKey(settingsFile_, action, hotKeys_->keyOf(action)))
+            messageBox(QString::fromUtf8(kKeyNotSaved));
+        break;
+    case GrabResult::TakenByOther:
+        messageBox(QString::fromUtf8(kKeyTakenByOther).arg(shown));
+        break;
+    case GrabResult::TakenByUs:
+        messageBox(QString::fromUtf8(kKeyTakenByUs).arg(shown, hotKeyName(hotKeys_->actionWithKey(text))));
+        break;
+    case GrabResult::Invalid:
+        messageBox(QString::fromUtf8(kKeyInvalid).arg(shown));
+        break;
+    case GrabResult::Released:
+    case GrabResult::Unavailable:
+        break;
+    }
+}
+
+void SoundSettingsWindow::hotKeyCleared(int action)
+{
+    hotKeys_->assign(action, QString());
+    showHotKey(action);
+    if (!writeHotKey(settingsFile_, action, QString()))
+        messageBox(QString::fromUtf8(kKeyNotSaved));
 }
 
 void SoundSettingsWindow::fillChoices(QComboBox* box, const std::vector<ServerDevice>& devices,

@@ -1,26 +1,33 @@
 #pragma once
 
+#include "hotkeys/hot_key_settings.h"
 #include "runtime/runtime_window.h"
 #include "soundserver/sound_routing.h"
 #include "soundserver/sound_settings.h"
 
 #include <QString>
 
+#include <array>
+
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
+class QKeySequenceEdit;
 class QLabel;
 class QPushButton;
 
 namespace qinghe {
 
+class GlobalHotKeys;
 class WindowRuntime;
 
 inline constexpr const char* kSoundSettingsWindowDefinition = ":/ui/sound_settings_window.ui";
 
 // Opens "声音设置", or brings the open one forward. Without routing (no
-// thread for it) the window says the virtual microphone is unavailable.
-RuntimeWindow* openSoundSettingsWindow(WindowRuntime& runtime, SoundRouting* routing, const QString& settingsFile);
+// thread for it) the window says the virtual microphone is unavailable;
+// without hot keys (no X11) it says global keys are unavailable.
+RuntimeWindow* openSoundSettingsWindow(WindowRuntime& runtime, SoundRouting* routing, const QString& settingsFile,
+                                       GlobalHotKeys* hotKeys = nullptr);
 
 // The host's sound settings: every change is written to my.ini at once and
 // handed to the routing, whose answer the window shows when it comes.
@@ -28,7 +35,7 @@ class SoundSettingsWindow : public RuntimeWindow {
     Q_OBJECT
 
 public:
-    SoundSettingsWindow(SoundRouting* routing, QString settingsFile);
+    SoundSettingsWindow(SoundRouting* routing, QString settingsFile, GlobalHotKeys* hotKeys = nullptr);
 
 protected:
     void bindControls(ControlBinder& binder) override;
@@ -42,7 +49,9 @@ private:
         QCheckBox* passThroughSwitch = nullptr;  // 麦克风直通
         QComboBox* microphones = nullptr;        // 直通来源
         QLabel* statusText = nullptr;            // 状态说明
-        QGroupBox* hotKeys = nullptr;            // 热键: the hot keys' place
+        QGroupBox* hotKeys = nullptr;            // 热键
+        QLabel* hotKeyText = nullptr;            // 热键说明
+        QWidget* hotKeyRows = nullptr;           // 热键栏: where the key fields go
         QPushButton* closeButton = nullptr;      // 关闭
     };
 
@@ -50,12 +59,18 @@ private:
     void fillChoices(QComboBox* box, const std::vector<ServerDevice>& devices, const std::string& chosen);
     void showSettings();
     void settingsChanged();
+    void buildHotKeyRows();
+    void hotKeyPressed(int action);
+    void hotKeyCleared(int action);
+    void showHotKey(int action);
 
     SoundRouting* routing_;
     QString settingsFile_;
     SoundSettings settings_;
     RoutingStatus status_;
     Controls controls_;
+    GlobalHotKeys* hotKeys_;
+    std::array<QKeySequenceEdit*, kHotKeyActionCount> keyFields_{};
 };
 
 }  // namespace qinghe

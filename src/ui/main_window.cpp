@@ -1,5 +1,6 @@
 #include "main_window.h"
 
+#include "hotkeys/global_hot_keys.h"
 #include "board_grid.h"
 #include "slot_drop.h"
 
@@ -233,8 +234,16 @@ void MainWindow::wireMenu()
     connect(controls_.partnerWindowItem, &QAction::triggered, this,
             [this] { openPartnerWindow(context_.runtime, context_.addresses); });
     connect(controls_.soundSettingsItem, &QAction::triggered, this, [this] {
-        openSoundSettingsWindow(context_.runtime, context_.soundRouting, context_.settingsFile);
+        openSoundSettingsWindow(context_.runtime, context_.soundRouting, context_.settingsFile, context_.hotKeys);
     });
+    // A hot key does what its button does.
+    if (context_.hotKeys)
+        connect(context_.hotKeys, &GlobalHotKeys::pressed, this, [this](int action) {
+            if (action == kStopHotKeyAction)
+                board_->stop();
+            else
+                board_->customSlotClicked(action + 1);
+        });
     // The check reads the update page on this thread; the window waits meanwhile.
     connect(controls_.updateItem, &QAction::triggered, this, [this] {
         checkForUpdate(context_.addresses, *context_.onlineTexts, versionSurface());

@@ -25,6 +25,7 @@ namespace qinghe {
 
 class DownloadService;
 struct DownloadTask;
+class GlobalHotKeys;
 class SoundRouting;
 class WindowRuntime;
 
@@ -57,6 +58,9 @@ struct MainWindowContext {
     // The virtual microphone and listening device of the sound settings; the
     // start-up sequence owns it. Null: the settings say it is unavailable.
     SoundRouting* soundRouting = nullptr;
+    // The keys that fire the board while another program has the focus;
+    // null: the settings say global keys are unavailable.
+    GlobalHotKeys* hotKeys = nullptr;
 };
 
 // The start window and sound board. Its controls come from its definition

@@ -6,6 +6,7 @@
 #include "settings/sound_settings_window.h"
 
 #include "app/startup.h"
+#include "hotkeys/global_hot_keys.h"
 #include "media/media_control.h"
 #include "runtime/window_runtime.h"
 #include "soundserver/routing_plan.h"
@@ -18,6 +19,7 @@
 #include <QComboBox>
 #include <QFile>
 #include <QGroupBox>
+#include <QKeySequenceEdit>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
@@ -293,6 +295,30 @@ private slots:
         QVERIFY(window != nullptr);
         QVERIFY(window->findChild<QLabel*>("状态说明")->text().startsWith(QStringLiteral("没有找到声音服务器")));
         window->close();
+    }
+
+    // Off X11 (here the offscreen platform, as on Wayland) the keys cannot be
+    // global: the window says so, shows the stored keys untouched, and the
+    // rest of it keeps working.
+    void offX11TheWindowSaysGlobalKeysAreUnavailable()
+    {
+        SettingsWindowFixture f;
+        QVERIFY(f.writeIni(gbkBytes("[热键]\r\n按钮2=F4\r\n")));
+        GlobalHotKeys hotKeys;
+        QVERIFY(!hotKeys.available());
+        QCOMPARE(grabStoredHotKeys(hotKeys, f.iniPath()), 0);
+        auto* window = openSoundSettingsWindow(*f.runtime, f.routing.get(), f.iniPath(), &hotKeys);
+        QVERIFY(window != nullptr);
+        QCOMPARE(window->findChild<QLabel*>("热键说明")->text(),
+                 QStringLiteral("当前桌面不是 X11（例如 Wayland），其他程序在前台时的全局热键不可用；其余设置照常有效。"));
+        auto* field = window->findChild<QKeySequenceEdit*>(QStringLiteral("按钮2"));
+        QVERIFY(field != nullptr);
+        QVERIFY(!field->isEnabled());
+        QCOMPARE(field->keySequence(), QKeySequence(Qt::Key_F4));
+        QVERIFY(window->findChild<QPushButton*>("关闭")->isEnabled());
+        QVERIFY(f.iniBytes().contains("F4"));
+        window->close();
+        f.routing->shutDown(SoundRouting::kExitLimit);
     }
 };
 

@@ -1,0 +1,294 @@
+// Hot keys on a real X server: a key pressed while another program's window
+// has the focus plays its custom slot and the stop key stops it; a key that
+// another client holds is refused with a message and not stored; my.ini keeps
+// the keys across a restart, and the program's exit lets go of them.
+
+#include "hotkeys/global_hot_keys.h"
+
+#include "app/startup.h"
+#include "media/media_control.h"
+#include "runtime/window_runtime.h"
+#include "settings/sound_settings_window.h"
+#include "support/recorded_boxes.h"
+#include "text/gbk.h"
+#include "ui/main_window.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QKeySequenceEdit>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+#include <memory>
+
+using namespace qinghe;
+
+namespace {
+
+bool otherClientRefused = false;
+
+int noteRefusal(Display*, XErrorEvent* error)
+{
+    if (error->error_code == BadAccess)
+        otherClientRefused = true;
+    return 0;
+}
+
+// Another program on the same server: a plain window of its own that takes
+// the focus, and grabs of its own.
+class OtherClient {
+public:
+    OtherClient() : display(XOpenDisplay(nullptr)) {}
+    ~OtherClient()
+    {
+        if (display)
+            XCloseDisplay(display);
+    }
+    OtherClient(const OtherClient&) = delete;
+    OtherClient& operator=(const OtherClient&) = delete;
+
+    void focusOwnWindow()
+    {
+        const Window root = DefaultRootWindow(display);
+        const Window window = XCreateSimpleWindow(display, root, 0, 0, 200, 100, 0, 0, 0);
+        XMapRaised(display, window);
+        XSync(display, False);
+        XSetInputFocus(display, window, RevertToParent, CurrentTime);
+        XSync(display, False);
+        focused = window;
+    }
+
+    bool hasFocus()
+    {
+        Window focus = 0;
+        int revert = 0;
+        XGetInputFocus(display, &focus, &revert);
+        return focus == focused;
+    }
+
+    void press(KeySym sym)
+    {
+        const unsigned code = XKeysymToKeycode(display, sym);
+        XTestFakeKeyEvent(display, code, True, CurrentTime);
+        XTestFakeKeyEvent(display, code, False, CurrentTime);
+        XSync(display, False);
+    }
+
+    // True when the server gave this client the key.
+    bool grab(KeySym sym)
+    {
+        otherClientRefused = false;
+        XErrorHandler previous = XSetErrorHandler(&noteRefusal);
+        XGrabKey(display, XKeysymToKeycode(display, sym), 0, DefaultRootWindow(display), False, GrabModeAsync,
+                 GrabModeAsync);
+        XSync(display, False);
+        XSetErrorHandler(previous);
+        return !otherClientRefused;
+    }
+
+    void ungrabAll()
+    {
+        XUngrabKey(display, AnyKey, AnyModifier, DefaultRootWindow(display));
+        XSync(display, False);
+    }
+
+    Display* display;
+    Window focused = 0;
+};
+
+}  // namespace
+
+class HotKeyTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir_;
+    CustomSoundTables tables_;
+    std::unique_ptr<WindowRuntime> runtime_;
+    std::unique_ptr<GlobalHotKeys> hotKeys_;
+    QPointer<MainWindow> window_;
+    QStringList sent_;
+
+    QString iniPath() const { return dir_.filePath("my.ini"); }
+
+    QByteArray iniBytes() const
+    {
+        QFile file(iniPath());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    bool writeIni(const QString& extra = {})
+    {
+        const QString ini = QStringLiteral("[自定义音乐]\r\n按钮1path=%1\r\n按钮1name=掌声\r\n")
+                                .arg(QStringLiteral(QINGHE_SOURCE_DIR "/data/1.mp3")) +
+                            extra;
+        const Text bytes = fromQString(ini);
+        QFile file(iniPath());
+        return file.open(QIODevice::WriteOnly) && file.write(bytes.data(), qint64(bytes.size())) == qint64(bytes.size());
+    }
+
+    // The program as start-up makes it: the hot keys from my.ini, then the board.
+    void startProgram()
+    {
+        runtime_ = std::make_unique<WindowRuntime>();
+        hotKeys_ = std::make_unique<GlobalHotKeys>();
+        QVERIFY(hotKeys_->available());
+        grabStoredHotKeys(*hotKeys_, iniPath());
+        MainWindowContext context{*runtime_, tables_, Addresses::allAt("127.0.0.1:9"), iniPath(),
+                                  [] { return false; }, std::make_shared<OnlineTexts>(), {}};
+        context.hotKeys = hotKeys_.get();
+        window_ = MainWindow::open(context);
+        QVERIFY(window_ != nullptr);
+        sent_.clear();
+    }
+
+    void endProgram()
+    {
+        if (window_)
+            window_->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        runtime_.reset();
+        hotKeys_.reset();
+    }
+
+    bool sentStartingWith(const QString& start) const
+    {
+        for (const QString& command : sent_)
+            if (command.startsWith(start))
+                return true;
+        return false;
+    }
+
+    // What a person does in the settings window: click the slot's field and press the key.
+    void pressInSettings(const QString& field, Qt::Key key)
+    {
+        RuntimeWindow* settings = openSoundSettingsWindow(*runtime_, nullptr, iniPath(), hotKeys_.get());
+        QVERIFY(settings != nullptr);
+        auto* edit = settings->findChild<QKeySequenceEdit*>(field);
+        QVERIFY(edit != nullptr);
+        QVERIFY(edit->isEnabled());
+        QSignalSpy finished(edit, &QKeySequenceEdit::editingFinished);
+        edit->setFocus();
+        QTest::keyClick(edit, key);
+        // The field takes the key once the host stops pressing keys.
+        QTRY_COMPARE(finished.count(), 1);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(dir_.isValid());
+        setMediaCommandObserver([this](const SentMediaCommand& command) {
+            sent_ << (command.isOpen ? QStringLiteral("open ") + toQString(command.open.elementName)
+                                     : toQString(command.command));
+        });
+    }
+
+    void cleanupTestCase() { setMediaCommandObserver({}); }
+
+    void cleanup() { endProgram(); }
+
+    void keysSetInTheWindowPlayAndStopWhileAnotherWindowHasTheFocus()
+    {
+        QVERIFY(writeIni());
+        startProgram();
+        pressInSettings(QStringLiteral("按钮1"), Qt::Key_F5);
+        pressInSettings(QStringLiteral("停止播放"), Qt::Key_F6);
+        const QByteArray ini = iniBytes();
+        QVERIFY(ini.contains(QByteArray::fromStdString(fromQString(QStringLiteral("[热键]\r\n按钮1=F5\r\n停止播放=F6\r\n")))));
+
+        OtherClient other;
+        other.focusOwnWindow();
+        QVERIFY(other.hasFocus());
+        sent_.clear();
+        other.press(XK_F5);
+        QTRY_VERIFY(sentStartingWith(QStringLiteral("play ")));
+        QVERIFY(sentStartingWith(QStringLiteral("open ") + QStringLiteral(QINGHE_SOURCE_DIR "/data/1.mp3")));
+        QVERIFY(!sentStartingWith(QStringLiteral("stop ")));
+        QVERIFY(other.hasFocus());
+        other.press(XK_F6);
+        QTRY_VERIFY(sentStartingWith(QStringLiteral("stop ")));
+    }
+
+    void keyAnotherProgramHoldsIsRefusedAndNotStored()
+    {
+        QVERIFY(writeIni());
+        OtherClient other;
+        QVERIFY(other.grab(XK_F7));
+        startProgram();
+        RecordedBoxes boxes;
+        pressInSettings(QStringLiteral("按钮2"), Qt::Key_F7);
+        QCOMPARE(boxes.shown.size(), 1);
+        QCOMPARE(boxes.shown[0].text, QStringLiteral("热键“F7”已被其他程序占用，请换一个键。"));
+        QVERIFY(hotKeys_->keyOf(1).isEmpty());
+        QVERIFY(!iniBytes().contains(QByteArray::fromStdString(fromQString(QStringLiteral("按钮2=")))));
+
+        // The same key for a second slot of our own is refused as well, naming its holder.
+        pressInSettings(QStringLiteral("按钮3"), Qt::Key_F8);
+        pressInSettings(QStringLiteral("按钮4"), Qt::Key_F8);
+        QCOMPARE(boxes.shown.size(), 2);
+        QCOMPARE(boxes.shown[1].text, QStringLiteral("热键“F8”已用于“按钮3”，请换一个键。"));
+        QCOMPARE(hotKeys_->keyOf(2), QStringLiteral("F8"));
+        QVERIFY(hotKeys_->keyOf(3).isEmpty());
+        other.ungrabAll();
+    }
+
+    void keysSurviveARestartAndTheExitReleasesThem()
+    {
+        QVERIFY(writeIni(QStringLiteral("[热键]\r\n按钮1=Ctrl+F9\r\n停止播放=F10\r\n")));
+        OtherClient other;
+        bool heldWhileRunning = false;
+        bool playedWhileRunning = false;
+        // The program as the host starts it; while it runs, another client
+        // cannot have its keys, and Ctrl+F9 plays the slot.
+        QTimer::singleShot(0, [&] {
+            heldWhileRunning = !other.grab(XK_F10);
+            other.focusOwnWindow();
+            sent_.clear();
+            const unsigned control = XKeysymToKeycode(other.display, XK_Control_L);
+            XTestFakeKeyEvent(other.display, control, True, CurrentTime);
+            other.press(XK_F9);
+            XTestFakeKeyEvent(other.display, control, False, CurrentTime);
+            XSync(other.display, False);
+            playedWhileRunning = QTest::qWaitFor([&] { return sentStartingWith(QStringLiteral("play ")); });
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (w->objectName() == QStringLiteral("启动窗口"))
+                    w->close();
+        });
+        StartOptions options;
+        options.addresses = Addresses::allAt("127.0.0.1:9");
+        options.settingsFile = iniPath();
+        QCOMPARE(runProgram(options), 0);
+        QVERIFY(heldWhileRunning);
+        QVERIFY(playedWhileRunning);
+        QVERIFY(other.grab(XK_F10));
+        other.ungrabAll();
+
+        // A plain restart shows the stored keys in the settings window.
+        startProgram();
+        QCOMPARE(hotKeys_->keyOf(0), QStringLiteral("Ctrl+F9"));
+        RuntimeWindow* settings = openSoundSettingsWindow(*runtime_, nullptr, iniPath(), hotKeys_.get());
+        QVERIFY(settings != nullptr);
+        QCOMPARE(settings->findChild<QKeySequenceEdit*>(QStringLiteral("停止播放"))->keySequence(),
+                 QKeySequence(Qt::Key_F10));
+    }
+};
+
+int main(int argc, char* argv[])
+{
+    // The hot keys need the X server that xvfb-run started for this test.
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    prepareProcessForWebViews();
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    HotKeyTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "hot_key_test.moc"
