@@ -71,7 +71,8 @@ GlobalHotKeys::GlobalHotKeys()
         return;
     display_ = display;
     root_ = DefaultRootWindow(display);
-    // Without this a held key repeats as release-press pairs; a held key fires once.
+    // Without this a held key repeats as release-press pairs; with it only the
+    // presses repeat, and readEvents lets a held key fire once.
     XkbSetDetectableAutoRepeat(display, True, nullptr);
     notifier_ = std::make_unique<QSocketNotifier>(ConnectionNumber(display), QSocketNotifier::Read);
     connect(notifier_.get(), &QSocketNotifier::activated, this, &GlobalHotKeys::readEvents);
@@ -190,8 +191,11 @@ void GlobalHotKeys::readEvents()
     while (XPending(display) > 0) {
         XEvent event;
         XNextEvent(display, &event);
-        if (event.type != KeyPress)
+        if (event.type == KeyRelease && event.xkey.keycode == heldKeycode_)
+            heldKeycode_ = 0;
+        if (event.type != KeyPress || event.xkey.keycode == heldKeycode_)
             continue;
+        heldKeycode_ = event.xkey.keycode;
         const unsigned modifiers = event.xkey.state & kMeaningfulModifiers;
         for (int action = 0; action < kHotKeyActionCount; ++action)
             if (grabbed_[action].keycode == event.xkey.keycode && grabbed_[action].modifiers == modifiers)

@@ -67,6 +67,7 @@ private:
     std::unique_ptr<QSocketNotifier> notifier_;
     std::array<QString, kHotKeyActionCount> keys_;
     std::array<X11Key, kHotKeyActionCount> grabbed_{};
+    unsigned heldKeycode_ = 0;  // the hot key down now, whose repeats fire nothing
 };
 
 // Gives every key stored in my.ini to its action; a key another program holds

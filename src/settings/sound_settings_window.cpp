@@ -39,6 +39,7 @@ constexpr const char* kKeyTakenByUs = "热键“%1”已用于“%2”，请换�
 constexpr const char* kKeyInvalid = "“%1”不能用作热键，请换一个键。";
 constexpr const char* kKeyNotSaved = "热键无法写入 my.ini，下次启动时不会保留。";
 constexpr const char* kClearText = "清除";
+constexpr const char* kStoredKeysTaken = "以下热键已被其他程序占用，暂不起作用，请换一个键：";
 // The 19 key fields stand in two columns so the window stays on a small screen.
 constexpr int kHotKeyColumns = 2;
 
@@ -154,12 +155,20 @@ void SoundSettingsWindow::buildHotKeyRows()
     if (!available)
         controls_.hotKeyText->setText(QString::fromUtf8(kNoGlobalKeys));
     controls_.hotKeyRows->setEnabled(available);
+    // A stored key the program could not grab stays shown and stored, and is
+    // named above the fields, so the host sees it does nothing now.
     const HotKeyTexts stored = readHotKeys(settingsFile_);
+    QStringList notHeld;
     for (int action = 0; action < kHotKeyActionCount; ++action) {
+        const bool held = available && !hotKeys_->keyOf(action).isEmpty();
+        if (available && !held && !stored[action].isEmpty())
+            notHeld << QStringLiteral("%1（%2）").arg(hotKeyName(action), stored[action]);
         const QSignalBlocker quiet(keyFields_[action]);
-        keyFields_[action]->setKeySequence(QKeySequence::fromString(
-            available ? hotKeys_->keyOf(action) : stored[action], QKeySequence::PortableText));
+        keyFields_[action]->setKeySequence(
+            QKeySequence::fromString(held ? hotKeys_->keyOf(action) : stored[action], QKeySequence::PortableText));
     }
+    if (!notHeld.isEmpty())
+        controls_.hotKeyText->setText(QString::fromUtf8(kStoredKeysTaken) + notHeld.join(QStringLiteral("、")));
 }
 
 void SoundSettingsWindow::showHotKey(int action)

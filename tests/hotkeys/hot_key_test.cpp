@@ -16,6 +16,8 @@
 #include <QApplication>
 #include <QFile>
 #include <QKeySequenceEdit>
+#include <QLabel>
+#include <QRegularExpression>
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -237,6 +239,44 @@ private slots:
         QCOMPARE(hotKeys_->keyOf(2), QStringLiteral("F8"));
         QVERIFY(hotKeys_->keyOf(3).isEmpty());
         other.ungrabAll();
+    }
+
+    void aStoredKeyAnotherProgramTookStaysStoredAndIsNamed()
+    {
+        QVERIFY(writeIni(QStringLiteral("[热键]\r\n按钮2=F11\r\n按钮3=F12\r\n")));
+        OtherClient other;
+        QVERIFY(other.grab(XK_F11));
+        startProgram();
+        QVERIFY(hotKeys_->keyOf(1).isEmpty());
+        QCOMPARE(hotKeys_->keyOf(2), QStringLiteral("F12"));
+        RuntimeWindow* settings = openSoundSettingsWindow(*runtime_, nullptr, iniPath(), hotKeys_.get());
+        QVERIFY(settings != nullptr);
+        QCOMPARE(settings->findChild<QLabel*>(QStringLiteral("热键说明"))->text(),
+                 QStringLiteral("以下热键已被其他程序占用，暂不起作用，请换一个键：按钮2（F11）"));
+        QCOMPARE(settings->findChild<QKeySequenceEdit*>(QStringLiteral("按钮2"))->keySequence(),
+                 QKeySequence(Qt::Key_F11));
+        QVERIFY(iniBytes().contains(QByteArray::fromStdString(fromQString(QStringLiteral("按钮2=F11")))));
+        other.ungrabAll();
+    }
+
+    // A held key repeats on the server; the slot starts once, not on every repeat.
+    void aHeldKeyPlaysOnce()
+    {
+        QVERIFY(writeIni(QStringLiteral("[热键]\r\n按钮1=F5\r\n停止播放=F6\r\n")));
+        startProgram();
+        OtherClient other;
+        other.focusOwnWindow();
+        const unsigned code = XKeysymToKeycode(other.display, XK_F5);
+        XTestFakeKeyEvent(other.display, code, True, CurrentTime);
+        XSync(other.display, False);
+        // Held past the server's repeat delay, so the server repeats the key.
+        constexpr int kHoldMs = 1500;
+        QTest::qWait(kHoldMs);
+        XTestFakeKeyEvent(other.display, code, False, CurrentTime);
+        // The server's events come in order: once the stop key is seen, every repeat was.
+        other.press(XK_F6);
+        QTRY_VERIFY(sentStartingWith(QStringLiteral("stop ")));
+        QCOMPARE(sent_.filter(QRegularExpression(QStringLiteral("^play "))).size(), 1);
     }
 
     void keysSurviveARestartAndTheExitReleasesThem()
