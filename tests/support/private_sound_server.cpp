@@ -149,13 +149,13 @@ QStringList PrivateSoundServer::modules() const
 
 SourceRecorder::SourceRecorder(const QString& serverAddress, const std::string& source)
 {
-    const pa_sample_spec spec = serverSpec();
+    const pa_sample_spec format = serverSpec();
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<std::uint32_t>(-1);
     attr.fragsize = kRecordBlockFrames * kBytesPerFrame;
     int error = 0;
     stream_ = pa_simple_new(serverAddress.toUtf8().constData(), "qinghe-tests", PA_STREAM_RECORD, source.c_str(),
-                            "recording", &spec, nullptr, &attr, &error);
+                            "recording", &format, nullptr, &attr, &error);
     started_ = stream_ != nullptr;
     if (started_)
         thread_ = std::thread(&SourceRecorder::record, this);
@@ -217,10 +217,10 @@ std::chrono::steady_clock::time_point SourceRecorder::arrivalOf(std::int64_t fra
 
 TonePlayer::TonePlayer(const QString& serverAddress, const std::string& sink, int amplitude) : amplitude_(amplitude)
 {
-    const pa_sample_spec spec = serverSpec();
+    const pa_sample_spec format = serverSpec();
     int error = 0;
     stream_ = pa_simple_new(serverAddress.toUtf8().constData(), "qinghe-tests", PA_STREAM_PLAYBACK, sink.c_str(),
-                            "tone", &spec, nullptr, nullptr, &error);
+                            "tone", &format, nullptr, nullptr, &error);
     started_ = stream_ != nullptr;
     if (!started_)
         return;
