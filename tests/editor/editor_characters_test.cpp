@@ -8,6 +8,7 @@
 #include "runtime/dialogs.h"
 #include "runtime/window_runtime.h"
 #include "support/recorded_boxes.h"
+#include "support/typing.h"
 #include "text/gbk.h"
 
 #include <QAction>
@@ -22,6 +23,7 @@
 #include <memory>
 
 using namespace qinghe;
+using namespace qinghe::test_support;
 
 namespace {
 
@@ -36,21 +38,6 @@ void writeFile(const QString& path, const Text& bytes)
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(bytes.data(), static_cast<qint64>(bytes.size()));
-}
-
-void type(QWidget* box, const QString& text)
-{
-    for (const QChar c : text) {
-        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
-        QApplication::sendEvent(box, &press);
-    }
-}
-
-void commitFromInputMethod(QWidget* box, const QString& text)
-{
-    QInputMethodEvent event;
-    event.setCommitString(text);
-    QApplication::sendEvent(box, &event);
 }
 
 void deleteClosedWindows() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }

@@ -5,6 +5,7 @@
 #include "editor/editor_window.h"
 #include "editor/find_window.h"
 #include "support/recorded_boxes.h"
+#include "support/typing.h"
 #include "base/file_bytes.h"
 #include "text/gbk.h"
 
@@ -31,6 +32,7 @@
 #include <memory>
 
 using namespace qinghe;
+using namespace qinghe::test_support;
 
 namespace {
 
@@ -48,22 +50,6 @@ Text fileBytes(const QString& path)
     QFile file(path);
     const auto size = static_cast<qint64>(bytes.size());
     return file.open(QIODevice::WriteOnly) && file.write(bytes.data(), size) == size;
-}
-
-// Typing as a keyboard does it, one character per key press.
-void type(QWidget* box, const QString& text)
-{
-    for (const QChar c : text) {
-        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
-        QApplication::sendEvent(box, &press);
-    }
-}
-
-void commitFromInputMethod(QWidget* box, const QString& text)
-{
-    QInputMethodEvent event;
-    event.setCommitString(text);
-    QApplication::sendEvent(box, &event);
 }
 
 int pdfPages(const QString& path)
