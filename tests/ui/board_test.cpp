@@ -3,6 +3,7 @@
 #include "board/sound_catalogue.h"
 #include "support/recorded_boxes.h"
 #include "support/board_fixtures.h"
+#include "support/board_window.h"
 #include "support/window_test_main.h"
 #include "text/gbk.h"
 #include "ui/main_window.h"
@@ -49,19 +50,11 @@ class BoardTest : public QObject {
 
     [[nodiscard]] bool openWindow()
     {
-        tables_ = CustomSoundTables{};
-        MainWindowContext context{*runtime_, tables_, Addresses::allAt("127.0.0.1:9"), iniPath(),
-                                  [] { return false; }, std::make_shared<OnlineTexts>(), {}};
-        window_ = MainWindow::open(context);
+        window_ = openBoardWindow(*runtime_, tables_, iniPath());
         return window_ != nullptr;
     }
 
-    void closeWindow()
-    {
-        if (window_)
-            window_->close();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
+    void closeWindow() { closeBoardWindow(window_); }
 
     QPushButton* slotButton(int slot) const { return window_->findChild<QPushButton*>(slotButtonName(slot)); }
 

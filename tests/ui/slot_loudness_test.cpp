@@ -8,6 +8,7 @@
 #include "runtime/dialogs.h"
 #include "runtime/window_runtime.h"
 #include "support/board_fixtures.h"
+#include "support/board_window.h"
 #include "support/window_test_main.h"
 #include "text/gbk.h"
 #include "ui/main_window.h"
@@ -116,19 +117,11 @@ class SlotLoudnessTest : public QObject {
 
     [[nodiscard]] bool openWindow()
     {
-        tables_ = CustomSoundTables{};
-        MainWindowContext context{*runtime_, tables_, Addresses::allAt("127.0.0.1:9"), iniPath(),
-                                  [] { return false; }, std::make_shared<OnlineTexts>(), {}};
-        window_ = MainWindow::open(context);
+        window_ = openBoardWindow(*runtime_, tables_, iniPath());
         return window_ != nullptr;
     }
 
-    void closeWindow()
-    {
-        if (window_)
-            window_->close();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
+    void closeWindow() { closeBoardWindow(window_); }
 
     // Binds the slot through its own dialog.
     void chooseForSlot(int slot, const QString& file)

@@ -1,0 +1,36 @@
+#pragma once
+
+// The main window as the board's window tests open it: no online site, no
+// notification area, my.ini where the test says.
+
+#include "online/online_texts.h"
+#include "runtime/window_runtime.h"
+#include "ui/main_window.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QPointer>
+
+#include <memory>
+
+namespace qinghe::test_support {
+
+// Null when the window cannot be loaded.
+inline MainWindow* openBoardWindow(WindowRuntime& runtime, CustomSoundTables& tables, const QString& iniPath)
+{
+    tables = CustomSoundTables{};
+    // Port 9 (discard) on this machine: the online jobs find nothing there.
+    MainWindowContext context{runtime, tables, Addresses::allAt("127.0.0.1:9"), iniPath,
+                              [] { return false; }, std::make_shared<OnlineTexts>(), {}};
+    return MainWindow::open(context);
+}
+
+// Closes the window and lets it be deleted before the next test.
+inline void closeBoardWindow(const QPointer<MainWindow>& window)
+{
+    if (window)
+        window->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+}  // namespace qinghe::test_support
