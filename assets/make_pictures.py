@@ -9,6 +9,7 @@ reader; GIF (LZW) and baseline JPEG are written by our own encoders.
 Writes, relative to this file's folder:
   icons/qinghe.ico        one 48x48 32-bit image (BGRA DIB inside the ICO)
   icons/qinghe.png        the same image as a 48x48 RGBA PNG
+  icons/qinghe.svg        the same shapes as a scalable picture, for desktop menus
   toolbar/0_music.png     90x60, online music listening
   toolbar/1_lyrics.png    90x60, lyrics search
   toolbar/2_notes.png     90x60, quick notes
@@ -951,6 +952,51 @@ def app_icon():
     return render(48, 48, s)
 
 
+def app_icon_svg():
+    """The program icon as a scalable picture: the same shapes as app_icon,
+    written as SVG for desktops that draw icons at any size."""
+    green_top, green_bottom = (52, 199, 122), (14, 128, 96)
+    sprout = (222, 250, 140)
+
+    def colour(c):
+        return "#%02x%02x%02x" % c
+
+    def arc(cx, cy, r0, r1, a0, a1):
+        rm, w = (r0 + r1) / 2.0, r1 - r0
+        ends = [(cx + rm * math.cos(math.radians(a)), cy + rm * math.sin(math.radians(a))) for a in (a0, a1)]
+        return ('<path d="M %.3f %.3f A %.3f %.3f 0 0 1 %.3f %.3f" fill="none" stroke="#ffffff" '
+                'stroke-width="%.3f" stroke-linecap="round"/>' % (ends[0][0], ends[0][1], rm, rm,
+                                                                   ends[1][0], ends[1][1], w))
+
+    def leaf(x0, y0, x1, y1, w):
+        # The raster leaf is widest (w) at its middle along a parabola; a
+        # quadratic curve reaches half its control point's offset there.
+        length = math.hypot(x1 - x0, y1 - y0)
+        nx, ny = -(y1 - y0) / length, (x1 - x0) / length
+        mx, my = (x0 + x1) / 2.0, (y0 + y1) / 2.0
+        k = w  # offset of each control point: twice the half width
+        return ('<path d="M %.3f %.3f Q %.3f %.3f %.3f %.3f Q %.3f %.3f %.3f %.3f Z" fill="%s"/>'
+                % (x0, y0, mx + nx * k, my + ny * k, x1, y1, mx - nx * k, my - ny * k, x0, y0, colour(sprout)))
+
+    parts = [
+        '<?xml version="1.0" encoding="UTF-8"?>',
+        '<svg xmlns="http://www.w3.org/2000/svg" width="48" height="48" viewBox="0 0 48 48">',
+        '<defs><linearGradient id="body" x1="0" y1="1" x2="0" y2="47" gradientUnits="userSpaceOnUse">'
+        '<stop offset="0" stop-color="%s"/><stop offset="1" stop-color="%s"/></linearGradient></defs>'
+        % (colour(green_top), colour(green_bottom)),
+        '<rect x="1" y="1" width="46" height="46" rx="10" fill="url(#body)"/>',
+        '<rect x="7" y="19" width="8" height="12" rx="1.5" fill="#ffffff"/>',
+        '<path d="M 14 19 L 24 11 L 24 39 L 14 31 Z" fill="#ffffff"/>',
+        arc(24, 25, 5.0, 8.0, -45, 45),
+        arc(24, 25, 11.0, 14.0, -48, 48),
+        '<path d="M 37.5 17 L 37.5 8.5" stroke="%s" stroke-width="1.7" stroke-linecap="round"/>' % colour(sprout),
+        leaf(37.5, 13, 30.0, 6.5, 5.0),
+        leaf(37.5, 10.5, 43.5, 4.5, 4.6),
+        '</svg>',
+    ]
+    return ("\n".join(parts) + "\n").encode("ascii")
+
+
 def toolbar_music():
     """Headphones with a play triangle between the ear cups."""
     blue, dark, orange = (41, 121, 255), (21, 74, 170), (255, 138, 30)
@@ -1170,6 +1216,7 @@ def main():
     icon = app_icon()
     write("icons/qinghe.ico", ico_bytes(icon))
     write("icons/qinghe.png", png_bytes(icon))
+    write("icons/qinghe.svg", app_icon_svg())
     for name, draw in (("0_music", toolbar_music),
                        ("1_lyrics", toolbar_lyrics),
                        ("2_notes", toolbar_notes),

@@ -14,6 +14,8 @@ packages=(
   fontconfig fonts-wqy-zenhei fonts-wqy-microhei
   xvfb xauth
   libx11-dev libxtst-dev x11-utils
+  python3 xdotool
+  dpkg-dev file desktop-file-utils appstream
 )
 
 missing=()

@@ -1,6 +1,7 @@
 #include "startup.h"
 
 #include "program_state.h"
+#include "base/program_places.h"
 #include "media/media_control.h"
 #include "runtime/first_paint.h"
 #include "runtime/message_box.h"
@@ -51,6 +52,9 @@ int runProgram(const StartOptions& options)
                               state.downloadService.get(),
                               state.downloadTask.get(),
                               options.programFolder};
+    // An installed program keeps my.ini in the user's config folder; the
+    // folder is there before the first change is written.
+    prepareSettingsFolder(context.settingsFile);
     if (!context.notificationAreaAvailable)
         context.notificationAreaAvailable = &QSystemTrayIcon::isSystemTrayAvailable;
     context.soundRouting = state.soundRouting.get();

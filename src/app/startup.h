@@ -14,7 +14,7 @@ namespace qinghe {
 struct StartOptions {
     Addresses addresses = Addresses::fromConfiguration();
     QString mainWindowDefinition;  // empty: the built-in definition
-    QString settingsFile;          // empty: my.ini beside the program
+    QString settingsFile;          // empty: my.ini where the program keeps it
     QString programFolder;         // where an update goes; empty: the program's own folder
     std::function<bool()> notificationAreaAvailable;  // empty: ask the desktop
 };

@@ -1,10 +1,10 @@
 #include "sound_board.h"
 
 #include "base/private_profile.h"
+#include "base/program_places.h"
 #include "media/media_player.h"
 #include "text/gbk.h"
 
-#include <QCoreApplication>
 #include <QFileInfo>
 
 namespace qinghe {
@@ -32,7 +32,7 @@ Text baseName(const Text& file)
 
 QString defaultSettingsFile()
 {
-    return QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(kSettingsFileName);
+    return settingsFileFor(programFolder());
 }
 
 SoundBoard::SoundBoard(MediaPlayer& player, CustomSoundTables& tables, QString settingsFile, BoardSurface surface)

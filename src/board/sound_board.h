@@ -25,11 +25,10 @@ struct BoardSurface {
 };
 
 inline constexpr const char* kCustomSoundSection = "自定义音乐";
-inline constexpr const char* kSettingsFileName = "my.ini";
 // Each slot's loudness gain in dB, key "按钮" + N; an empty value: no gain.
 inline constexpr const char* kSlotLoudnessSection = "响度";
 
-// my.ini beside the program.
+// my.ini: beside a portable program it may write in, else in the user's config folder.
 QString defaultSettingsFile();
 
 // What the board's buttons and slider do with the one player.

@@ -2,7 +2,6 @@
 
 #include "text/gbk.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 
@@ -10,23 +9,12 @@ namespace qinghe {
 
 namespace {
 
-// Names the running program's own file when there is no application object.
-constexpr const char* kOwnProgramLink = "/proc/self/exe";
-
 bool isFile(const QString& path)
 {
     return QFileInfo(path).isFile();
 }
 
 }  // namespace
-
-QString programFolder()
-{
-    if (QCoreApplication::instance())
-        return QCoreApplication::applicationDirPath();
-    return QFileInfo(QFileInfo(QString::fromLatin1(kOwnProgramLink)).canonicalFilePath())
-        .absolutePath();
-}
 
 QString resolveMediaFile(const Text& elementName)
 {
@@ -39,9 +27,13 @@ QString resolveMediaFile(const Text& elementName)
     const QString here = QDir::current().absoluteFilePath(name);
     if (isFile(here))
         return here;
-    const QString besideProgram = QDir(programFolder()).absoluteFilePath(name);
+    const QString folder = programFolder();
+    const QString besideProgram = QDir(folder).absoluteFilePath(name);
     if (isFile(besideProgram))
         return besideProgram;
+    const QString installed = QDir(installedDataFolder(folder)).absoluteFilePath(name);
+    if (isFile(installed))
+        return installed;
     return {};
 }
 

@@ -2,6 +2,7 @@
 
 #include "address_file.h"
 #include "base/file_bytes.h"
+#include "base/program_places.h"
 #include "site_host.h"
 
 #include <QCoreApplication>
@@ -72,15 +73,10 @@ void Addresses::applyConfiguration(std::string_view fileBytes)
 
 QStringList Addresses::configurationFolders()
 {
-    QString configHome = qEnvironmentVariable("XDG_CONFIG_HOME");
-    // An empty or relative value counts as unset, as the desktop's base directory rules say.
-    if (configHome.isEmpty() || QDir::isRelativePath(configHome)) {
-        const QString home = qEnvironmentVariable("HOME");
-        configHome = home.isEmpty() ? QString() : home + QStringLiteral("/.config");
-    }
     QStringList folders{QCoreApplication::applicationDirPath()};
-    if (!configHome.isEmpty())
-        folders.append(configHome + QStringLiteral("/qinghe"));
+    const QString configFolder = userConfigFolder();
+    if (!configFolder.isEmpty())
+        folders.append(configFolder);
     return folders;
 }
 

@@ -142,7 +142,8 @@ void startOnlineJobs(const Addresses& addresses, std::shared_ptr<OnlineTexts> te
     startDetached([addresses, texts, surface] { runUserCounter(addresses, *texts, surface); });
 }
 
-void checkForUpdate(const Addresses& addresses, OnlineTexts& texts, const VersionSurface& surface)
+void checkForUpdate(const Addresses& addresses, OnlineTexts& texts, const VersionSurface& surface,
+                    const QString& selfUpdateRefusal)
 {
     const Text latest = readLatestVersion(addresses, texts);
     if (latest.empty()) {
@@ -151,6 +152,11 @@ void checkForUpdate(const Addresses& addresses, OnlineTexts& texts, const Versio
     }
     if (latest == kCurrentVersion) {
         askIfSet(surface, kLatestBox, kBoxOk);
+        return;
+    }
+    if (!selfUpdateRefusal.isEmpty()) {
+        if (surface.messageBox)
+            surface.messageBox(selfUpdateRefusal, kBoxOkInformation);
         return;
     }
     if (askIfSet(surface, kDownloadQuestion, kBoxYesNoQuestion) != kAnswerYes) {

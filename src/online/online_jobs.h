@@ -54,7 +54,10 @@ void startOnlineJobs(const Addresses& addresses, std::shared_ptr<OnlineTexts> te
 // read. Our version: says so. A new one: asks; Yes opens the update window
 // and ends the program (exit code 0) once it has closed, No closes the main
 // window. No version at all: says the server cannot be reached, asks nothing.
-void checkForUpdate(const Addresses& addresses, OnlineTexts& texts, const VersionSurface& surface);
+// A new version with a refusal (the program may not replace itself where it
+// stands): the refusal is said instead, and the program goes on as it was.
+void checkForUpdate(const Addresses& addresses, OnlineTexts& texts, const VersionSurface& surface,
+                    const QString& selfUpdateRefusal = {});
 
 // The window's surface made safe for the jobs' threads: direct's callbacks,
 // which touch widgets, run on the window thread only. Captions are posted

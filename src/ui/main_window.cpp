@@ -12,6 +12,7 @@
 #include "online/links.h"
 #include "online/music_window.h"
 #include "online/partner_window.h"
+#include "online/self_update.h"
 #include "online/update_window.h"
 #include "online/web_view.h"
 #include "settings/sound_settings_window.h"
@@ -246,7 +247,10 @@ void MainWindow::wireMenu()
         });
     // The check reads the update page on this thread; the window waits meanwhile.
     connect(controls_.updateItem, &QAction::triggered, this, [this] {
-        checkForUpdate(context_.addresses, *context_.onlineTexts, versionSurface());
+        const QString folder =
+            context_.programFolder.isEmpty() ? QCoreApplication::applicationDirPath() : context_.programFolder;
+        checkForUpdate(context_.addresses, *context_.onlineTexts, versionSurface(),
+                       selfUpdateRefusal(QCoreApplication::applicationFilePath(), folder));
     });
 }
 

@@ -203,6 +203,21 @@ TEST_F(OnlineJobs, ManualCheckOffersANewVersion)
     }
 }
 
+TEST_F(OnlineJobs, ManualCheckWhereTheProgramMayNotReplaceItselfSaysWhyAndKeepsTheBoard)
+{
+    RawHttpServer site(pageAnswer("版本号（v2.0）结束"));
+    RecordingSurface window(kAnswerYes);
+    qinghe::checkForUpdate(siteAt(site), texts, window.surface(), QStringLiteral("请使用系统的软件包管理器更新本程序。"));
+    // No question, no update window, and the main window stays open.
+    EXPECT_EQ(window.shown(), Shown{"box 64 请使用系统的软件包管理器更新本程序。"});
+
+    // Nothing to update: the refusal is not worth a word.
+    RawHttpServer same(pageAnswer("版本号（v1.0）结束"));
+    RecordingSurface latest(kAnswerYes);
+    qinghe::checkForUpdate(siteAt(same), texts, latest.surface(), QStringLiteral("请使用系统的软件包管理器更新本程序。"));
+    EXPECT_EQ(latest.shown(), Shown{"box 0 恭喜,您已经是最新版本!"});
+}
+
 TEST_F(OnlineJobs, ManualCheckWithoutAVersionSaysTheServerCannotBeReached)
 {
     RawHttpServer site(pageAnswer("<html>maintenance</html>"));
