@@ -6,5 +6,6 @@ int main(int argc, char* argv[])
 {
     qinghe::prepareProcessForWebViews();
     QApplication app(argc, argv);
+    QGuiApplication::setDesktopFileName(QStringLiteral(QINGHE_APP_ID));
     return qinghe::runProgram();
 }

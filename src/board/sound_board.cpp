@@ -134,9 +134,11 @@ void SoundBoard::assignSlot(int slot, const Text& file, const std::optional<Text
         tables_.names[slot] = *name;
 
     const Text section = gbk(kCustomSoundSection);
-    writeProfileString(settingsFile_, section, slotKey(slot, "path"), tables_.paths[slot]);
-    writeProfileString(settingsFile_, section, slotKey(slot, "name"), tables_.names[slot]);
+    const bool saved = writeProfileString(settingsFile_, section, slotKey(slot, "path"), tables_.paths[slot])
+        && writeProfileString(settingsFile_, section, slotKey(slot, "name"), tables_.names[slot]);
     surface_.setSlotCaption(slot, tables_.names[slot]);
+    if (!saved && surface_.slotNotSaved)
+        surface_.slotNotSaved(slot);
     measureSlot(slot);
 }
 

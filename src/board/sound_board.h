@@ -15,13 +15,16 @@ namespace qinghe {
 class MediaPlayer;
 
 // What the board needs from its window: the slider, the custom buttons'
-// captions, and the two questions it asks the host.
+// captions, the two questions it asks the host, and a word when a slot the
+// host bound could not be kept in my.ini.
 struct BoardSurface {
     std::function<int()> volumePosition;  // the slider, 1..100
     std::function<void(int slot, const Text& caption)> setSlotCaption;
     std::function<Text(const Text& lastChoice)> askSoundFile;  // empty: cancelled
     // nullopt: cancelled. The edit field opens holding prefill.
     std::function<std::optional<Text>(const Text& prefill)> askSlotName;
+    // The slot plays until the program ends, but the next start will not know it. May be empty.
+    std::function<void(int slot)> slotNotSaved;
 };
 
 inline constexpr const char* kCustomSoundSection = "自定义音乐";

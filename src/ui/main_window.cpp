@@ -33,6 +33,8 @@
 namespace qinghe {
 namespace {
 
+constexpr const char* kSlotNotSavedBox = "自定义音效无法写入 my.ini，下次启动时不会保留。";
+
 QString fromUtf8(std::string_view text)
 {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -162,6 +164,9 @@ void MainWindow::wireBoard()
         if (!answer.confirmed)
             return std::nullopt;
         return nameFromQString(answer.text);
+    };
+    surface.slotNotSaved = [](int) {
+        messageBox(QString::fromUtf8(kSlotNotSavedBox));
     };
     board_ = std::make_unique<SoundBoard>(player_, context_.customSounds, context_.settingsFile, std::move(surface));
 

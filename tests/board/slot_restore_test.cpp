@@ -11,6 +11,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 #include <sys/inotify.h>
 #include <unistd.h>
 
@@ -133,6 +134,30 @@ TEST_F(SlotRestore, SlotsHoldWhatEachKeyReadsOnItsOwn)
     EXPECT_EQ(tables_.paths[5], "");
     EXPECT_EQ(tables_.paths[19], "");
     EXPECT_EQ(captions_[4], "");
+}
+
+// A slot the host binds where my.ini cannot be written still plays this
+// time, and the host hears that the next start will not know it.
+TEST_F(SlotRestore, SlotThatCannotBeKeptIsToldAndStillBound)
+{
+    for (const bool writable : {true, false}) {
+        const QString ini = writable ? ini_ : folder_.filePath("gone/my.ini");
+        std::vector<int> notSaved;
+        BoardSurface surface;
+        surface.volumePosition = [] { return 50; };
+        surface.setSlotCaption = [this](int slot, const Text& caption) { captions_[slot] = caption; };
+        surface.askSoundFile = [](const Text&) { return Text("/music/opening.mp3"); };
+        surface.askSlotName = [](const Text&) { return std::optional<Text>("Opening"); };
+        surface.slotNotSaved = [&notSaved](int slot) { notSaved.push_back(slot); };
+        SoundBoard board(player_, tables_, ini, surface);
+        board.customSlotClicked(3);
+
+        EXPECT_EQ(tables_.paths[3], "/music/opening.mp3");
+        EXPECT_EQ(captions_[3], "Opening");
+        EXPECT_EQ(notSaved, writable ? std::vector<int>{} : std::vector<int>{3});
+        EXPECT_EQ(readProfileString(ini, gbk("自定义音乐"), key(3, "path")), writable ? "/music/opening.mp3" : "");
+        tables_ = CustomSoundTables{};
+    }
 }
 
 }  // namespace

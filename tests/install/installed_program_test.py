@@ -52,7 +52,7 @@ class Display:
     def __init__(self):
         read_end, write_end = os.pipe()
         self.server = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"],
             pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_end)
         with os.fdopen(read_end) as answer:
@@ -123,7 +123,9 @@ class RunningProgram:
     def windows(self):
         return set(self.display.visible_windows(self.process.pid))
 
-    def type_and_enter(self, text):
+    def type_and_enter(self, window, text):
+        # Keys go where the input focus is: the new window must have it first.
+        wait_for("the input focus", lambda: self.display.tool("getwindowfocus") == window)
         self.display.tool("type", "--delay", "15", text)
         self.display.tool("key", "Return")
 
@@ -133,10 +135,10 @@ class RunningProgram:
         known = self.windows()
         self.click(FIRST_BOARD_BUTTON)
         dialog = self.new_window(known)
-        self.type_and_enter(sound_file)
+        self.type_and_enter(dialog, sound_file)
         wait_for("the file dialog to close", lambda: dialog not in self.windows())
         name_box = self.new_window(known)
-        self.type_and_enter(name)
+        self.type_and_enter(name_box, name)
         wait_for("the name box to close", lambda: name_box not in self.windows())
 
     def sounds_after(self, action):
@@ -191,7 +193,7 @@ class InstalledProgram(unittest.TestCase):
             os.makedirs(folder)
         # A host's own file, outside every folder the program knows.
         shutil.copy(os.path.join(BUILD, "bin", "data", "1.mp3"), os.path.join(self.music, "opening.mp3"))
-        self.audio = os.path.join(self.work, "output.raw")
+        self.runs = 0
         self.display = Display()
         self.undo = []
 
@@ -203,7 +205,10 @@ class InstalledProgram(unittest.TestCase):
             shutil.rmtree(self.work, ignore_errors=True)
 
     def run_program(self, program):
-        running = RunningProgram(self.display, program, self.cwd, self.home, self.audio)
+        # Each run has its own output: the disk driver starts its file afresh.
+        self.runs += 1
+        audio = os.path.join(self.work, "output-%d.raw" % self.runs)
+        running = RunningProgram(self.display, program, self.cwd, self.home, audio)
         self.undo.append(running.stop)
         return running
 

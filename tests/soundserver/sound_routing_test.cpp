@@ -185,7 +185,7 @@ protected:
     MediaPlayer player_;
     CustomSoundTables tables_;
     SoundBoard board_{player_, tables_, dir_.filePath("my.ini"),
-                      BoardSurface{[this] { return slider_; }, {}, {}, {}}};
+                      BoardSurface{[this] { return slider_; }, {}, {}, {}, {}}};
 };
 
 TEST_F(RoutingOnServer, EffectReachesTheVirtualMicrophoneAndTheListeningDeviceAtTheSlidersVolume)
@@ -332,7 +332,7 @@ TEST_F(RoutingWithoutServer, SaysWhyAndTheBoardStillPlaysThroughTheDiskDriver)
     constexpr int kSlider = 37;
     MediaPlayer player;
     CustomSoundTables tables;
-    SoundBoard board(player, tables, pathOf("my.ini"), BoardSurface{[] { return kSlider; }, {}, {}, {}});
+    SoundBoard board(player, tables, pathOf("my.ini"), BoardSurface{[] { return kSlider; }, {}, {}, {}, {}});
     board.playEffect(fromQString(pathOf("effect.wav")));
     EXPECT_EQ(mediaAudioDriver(), "disk");
     waitFrames(kRate / 2);

@@ -11,6 +11,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
@@ -135,6 +136,22 @@ private slots:
         QCOMPARE(slotButton(5)->text(), QStringLiteral("热烈掌声"));
         QCOMPARE(toQString(tables_.paths[5]), chosen);
         QCOMPARE(slotButton(6)->text(), QStringLiteral("个性音效"));
+    }
+
+    void slotThatMyIniCannotKeepIsBoundForNowAndTheHostIsTold()
+    {
+        // A folder where my.ini should be: no write can succeed, not even an administrator's.
+        QVERIFY(QDir(dir_->path()).mkdir("my.ini"));
+        QVERIFY(openWindow());
+        RecordedBoxes boxes;
+        fileAnswers_ << dir_->filePath("opening.wav");
+        nameAnswers_ << InputBoxAnswer{true, QStringLiteral("开场")};
+        slotButton(2)->click();
+
+        QCOMPARE(slotButton(2)->text(), QStringLiteral("开场"));
+        QCOMPARE(boxes.shown.size(), 1);
+        QCOMPARE(boxes.shown[0].text, QStringLiteral("自定义音效无法写入 my.ini，下次启动时不会保留。"));
+        QVERIFY(QFileInfo(iniPath()).isDir());
     }
 
     void cancellingTheFileDialogChangesNothingEvenAfterAnEarlierChoice()
