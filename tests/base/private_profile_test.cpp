@@ -1,6 +1,7 @@
 #include "base/private_profile.h"
 
 #include "odd_files.h"
+#include "support/ordinary_user.h"
 #include "text/gbk.h"
 
 #include <gtest/gtest.h>
@@ -26,7 +27,6 @@ namespace qinghe {
 namespace {
 
 // The account that owns nothing, for checks an administrator would pass.
-constexpr uid_t kNobody = 65534;
 
 Text gbk(const char* utf8) { return fromQString(QString::fromUtf8(utf8)); }
 
@@ -64,18 +64,7 @@ protected:
         return writeProfileString(ini_, section, key, value);
     }
 
-    // Runs check as an ordinary user: an administrator may write anywhere.
-    bool asOrdinaryUser(const std::function<bool()>& check) const
-    {
-        if (::geteuid() != 0)
-            return check();
-        const pid_t child = ::fork();
-        if (child == 0)
-            ::_exit(::setgid(kNobody) == 0 && ::setuid(kNobody) == 0 && check() ? 0 : 1);
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    }
+    static bool asOrdinaryUser(const std::function<bool()>& check) { return test_support::asOrdinaryUser(check); }
 
     QTemporaryDir folder_;
     QString ini_;

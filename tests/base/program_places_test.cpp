@@ -3,6 +3,7 @@
 
 #include "base/private_profile.h"
 #include "base/program_places.h"
+#include "support/ordinary_user.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,14 +16,11 @@
 #include <optional>
 #include <string>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace qinghe;
 
 namespace {
-
-constexpr uid_t kNobody = 65534;
 
 // Sets an environment variable for the test's span and puts it back after.
 class ScopedEnvironment {
@@ -107,16 +105,10 @@ TEST_F(ProgramPlaces, FolderTheHostCannotWriteSendsMyIniToTheConfigFolder)
     ::setenv("XDG_CONFIG_HOME", QFile::encodeName(root_.filePath("config")).constData(), 1);
     const QString expected = root_.filePath("config/qinghe/my.ini");
     // An administrator may write anywhere: the host is an ordinary user.
-    const pid_t child = ::fork();
-    if (child == 0) {
-        const bool ok = ::setgid(kNobody) == 0 && ::setuid(kNobody) == 0 && !isWritableFolder(portable)
-            && settingsFileFor(portable) == expected;
-        ::_exit(ok ? 0 : 1);
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
+    const bool sent = test_support::asOrdinaryUser(
+        [&] { return !isWritableFolder(portable) && settingsFileFor(portable) == expected; });
     ::chmod(QFile::encodeName(portable).constData(), 0755);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(sent);
     EXPECT_FALSE(isWritableFolder(root_.filePath("missing")));
 }
 

@@ -1,6 +1,7 @@
 #include "editor/document_file.h"
 
 #include "base/file_bytes.h"
+#include "support/ordinary_user.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -25,7 +26,7 @@ using namespace qinghe;
 namespace {
 
 // The account that owns nothing: it can write the note but not its folder.
-constexpr uid_t kNobody = 65534;
+using test_support::kNobody;
 // A disk small enough to fill in an instant.
 constexpr const char* kSmallDiskOptions = "size=256k,mode=0755";
 // Old text within one page of the small disk, new text over several pages.
@@ -99,17 +100,7 @@ protected:
     // reported success.
     bool saveAsNobody(const std::string& text) const
     {
-        const pid_t child = ::fork();
-        if (child == 0) {
-            try {
-                ::_exit(::setgid(kNobody) == 0 && ::setuid(kNobody) == 0 && writeDocumentFile(note_, text) ? 0 : 1);
-            } catch (...) {
-                ::_exit(2);
-            }
-        }
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        return test_support::asOrdinaryUser([&] { return writeDocumentFile(note_, text); });
     }
 
     Text noteBytes() const { return readFileBytes(note_).value_or("<unreadable>"); }

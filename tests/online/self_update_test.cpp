@@ -2,6 +2,7 @@
 // program folder's permissions, on real files.
 
 #include "online/self_update.h"
+#include "support/ordinary_user.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,14 +11,11 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace qinghe;
 
 namespace {
-
-constexpr uid_t kNobody = 65534;
 
 class SelfUpdate : public ::testing::Test {
 protected:
@@ -84,14 +82,9 @@ TEST_F(SelfUpdate, FolderThatCannotBeWrittenIsRefusedAndAWritableOneIsNot)
     // An administrator may write anywhere: the check runs as an ordinary user.
     ASSERT_EQ(::chmod(QFile::encodeName(root_.path()).constData(), 0755), 0);
     ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0555), 0);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        const bool refused = ::setgid(kNobody) == 0 && ::setuid(kNobody) == 0
-            && selfUpdateRefusal(program_, folder, lists()) == QString::fromUtf8(kUnwritableFolderUpdateText);
-        ::_exit(refused ? 0 : 1);
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
+    const bool refused = test_support::asOrdinaryUser([&] {
+        return selfUpdateRefusal(program_, folder, lists()) == QString::fromUtf8(kUnwritableFolderUpdateText);
+    });
     ::chmod(QFile::encodeName(folder).constData(), 0755);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(refused);
 }
