@@ -15,12 +15,14 @@ Usage: installed_program_test.py BUILD_DIR [installed|portable|package]...
 ("package" needs the Debian package installed; the others are the default.)
 """
 
+import http.server
 import os
 import shutil
 import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 
@@ -31,6 +33,9 @@ MAIN_TITLE = "青禾主持人音效辅助工具"
 # custom page), and the toolbar button that shows the custom page.
 FIRST_BOARD_BUTTON = (43, 156)
 CUSTOM_PAGE_BUTTON = (332, 65)
+# The menu 软件更新 and its item 在线更新 below it.
+UPDATE_MENU = (95, 10)
+UPDATE_ITEM = (120, 32)
 # Generous bounds for a loaded machine; nothing here measures speed.
 WAIT_SECONDS = 90
 SOUND_WAIT_SECONDS = 20
@@ -115,10 +120,19 @@ class RunningProgram:
         self.main = wait_for("the main window", self._main_window)
         self.display.tool("mousemove", "--window", self.main, str(x), str(y), "click", "1")
 
+    def other_windows(self):
+        """Visible windows besides the main one (its id may change)."""
+        return {w for w in self.display.visible_windows(self.process.pid)
+                if self.display.tool("getwindowname", w) not in ("", MAIN_TITLE)}
+
     def new_window(self, known):
-        return wait_for("a window to open",
-                        lambda: next((w for w in self.display.visible_windows(self.process.pid)
-                                      if w not in known and self.display.tool("getwindowname", w)), None))
+        return wait_for("a window to open", lambda: next(iter(self.other_windows() - set(known)), None))
+
+    def answer(self, window):
+        """Return on a box, as the host would; waits until it has gone."""
+        wait_for("the input focus", lambda: self.display.tool("getwindowfocus") == window)
+        self.display.tool("key", "Return")
+        wait_for("the box to close", lambda: window not in self.windows())
 
     def windows(self):
         return set(self.display.visible_windows(self.process.pid))
@@ -180,6 +194,35 @@ def read_only_mount(folder):
 def ini_text(path):
     with open(path, "rb") as ini:
         return ini.read().decode("gb18030")
+
+
+class UpdateSite:
+    """The author's site on 127.0.0.1, announcing a version newer than ours."""
+
+    PAGE = "版本号（v2.0）结束".encode("gbk")
+
+    def __init__(self):
+        page = self.PAGE
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def do_GET(self):
+                found = self.path.startswith("/updata.html")
+                body = page if found else b""
+                self.send_response(200 if found else 404)
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                self.wfile.write(body)
+
+            def log_message(self, *args):
+                pass
+
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.port = self.server.server_address[1]
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+
+    def close(self):
+        self.server.shutdown()
+        self.server.server_close()
 
 
 class InstalledProgram(unittest.TestCase):
@@ -261,14 +304,31 @@ class InstalledProgram(unittest.TestCase):
         self.assertFalse(os.path.exists(os.path.join(self.home, "config", "qinghe", "my.ini")))
 
     def test_package_installed_program_shows_the_board(self):
-        """After apt-get install of the package: the program in /usr/bin."""
-        program = "/usr/bin/qinghe"
-        running = self.run_program(program)
+        """After apt-get install of the package: the program in /usr/bin.
+        It plays, and a new version on the site is left to the package
+        manager: a box says so, no update window opens, the board stays."""
+        site = UpdateSite()
+        self.undo.append(site.close)
+        config = os.path.join(self.home, "config", "qinghe")
+        os.makedirs(config)
+        with open(os.path.join(config, "addresses.ini"), "w") as addresses:
+            addresses.write("[addresses]\nsite = 127.0.0.1:%d\n" % site.port)
+
+        running = self.run_program("/usr/bin/qinghe")
+        # The start-up check tells of the new version first.
+        running.answer(running.new_window(set()))
         self.assertTrue(running.sounds_after(lambda: running.click(FIRST_BOARD_BUTTON)),
                         "a click on 开场音乐 made no sound")
+
+        running.click(UPDATE_MENU)
+        running.click(UPDATE_ITEM)
+        running.answer(running.new_window(set()))
+        # An update would open its window after a short wait and end the program.
+        time.sleep(5)
+        self.assertIsNone(running.process.poll(), "the program ended after the update check")
+        self.assertEqual(running.other_windows(), set())
         running.stop()
         self.assertFalse(os.path.exists("/usr/bin/my.ini"))
-        self.assertTrue(os.path.isdir(os.path.join(self.home, "config", "qinghe")))
 
 
 if __name__ == "__main__":
