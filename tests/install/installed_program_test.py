@@ -90,6 +90,8 @@ class RunningProgram:
             env.pop(name, None)
         env.update(DISPLAY=display.name, HOME=home, XDG_CONFIG_HOME=os.path.join(home, "config"),
                    SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE=audio, LANG="C.UTF-8")
+        # The desktop's own sound server is never touched; the board plays without one.
+        env.setdefault("PULSE_SERVER", "unix:/nonexistent/qinghe-tests")
         self.log = open(os.path.join(home, "program.log"), "ab")
         self.process = subprocess.Popen([program], cwd=cwd, env=env, stdout=self.log, stderr=self.log)
         self.settle()
