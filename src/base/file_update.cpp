@@ -220,6 +220,26 @@ bool writeInPlace(int folderFd, const std::string& name, std::string_view conten
     return true;
 }
 
+// The target as its folder holds it now: whether it is there, and its state.
+struct Target {
+    bool existed = false;
+    struct stat state {};
+};
+
+// Nullopt when the target may not be replaced: it cannot be looked at, or it
+// is no regular file (a pipe, a device or a folder in its place stays as it
+// is), or it is read-only, as it stays for the platform's own writers.
+std::optional<Target> replaceableTarget(int folderFd, const std::string& name)
+{
+    Target target;
+    target.existed = ::fstatat(folderFd, name.c_str(), &target.state, 0) == 0;
+    if (!target.existed)
+        return errno == ENOENT ? std::optional<Target>(target) : std::nullopt;
+    if (!S_ISREG(target.state.st_mode) || ::faccessat(folderFd, name.c_str(), W_OK, AT_EACCESS) != 0)
+        return std::nullopt;
+    return target;
+}
+
 } // namespace
 
 bool updateFile(const QString& path, std::size_t maxBytes, const FileChange& change)
@@ -237,17 +257,12 @@ bool updateFile(const QString& path, std::size_t maxBytes, const FileChange& cha
     lockFolder(folderFd.get());
     removeStaleCopies(folderFd.get(), name);
 
-    struct stat old {};
-    const bool existed = ::fstatat(folderFd.get(), name.c_str(), &old, 0) == 0;
-    if (!existed && errno != ENOENT)
+    const std::optional<Target> target = replaceableTarget(folderFd.get(), name);
+    if (!target)
         return false;
+    const bool existed = target->existed;
     Text current;
     if (existed) {
-        // Only a regular file is replaced: a pipe, a device or a folder in
-        // its place stays as it is. A read-only file stays too, as it does
-        // for the platform's own writers.
-        if (!S_ISREG(old.st_mode) || ::faccessat(folderFd.get(), name.c_str(), W_OK, AT_EACCESS) != 0)
-            return false;
         // What was checked above may have been swapped since; the descriptor
         // is checked again before a byte is read.
         Descriptor file(openForReading(folderFd.get(), name.c_str()));
@@ -262,7 +277,7 @@ bool updateFile(const QString& path, std::size_t maxBytes, const FileChange& cha
         return false;
     if (existed && *updated == current)
         return true;
-    return replaceByCopy(folderFd.get(), name, *updated, existed ? &old : nullptr) == CopyOutcome::Replaced;
+    return replaceByCopy(folderFd.get(), name, *updated, existed ? &target->state : nullptr) == CopyOutcome::Replaced;
 }
 
 bool replaceFileBytes(const QString& path, std::string_view bytes)
@@ -282,14 +297,12 @@ bool replaceFileBytes(const QString& path, std::string_view bytes)
     lockFolder(folderFd.get());
     removeStaleCopies(folderFd.get(), name);
 
-    struct stat old {};
-    const bool existed = ::fstatat(folderFd.get(), name.c_str(), &old, 0) == 0;
-    if (!existed && errno != ENOENT)
+    const std::optional<Target> target = replaceableTarget(folderFd.get(), name);
+    if (!target)
         return false;
-    if (existed && (!S_ISREG(old.st_mode) || ::faccessat(folderFd.get(), name.c_str(), W_OK, AT_EACCESS) != 0))
-        return false;
+    const bool existed = target->existed;
 
-    switch (replaceByCopy(folderFd.get(), name, bytes, existed ? &old : nullptr)) {
+    switch (replaceByCopy(folderFd.get(), name, bytes, existed ? &target->state : nullptr)) {
     case CopyOutcome::Replaced:
         return true;
     case CopyOutcome::WriteFailed:
