@@ -41,8 +41,22 @@ bool onApplicationThread()
 size_t collectBody(char* data, size_t size, size_t count, void* userdata)
 {
     auto* reply = static_cast<Reply*>(userdata);
-    reply->body.append(data, size * count);
-    return size * count;
+    const size_t length = size * count;
+    if (length > kLargestPage - reply->body.size()) {
+        // Any count short of length makes libcurl end the transfer here.
+        reply->tooLarge = true;
+        return 0;
+    }
+    reply->body.append(data, length);
+    return length;
+}
+
+// libcurl asks often while bytes flow and about once a second while the
+// line is quiet; a non-zero answer breaks the transfer off.
+int stopWhenCancelled(void* userdata, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    const auto* reply = static_cast<const Reply*>(userdata);
+    return reply->cancelled != nullptr && reply->cancelled->load() ? 1 : 0;
 }
 
 // libcurl hands over one header line at a time, for every response it
@@ -87,6 +101,7 @@ EasyHandle openEasyHandle()
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, kLowestLiveSpeed);
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME,
                      static_cast<long>(std::chrono::duration_cast<std::chrono::seconds>(kNetworkTimeout).count()));
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(kWholeReadLimit.count()));
     return handle;
 }
 
@@ -121,6 +136,9 @@ void collectReply(CURL* handle, Reply& reply)
     curl_easy_setopt(handle, CURLOPT_WRITEDATA, &reply);
     curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, collectHeaderLine);
     curl_easy_setopt(handle, CURLOPT_HEADERDATA, &reply);
+    curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, stopWhenCancelled);
+    curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &reply);
+    curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
 }
 
 void runTransfer(CURL* handle, bool serviceWindow)

@@ -8,7 +8,9 @@
 
 #include <curl/curl.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <memory>
 #include <string_view>
 
@@ -36,11 +38,21 @@ inline constexpr std::string_view kUserAgent = "Mozilla/4.0 (compatible; MSIE 6.
 // before the request gives up.
 inline constexpr std::chrono::milliseconds kNetworkTimeout{18000};
 
+// The longest a whole read may take, connecting included, whatever the
+// server does: one that trickles a byte or two a second is never silent long
+// enough for the limit above, and would hold its caller for as long as it likes.
+inline constexpr std::chrono::milliseconds kWholeReadLimit{20000};
+
+// The largest body a read takes in. No page the program reads comes near it;
+// a longer one is no page of ours, so the read stops there and memory never
+// holds more than this, however much the server sends.
+inline constexpr std::size_t kLargestPage = 1024 * 1024;
+
 // Redirections followed before giving up: the common value for web browsers.
 inline constexpr long kMaxRedirections = 20;
 
 // A fresh handle that sends our user agent, speaks only http and https,
-// gives up after the time-outs above and raises no signals (calls run on
+// gives up after the time-outs above, takes the whole-read limit, and raises no signals (calls run on
 // several threads at once). Null when libcurl cannot make one.
 EasyHandle openEasyHandle();
 
@@ -58,9 +70,16 @@ struct Reply {
     Text body;         // every body byte received, also when the transfer broke off
     Text headerBlock;  // raw header block of the last response, CRLF line ends
     bool headerBlockEnded = false;
+    bool tooLarge = false;  // the body went past kLargestPage and was read no further
+    // The caller's flag: once it is true the transfer is broken off. May be null.
+    const std::atomic<bool>* cancelled = nullptr;
+
+    // A body too large, or a read its caller gave up on, counts as no page at all.
+    bool abandoned() const { return tooLarge || (cancelled != nullptr && cancelled->load()); }
 };
 
-// Makes the handle collect into reply; reply must outlive the transfer.
+// Makes the handle collect into reply, and stop once the body grows too
+// large or reply.cancelled turns true; reply must outlive the transfer.
 void collectReply(CURL* handle, Reply& reply);
 
 // Runs the transfer to its end. With serviceWindow set and the call on the

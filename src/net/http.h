@@ -5,10 +5,16 @@
 // never report an error: a request that fails gives an empty body, one that
 // breaks off gives what arrived before. Bodies are raw bytes; callers take
 // them up to the first zero byte as text.
+//
+// Both are bounded: a whole read ends within 20 s whatever the server does
+// (what arrived by then is the body), and a body longer than 1 MiB is read
+// no further and gives the empty text. cancelled, when given, may be set
+// from any thread: the read then breaks off soon and gives the empty text.
 
 #include "net/url_parts.h"
 #include "text/text.h"
 
+#include <atomic>
 #include <optional>
 #include <string_view>
 
@@ -41,13 +47,14 @@ namespace qinghe {
 // processed while the request waits.
 Text httpRequest(std::string_view url, Text* method = nullptr,
                  const std::optional<Text>& proxy = std::nullopt, Text* headers = nullptr,
-                 std::string_view postData = {}, Text* responseHeaders = nullptr);
+                 std::string_view postData = {}, Text* responseHeaders = nullptr,
+                 const std::atomic<bool>* cancelled = nullptr);
 
 // The body of an HTTP/1.0 GET of url (http or https), sent with our user agent
 // and "Accept: */*" only, through the proxy that the environment names
 // (http_proxy, https_proxy, all_proxy, no_proxy). Follows redirections. The
 // status is not looked at: an error page's body comes back like any other.
 // The window is not serviced meanwhile.
-Text readWebPage(std::string_view url);
+Text readWebPage(std::string_view url, const std::atomic<bool>* cancelled = nullptr);
 
 }  // namespace qinghe

@@ -97,7 +97,7 @@ net::UrlHandle targetOf(std::string_view url)
 }  // namespace
 
 Text httpRequest(std::string_view url, Text* method, const std::optional<Text>& proxy, Text* headers,
-                 std::string_view postData, Text* responseHeaders)
+                 std::string_view postData, Text* responseHeaders, const std::atomic<bool>* cancelled)
 {
     net::EasyHandle handle = net::openEasyHandle();
     const net::UrlHandle target = targetOf(url);
@@ -145,8 +145,14 @@ Text httpRequest(std::string_view url, Text* method, const std::optional<Text>& 
         return {};
 
     net::Reply reply;
+    reply.cancelled = cancelled;
     net::collectReply(h, reply);
     net::runTransfer(h, true);
+    if (reply.abandoned()) {
+        if (responseHeaders != nullptr)
+            responseHeaders->clear();
+        return {};
+    }
     if (responseHeaders != nullptr)
         *responseHeaders = std::move(reply.headerBlock);
     return std::move(reply.body);

@@ -4,7 +4,7 @@
 
 namespace qinghe {
 
-Text readWebPage(std::string_view url)
+Text readWebPage(std::string_view url, const std::atomic<bool>* cancelled)
 {
     net::EasyHandle handle = net::openEasyHandle();
     if (!handle)
@@ -24,8 +24,11 @@ Text readWebPage(std::string_view url)
         return {};
 
     net::Reply reply;
+    reply.cancelled = cancelled;
     net::collectReply(h, reply);
     net::runTransfer(h, false);
+    if (reply.abandoned())
+        return {};
     return std::move(reply.body);
 }
 
