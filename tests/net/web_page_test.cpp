@@ -2,13 +2,18 @@
 
 #include "net_test_support.h"
 #include "raw_http_server.h"
+#include "scripted_http_server.h"
 
 #include <QObject>
 
+#include <atomic>
 #include <chrono>
 #include <string>
+#include <thread>
 
+using qinghe::httpRequest;
 using qinghe::readWebPage;
+using qinghe::Text;
 
 namespace {
 
@@ -91,6 +96,74 @@ TEST_F(ReadWebPage, TheWindowWaitsWhileThePageIsRead)
     QMetaObject::invokeMethod(&receiver, [&] { ran = true; }, Qt::QueuedConnection);
     EXPECT_EQ(readWebPage("http://" + server.hostAndPort() + "/"), "late");
     EXPECT_FALSE(ran);
+}
+
+// The bounds hold for both routines alike, so each case drives both.
+
+TEST_F(ReadWebPage, ATricklingServerIsLeftWithWhatArrived)
+{
+    // Two bytes a second is never silent, yet the whole answer would take minutes.
+    std::string body;
+    while (body.size() < 400)
+        body += "0123456789";
+    const ScriptedHttpServer::Script trickle = [&](const std::string&, std::size_t) {
+        return ScriptedHttpServer::Reply{"HTTP/1.0 200 OK\r\n\r\n" + body, std::string::npos, std::chrono::seconds(1), 2};
+    };
+    ScriptedHttpServer pageServer(trickle);
+    ScriptedHttpServer requestServer(trickle);
+    Text requested;
+    std::thread worker([&] { requested = httpRequest(requestServer.address("/")); });
+    const Text page = readWebPage(pageServer.address("/"));
+    worker.join();
+    for (const Text& got : {page, requested}) {
+        EXPECT_LT(got.size(), body.size());
+        EXPECT_EQ(got, body.substr(0, got.size()));
+    }
+}
+
+TEST_F(ReadWebPage, APageOverOneMebibyteIsUnreadable)
+{
+    constexpr std::size_t kMebibyte = 1024 * 1024;
+    ScriptedHttpServer server([&](const std::string&, std::size_t connection) {
+        if (connection % 2 == 0)
+            return ScriptedHttpServer::Reply{replyHeader("200 OK", {"Content-Length: 1048576"}) + std::string(kMebibyte, 'p')};
+        // 1.5 GB announced, one byte past the limit sent, then the line held:
+        // only a read that stops at the limit comes back before the silence limit.
+        ScriptedHttpServer::Reply huge{replyHeader("200 OK", {"Content-Length: 1610612736"}) +
+                                       std::string(kMebibyte + 1, 'p')};
+        huge.holdOpen = true;
+        return huge;
+    });
+    EXPECT_EQ(readWebPage(server.address("/")).size(), kMebibyte);
+    EXPECT_EQ(readWebPage(server.address("/")), "");
+    EXPECT_EQ(httpRequest(server.address("/")).size(), kMebibyte);
+    Text headers = "stale";
+    EXPECT_EQ(httpRequest(server.address("/"), nullptr, std::nullopt, nullptr, {}, &headers), "");
+    EXPECT_EQ(headers, "");
+}
+
+TEST_F(ReadWebPage, AReadCancelledFromAnotherThreadEndsEmpty)
+{
+    // Held open part-way: without the cancel each read would end with "the start".
+    ScriptedHttpServer server([](const std::string&, std::size_t) {
+        ScriptedHttpServer::Reply reply{replyHeader("200 OK", {"Content-Length: 100"}) + "the start"};
+        reply.holdOpen = true;
+        return reply;
+    });
+    for (const bool windowThreadRoutine : {false, true}) {
+        std::atomic<bool> cancelled{false};
+        const std::size_t before = server.requests().size();
+        std::thread canceller([&] {
+            for (int i = 0; i < 1000 && server.requests().size() == before; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            cancelled = true;
+        });
+        const Text got = windowThreadRoutine
+                             ? httpRequest(server.address("/"), nullptr, std::nullopt, nullptr, {}, nullptr, &cancelled)
+                             : readWebPage(server.address("/"), &cancelled);
+        canceller.join();
+        EXPECT_EQ(got, "") << windowThreadRoutine;
+    }
 }
 
 }  // namespace
