@@ -12,8 +12,10 @@ add_executable(download_fuzz
   ${QINGHE_DOWNLOAD_FUZZ_SOURCE_DIR}/net/file_name.cpp
   ${QINGHE_DOWNLOAD_FUZZ_SOURCE_DIR}/net/download_address.cpp
   ${QINGHE_DOWNLOAD_FUZZ_SOURCE_DIR}/net/download_request.cpp
+  ${QINGHE_DOWNLOAD_FUZZ_SOURCE_DIR}/net/url_parts.cpp
   ${QINGHE_DOWNLOAD_FUZZ_SOURCE_DIR}/text/search.cpp
   ${QINGHE_DOWNLOAD_FUZZ_SOURCE_DIR}/text/characters.cpp
+  ${QINGHE_DOWNLOAD_FUZZ_SOURCE_DIR}/text/format.cpp
 )
 target_include_directories(download_fuzz PRIVATE ${QINGHE_DOWNLOAD_FUZZ_SOURCE_DIR} ${QINGHE_DOWNLOAD_FUZZ_SOURCE_DIR}/text)
 target_compile_features(download_fuzz PRIVATE cxx_std_20)

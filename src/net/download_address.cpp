@@ -1,5 +1,7 @@
 #include "download_address.h"
 
+#include "url_parts.h"
+
 #include <array>
 #include <string>
 
@@ -8,9 +10,6 @@ namespace qinghe {
 namespace {
 
 constexpr std::string_view kSchemeMark = "://";
-constexpr int kDecimalBase = 10;
-// Ports are 16-bit numbers; port 0 cannot be connected to.
-constexpr int kHighestPort = 65535;
 
 struct KnownScheme {
     std::string_view name;
@@ -25,30 +24,24 @@ constexpr std::array<KnownScheme, 5> kKnownSchemes{{
     {"mmst", 1755},
     {"rtsp", 554},
 }};
+constexpr auto kSchemeNames = [] {
+    std::array<std::string_view, kKnownSchemes.size()> names{};
+    for (std::size_t i = 0; i < names.size(); ++i)
+        names[i] = kKnownSchemes[i].name;
+    return names;
+}();
 
-Text lowerAscii(std::string_view text)
-{
-    Text lower(text);
-    for (std::size_t i = 0; i < lower.size(); i += characterLength(lower, i))
-        lower[i] = toLowerAscii(lower[i]);
-    return lower;
-}
+// A download address names one of the schemes; its host part ends at the
+// path, the query or the fragment, and may carry an FTP login.
+constexpr AddressForm kDownloadForm{kSchemeNames, "/?#", true};
 
-std::optional<int> portNumber(std::string_view digits)
+const KnownScheme* knownScheme(std::string_view name)
 {
-    if (digits.empty())
-        return std::nullopt;
-    int value = 0;
-    for (const char c : digits) {
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        value = value * kDecimalBase + (c - '0');
-        if (value > kHighestPort)
-            return std::nullopt;
+    for (const KnownScheme& known : kKnownSchemes) {
+        if (name == known.name)
+            return &known;
     }
-    if (value == 0)
-        return std::nullopt;
-    return value;
+    return nullptr;
 }
 
 // The path part of what follows the host: from its "/" (a "?" right after
@@ -65,14 +58,6 @@ Text pathPart(std::string_view rest)
         path = "/";
     path.append(rest);
     return path;
-}
-
-// The index where the host part ends: the first "/", "?" or "#". These are
-// ASCII below 0x40, never the second byte of a GBK character.
-std::size_t hostPartEnd(std::string_view afterScheme)
-{
-    const std::size_t end = afterScheme.find_first_of("/?#");
-    return end == std::string_view::npos ? afterScheme.size() : end;
 }
 
 // A host goes into the Host line as it is: no space or control byte.
@@ -92,44 +77,24 @@ bool plainHost(std::string_view host)
 
 std::optional<DownloadAddress> parseDownloadAddress(std::string_view address)
 {
-    const std::size_t mark = address.find(kSchemeMark);
-    if (mark == std::string_view::npos)
+    const AddressParts split = splitAddress(address, kDownloadForm);
+    if (split.scheme.empty() || split.host.empty() || !plainHost(split.host))
         return std::nullopt;
     DownloadAddress parts;
-    parts.scheme = lowerAscii(address.substr(0, mark));
-    const KnownScheme* scheme = nullptr;
-    for (const KnownScheme& known : kKnownSchemes) {
-        if (parts.scheme == known.name)
-            scheme = &known;
-    }
-    if (!scheme)
-        return std::nullopt;
-
-    const std::string_view afterScheme = address.substr(mark + kSchemeMark.size());
-    const std::size_t hostEnd = hostPartEnd(afterScheme);
-    std::string_view hostPart = afterScheme.substr(0, hostEnd);
-    const std::size_t at = hostPart.rfind('@');
-    if (at != std::string_view::npos) {
-        const std::string_view login = hostPart.substr(0, at);
-        const std::size_t colon = login.find(':');
-        parts.user = Text(login.substr(0, colon));
-        if (colon != std::string_view::npos)
-            parts.password = Text(login.substr(colon + 1));
-        hostPart = hostPart.substr(at + 1);
-    }
-    const std::size_t colon = hostPart.find(':');
-    parts.port = scheme->defaultPort;
-    if (colon != std::string_view::npos) {
-        const std::optional<int> port = portNumber(hostPart.substr(colon + 1));
+    parts.scheme = toLowerAsciiText(split.scheme);
+    const std::size_t colon = split.login.find(':');
+    parts.user = Text(split.login.substr(0, colon));
+    if (colon != std::string_view::npos)
+        parts.password = Text(split.login.substr(colon + 1));
+    parts.port = knownScheme(parts.scheme)->defaultPort;
+    if (split.port) {
+        const std::optional<int> port = portNumber(*split.port);
         if (!port)
             return std::nullopt;
         parts.port = *port;
-        hostPart = hostPart.substr(0, colon);
     }
-    if (hostPart.empty() || !plainHost(hostPart))
-        return std::nullopt;
-    parts.host = lowerAscii(hostPart);
-    parts.path = pathPart(afterScheme.substr(hostEnd));
+    parts.host = toLowerAsciiText(split.host);
+    parts.path = pathPart(split.rest);
     return parts;
 }
 
@@ -167,11 +132,7 @@ std::optional<Redirection> followLocation(const DownloadAddress& current, std::s
 Text addressText(const DownloadAddress& address)
 {
     Text text = address.scheme + "://" + address.host;
-    const KnownScheme* scheme = nullptr;
-    for (const KnownScheme& known : kKnownSchemes) {
-        if (address.scheme == known.name)
-            scheme = &known;
-    }
+    const KnownScheme* scheme = knownScheme(address.scheme);
     if (!scheme || scheme->defaultPort != address.port)
         text.append(":").append(std::to_string(address.port));
     text.append(address.path);

@@ -21,9 +21,9 @@ struct DownloadAddress {
     Text path;      // from the first "/" after the host, "/" when none; no "#" part
 };
 
-// The parts of address; nothing when the scheme is not known, the host is
-// empty or holds a space or a control byte, or the port is not a number
-// from 1 to 65535.
+// The parts of address, cut by splitAddress; nothing when the scheme is not
+// known, the host is empty or holds a space or a control byte, or the port
+// is not one portNumber takes.
 std::optional<DownloadAddress> parseDownloadAddress(std::string_view address);
 
 inline bool isHttp(const DownloadAddress& address) { return address.scheme == "http"; }

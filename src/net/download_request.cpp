@@ -10,28 +10,6 @@ constexpr std::string_view kLineEnd = "\r\n";
 // Bytes below the space and DEL are control bytes.
 constexpr unsigned char kFirstPrintable = 0x20;
 constexpr unsigned char kDelete = 0x7F;
-constexpr char kHexDigits[] = "0123456789ABCDEF";
-constexpr unsigned kNibbleBits = 4;
-constexpr unsigned char kNibbleMask = 0x0F;
-
-// Bytes of text with those that match percent-encoded.
-template <typename Encoded>
-Text percentEncoded(std::string_view text, Encoded encoded)
-{
-    Text sent;
-    sent.reserve(text.size());
-    for (const char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (encoded(c)) {
-            sent += '%';
-            sent += kHexDigits[c >> kNibbleBits];
-            sent += kHexDigits[c & kNibbleMask];
-        } else {
-            sent += ch;
-        }
-    }
-    return sent;
-}
 
 }  // namespace
 
@@ -80,12 +58,12 @@ Text cookieLine(std::string_view setCookieValue)
 
 Text requestPath(std::string_view path)
 {
-    return percentEncoded(path, [](unsigned char c) { return c <= kFirstPrintable || c == kDelete; });
+    return percentEncode(path, [](unsigned char c) { return c <= kFirstPrintable || c == kDelete; });
 }
 
 Text headerValue(std::string_view value)
 {
-    return percentEncoded(value, [](unsigned char c) { return c < kFirstPrintable || c == kDelete; });
+    return percentEncode(value, [](unsigned char c) { return c < kFirstPrintable || c == kDelete; });
 }
 
 }  // namespace qinghe

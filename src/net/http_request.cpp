@@ -22,9 +22,6 @@ constexpr std::string_view kLineEnd = "\r\n";
 constexpr std::string_view kPost = "POST";
 constexpr std::string_view kGet = "GET";
 
-// The highest number a TCP port can have.
-constexpr int kHighestPort = 65535;
-
 bool isPost(std::string_view method)
 {
     return sameTextIgnoringCase(method, kPost);
@@ -85,7 +82,7 @@ net::UrlHandle targetOf(std::string_view url)
         port = kDefaultHttpPort;
     const Text host = urlHost(url);
     const Text path = urlPath(url);
-    if (port > kHighestPort || host.empty() ||
+    if (!isUsablePort(port) || host.empty() ||
         curl_url_set(target.get(), CURLUPART_SCHEME, "http", 0) != CURLUE_OK ||
         curl_url_set(target.get(), CURLUPART_HOST, host.c_str(), 0) != CURLUE_OK ||
         curl_url_set(target.get(), CURLUPART_PORT, std::to_string(port).c_str(), 0) != CURLUE_OK ||

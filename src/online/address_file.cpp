@@ -1,5 +1,6 @@
 #include "address_file.h"
 
+#include "net/url_parts.h"
 #include "text/text.h"
 
 namespace qinghe {
@@ -7,29 +8,15 @@ namespace {
 
 constexpr std::string_view kSection = "addresses";
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-constexpr std::string_view kBlanks = " \t\r";
-constexpr std::string_view kPlainScheme = "http://";
-constexpr std::string_view kSecureScheme = "https://";
+
+// A value is a bare host[:port] or a web address; "/" alone ends its host,
+// and an "@" is no login but a byte no host may hold.
+constexpr std::string_view kWebSchemes[] = {"http", "https"};
+constexpr AddressForm kBaseForm{kWebSchemes, "/", false};
+constexpr std::string_view kPlainScheme = "http";
 
 // The longest host name DNS can carry.
 constexpr std::size_t kLongestHost = 253;
-// The highest number a TCP port can have.
-constexpr long kHighestPort = 65535;
-// Five digits reach past the highest port.
-constexpr std::size_t kLongestPort = 5;
-
-std::string_view trimmed(std::string_view s)
-{
-    const std::size_t first = s.find_first_not_of(kBlanks);
-    if (first == std::string_view::npos)
-        return {};
-    return s.substr(first, s.find_last_not_of(kBlanks) - first + 1);
-}
-
-bool startsWithIgnoringCase(std::string_view s, std::string_view prefix)
-{
-    return s.size() >= prefix.size() && sameTextIgnoringCase(s.substr(0, prefix.size()), prefix);
-}
 
 bool isHostCharacter(char c)
 {
@@ -37,30 +24,14 @@ bool isHostCharacter(char c)
            c == '_';
 }
 
-bool isPort(std::string_view digits)
+bool isHost(std::string_view host)
 {
-    if (digits.empty() || digits.size() > kLongestPort)
-        return false;
-    long port = 0;
-    for (const char c : digits) {
-        if (c < '0' || c > '9')
-            return false;
-        port = port * 10 + (c - '0');
-    }
-    return port >= 1 && port <= kHighestPort;
-}
-
-// host, or host ":" port.
-bool isHostAndPort(std::string_view s)
-{
-    const std::size_t colon = s.find(':');
-    const std::string_view host = s.substr(0, colon);
     if (host.empty() || host.size() > kLongestHost)
         return false;
     for (const char c : host)
         if (!isHostCharacter(c))
             return false;
-    return colon == std::string_view::npos || isPort(s.substr(colon + 1));
+    return true;
 }
 
 // Visible ASCII that can stand before a page's own path.
@@ -85,26 +56,20 @@ std::size_t keyIndex(std::string_view name)
 
 std::string baseAddressOf(std::string_view value)
 {
-    std::string_view scheme = kPlainScheme;
-    std::string_view rest = value;
-    if (startsWithIgnoringCase(value, kSecureScheme)) {
-        scheme = kSecureScheme;
-        rest = value.substr(kSecureScheme.size());
-    } else if (startsWithIgnoringCase(value, kPlainScheme)) {
-        rest = value.substr(kPlainScheme.size());
-    } else if (value.find('/') != std::string_view::npos) {
-        // A bare host carries no path: anything else with a "/" is no address of ours.
+    const AddressParts parts = splitAddress(value, kBaseForm);
+    // A bare host carries no path: anything else with a "/" is no address of ours.
+    if (parts.scheme.empty() && !parts.rest.empty())
         return {};
-    }
-    const std::size_t slash = rest.find('/');
-    const std::string_view authority = rest.substr(0, slash);
-    std::string_view path = slash == std::string_view::npos ? std::string_view{} : rest.substr(slash);
-    if (!isHostAndPort(authority) || !isPathPrefix(path))
+    if (!isHost(parts.host) || (parts.port && !portNumber(*parts.port)) || !isPathPrefix(parts.rest))
         return {};
+    std::string_view path = parts.rest;
     while (!path.empty() && path.back() == '/')
         path.remove_suffix(1);
-    std::string base(scheme);
-    base += authority;
+    std::string base = parts.scheme.empty() ? std::string(kPlainScheme) : toLowerAsciiText(parts.scheme);
+    base += "://";
+    base += parts.host;
+    if (parts.port)
+        base.append(":").append(*parts.port);
     base += path;
     return base;
 }
@@ -117,7 +82,7 @@ std::vector<AddressSetting> readAddressFile(std::string_view bytes)
     bool inSection = false;
     while (!bytes.empty()) {
         const std::size_t end = bytes.find('\n');
-        const std::string_view line = trimmed(bytes.substr(0, end));
+        const std::string_view line = trimSpaces(bytes.substr(0, end), Blanks::FieldBlanks);
         bytes.remove_prefix(end == std::string_view::npos ? bytes.size() : end + 1);
 
         if (line.empty() || line.front() == ';' || line.front() == '#')
@@ -125,7 +90,8 @@ std::vector<AddressSetting> readAddressFile(std::string_view bytes)
         if (line.front() == '[') {
             // A broken section line is passed over like any malformed line.
             if (line.back() == ']')
-                inSection = sameTextIgnoringCase(trimmed(line.substr(1, line.size() - 2)), kSection);
+                inSection = sameTextIgnoringCase(
+                    trimSpaces(line.substr(1, line.size() - 2), Blanks::FieldBlanks), kSection);
             continue;
         }
         if (!inSection)
@@ -133,8 +99,8 @@ std::vector<AddressSetting> readAddressFile(std::string_view bytes)
         const std::size_t equals = line.find('=');
         if (equals == std::string_view::npos)
             continue;
-        const std::size_t key = keyIndex(trimmed(line.substr(0, equals)));
-        std::string base = baseAddressOf(trimmed(line.substr(equals + 1)));
+        const std::size_t key = keyIndex(trimSpaces(line.substr(0, equals), Blanks::FieldBlanks));
+        std::string base = baseAddressOf(trimSpaces(line.substr(equals + 1), Blanks::FieldBlanks));
         if (key < kAddressKeys.size() && !base.empty())
             settings.push_back({key, std::move(base)});
     }

@@ -37,9 +37,10 @@ std::vector<AddressSetting> readAddressFile(std::string_view bytes);
 // The base address a value stands for: "http://" and a host[:port] for a bare
 // host[:port]; an "http://" or "https://" address with its scheme in small
 // letters and no "/" at its end. Empty when the value is none of these: the
-// host is 1 to 253 letters, digits, ".", "-" or "_", the port a number from
-// 1 to 65535, and a path after the host is visible ASCII without "?" or "#"
-// (page paths and queries are added to it).
+// host is 1 to 253 letters, digits, ".", "-" or "_", the port one that
+// portNumber takes (1 to 65535, at most five digits), and a path after the
+// host is visible ASCII without "?" or "#" (page paths and queries are
+// added to it).
 std::string baseAddressOf(std::string_view value);
 
 }  // namespace qinghe

@@ -14,18 +14,22 @@ constexpr int kNumberPrecision = 13;
 // Room for "%.13g" of any double: sign, digits, point, exponent.
 constexpr std::size_t kNumberBufferSize = 32;
 constexpr unsigned char kSpace = 0x20;
+constexpr unsigned char kTab = 0x09;
+constexpr unsigned char kCarriageReturn = 0x0D;
 // Both bytes of the GBK full-width space.
 constexpr unsigned char kWideSpaceByte = 0xA1;
 // One hex digit stands for four bits.
 constexpr unsigned kNibbleBits = 4;
 constexpr unsigned char kNibbleMask = 0x0F;
 
-// Byte length of the space at i (1 or 2), or 0 when no space starts there.
-std::size_t spaceLengthAt(std::string_view text, std::size_t i)
+// Byte length of the blank at i (1 or 2), or 0 when no blank starts there.
+std::size_t blankLengthAt(std::string_view text, std::size_t i, Blanks blanks)
 {
     const auto c = static_cast<unsigned char>(text[i]);
     if (c == kSpace)
         return 1;
+    if (blanks == Blanks::FieldBlanks)
+        return c == kTab || c == kCarriageReturn ? 1 : 0;
     if (c == kWideSpaceByte && i + 1 < text.size()
         && static_cast<unsigned char>(text[i + 1]) == kWideSpaceByte)
         return 2;
@@ -34,41 +38,45 @@ std::size_t spaceLengthAt(std::string_view text, std::size_t i)
 
 } // namespace
 
-Text percentEncode(std::string_view text)
+Text percentEncode(std::string_view text, EncodedByte encoded)
 {
-    Text out(text.size() * 3, '%');
-    std::size_t o = 0;
+    Text out;
+    out.reserve(encoded == nullptr ? text.size() * 3 : text.size());
     for (const char ch : text) {
         const auto c = static_cast<unsigned char>(ch);
-        out[o + 1] = kHexDigits[c >> kNibbleBits];
-        out[o + 2] = kHexDigits[c & kNibbleMask];
-        o += 3;
+        if (encoded != nullptr && !encoded(c)) {
+            out += ch;
+            continue;
+        }
+        out += '%';
+        out += kHexDigits[c >> kNibbleBits];
+        out += kHexDigits[c & kNibbleMask];
     }
     return out;
 }
 
-Text trimSpaces(std::string_view text)
+std::string_view trimSpaces(std::string_view text, Blanks blanks)
 {
-    // Walk whole characters so a second byte is never taken for a space.
+    // Walk whole characters so a second byte is never taken for a blank.
     std::size_t i = 0;
     while (i < text.size()) {
-        const std::size_t space = spaceLengthAt(text, i);
-        if (space == 0)
+        const std::size_t blank = blankLengthAt(text, i, blanks);
+        if (blank == 0)
             break;
-        i += space;
+        i += blank;
     }
     const std::size_t begin = i;
     std::size_t end = begin;
     while (i < text.size()) {
-        const std::size_t space = spaceLengthAt(text, i);
-        if (space != 0) {
-            i += space;
+        const std::size_t blank = blankLengthAt(text, i, blanks);
+        if (blank != 0) {
+            i += blank;
         } else {
             i += characterLength(text, i);
             end = i;
         }
     }
-    return Text(text.substr(begin, end - begin));
+    return text.substr(begin, end - begin);
 }
 
 Text numberToText(double value)

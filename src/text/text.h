@@ -67,11 +67,26 @@ Text textBetweenQuoted(std::string_view text, std::string_view openMarker,
                        std::string_view closeMarker, int start = 1,
                        bool caseSensitive = false);
 
-// Every byte as "%" and two capital hex digits.
-Text percentEncode(std::string_view text);
+// Says which bytes percentEncode writes as "%XX".
+using EncodedByte = bool (*)(unsigned char);
 
-// Without ASCII spaces and full-width spaces (A1 A1) at both ends.
-Text trimSpaces(std::string_view text);
+// The bytes that encoded picks (every byte when it is null) as "%" and two
+// capital hex digits; the others as they are.
+Text percentEncode(std::string_view text, EncodedByte encoded = nullptr);
+
+// Which blanks trimSpaces takes off.
+enum class Blanks {
+    // ASCII spaces and full-width spaces (A1 A1): what a host types around a
+    // title. A tab stays.
+    Spaces,
+    // ASCII spaces, tabs and carriage returns: what stands around a field of
+    // a header or of a line in a file.
+    FieldBlanks,
+};
+
+// The text without blanks at both ends, stepping whole characters so that a
+// second byte is never taken for a blank; a view into text.
+std::string_view trimSpaces(std::string_view text, Blanks blanks = Blanks::Spaces);
 
 // The number as "%.13g" would print it, always with a '.' decimal point.
 Text numberToText(double value);

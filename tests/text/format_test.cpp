@@ -16,6 +16,8 @@ TEST(PercentEncode, EveryByteBecomesTwoCapitalHexDigits)
     EXPECT_EQ(qinghe::percentEncode("\xFF\x80\xD6\xD0"), "%FF%80%D6%D0");
     EXPECT_EQ(qinghe::percentEncode("A9z"), "%41%39%7A");
     EXPECT_EQ(qinghe::percentEncode(""), "");
+    // With a picker only the picked bytes are encoded.
+    EXPECT_EQ(qinghe::percentEncode("a b\xD6", [](unsigned char c) { return c == ' '; }), "a%20b\xD6");
 }
 
 TEST(TrimSpaces, AsciiAndFullWidthSpaces)
@@ -26,6 +28,8 @@ TEST(TrimSpaces, AsciiAndFullWidthSpaces)
     EXPECT_EQ(qinghe::trimSpaces("\xA1\xA1 a\xA1\xA1" "b \xA1\xA1"), "a\xA1\xA1" "b");
     EXPECT_EQ(qinghe::trimSpaces("\xA1\xA1\xA1\xA1"), "");
     EXPECT_EQ(qinghe::trimSpaces("\ta\t"), "\ta\t"); // only spaces go
+    // Around a field, tabs and carriage returns go too, full-width spaces stay.
+    EXPECT_EQ(qinghe::trimSpaces("\t a\xA1\xA1 \r", qinghe::Blanks::FieldBlanks), "a\xA1\xA1");
 }
 
 TEST(TrimSpaces, StepsWholeCharacters)
