@@ -11,6 +11,7 @@
 #include "net/reply_header.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
@@ -93,6 +94,10 @@ private:
     Attempt receiveBody(TcpConnection& connection, std::string_view alreadyReceived);
     Attempt store(std::string_view bytes);
     Attempt finish();
+    // The attempt is over and the task ends as outcome says.
+    Attempt endAs(DownloadOutcome outcome, int httpStatus = 0);
+    // A file step failed: a full disk or some other reason it cannot be written.
+    Attempt fileFailed();
 
     void log(Level level, const Text& line);
     int askFileExists(std::int64_t existing);
@@ -109,7 +114,11 @@ private:
     std::optional<std::int64_t> total_;
     bool sizeAnnounced_ = false;
     Text savePath_;
+    bool replaceExisting_ = false;
     PartialFile file_;
+    // How the task ends if it ends now: no server has answered yet.
+    DownloadOutcome outcome_ = DownloadOutcome::cannotConnect;
+    int httpStatus_ = 0;
     bool chunked_ = false;
     ChunkedBody chunks_;
     std::string decoded_;
@@ -169,7 +178,26 @@ void HttpDownload::run()
     if (!completed)
         file_.discard();
     const bool stopped = !completed && run_.stop.raised();
-    run_.postConnectionEnded(stopped ? run_.downloaded.load() : total_.value_or(0));
+    DownloadEnd end;
+    end.value = stopped ? run_.downloaded.load() : total_.value_or(0);
+    end.outcome = completed ? DownloadOutcome::complete : stopped ? DownloadOutcome::stopped : outcome_;
+    end.httpStatus = end.outcome == DownloadOutcome::serverError ? httpStatus_ : 0;
+    end.savedPath = savePath_;
+    run_.postConnectionEnded(std::move(end));
+}
+
+HttpDownload::Attempt HttpDownload::endAs(DownloadOutcome outcome, int httpStatus)
+{
+    outcome_ = outcome;
+    httpStatus_ = httpStatus;
+    return Attempt::ended;
+}
+
+HttpDownload::Attempt HttpDownload::fileFailed()
+{
+    const int error = file_.lastError();
+    return endAs(error == ENOSPC || error == EDQUOT || error == EFBIG ? DownloadOutcome::diskFull
+                                                                      : DownloadOutcome::cannotWrite);
 }
 
 HttpDownload::Attempt HttpDownload::attempt()
@@ -231,6 +259,8 @@ HttpDownload::Attempt HttpDownload::attempt()
     const std::string_view headerText = std::string_view(received).substr(0, headerLength);
     log(Level::headerReceived, Text(headerText));
     const ReplyHeader reply = parseReplyHeader(headerText);
+    // The server has answered: a later break is an interruption.
+    outcome_ = DownloadOutcome::interrupted;
 
     switch (reply.status) {
     case kMovedPermanently:
@@ -243,10 +273,10 @@ HttpDownload::Attempt HttpDownload::attempt()
     case kForbidden:
     case kNotFound:
         log(Level::error, status::fill(status::kClientError));
-        return Attempt::ended;
+        return endAs(DownloadOutcome::serverError, reply.status);
     default:
         log(Level::error, status::fill(status::kUnsupportedReply, {number(reply.status)}));
-        return Attempt::ended;
+        return endAs(DownloadOutcome::serverError, reply.status);
     }
     const Attempt accepted = acceptReply(reply);
     if (accepted != Attempt::complete)
@@ -270,7 +300,7 @@ HttpDownload::Attempt HttpDownload::readHeader(TcpConnection& connection, std::s
             return Attempt::complete;
         if (received.size() >= kReplyHeaderLimit) {
             log(Level::error, status::fill(status::kHeaderTooLong));
-            return Attempt::ended;
+            return endAs(DownloadOutcome::interrupted);
         }
     }
 }
@@ -280,24 +310,24 @@ HttpDownload::Attempt HttpDownload::redirect(const ReplyHeader& reply)
     const std::string_view location = trimSpaces(reply.location);
     if (location.empty()) {
         log(Level::error, status::fill(status::kNoLocation));
-        return Attempt::ended;
+        return endAs(DownloadOutcome::serverError, reply.status);
     }
     if (++redirectsInRow_ > kMostRedirectsInRow) {
         log(Level::error, status::fill(status::kTooManyRedirects));
-        return Attempt::ended;
+        return endAs(DownloadOutcome::serverError, reply.status);
     }
     if (!reply.setCookie.empty()) {
         const std::string_view cookie = cookieValue(reply.setCookie);
         if (cookie.size() > kLongestCookie || hasControlByte(cookie)) {
             log(Level::error, status::fill(status::kBadRedirect));
-            return Attempt::ended;
+            return endAs(DownloadOutcome::serverError, reply.status);
         }
         cookieLine_ = cookieLine(reply.setCookie);
     }
     const std::optional<Redirection> next = followLocation(current_, location);
     if (!next) {
         log(Level::error, status::fill(status::kBadRedirect));
-        return Attempt::ended;
+        return endAs(DownloadOutcome::serverError, reply.status);
     }
     current_ = next->address;
     currentText_ = next->addressText;
@@ -317,14 +347,14 @@ HttpDownload::Attempt HttpDownload::acceptReply(const ReplyHeader& reply)
     if (reply.status == kPartialContent && reply.contentRange && reply.contentRange->first != offset_) {
         // Bytes from elsewhere than where the file stands cannot be placed.
         log(Level::error, status::fill(status::kUnsupportedReply, {number(reply.status)}));
-        return Attempt::ended;
+        return endAs(DownloadOutcome::serverError, reply.status);
     }
     if (reply.status == kOk && offset_ > 0) {
         // The server sends the whole file again: start the file over rather
         // than write its first bytes at the resume offset.
         if (!file_.restart()) {
             log(Level::error, status::fill(status::kCreateFailed));
-            return Attempt::ended;
+            return fileFailed();
         }
         offset_ = 0;
         run_.restartDownloaded();
@@ -342,6 +372,10 @@ HttpDownload::Attempt HttpDownload::acceptReply(const ReplyHeader& reply)
         total_ = size;
     else if (!file_.isOpen() || reply.status == kOk)
         total_.reset();
+    if (total_ && *total_ > kLargestDownload) {
+        log(Level::error, status::fill(status::kCreateFailed));
+        return endAs(DownloadOutcome::diskFull);
+    }
     if (total_ && !sizeAnnounced_) {
         sizeAnnounced_ = true;
         run_.postSizeKnown(*total_);
@@ -363,13 +397,13 @@ HttpDownload::Attempt HttpDownload::prepareFile(const ReplyHeader& reply)
         }
         if (name.empty()) {
             log(Level::error, status::fill(status::kOpenFailed, {savePath}));
-            return Attempt::ended;
+            return endAs(DownloadOutcome::cannotWrite);
         }
         savePath += name;
     }
     if (savePath.empty() || savePath.size() > kLongestSavePath) {
         log(Level::error, status::fill(status::kOpenFailed, {savePath}));
-        return Attempt::ended;
+        return endAs(DownloadOutcome::cannotWrite);
     }
 
     if (const std::optional<std::int64_t> existing = existingSize(nativePath(savePath))) {
@@ -379,19 +413,21 @@ HttpDownload::Attempt HttpDownload::prepareFile(const ReplyHeader& reply)
             return Attempt::ended;
         if (answer == kAbandonDownload) {
             log(Level::information, status::fill(status::kAbandoned));
-            return Attempt::ended;
+            return endAs(DownloadOutcome::abandoned);
         }
-        if (answer == kUseNameFromHandler) {
+        if (answer == kReplaceWhenComplete) {
+            replaceExisting_ = true;
+        } else if (answer == kUseNameFromHandler) {
             savePath = task_.savePath;
             log(Level::information, status::fill(status::kRenamedByUser, {savePath}));
             if (savePath.empty() || savePath.size() > kLongestSavePath || existingSize(nativePath(savePath))) {
                 log(Level::error, status::fill(status::kOpenFailed, {savePath}));
-                return Attempt::ended;
+                return endAs(DownloadOutcome::cannotWrite);
             }
         } else {
             if (!freeName(savePath)) {
                 log(Level::error, status::fill(status::kNoFreeName));
-                return Attempt::ended;
+                return endAs(DownloadOutcome::cannotWrite);
             }
             log(Level::information, status::fill(status::kRenamedBySystem, {savePath}));
         }
@@ -400,11 +436,16 @@ HttpDownload::Attempt HttpDownload::prepareFile(const ReplyHeader& reply)
     savePath_ = savePath;
     if (!file_.create(nativePath(savePath))) {
         log(Level::error, status::fill(status::kOpenFailed, {savePath}));
-        return Attempt::ended;
+        return fileFailed();
+    }
+    // A size that cannot fit is refused before any room is claimed.
+    if (total_ && !file_.fits(*total_)) {
+        log(Level::error, status::fill(status::kCreateFailed));
+        return endAs(DownloadOutcome::diskFull);
     }
     if (total_ && !file_.reserve(*total_)) {
         log(Level::error, status::fill(status::kCreateFailed));
-        return Attempt::ended;
+        return fileFailed();
     }
     return Attempt::complete;
 }
@@ -481,9 +522,14 @@ HttpDownload::Attempt HttpDownload::store(std::string_view bytes)
     }
     if (bytes.empty())
         return Attempt::complete;
+    // A reply without a size may not grow the file past what the service takes.
+    if (offset_ + static_cast<std::int64_t>(bytes.size()) > kLargestDownload) {
+        log(Level::error, status::fill(status::kCreateFailed));
+        return endAs(DownloadOutcome::diskFull);
+    }
     if (!file_.append(bytes.data(), bytes.size())) {
         log(Level::error, status::fill(status::kCreateFailed));
-        return Attempt::ended;
+        return fileFailed();
     }
     offset_ += static_cast<std::int64_t>(bytes.size());
     run_.addReceived(static_cast<std::int64_t>(bytes.size()));
@@ -494,9 +540,9 @@ HttpDownload::Attempt HttpDownload::finish()
 {
     if (total_ && offset_ < *total_)
         return Attempt::broken;
-    if (!file_.finish()) {
+    if (!file_.finish(replaceExisting_)) {
         log(Level::error, status::fill(status::kOpenFailed, {savePath_}));
-        return Attempt::ended;
+        return fileFailed();
     }
     return Attempt::complete;
 }
@@ -509,7 +555,9 @@ void runDownloadConnection(DownloadRun& run)
         HttpDownload(run).run();
     } catch (...) {
         // Out of memory or the like: the task still ends, with its event.
-        run.postConnectionEnded(0);
+        DownloadEnd end;
+        end.outcome = DownloadOutcome::cannotWrite;
+        run.postConnectionEnded(std::move(end));
     }
 }
 

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -45,7 +46,17 @@ bool PartialFile::create(const std::string& target)
     constexpr mode_t kNewFileMode = 0666;
     descriptor_ = open(partial_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, kNewFileMode);
     size_ = 0;
+    lastError_ = descriptor_ >= 0 ? 0 : errno;
     return descriptor_ >= 0;
+}
+
+bool PartialFile::fits(std::int64_t size) const
+{
+    struct statvfs disk {};
+    if (descriptor_ < 0 || fstatvfs(descriptor_, &disk) != 0)
+        return true;
+    const auto available = static_cast<unsigned long long>(disk.f_bavail) * disk.f_frsize;
+    return size <= 0 || static_cast<unsigned long long>(size) <= available;
 }
 
 bool PartialFile::reserve(std::int64_t size)
@@ -54,6 +65,7 @@ bool PartialFile::reserve(std::int64_t size)
         return true;
     if (fallocate(descriptor_, 0, 0, static_cast<off_t>(size)) == 0)
         return true;
+    lastError_ = errno;
     return errno == EOPNOTSUPP || errno == ENOSYS;
 }
 
@@ -63,8 +75,10 @@ bool PartialFile::append(const char* bytes, std::size_t count)
         const ssize_t written = pwrite(descriptor_, bytes, count, static_cast<off_t>(size_));
         if (written < 0 && errno == EINTR)
             continue;
-        if (written <= 0)
+        if (written <= 0) {
+            lastError_ = written < 0 ? errno : ENOSPC;
             return false;
+        }
         bytes += written;
         count -= static_cast<std::size_t>(written);
         size_ += written;
@@ -75,23 +89,33 @@ bool PartialFile::append(const char* bytes, std::size_t count)
 bool PartialFile::restart()
 {
     size_ = 0;
-    return ftruncate(descriptor_, 0) == 0;
+    if (ftruncate(descriptor_, 0) == 0)
+        return true;
+    lastError_ = errno;
+    return false;
 }
 
-bool PartialFile::finish()
+bool PartialFile::finish(bool replace)
 {
     // The room claimed ahead may be larger than what came.
     bool good = ftruncate(descriptor_, static_cast<off_t>(size_)) == 0 && fdatasync(descriptor_) == 0;
+    struct stat replaced {};
+    if (good && replace && stat(target_.c_str(), &replaced) == 0)
+        good = fchmod(descriptor_, replaced.st_mode & ALLPERMS) == 0;
     good = ::close(descriptor_) == 0 && good;
     descriptor_ = -1;
-    if (good) {
+    if (good && replace) {
+        good = rename(partial_.c_str(), target_.c_str()) == 0;
+    } else if (good) {
         good = renameat2(AT_FDCWD, partial_.c_str(), AT_FDCWD, target_.c_str(), RENAME_NOREPLACE) == 0;
         // A file system that cannot refuse to replace: look first.
         if (!good && errno == EINVAL && !existingSize(target_))
             good = rename(partial_.c_str(), target_.c_str()) == 0;
     }
-    if (!good)
+    if (!good) {
+        lastError_ = errno;
         unlink(partial_.c_str());
+    }
     partial_.clear();
     return good;
 }

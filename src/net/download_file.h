@@ -34,23 +34,31 @@ public:
     // is replaced; a link there is not followed).
     bool create(const std::string& target);
     bool isOpen() const { return descriptor_ >= 0; }
+    // Whether size bytes fit on the file's disk, asked before any room is
+    // claimed; true where the file system cannot say.
+    bool fits(std::int64_t size) const;
     // Claims the room for size bytes now, so a full disk shows before the
     // transfer; true where the file system cannot claim ahead.
     bool reserve(std::int64_t size);
     // Appends the bytes.
     bool append(const char* bytes, std::size_t count);
+    std::int64_t size() const { return size_; }
+    // The system's error number of the last failed step, 0 when none failed.
+    int lastError() const { return lastError_; }
     // Empties the file to start the download over.
     bool restart();
     // Flushes the bytes to disk and gives the file the target's name unless
     // something has taken that name meanwhile; false, the file removed, on
-    // any failure.
-    bool finish();
+    // any failure. With replace, a file at the target is replaced in one step
+    // and its permissions go to the new file.
+    bool finish(bool replace = false);
     // Removes the file.
     void discard();
 
 private:
     int descriptor_ = -1;
     std::int64_t size_ = 0;
+    int lastError_ = 0;
     std::string target_;
     std::string partial_;
 };

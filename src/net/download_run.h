@@ -21,9 +21,17 @@ namespace qinghe {
 // Settings of the service itself, not of a task.
 struct DownloadSettings {
     // A broken transfer is tried again after this wait ...
-    std::chrono::milliseconds retryWait{5000};
+    std::chrono::milliseconds retryWait{0};
     // ... this many times per connection.
-    int retryLimit = 999;
+    int retryLimit = 0;
+};
+
+// How the connection ended, for the ended event.
+struct DownloadEnd {
+    std::int64_t value = 0;  // b of the ended event
+    DownloadOutcome outcome = DownloadOutcome::cannotConnect;
+    int httpStatus = 0;
+    Text savedPath;          // where the file went, once it had a name
 };
 
 struct DownloadRun {
@@ -63,7 +71,7 @@ struct DownloadRun {
     std::condition_variable queueChanged;
     std::deque<std::int64_t> announcedSizes;
     bool connectionEnded = false;
-    std::int64_t endValue = 0;
+    DownloadEnd end;
 
     void postSizeKnown(std::int64_t size)
     {
@@ -71,11 +79,11 @@ struct DownloadRun {
         announcedSizes.push_back(size);
         queueChanged.notify_one();
     }
-    void postConnectionEnded(std::int64_t value)
+    void postConnectionEnded(DownloadEnd how)
     {
         std::lock_guard lock(queueLock);
         connectionEnded = true;
-        endValue = value;
+        end = std::move(how);
         queueChanged.notify_one();
     }
 

@@ -8,15 +8,13 @@ namespace qinghe {
 
 namespace {
 
-// Stop looks whether the task has ended this often.
-constexpr std::chrono::milliseconds kStopCheckStep{20};
-
-void raiseEvent(const DownloadTask& parameters, DownloadTask& record, int event, std::int64_t b)
+void raiseEvent(const DownloadTask& parameters, DownloadTask& record, int event, std::int64_t b,
+                std::int64_t a = 0, std::int64_t c = 0)
 {
     if (!parameters.eventHandler)
         return;
     try {
-        parameters.eventHandler(event, 0, b, 0, record);
+        parameters.eventHandler(event, a, b, c, record);
     } catch (...) {
         // The caller's handler; the task ends all the same.
     }
@@ -27,7 +25,7 @@ void raiseEvent(const DownloadTask& parameters, DownloadTask& record, int event,
 void runTask(const std::shared_ptr<DownloadRun>& run)
 {
     DownloadTask record = run->task;
-    std::int64_t endValue = 0;
+    DownloadEnd end;
     for (;;) {
         std::unique_lock lock(run->queueLock);
         run->queueChanged.wait(lock, [&] { return !run->announcedSizes.empty() || run->connectionEnded; });
@@ -38,11 +36,14 @@ void runTask(const std::shared_ptr<DownloadRun>& run)
             raiseEvent(run->task, record, kDownloadSizeKnownEvent, size);
             continue;
         }
-        endValue = run->endValue;
+        end = run->end;
         break;
     }
     run->connectionThread.join();
-    raiseEvent(run->task, record, kDownloadEndedEvent, endValue);
+    if (!end.savedPath.empty())
+        record.savePath = end.savedPath;
+    raiseEvent(run->task, record, kDownloadEndedEvent, end.value, static_cast<std::int64_t>(end.outcome),
+               end.httpStatus);
     run->ended.store(true, std::memory_order_release);
 }
 
@@ -53,6 +54,9 @@ DownloadService::DownloadService() = default;
 DownloadService::~DownloadService()
 {
     stop();
+    std::lock_guard lock(slotLock_);
+    joinTaskThread();
+    run_.reset();
 }
 
 bool DownloadService::start(const DownloadTask& task)
@@ -93,9 +97,15 @@ void DownloadService::releaseEnded()
 {
     if (run_ && !run_->ended.load(std::memory_order_acquire))
         return;
-    if (taskThread_.joinable())
-        taskThread_.join();
+    joinTaskThread();
     run_.reset();
+}
+
+// A task's own thread cannot join itself; it is joined by whoever comes next.
+void DownloadService::joinTaskThread()
+{
+    if (taskThread_.joinable() && taskThread_.get_id() != std::this_thread::get_id())
+        taskThread_.join();
 }
 
 std::int64_t DownloadService::receivedSinceLastQuery()
@@ -128,6 +138,7 @@ bool DownloadService::onTaskThread() const
 
 void DownloadService::stop()
 {
+    std::thread task;
     std::shared_ptr<DownloadRun> run;
     {
         std::lock_guard lock(slotLock_);
@@ -139,25 +150,15 @@ void DownloadService::stop()
         run->stop.raise();
         if (onTaskThread())
             return;
+        task = std::move(taskThread_);
     }
-    // No lock is held while waiting: the task's handlers may call the
-    // queries, or wait for the thread that called stop.
-    const int waitMs = run->task.stopWaitMs;
-    for (std::chrono::milliseconds waited{0};
-         !run->ended.load(std::memory_order_acquire) && waited.count() < waitMs; waited += kStopCheckStep)
-        std::this_thread::sleep_for(kStopCheckStep);
-
+    // No lock is held while joining: the task's handlers may call the
+    // queries. Every wait of the task watches the stop, so this is short.
+    if (task.joinable())
+        task.join();
     std::lock_guard lock(slotLock_);
-    if (run_ != run)
-        return;
-    if (run->ended.load(std::memory_order_acquire)) {
-        releaseEnded();
-        return;
-    }
-    // A handler holds the task beyond the stop wait. The threads keep the
-    // run alive and end when the handler lets them; the object is free now.
-    taskThread_.detach();
-    run_.reset();
+    if (run_ == run)
+        run_.reset();
 }
 
 void DownloadService::setRetryWait(std::chrono::milliseconds wait)

@@ -17,9 +17,11 @@ namespace qinghe {
 
 struct DownloadRun;
 
-// The service's own waits between tries of a broken transfer.
+// The service's own waits between tries of a broken transfer, and how many
+// tries it makes after the first: a few cuts are bridged, while a dead
+// server is given up within minutes rather than hours.
 inline constexpr std::chrono::milliseconds kDefaultRetryWait{5000};
-inline constexpr int kDefaultRetryLimit = 999;
+inline constexpr int kDefaultRetryLimit = 5;
 
 class DownloadService {
 public:
@@ -43,11 +45,12 @@ public:
     std::int64_t downloaded() const;
     bool running() const;
 
-    // Asks a running task to stop and waits up to the task's stop wait for
-    // it to end (its ended event raised), then frees the object for the next
-    // start. Called from a handler on the task's own threads it only asks.
-    // A task held beyond the wait by a handler that does not return is let
-    // go: its threads end by themselves once the handler returns.
+    // Asks a running task to stop and waits for it to end (its ended event
+    // raised, its threads joined), then frees the object for the next start.
+    // Every wait of a task watches the stop, so it ends at once unless a
+    // handler holds it: a handler must return once a stop is asked. Called
+    // from a handler on the task's own threads it only asks; the threads are
+    // joined by the next start, stop or the object's end.
     void stop();
 
     // How long a broken transfer waits before it is tried again, and how
@@ -58,6 +61,7 @@ public:
 private:
     bool onTaskThread() const;
     void releaseEnded();
+    void joinTaskThread();
 
     mutable std::mutex slotLock_;
     std::shared_ptr<DownloadRun> run_;

@@ -23,8 +23,10 @@ inline constexpr int kUploadTaskKind = 0x2000;
 
 // Events raised to the event handler, with the meaning of (a, b):
 // - size known: once, when the reply has announced the size; b = total size.
-// - ended: once, when the task has ended for any reason; b = the total size
-//   (0 when none was announced), after a stop the bytes downloaded.
+// - ended: once, when the task has ended for any reason; a = how it ended
+//   (DownloadOutcome), b = the total size (0 when none was announced), after
+//   a stop the bytes downloaded, c = the HTTP status of a refusing server.
+//   The task passed with it holds the path the file was saved under.
 // - file exists: before the file is created, when something already lies at
 //   the save path; a = its size, b = the total size. The handler answers
 //   with one of the three answers below.
@@ -36,6 +38,21 @@ inline constexpr int kDownloadFileExistsEvent = 18;
 inline constexpr int kSaveUnderFreeName = 0;    // the service numbers the name: "a(1).exe"
 inline constexpr int kAbandonDownload = 1;      // nothing is written
 inline constexpr int kUseNameFromHandler = 2;   // the handler wrote a new save path into the task
+// The download goes on and, once complete, takes the existing file's place
+// and its permissions: the file is replaced only by a whole download.
+inline constexpr int kReplaceWhenComplete = 3;
+
+// How a task ended, as the ended event gives it in a.
+enum class DownloadOutcome {
+    complete = 0,
+    cannotConnect = 1,  // no server answered, on any try
+    serverError = 2,    // the server answered with a status it will not get past (c)
+    interrupted = 3,    // the transfer broke off and the tries ran out
+    diskFull = 4,       // the file does not fit, or is larger than the service takes
+    cannotWrite = 5,    // the file could not be made, written or put in place
+    abandoned = 6,      // the handler chose not to replace an existing file
+    stopped = 7,        // asked to stop
+};
 
 // Levels of the status lines given to the log handler.
 enum class DownloadLogLevel { information = 0, requestSent = 1, headerReceived = 2, error = 3 };
@@ -55,14 +72,21 @@ using DownloadEventHandler =
 // The anonymous FTP login the record starts with.
 inline constexpr const char* kAnonymousUser = "anonymous";
 inline constexpr const char* kAnonymousPassword = "guest@qinghe.invalid";
-// Every network wait of the service, in milliseconds: long enough for a slow
-// home line, short enough that a dead server is given up within a minute.
+// Every network wait of the service, in milliseconds: how long a connect, a
+// send or one silence while receiving may last. With the retries below a
+// dead server is given up after at most (1 + retries) such waits plus the
+// waits between tries; the updater sets shorter ones to stay within its bound.
 inline constexpr int kDefaultNetworkTimeoutMs = 20000;
-// How long a stop waits for the task to end, in milliseconds.
+// How long a stop waited for the task to end, in milliseconds. Kept for the
+// record's shape: a stop now waits until the task has ended, which every
+// wait of the task watching the stop makes short.
 inline constexpr int kDefaultStopWaitMs = 1000;
 // Bytes asked for per receive; also the size of the receive buffer, so a
 // larger value is read in pieces of this size.
 inline constexpr int kDefaultReadSize = 20480;
+// The largest file the service takes: a reply announcing more, or more than
+// the disk has free, ends the task before any room is claimed.
+inline constexpr std::int64_t kLargestDownload = std::int64_t{2} << 30;
 // Kept for the record's shape; the HTTP download does not use it.
 inline constexpr int kDefaultSpareNumber = 1024;
 // FTP transfer type: 1 binary; 3 would choose by the extension list.

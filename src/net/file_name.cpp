@@ -1,5 +1,7 @@
 #include "file_name.h"
 
+#include "text/gbk.h"
+
 #include <string>
 
 namespace qinghe {
@@ -18,6 +20,13 @@ bool isSeparator(char c)
 bool isDigit(char c)
 {
     return c >= '0' && c <= '9';
+}
+
+// What the file system would see: the name as it is turned into a path.
+bool fileSystemFormHasSeparator(std::string_view name)
+{
+    const QString form = nameToQString(Text(name));
+    return form.contains(QLatin1Char('/')) || form.contains(QLatin1Char('\\'));
 }
 
 // Index just past the last separator that stands as a character of its own.
@@ -39,9 +48,18 @@ Text plainFileName(std::string_view name)
     if (zero != std::string_view::npos)
         name = name.substr(0, zero);
     const std::string_view last = name.substr(afterLastSeparator(name));
-    if (last.empty() || last == "." || last == "..")
+    if (last.empty() || last == "." || last == ".." || fileSystemFormHasSeparator(last))
         return {};
     return Text(last);
+}
+
+bool isOnePlainFileName(std::string_view name)
+{
+    if (name.empty() || name == "." || name == "..")
+        return false;
+    if (name.find_first_of(std::string_view("/\\\0", 3)) != std::string_view::npos)
+        return false;
+    return !fileSystemFormHasSeparator(name);
 }
 
 bool endsInSeparator(std::string_view text)

@@ -14,7 +14,14 @@ namespace qinghe {
 // second byte of a double-byte character separates nothing), up to its first
 // zero byte. Empty, meaning refused, when that part is empty, "." or "..".
 // So "../x" gives "x", "/etc/passwd" gives "passwd" and "dir/" nothing.
+// A part whose file-system form still holds a separator (a byte GBK has no
+// character for, followed by "\") is refused too.
 Text plainFileName(std::string_view name);
+
+// Whether name is one plain file name as it stands: not empty, ".", or
+// "..", no zero byte, and no "/" or "\" byte anywhere, whether or not a
+// GBK lead byte comes before it. Names the update page gives must be so.
+bool isOnePlainFileName(std::string_view name);
 
 // Whether text ends in a "/" or "\" that is a character of its own.
 bool endsInSeparator(std::string_view text);

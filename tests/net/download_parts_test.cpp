@@ -36,6 +36,9 @@ TEST(PlainFileName, ABackslashInsideADoubleByteCharacterSeparatesNothing)
     const std::string name = "\x95\x5C" "a.exe";
     EXPECT_EQ(plainFileName(name), name);
     EXPECT_EQ(plainFileName("dir\\" + name), name);
+    // A lead byte GBK has no character for, before "\\": the file system
+    // would see a folder, so the name is refused.
+    EXPECT_EQ(plainFileName("\x80\\evil.bin"), "");
     EXPECT_FALSE(endsInSeparator("\xD6\xD0\x95\x5C"));
     EXPECT_TRUE(endsInSeparator("\xD6\xD0\\"));
     EXPECT_TRUE(endsInSeparator("/opt/qinghe/"));

@@ -270,6 +270,8 @@ TEST_F(DownloadService_, TenCutsAreResumedWithRangeIntoAByteIdenticalFile)
         }
         return reply;
     });
+    // More cuts in a row than the service bridges by default.
+    service.setRetryLimit(static_cast<int>(cuts.size()));
     download(task(server.address("/soft/new.exe"), folder() + "\\new.exe"));
 
     EXPECT_TRUE(holds(inFolder("new.exe"), source));
@@ -498,10 +500,25 @@ TEST_F(DownloadService_, FullDiskEndsTheTaskWithoutAFile)
         return ScriptedHttpServer::Reply{replyHeader("200 OK", {}) + big};
     });
 
-    download(task(server.address("/sized.exe"), small + "/sized.exe"));
-    download(task(server.address("/unsized.exe"), small + "/unsized.exe"));
-    EXPECT_EQ(recorder.countLines(gbk("创建文件错误，超出最大支持下载长度或磁盘是可写或磁盘没有空间")), 2);
+    for (const char* name : {"/sized.exe", "/unsized.exe"}) {
+        recorder.clear();
+        download(task(server.address(name), small + name));
+        EXPECT_EQ(recorder.event(kDownloadEndedEvent).a, static_cast<int>(DownloadOutcome::diskFull)) << name;
+        EXPECT_EQ(recorder.countLines(gbk("创建文件错误，超出最大支持下载长度或磁盘是可写或磁盘没有空间")), 1);
+    }
     EXPECT_TRUE(entries(small).empty());
+}
+
+// A size beyond what the service takes is refused before any room is
+// claimed, whatever the disk has free.
+TEST_F(DownloadService_, ClaimOfThreeGigabytesIsRefusedBeforeAnythingIsReserved)
+{
+    ScriptedHttpServer server([](const std::string&, std::size_t) {
+        return ScriptedHttpServer::Reply{replyHeader("200 OK", {"Content-Length: 3221225472"}) + "xyz"};
+    });
+    download(task(server.address("/huge.exe"), inFolder("huge.exe")));
+    EXPECT_EQ(recorder.event(kDownloadEndedEvent).a, static_cast<int>(DownloadOutcome::diskFull));
+    EXPECT_TRUE(entries(folder()).empty());
 }
 
 // --- redirections and status ------------------------------------------------
