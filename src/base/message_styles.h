@@ -11,6 +11,7 @@ enum MessageBoxStyle : int {
     kBoxYesNo = 4,
     kBoxYesNoQuestion = 0x24,
     kBoxYesNoCancelExclamation = 0x33,
+    kBoxOkExclamation = 0x30,
     kBoxOkInformation = 64,
 };
 

@@ -7,10 +7,12 @@
 namespace qinghe {
 namespace {
 
+// Without an application there is no window thread: work handed over then
+// is dropped, never run on whatever thread asks.
 bool onWindowThread()
 {
     const QCoreApplication* app = QCoreApplication::instance();
-    return app == nullptr || QThread::currentThread() == app->thread();
+    return app != nullptr && QThread::currentThread() == app->thread();
 }
 
 }  // namespace
@@ -29,7 +31,10 @@ void runOnWindowThread(const std::function<void()>& work)
         work();
         return;
     }
-    QMetaObject::invokeMethod(QCoreApplication::instance(), work, Qt::BlockingQueuedConnection);
+    QCoreApplication* app = QCoreApplication::instance();
+    if (app == nullptr)
+        return;
+    QMetaObject::invokeMethod(app, work, Qt::BlockingQueuedConnection);
 }
 
 }  // namespace qinghe

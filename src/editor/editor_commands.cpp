@@ -32,8 +32,6 @@ constexpr const char* kAboutText = "青禾记事本 1.0 —— 青禾主持人�
                                    "联系作者：请点帮助菜单中的“联系作者”";
 constexpr const char* kCannotRead = "无法读取文件：%1\n记事本中的内容没有改动。";
 constexpr const char* kCannotWrite = "无法写入文件：%1\n笔记仍在记事本中，尚未保存。";
-// OK button with the exclamation icon.
-constexpr int kBoxOkExclamation = 0x30;
 // Weight from which a chosen font counts as bold.
 constexpr int kBoldWeight = 700;
 
