@@ -13,9 +13,9 @@
 #include "lyrics/page_browser.h"
 #include "online/addresses.h"
 #include "runtime/message_box.h"
+#include "runtime/web_view.h"
 #include "runtime/window_runtime.h"
 #include "text/gbk.h"
-#include "online/web_view.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

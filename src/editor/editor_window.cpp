@@ -2,8 +2,8 @@
 
 #include "edit_box.h"
 
+#include "runtime/links.h"
 #include "runtime/window_runtime.h"
-#include "online/links.h"
 
 #include <QAction>
 #include <QCloseEvent>

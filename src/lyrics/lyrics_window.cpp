@@ -4,9 +4,9 @@
 #include "page_browser.h"
 
 #include "online/addresses.h"
-#include "online/web_view.h"
 #include "runtime/first_paint.h"
 #include "runtime/message_box.h"
+#include "runtime/web_view.h"
 #include "runtime/window_runtime.h"
 #include "text/gbk.h"
 

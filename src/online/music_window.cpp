@@ -1,8 +1,7 @@
 #include "music_window.h"
 
-#include "links.h"
-#include "web_view.h"
-
+#include "runtime/links.h"
+#include "runtime/web_view.h"
 #include "runtime/window_runtime.h"
 
 #include <QLabel>

@@ -1,7 +1,6 @@
 #include "partner_window.h"
 
-#include "links.h"
-
+#include "runtime/links.h"
 #include "runtime/window_runtime.h"
 
 #include <QLabel>

@@ -1,6 +1,6 @@
 #include "update_window.h"
 
-#include "links.h"
+#include "runtime/links.h"
 #include "updater.h"
 
 #include "base/message_styles.h"

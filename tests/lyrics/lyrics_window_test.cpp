@@ -5,10 +5,10 @@
 
 #include "fake_portal.h"
 #include "online/addresses.h"
+#include "runtime/web_view.h"
 #include "runtime/window_runtime.h"
 #include "support/recorded_boxes.h"
 #include "support/window_test_main.h"
-#include "online/web_view.h"
 
 #include <QLabel>
 #include <QLineEdit>

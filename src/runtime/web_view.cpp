@@ -1,7 +1,7 @@
 #include "web_view.h"
 
-#include "runtime/first_paint.h"
-#include "runtime/window_definition.h"
+#include "first_paint.h"
+#include "window_definition.h"
 
 #include <QUrl>
 #include <QWebEngineSettings>
