@@ -73,6 +73,7 @@ int runProgram(const StartOptions& options)
 
     const int exitCode = QApplication::exec();
     state.cleanUp();
+    shutDownMediaOutput();
     return exitCode;
 }
 

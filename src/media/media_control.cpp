@@ -20,9 +20,15 @@ struct MediaEngine {
     AudioOutput output;
     MediaDevices devices{output};
     MediaCommandObserver observer;
+    // Loads the sound library ahead of the first open. Set under lock and
+    // joined outside it, so that commands meanwhile are not held up.
+    std::thread libraryLoad;
 
     ~MediaEngine()
     {
+        // A program that did not shut the layer down still ends no thread unjoined.
+        if (libraryLoad.joinable())
+            libraryLoad.join();
         devices.closeAll();
         output.close();
     }
@@ -143,10 +149,13 @@ void setMediaMixObserver(MediaMixObserver observer)
 
 void prepareMediaOutput()
 {
+    MediaEngine& e = engine();
+    std::lock_guard guard(e.lock);
+    // One load is enough: the library stays once it is in.
+    if (e.libraryLoad.joinable())
+        return;
     try {
-        // Nothing joins it: it ends once the library is loaded, and an open
-        // command meanwhile waits for the same load.
-        std::thread([] { soundLibrary(); }).detach();
+        e.libraryLoad = std::thread([] { soundLibrary(); });
     } catch (const std::system_error&) {
         // No thread to spare: the first open loads the library itself.
     }
@@ -159,6 +168,21 @@ void closeMediaOutput()
     e.devices.closeAll();
     e.output.close();
     e.output.setRequestedPeriod(0);
+}
+
+void shutDownMediaOutput()
+{
+    closeMediaOutput();
+    MediaEngine& e = engine();
+    std::thread load;
+    {
+        std::lock_guard guard(e.lock);
+        load = std::move(e.libraryLoad);
+    }
+    // Loading cannot be cut short, but it ends on its own within the time
+    // the dynamic loader takes.
+    if (load.joinable())
+        load.join();
 }
 
 }  // namespace qinghe

@@ -134,14 +134,20 @@ using MediaMixObserver =
     std::function<void(const std::int16_t* samples, int frames, std::uint64_t firstFrame)>;
 void setMediaMixObserver(MediaMixObserver observer);
 
-// Loads the sound library on a thread of its own, so that the first sound
-// does not wait for it; the audio device is not opened. Call it once the
-// window is on screen: loading holds the dynamic loader's lock, which the
-// window's own start-up takes to load its plugins.
+// Loads the sound library on a thread of its own, joined by
+// shutDownMediaOutput, so that the first sound does not wait for it; the
+// audio device is not opened. Call it once the window is on screen: loading
+// holds the dynamic loader's lock, which the window's own start-up takes to
+// load its plugins.
 void prepareMediaOutput();
 
 // Closes every device and the audio device; the next open starts afresh,
 // asking for the shortest period again.
 void closeMediaOutput();
+
+// The at-exit clean-up: closes as closeMediaOutput does and waits for the
+// library load that prepareMediaOutput started, so no thread of this layer
+// outlives the program's main.
+void shutDownMediaOutput();
 
 }  // namespace qinghe

@@ -5,6 +5,11 @@
 #include <pulse/mainloop.h>
 #include <pulse/proplist.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <utility>
+
 namespace qinghe {
 
 namespace {
@@ -29,17 +34,55 @@ struct PulseConnection::Wait {
     bool ok = false;
 };
 
-PulseConnection::PulseConnection(pa_mainloop* loop, pa_context* context) : loop_(loop), context_(context) {}
+PulseStop::PulseStop()
+{
+    if (pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0)
+        pipe_[0] = pipe_[1] = -1;
+}
+
+PulseStop::~PulseStop()
+{
+    for (int end : pipe_)
+        if (end >= 0)
+            close(end);
+}
+
+void PulseStop::request()
+{
+    if (requested_.exchange(true) || pipe_[1] < 0)
+        return;
+    // The byte is never read: the pipe stays readable for every later poll.
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = write(pipe_[1], &byte, 1);
+}
+
+PulseConnection::PulseConnection(pa_mainloop* loop, pa_context* context, std::shared_ptr<const PulseStop> stop)
+    : loop_(loop), context_(context), stop_(std::move(stop))
+{
+    if (stop_ && stop_->readableWhenRequested() >= 0) {
+        // Nothing to do when it fires: the wait looks at the request itself.
+        pa_mainloop_api* api = pa_mainloop_get_api(loop_);
+        stopWatch_ = api->io_new(api, stop_->readableWhenRequested(), PA_IO_EVENT_INPUT,
+                                 [](pa_mainloop_api*, pa_io_event*, int, pa_io_event_flags_t, void*) {}, nullptr);
+    }
+}
 
 PulseConnection::~PulseConnection()
 {
     pa_context_disconnect(context_);
     pa_context_unref(context_);
+    if (stopWatch_) {
+        pa_mainloop_api* api = pa_mainloop_get_api(loop_);
+        api->io_free(stopWatch_);
+    }
     pa_mainloop_free(loop_);
 }
 
-std::unique_ptr<PulseConnection> PulseConnection::open(const std::string& clientName, Limit limit)
+std::unique_ptr<PulseConnection> PulseConnection::open(const std::string& clientName, Limit limit,
+                                                       std::shared_ptr<const PulseStop> stop)
 {
+    if (stop && stop->requested())
+        return nullptr;
     pa_mainloop* loop = pa_mainloop_new();
     if (!loop)
         return nullptr;
@@ -48,7 +91,7 @@ std::unique_ptr<PulseConnection> PulseConnection::open(const std::string& client
         pa_mainloop_free(loop);
         return nullptr;
     }
-    std::unique_ptr<PulseConnection> connection(new PulseConnection(loop, context));
+    std::unique_ptr<PulseConnection> connection(new PulseConnection(loop, context, std::move(stop)));
     // Starting a server is the desktop's business, not a sound board's.
     if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
         return nullptr;
@@ -78,6 +121,8 @@ bool PulseConnection::runUntilDone(Wait& wait, Limit limit)
 {
     const Clock::time_point deadline = Clock::now() + limit;
     while (!wait.done) {
+        if (stop_ && stop_->requested())
+            return false;
         // A connection that fails meanwhile answers nothing more.
         if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)))
             return false;

@@ -6,6 +6,7 @@
 // a stuck thread. Nothing is kept between calls but the connection itself;
 // names and descriptions are the server's UTF-8.
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -14,6 +15,7 @@
 #include <vector>
 
 struct pa_context;
+struct pa_io_event;
 struct pa_operation;
 struct pa_mainloop;
 
@@ -41,14 +43,41 @@ struct ServerDefaults {
     std::string source;
 };
 
+// Cuts short, from any thread, every wait of the connections opened with it:
+// once requested, their calls fail at once, the one under way included, and
+// later opens fail too. It stays requested.
+class PulseStop {
+public:
+    PulseStop();
+    ~PulseStop();
+    PulseStop(const PulseStop&) = delete;
+    PulseStop& operator=(const PulseStop&) = delete;
+
+    void request();
+    bool requested() const { return requested_.load(); }
+
+private:
+    friend class PulseConnection;
+    // Readable once requested: a connection's main loop watches it, so a
+    // poll under way returns however long its limit. -1 when no pipe could
+    // be had; the waits then end only at their limits.
+    int readableWhenRequested() const { return pipe_[0]; }
+
+    std::atomic<bool> requested_{false};
+    int pipe_[2] = {-1, -1};
+};
+
 class PulseConnection {
 public:
     // How long one call may wait for the server.
     using Limit = std::chrono::milliseconds;
 
     // Connects to the server the environment names (PULSE_SERVER) or the
-    // user's own; null when none answers within limit. Never starts one.
-    static std::unique_ptr<PulseConnection> open(const std::string& clientName, Limit limit);
+    // user's own; null when none answers within limit, or stop is requested
+    // first. Never starts one. Every later call of the connection also ends
+    // when stop is requested.
+    static std::unique_ptr<PulseConnection> open(const std::string& clientName, Limit limit,
+                                                 std::shared_ptr<const PulseStop> stop = nullptr);
     ~PulseConnection();
     PulseConnection(const PulseConnection&) = delete;
     PulseConnection& operator=(const PulseConnection&) = delete;
@@ -66,7 +95,7 @@ public:
     bool isReady() const;
 
 private:
-    PulseConnection(pa_mainloop* loop, pa_context* context);
+    PulseConnection(pa_mainloop* loop, pa_context* context, std::shared_ptr<const PulseStop> stop);
     struct Wait;
     // Runs the main loop until the wait is over, the connection fails or the limit passes.
     bool runUntilDone(Wait& wait, Limit limit);
@@ -75,6 +104,8 @@ private:
 
     pa_mainloop* loop_;
     pa_context* context_;
+    std::shared_ptr<const PulseStop> stop_;
+    pa_io_event* stopWatch_ = nullptr;
 };
 
 }  // namespace qinghe

@@ -1,6 +1,7 @@
 #include "sound_routing.h"
 
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -92,6 +93,8 @@ bool loadMissing(PulseConnection& server, const std::vector<PlannedModule>& want
 }  // namespace
 
 struct SoundRouting::State {
+    // Cuts the server's waits short once a shut-down has waited its limit.
+    const std::shared_ptr<PulseStop> serverStop = std::make_shared<PulseStop>();
     mutable std::mutex lock;
     mutable std::condition_variable changed;
     std::optional<SoundSettings> pending;
@@ -142,7 +145,7 @@ void SoundRouting::State::bringInLine(const SoundSettings& wanted)
 {
     RoutingStatus fresh;
     fresh.checked = true;
-    std::unique_ptr<PulseConnection> server = PulseConnection::open(kClientName, kConnectLimit);
+    std::unique_ptr<PulseConnection> server = PulseConnection::open(kClientName, kConnectLimit, serverStop);
     std::optional<ServerPicture> picture;
     if (server)
         picture = pictureOf(*server);
@@ -191,16 +194,15 @@ void SoundRouting::State::bringInLine(const SoundSettings& wanted)
 void SoundRouting::State::tearDown()
 {
     moveOutput({});
-    if (std::unique_ptr<PulseConnection> server = PulseConnection::open(kClientName, kConnectLimit))
+    if (std::unique_ptr<PulseConnection> server = PulseConnection::open(kClientName, kConnectLimit, serverStop))
         unloadUnwanted(*server, {});
 }
 
-SoundRouting::SoundRouting(OutputSwitch switchOutput) : state_(std::make_shared<State>())
+SoundRouting::SoundRouting(OutputSwitch switchOutput) : state_(std::make_unique<State>())
 {
     state_->switchOutput = std::move(switchOutput);
     try {
-        // Nothing joins it: shutDown waits for it to say it has finished.
-        std::thread(&SoundRouting::run, state_).detach();
+        thread_ = std::thread(&SoundRouting::run, std::ref(*state_));
     } catch (const std::system_error&) {
         // No thread to spare: no request is ever carried out and the board plays as it always has.
         state_->finished = true;
@@ -213,28 +215,28 @@ SoundRouting::~SoundRouting()
         shutDown(kExitLimit);
 }
 
-void SoundRouting::run(std::shared_ptr<State> state)
+void SoundRouting::run(State& state)
 {
-    std::unique_lock guard(state->lock);
+    std::unique_lock guard(state.lock);
     for (;;) {
-        state->changed.wait(guard, [&] { return state->pending || state->stopping; });
-        state->busy = true;
-        if (state->stopping) {
+        state.changed.wait(guard, [&] { return state.pending || state.stopping; });
+        state.busy = true;
+        if (state.stopping) {
             guard.unlock();
-            state->tearDown();
+            state.tearDown();
             guard.lock();
-            state->busy = false;
-            state->finished = true;
-            state->changed.notify_all();
+            state.busy = false;
+            state.finished = true;
+            state.changed.notify_all();
             return;
         }
-        const SoundSettings wanted = *state->pending;
-        state->pending.reset();
+        const SoundSettings wanted = *state.pending;
+        state.pending.reset();
         guard.unlock();
-        state->bringInLine(wanted);
+        state.bringInLine(wanted);
         guard.lock();
-        state->busy = false;
-        state->changed.notify_all();
+        state.busy = false;
+        state.changed.notify_all();
     }
 }
 
@@ -282,15 +284,25 @@ bool SoundRouting::waitUntilIdle(Limit limit) const
 bool SoundRouting::shutDown(Limit limit)
 {
     shutDown_ = true;
-    std::unique_lock guard(state_->lock);
-    state_->stopping = true;
-    state_->listener = nullptr;
-    state_->changed.notify_all();
-    if (state_->changed.wait_for(guard, limit, [&] { return state_->finished; }))
-        return true;
-    // The output is no longer the thread's to move once the program goes on to end.
-    state_->switchOutput = nullptr;
-    return false;
+    bool inTime = true;
+    {
+        std::unique_lock guard(state_->lock);
+        state_->stopping = true;
+        state_->listener = nullptr;
+        state_->changed.notify_all();
+        inTime = state_->changed.wait_for(guard, limit, [&] { return state_->finished; });
+        if (!inTime) {
+            // The output is no longer the thread's to move once the program goes on to end.
+            state_->switchOutput = nullptr;
+        }
+    }
+    // A server that has not answered by now is not waited for any longer:
+    // every wait of the thread ends at once, and so does the thread.
+    if (!inTime)
+        state_->serverStop->request();
+    if (thread_.joinable())
+        thread_.join();
+    return inTime;
 }
 
 }  // namespace qinghe

@@ -1,8 +1,9 @@
 #pragma once
 
 // Keeps the sound server in line with the host's sound settings, on a thread
-// of its own: the window thread only hands settings over and never waits for
-// the server, except at exit, and then for a bounded time.
+// of its own that it joins when it shuts down: the window thread only hands
+// settings over and never waits for the server, except at exit, and then for
+// a bounded time.
 //
 // Each request connects, compares what the program has loaded on the server
 // (known by the role mark) with what the settings ask for, unloads what is
@@ -16,6 +17,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace qinghe {
@@ -64,15 +66,18 @@ public:
 
     // The at-exit clean-up: the output leaves the program's sinks, then every
     // module the program has on the server is unloaded and the thread ends.
-    // False when that took longer than limit: the thread is then left to
-    // finish, or to end with the process.
+    // False when that took longer than limit: the thread's waits for the
+    // server are then cut short, the output is no longer moved, and what is
+    // still loaded stays for the next run to take over. Either way the
+    // thread has ended and been joined when it returns.
     bool shutDown(Limit limit);
 
 private:
     struct State;
-    static void run(std::shared_ptr<State> state);
+    static void run(State& state);
 
-    std::shared_ptr<State> state_;
+    std::unique_ptr<State> state_;
+    std::thread thread_;
     bool shutDown_ = false;
 };
 

@@ -22,9 +22,14 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
+#include <filesystem>
+#include <iterator>
 #include <map>
 #include <thread>
+
+#include <sys/types.h>
 
 namespace qinghe::test {
 namespace {
@@ -266,6 +271,41 @@ TEST_F(RoutingOnServer, ShuttingDownRemovesEveryModuleTheProgramLoaded)
     EXPECT_TRUE(routing->shutDown(SoundRouting::kExitLimit));
     EXPECT_EQ(server_.modules(), before);
     EXPECT_EQ(mediaOutputDevice(), MediaOutputDevice{});
+}
+
+std::size_t threadsOfThisProcess()
+{
+    return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/task"),
+                                                  std::filesystem::directory_iterator()));
+}
+
+// Holds the server's process still for the scope, as a server that hangs stands.
+class FrozenServer {
+public:
+    explicit FrozenServer(qint64 process) : process_(static_cast<pid_t>(process)) { kill(process_, SIGSTOP); }
+    ~FrozenServer() { kill(process_, SIGCONT); }
+    FrozenServer(const FrozenServer&) = delete;
+    FrozenServer& operator=(const FrozenServer&) = delete;
+
+private:
+    pid_t process_;
+};
+
+TEST_F(RoutingOnServer, AServerThatHangsAtExitIsLeftAtTheLimitWithTheThreadEnded)
+{
+    auto routing = makeRouting();
+    applyAndWait(*routing, {{}, true, false, {}});
+    ASSERT_TRUE(routing->status().microphoneOn);
+    const QStringList loaded = ownModules(server_.modules());
+    {
+        const FrozenServer frozen(server_.processId());
+        const std::size_t threadsWithRouting = threadsOfThisProcess();
+        // Far shorter than the waits for the server, which end early only when cut short.
+        EXPECT_FALSE(routing->shutDown(200ms));
+        EXPECT_EQ(threadsOfThisProcess(), threadsWithRouting - 1) << "the routing thread still runs";
+    }
+    // What the thread had no time to unload stays for the next run to take over.
+    EXPECT_EQ(ownModules(server_.modules()), loaded);
 }
 
 // Run by the case below in a child process, which it then kills.
