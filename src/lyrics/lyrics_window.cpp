@@ -156,9 +156,14 @@ void LyricsWindow::search()
         const SearchRun run(*this);
         QElapsedTimer clock;
         clock.start();
-        const QDeadlineTimer deadline(kSearchTimeLimitMs);
+        const QDeadlineTimer deadline(searchTimeLimitMs_);
         FoundLyrics found;
         const WaitOutcome outcome = fetchLyrics(title, singer, deadline, found);
+        // A page the search gave up on is let go: the engine would otherwise
+        // go on loading and laying it out until the window closes, which a
+        // portal page of tens of megabytes makes gigabytes and a busy core.
+        if (outcome != WaitOutcome::Done)
+            browser().stop();
         if (outcome == WaitOutcome::Done) {
             controls_.lyricsBox->setPlainText(toQString(found.lyrics));
             const double seconds = static_cast<double>(clock.elapsed()) / kMillisecondsPerSecond;

@@ -43,6 +43,8 @@ public:
     ~LyricsWindow() override;
 
     bool isSearching() const { return searching_; }
+    // For tests that need the bound to pass sooner.
+    void setSearchTimeLimit(int milliseconds) { searchTimeLimitMs_ = milliseconds; }
 
     // The search address for a title and a singer, exactly as it is sent.
     QString searchAddress(std::string_view title, std::string_view singer) const;
@@ -77,6 +79,7 @@ private:
     QString lyricsPage_;
     Controls controls_;
     std::unique_ptr<PageBrowser> browser_;
+    int searchTimeLimitMs_ = kSearchTimeLimitMs;
     bool searching_ = false;
     bool closeAfterSearch_ = false;
 };

@@ -54,13 +54,44 @@ PageBrowser::PageBrowser(QWebEngineView& view) : view_(view)
 
 void PageBrowser::navigate(const QString& address)
 {
+    // The empty page on its way goes on to the address once it is in.
+    if (state_ == State::Stopping || state_ == State::OpeningBlankPage) {
+        pendingAddress_ = address;
+        return;
+    }
     if (!documentLive_) {
         pendingAddress_ = address;
-        state_ = State::OpeningBlankPage;
-        view_.setUrl(QUrl(QString::fromLatin1(kBlankPage)));
+        openBlankPage();
         return;
     }
     goTo(address);
+}
+
+void PageBrowser::openBlankPage()
+{
+    state_ = State::OpeningBlankPage;
+    view_.setUrl(QUrl(QString::fromLatin1(kBlankPage)));
+}
+
+void PageBrowser::stop()
+{
+    pendingAddress_.clear();
+    switch (state_) {
+    case State::Loading:
+        // The empty page follows once the load has ended: the stop would
+        // take an empty page asked for at the same time with it.
+        state_ = State::Stopping;
+        view_.page()->triggerAction(QWebEnginePage::Stop);
+        break;
+    case State::Stopping:
+    case State::OpeningBlankPage:
+        break;
+    case State::Idle:
+    case State::Navigating:
+    case State::Complete:
+        openBlankPage();
+        break;
+    }
 }
 
 void PageBrowser::goTo(const QString& address)
@@ -79,8 +110,15 @@ void PageBrowser::onLoadingChanged(const QWebEngineLoadingInfo& info)
     case State::OpeningBlankPage:
         if (finished && info.url() == QUrl(QString::fromLatin1(kBlankPage))) {
             documentLive_ = true;
-            goTo(std::exchange(pendingAddress_, QString()));
+            if (pendingAddress_.isEmpty())
+                state_ = State::Idle;
+            else
+                goTo(std::exchange(pendingAddress_, QString()));
         }
+        break;
+    case State::Stopping:
+        if (finished)
+            openBlankPage();
         break;
     case State::Navigating:
         // Only a load started after the navigation counts; the end of an

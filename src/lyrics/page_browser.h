@@ -50,16 +50,23 @@ public:
     // Ends the current wait and every later one with Abandoned.
     void abandon();
 
+    // Stops the page's load and leaves the view on an empty page, so that the
+    // engine lets go of the page and of the work it still does for it. A
+    // navigate afterwards goes on from the empty page.
+    void stop();
+
 private:
     enum class State {
         Idle,
-        OpeningBlankPage,  // the view had no document yet to navigate from
+        OpeningBlankPage,  // no document yet to navigate from, or one being let go
         Navigating,        // asked to go, the load has not started
         Loading,
         Complete,
+        Stopping,          // the load is being stopped; the empty page comes next
     };
 
     void onLoadingChanged(const QWebEngineLoadingInfo& info);
+    void openBlankPage();
     void goTo(const QString& address);
     WaitOutcome waitUntil(const std::function<bool()>& done, const QDeadlineTimer& deadline);
     void wake();

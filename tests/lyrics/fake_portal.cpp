@@ -4,6 +4,7 @@
 
 #include <QHostAddress>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <cctype>
 
@@ -18,6 +19,13 @@ constexpr const char* kEndOfHead = "\r\n\r\n";
 // Hex digits after a '%'.
 constexpr int kEscapeDigits = 2;
 constexpr int kHexBase = 16;
+// An endless page comes at about 3 MB a second: large enough to keep a
+// browser busy, small enough that a test of some seconds stays light.
+constexpr int kEndlessChunkBytes = 64 * 1024;
+constexpr int kEndlessIntervalMs = 20;
+// More than this still waiting to go out: the browser is not reading.
+constexpr qint64 kEndlessBacklogBytes = 4 * kEndlessChunkBytes;
+constexpr const char* kEndlessMark = "qinghe_endless_page";
 
 QByteArray gbk(const QString& text)
 {
@@ -111,6 +119,8 @@ void FakePortal::accept()
         connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { answer(socket); });
         connect(socket, &QTcpSocket::disconnected, socket, [this, socket] {
             buffers_.remove(socket);
+            if (socket->property(kEndlessMark).toBool())
+                ++closedEndlessPages_;
             socket->deleteLater();
         });
     }
@@ -130,6 +140,10 @@ void FakePortal::answer(QTcpSocket* socket)
         searchTargets_ << target;
         if (searchSilent_)
             return;
+        if (searchEndless_) {
+            streamEndlessPage(socket);
+            return;
+        }
         body = searchPage(target);
     } else if (target.startsWith(kLyricsPath)) {
         lyricsTargets_ << target;
@@ -142,6 +156,22 @@ void FakePortal::answer(QTcpSocket* socket)
     socket->write("HTTP/1.1 200 OK\r\nContent-Type: " + QByteArray(kPageType) +
                   "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
     socket->disconnectFromHost();
+}
+
+void FakePortal::streamEndlessPage(QTcpSocket* socket)
+{
+    socket->setProperty(kEndlessMark, true);
+    // Without a length the page ends only when the connection does.
+    socket->write("HTTP/1.1 200 OK\r\nContent-Type: " + QByteArray(kPageType) + "\r\nConnection: close\r\n\r\n" +
+                  gbk(QStringLiteral("<html><head><title>歌曲搜索</title></head><body>")));
+    const QByteArray line = gbk(QStringLiteral("<p>正在搜索...</p>"));
+    const QByteArray chunk = line.repeated(kEndlessChunkBytes / line.size());
+    auto* timer = new QTimer(socket);
+    connect(timer, &QTimer::timeout, socket, [socket, chunk] {
+        if (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() < kEndlessBacklogBytes)
+            socket->write(chunk);
+    });
+    timer->start(kEndlessIntervalMs);
 }
 
 const FakePortal::Song* FakePortal::findSong(const QByteArray& gbkQuery) const

@@ -34,6 +34,11 @@ public:
     void setResultDelayMs(int milliseconds) { resultDelayMs_ = milliseconds; }
     // Search pages never answer: the page never completes.
     void setSearchSilent(bool silent) { searchSilent_ = silent; }
+    // Search pages never end: their body streams on, a little at a time, as
+    // long as the browser reads it.
+    void setSearchEndless(bool endless) { searchEndless_ = endless; }
+    // Endless pages whose connection the browser has closed.
+    int closedEndlessPages() const { return closedEndlessPages_; }
 
     QString baseAddress() const;
     quint16 port() const { return server_.serverPort(); }
@@ -50,6 +55,7 @@ public:
 private:
     void accept();
     void answer(QTcpSocket* socket);
+    void streamEndlessPage(QTcpSocket* socket);
     QByteArray searchPage(const QByteArray& target) const;
     QByteArray lyricsPage(const QByteArray& target) const;
     const Song* findSong(const QByteArray& gbkQuery) const;
@@ -61,4 +67,6 @@ private:
     QList<QByteArray> lyricsTargets_;
     int resultDelayMs_ = 0;
     bool searchSilent_ = false;
+    bool searchEndless_ = false;
+    int closedEndlessPages_ = 0;
 };

@@ -30,6 +30,9 @@ constexpr const char* kSearchTail = "&search_bt.x=0&search_bt.y=0";
 // long enough for the test to act while the search runs.
 constexpr int kSlowResultMs = 1500;
 constexpr int kActDuringSearchMs = 300;
+// A search bound of the test's own: long enough for a warm browser engine
+// to start a page, short enough to keep the test quick.
+constexpr int kShortSearchLimitMs = 4000;
 
 }  // namespace
 
@@ -90,6 +93,7 @@ private slots:
         portal_.forgetRequests();
         portal_.setResultDelayMs(0);
         portal_.setSearchSilent(false);
+        portal_.setSearchEndless(false);
         window_ = open();
         QVERIFY(window_ != nullptr);
     }
@@ -242,6 +246,31 @@ private slots:
         QCOMPARE(lyricsBox()->toPlainText(), QStringLiteral("上一首"));
         QVERIFY(!window_->isSearching());
         QVERIFY(searchButton()->isEnabled());
+    }
+
+    void aPageStillLoadingWhenTheSearchGivesUpIsLetGo()
+    {
+        RecordedBoxes boxes;
+        // The engine is started by a first search, so the endless page surely comes within the bound.
+        QTest::mouseClick(searchButton(), Qt::LeftButton);
+        QCOMPARE(boxes.shown.size(), 1);
+        portal_.setSearchEndless(true);
+        window_->setSearchTimeLimit(kShortSearchLimitMs);
+        search(QStringLiteral("没有的歌"), QStringLiteral("青禾"));
+        QCOMPARE(boxes.shown.size(), 2);
+        QCOMPARE(boxes.shown.last().text, QStringLiteral("未找到 没有的歌 的歌词。"));
+
+        // The browser stops reading the page and is left on an empty one.
+        QCOMPARE(portal_.searchTargets().size(), 2);
+        QTRY_COMPARE(portal_.closedEndlessPages(), 1);
+        QTRY_COMPARE(find<QWebEngineView>("浏览框")->url(), QUrl(QStringLiteral("about:blank")));
+
+        // The next search goes on from there.
+        portal_.setSearchEndless(false);
+        search(QStringLiteral("青禾之歌"), QStringLiteral("青禾"));
+        QCOMPARE(boxes.shown.size(), 3);
+        QVERIFY2(boxes.shown.last().text.startsWith(QStringLiteral("成功获取 青禾之歌 的歌词，歌手为 青禾；")),
+                 qPrintable(boxes.shown.last().text));
     }
 
     void secondClickIsRefusedWhileASearchRuns()
