@@ -16,9 +16,13 @@ add_executable(download_fuzz
   ${QINGHE_DOWNLOAD_FUZZ_SOURCE_DIR}/text/search.cpp
   ${QINGHE_DOWNLOAD_FUZZ_SOURCE_DIR}/text/characters.cpp
   ${QINGHE_DOWNLOAD_FUZZ_SOURCE_DIR}/text/format.cpp
+  ${QINGHE_DOWNLOAD_FUZZ_SOURCE_DIR}/text/gbk.cpp
+  ${QINGHE_DOWNLOAD_FUZZ_SOURCE_DIR}/text/names.cpp
 )
 target_include_directories(download_fuzz PRIVATE ${QINGHE_DOWNLOAD_FUZZ_SOURCE_DIR} ${QINGHE_DOWNLOAD_FUZZ_SOURCE_DIR}/text)
 target_compile_features(download_fuzz PRIVATE cxx_std_20)
 target_compile_options(download_fuzz PRIVATE ${QINGHE_DOWNLOAD_FUZZ_FLAGS})
 target_link_options(download_fuzz PRIVATE ${QINGHE_DOWNLOAD_FUZZ_FLAGS})
+# A name from the server is looked at in the form the file system gets.
+target_link_libraries(download_fuzz PRIVATE Qt6::Core Iconv::Iconv)
 set_target_properties(download_fuzz PROPERTIES AUTOMOC OFF)

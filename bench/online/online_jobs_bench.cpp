@@ -6,6 +6,7 @@
 
 #include "net/raw_http_server.h"
 #include "online/online_jobs.h"
+#include "online/updater.h"
 #include "text/gbk.h"
 
 #include <QCoreApplication>
@@ -117,8 +118,12 @@ int main(int argc, char** argv)
         GapMeter meter;
         QElapsedTimer wall;
         wall.start();
-        qinghe::startOnlineJobs(addresses, std::make_shared<qinghe::OnlineTexts>(),
-                                qinghe::onWindowThread(&window, countingSurface(calls)));
+        qinghe::Updater updater(addresses, QString());
+        const qinghe::VersionSurface surface = countingSurface(calls);
+        QObject::connect(&updater, &qinghe::Updater::newVersionFound, [&] { qinghe::showNewVersion(surface); });
+        QObject::connect(&updater, &qinghe::Updater::usersCounted,
+                         [&](const qinghe::Text& count) { qinghe::showUserCount(count, surface); });
+        updater.startBackgroundChecks();
         processEventsUntil([&] { return calls >= kJobCallbacks; });
         std::printf("jobs A and B, site answering after %lld ms (one request at a time):\n",
                     static_cast<long long>(kSiteDelay.count()));
@@ -127,15 +132,15 @@ int main(int argc, char** argv)
                     static_cast<long long>(meter.longestGapMs()));
     }
     {
-        QObject window;
         std::atomic<int> calls = 0;
         GapMeter meter;
-        QTimer::singleShot(0, [&] {
-            qinghe::OnlineTexts texts;
-            qinghe::checkForUpdate(addresses, texts, qinghe::onWindowThread(&window, countingSurface(calls)));
-        });
+        qinghe::Updater updater(addresses, QString());
+        const qinghe::VersionSurface surface = countingSurface(calls);
+        QObject::connect(&updater, &qinghe::Updater::manualCheckRead,
+                         [&](const qinghe::Text& latest) { qinghe::answerUpdateCheck(latest, surface); });
+        updater.checkNow();
         processEventsUntil([&] { return calls >= 1; });
-        std::printf("manual check (reads on the window thread by design): blocked at most %lld ms\n",
+        std::printf("manual check (reads off the window thread): blocked at most %lld ms\n",
                     static_cast<long long>(meter.longestGapMs()));
     }
     return 0;

@@ -150,8 +150,7 @@ int drawScreens(int argc, char* argv[], const QString& folder)
     WindowRuntime runtime;
     CustomSoundTables tables;
     MainWindowContext context{runtime, tables, Addresses::allAt(QString::fromLatin1(kNowhere)),
-                              QDir(folder).filePath("my.ini"), [] { return true; },
-                              std::make_shared<OnlineTexts>(), {}};
+                              QDir(folder).filePath("my.ini"), [] { return true; }};
     MainWindow* window = MainWindow::open(context);
     if (window == nullptr || skinLibrary() == nullptr)
         return 1;

@@ -2,9 +2,7 @@
 
 #include "board/custom_sound_tables.h"
 #include "hotkeys/global_hot_keys.h"
-#include "net/download_service.h"
-#include "net/download_task.h"
-#include "online/online_texts.h"
+#include "online/updater.h"
 #include "soundserver/sound_routing.h"
 
 #include <memory>
@@ -15,12 +13,9 @@ namespace qinghe {
 // do not own it, so it outlives them.
 struct ProgramState {
     std::unique_ptr<CustomSoundTables> customSounds = std::make_unique<CustomSoundTables>();
-    // Shared with the online jobs, which may still run when the program ends.
-    std::shared_ptr<OnlineTexts> onlineTexts = std::make_shared<OnlineTexts>();
-    // The download object, idle, and its task record with the defaults,
-    // until the updater fills the record and starts a task.
-    std::unique_ptr<DownloadService> downloadService = std::make_unique<DownloadService>();
-    std::unique_ptr<DownloadTask> downloadTask = std::make_unique<DownloadTask>();
+    // The version checks, the user counter and the update with its
+    // download; made by the start-up sequence once the application exists.
+    std::unique_ptr<Updater> updater;
     // What the program loaded on the sound server; made by the start-up sequence.
     std::unique_ptr<SoundRouting> soundRouting;
     // The global hot keys; made by the start-up sequence once the application exists.
@@ -34,12 +29,8 @@ struct ProgramState {
             hotKeys->releaseAll();
         hotKeys.reset();
         customSounds.reset();
-        onlineTexts.reset();
-        // A task still running is stopped, within its stop wait, before the object goes.
-        if (downloadService)
-            downloadService->stop();
-        downloadService.reset();
-        downloadTask.reset();
+        // Its page reads and a download still running are stopped and joined.
+        updater.reset();
         // Nothing the program loaded stays on the sound server.
         if (soundRouting)
             soundRouting->shutDown(SoundRouting::kExitLimit);

@@ -42,16 +42,15 @@ int runProgram(const StartOptions& options)
     state.soundRouting = std::make_unique<SoundRouting>(
         [](const OutputTarget& target) { setMediaOutputDevice({target.driver, target.device}); });
 
+    state.updater = std::make_unique<Updater>(options.addresses, options.programFolder);
     MainWindowContext context{runtime,
                               *state.customSounds,
                               options.addresses,
                               options.settingsFile.isEmpty() ? defaultSettingsFile() : options.settingsFile,
                               options.notificationAreaAvailable,
-                              state.onlineTexts,
                               [](int exitCode) { QCoreApplication::exit(exitCode); },
-                              state.downloadService.get(),
-                              state.downloadTask.get(),
-                              options.programFolder};
+                              options.programFolder,
+                              state.updater.get()};
     // An installed program keeps my.ini in the user's config folder; the
     // folder is there before the first change is written.
     prepareSettingsFolder(context.settingsFile);

@@ -63,15 +63,6 @@ bool hasControlByte(std::string_view text)
     return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < kSpace; });
 }
 
-std::string_view trimSpaces(std::string_view text)
-{
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-        text.remove_suffix(1);
-    return text;
-}
-
 class HttpDownload {
 public:
     explicit HttpDownload(DownloadRun& run)
@@ -307,7 +298,7 @@ HttpDownload::Attempt HttpDownload::readHeader(TcpConnection& connection, std::s
 
 HttpDownload::Attempt HttpDownload::redirect(const ReplyHeader& reply)
 {
-    const std::string_view location = trimSpaces(reply.location);
+    const std::string_view location = trimSpaces(reply.location, Blanks::FieldBlanks);
     if (location.empty()) {
         log(Level::error, status::fill(status::kNoLocation));
         return endAs(DownloadOutcome::serverError, reply.status);

@@ -4,15 +4,12 @@
 #include "updater.h"
 
 #include "base/message_styles.h"
-#include "base/window_thread.h"
-#include "net/http.h"
 #include "runtime/message_box.h"
 #include "runtime/window_runtime.h"
 #include "skin/skin_binding.h"
 #include "text/gbk.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QEventLoop>
 #include <QLabel>
 #include <QLineEdit>
@@ -20,7 +17,6 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include <thread>
 #include <utility>
 
 namespace qinghe {
@@ -35,70 +31,53 @@ constexpr std::array<const char*, kPanelCount> kPanelNames = {"状态条1面板0
 
 // The progress is shown once a second while the download runs.
 constexpr int kProgressIntervalMs = 1000;
-// The update fetches with one connection.
-constexpr int kUpdateConnections = 1;
 
 constexpr const char* kNoAddressBox = "请输入网址";
 constexpr const char* kNoFolderBox = "请选择保存位置!";
 constexpr const char* kFileExistsBox = "文件已存在,继续下载吗?";
 constexpr const char* kUpdateEndedBox = "更新结束!";
+constexpr const char* kCancelQuestion = "是否取消更新？";
+constexpr const char* kNotStartedBox = "新版本已下载，但无法启动：%1\n请检查该文件后手动启动。";
 
 QString kilobytes(double bytes)
 {
     return toQString(kilobytesText(bytes));
 }
 
-// The handler the download service calls on its own threads. Each event is
-// dealt with by the window thread while the service's thread waits, so
-// boxes and controls stay on the window thread; no lock is held meanwhile.
-// Once the window has closed, an existing file is left alone and every
-// other event passes.
-DownloadEventHandler downloadEventHandler(std::shared_ptr<UpdateWindowLink> link)
-{
-    return [link = std::move(link)](int event, std::int64_t, std::int64_t value, std::int64_t, DownloadTask&) {
-        int answer = event == kDownloadFileExistsEvent ? kAbandonDownload : 0;
-        if (!link->open.load() || QCoreApplication::instance() == nullptr)
-            return answer;
-        runOnWindowThread([&] {
-            if (UpdateWindow* window = link->window; window != nullptr && link->open.load())
-                answer = window->onDownloadEvent(event, value);
-        });
-        return answer;
-    };
-}
-
 }  // namespace
 
-void runUpdateWindow(WindowRuntime& runtime, UpdateContext context)
+UpdateEnd runUpdateWindow(WindowRuntime& runtime, Updater& updater, std::chrono::milliseconds startDelay)
 {
     const QPointer<RuntimeWindow> opened = runtime.openWindow(
         QString::fromLatin1(kUpdateWindowKey), QString::fromLatin1(kUpdateWindowDefinition),
-        [&context] { return new UpdateWindow(context); }, Modality::Modal);
-    auto* window = qobject_cast<UpdateWindow*>(opened.data());
+        [&updater, startDelay] { return new UpdateWindow(updater, startDelay); }, Modality::Modal);
+    const QPointer<UpdateWindow> window = qobject_cast<UpdateWindow*>(opened.data());
     if (window == nullptr)
-        return;
+        return UpdateEnd::notUpdated;
+    UpdateEnd result = UpdateEnd::notUpdated;
     // The window closes itself from the event loop, never while it is being
     // created, so it is still open here.
     QEventLoop loop;
-    QObject::connect(window, &UpdateWindow::closedByProgram, &loop, &QEventLoop::quit);
+    QObject::connect(window, &UpdateWindow::finished, &loop, [&] {
+        result = window->result();
+        loop.quit();
+    });
     QObject::connect(window, &QObject::destroyed, &loop, &QEventLoop::quit);
     loop.exec();
+    return result;
 }
 
-UpdateWindow::UpdateWindow(UpdateContext context)
-    : context_(std::move(context)),
-      programFolder_(context_.programFolder.isEmpty() ? QCoreApplication::applicationDirPath()
-                                                      : context_.programFolder),
-      progressTimer_(new QTimer(this))
+UpdateWindow::UpdateWindow(Updater& updater, std::chrono::milliseconds startDelay)
+    : updater_(updater), startDelay_(startDelay), progressTimer_(new QTimer(this))
 {
     progressTimer_->setObjectName(QStringLiteral("时钟1"));
     connect(progressTimer_, &QTimer::timeout, this, &UpdateWindow::showProgress);
-    link_->window = this;
-}
-
-UpdateWindow::~UpdateWindow()
-{
-    link_->open.store(false);
+    connect(&updater_, &Updater::updatePageRead, this, &UpdateWindow::pageRead);
+    connect(&updater_, &Updater::sizeKnown, this, &UpdateWindow::sizeKnown);
+    connect(&updater_, &Updater::fileExists, this, &UpdateWindow::askFileExists);
+    connect(&updater_, &Updater::updateSucceeded, this, &UpdateWindow::succeeded);
+    connect(&updater_, &Updater::updateFailed, this, &UpdateWindow::failed);
+    connect(&updater_, &Updater::updateAbandoned, this, &UpdateWindow::closeByProgram);
 }
 
 void UpdateWindow::bindControls(ControlBinder& binder)
@@ -119,44 +98,32 @@ void UpdateWindow::bindControls(ControlBinder& binder)
 void UpdateWindow::onCreated()
 {
     connect(controls_.siteLink, &QLabel::linkActivated, this,
-            [this] { openAddress(context_.addresses.siteHome()); });
+            [this] { openAddress(updater_.addresses().siteHome()); });
     connect(controls_.chooseButton, &QPushButton::clicked, this, [this] { chooseSaveLocation(); });
     connect(controls_.downloadButton, &QPushButton::clicked, this, [this] { startDownload(); });
 
     attachSkin();
-    // The program stands still for the wait and the page read.
-    std::this_thread::sleep_for(context_.startDelay);
-    Text page = textUpToZero(readWebPage(context_.addresses.updatePage().toStdString()));
-    const UpdateEntries entries = readUpdateEntries(page);
-    if (context_.onlineTexts)
-        context_.onlineTexts->setUpdatePageText(std::move(page));
-    controls_.deleteNameBox->setText(toQString(entries.deleteName));
-    controls_.runNameBox->setText(toQString(entries.runName));
-    deleteBesideProgram(programFolder_, fromQString(controls_.deleteNameBox->text()));
-    controls_.addressBox->setText(toQString(entries.downloadAddress));
-    chooseSaveLocation();
-
-    // The window closes from the event loop once it stands, so the one who
-    // opened it sees it close. Without a download no ended event will come:
-    // the update is over at once, and the program ends as after an update.
-    switch (startDownload()) {
-    case DownloadStart::started:
-        break;
-    case DownloadStart::refused:
-        // A refused start is a failed download: it ends as one.
-        QTimer::singleShot(0, this, &UpdateWindow::downloadEnded);
-        break;
-    case DownloadStart::noSaveFolder:
-        QTimer::singleShot(0, this, &UpdateWindow::closeByProgram);
-        break;
-    }
+    // The update has always begun after a short pause; the window stands
+    // and answers meanwhile, and the page is read off the window thread.
+    QTimer::singleShot(startDelay_, this, [this] {
+        if (!ended_)
+            updater_.readUpdatePage();
+    });
 }
 
-// The skin library is not in the program yet. Once it is, the update window
-// attaches the same skin here, as the main window does at its creation.
+// The update window attaches the same skin as the main window at its creation.
 void UpdateWindow::attachSkin()
 {
     attachProgramSkin();
+}
+
+void UpdateWindow::pageRead(const UpdateEntries& entries)
+{
+    controls_.deleteNameBox->setText(toQString(entries.deleteName));
+    controls_.runNameBox->setText(toQString(entries.runName));
+    controls_.addressBox->setText(toQString(entries.downloadAddress));
+    chooseSaveLocation();
+    startDownload();
 }
 
 void UpdateWindow::chooseSaveLocation()
@@ -166,101 +133,112 @@ void UpdateWindow::chooseSaveLocation()
         messageBox(QString::fromUtf8(kNoAddressBox), kBoxOk);
         return;
     }
-    const Text name = downloadFileName(fromQString(address));
-    if (programFolder_.isEmpty())
+    const QString folder = updater_.programFolder();
+    if (folder.isEmpty())
         return;
-    controls_.folderBox->setText(programFolder_);
+    controls_.folderBox->setText(folder);
     // Without a name of its own the target ends in "/", and the download
     // service takes the name the server gives.
-    downloadTarget_ = nameFromQString(programFolder_) + '/' + name;
+    downloadTarget_ = nameFromQString(folder) + '/' + downloadFileName(fromQString(address));
 }
 
-UpdateWindow::DownloadStart UpdateWindow::startDownload()
+bool UpdateWindow::startDownload()
 {
     if (controls_.folderBox->text().isEmpty()) {
         messageBox(QString::fromUtf8(kNoFolderBox), kBoxOk);
-        return DownloadStart::noSaveFolder;
+        return false;
     }
-    DownloadTask& task = context_.downloadTask;
-    task.kind = kDownloadTaskKind;
-    task.connections = kUpdateConnections;
-    task.connectTimeoutMs = kDefaultNetworkTimeoutMs;
-    task.sendTimeoutMs = kDefaultNetworkTimeoutMs;
-    task.receiveTimeoutMs = kDefaultNetworkTimeoutMs;
-    task.stopWaitMs = kDefaultStopWaitMs;
-    task.readSize = kDefaultReadSize;
-    task.eventHandler = downloadEventHandler(link_);
     progressTimer_->start(kProgressIntervalMs);
-    task.address = fromQString(controls_.addressBox->text());
-    task.savePath = downloadTarget_;
-    return context_.downloadService.start(task) ? DownloadStart::started : DownloadStart::refused;
+    const Text address = fromQString(controls_.addressBox->text());
+    updater_.startDownload(address, downloadFileName(address), fromQString(controls_.runNameBox->text()),
+                           fromQString(controls_.deleteNameBox->text()));
+    return true;
 }
 
 void UpdateWindow::showProgress()
 {
-    DownloadService& service = context_.downloadService;
     const auto setPanel = [this](std::size_t panel, const char* before, const QString& value, const char* after) {
         controls_.panels[panel]->setText(QString::fromUtf8(before) + value + QString::fromUtf8(after));
     };
-    setPanel(kSpeedPanel, "速度:", kilobytes(static_cast<double>(service.receivedSinceLastQuery())), "kb/秒");
-    controls_.progress->setValue(downloadPercent(service.downloaded(), totalSize_));
-    setPanel(kDownloadedPanel, "已下载:", kilobytes(static_cast<double>(service.downloaded())), "KB");
+    setPanel(kSpeedPanel, "速度:", kilobytes(static_cast<double>(updater_.receivedSinceLastQuery())), "kb/秒");
+    const std::int64_t downloaded = updater_.downloaded();
+    controls_.progress->setValue(downloadPercent(downloaded, totalSize_));
+    setPanel(kDownloadedPanel, "已下载:", kilobytes(static_cast<double>(downloaded)), "KB");
     const QString percent = toQString(numberToText(controls_.progress->value()));
     setPanel(kPercentPanel, "百分比:", percent, "%");
     controls_.percentText->setText(percent + QLatin1Char('%'));
 }
 
-int UpdateWindow::onDownloadEvent(int event, std::int64_t value)
+void UpdateWindow::sizeKnown(std::int64_t size)
 {
-    switch (event) {
-    case kDownloadFileExistsEvent:
-        return messageBox(QString::fromUtf8(kFileExistsBox), kBoxYesNo) == kAnswerYes ? kSaveUnderFreeName
-                                                                                      : kAbandonDownload;
-    case kDownloadSizeKnownEvent:
-        totalSize_ = static_cast<double>(value);
-        controls_.panels[kTotalPanel]->setText(QStringLiteral("总大小:") + kilobytes(totalSize_) +
-                                               QStringLiteral("KB"));
-        return 0;
-    case kDownloadEndedEvent:
-        downloadEnded();
-        return 0;
-    default:
-        return 0;
-    }
+    totalSize_ = static_cast<double>(size);
+    controls_.panels[kTotalPanel]->setText(QStringLiteral("总大小:") + kilobytes(totalSize_) + QStringLiteral("KB"));
 }
 
-// The update is over, whatever became of the download: the person is told,
-// the progress is cleared, the program the page names takes over, and the
-// window closes.
-void UpdateWindow::downloadEnded()
+void UpdateWindow::askFileExists()
+{
+    updater_.answerFileExists(messageBox(QString::fromUtf8(kFileExistsBox), kBoxYesNo) == kAnswerYes);
+}
+
+// The new build is in place: the host is told, the progress is cleared, the
+// program the page names takes over, and the window closes.
+void UpdateWindow::succeeded()
 {
     messageBox(QString::fromUtf8(kUpdateEndedBox), kBoxOkInformation);
+    clearProgress();
+    // With no program named to run, the board stays for the host.
+    if (updater_.newProgramPath().isEmpty()) {
+        result_ = UpdateEnd::notUpdated;
+    } else if (updater_.startNewProgram()) {
+        result_ = UpdateEnd::updated;
+    } else {
+        // Without a new program running the old one must stay for the host.
+        messageBox(QString::fromUtf8(kNotStartedBox).arg(updater_.newProgramPath()), kBoxOkExclamation);
+    }
+    closeByProgram();
+}
+
+void UpdateWindow::failed(const QString& message)
+{
+    clearProgress();
+    messageBox(message, kBoxOkExclamation);
+    closeByProgram();
+}
+
+void UpdateWindow::clearProgress()
+{
     progressTimer_->stop();
     for (QLabel* panel : controls_.panels)
         panel->clear();
     controls_.progress->setValue(0);
-    startBesideProgram(programFolder_, fromQString(controls_.runNameBox->text()));
-    closeByProgram();
 }
 
 void UpdateWindow::closeByProgram()
 {
-    if (closingByProgram_)
+    if (ended_)
         return;
-    link_->open.store(false);
-    closingByProgram_ = true;
+    ended_ = true;
     progressTimer_->stop();
     close();
-    emit closedByProgram();
 }
 
 void UpdateWindow::closeEvent(QCloseEvent* event)
 {
-    if (!closingByProgram_) {
-        event->ignore();
-        return;
+    if (!ended_) {
+        // The update is under way from the window's first moment: leaving asks.
+        const bool leave = messageBox(QString::fromUtf8(kCancelQuestion), kBoxYesNoQuestion) == kAnswerYes;
+        // The update may have ended, and closed the window, while the host was asked.
+        if (!leave || ended_) {
+            event->ignore();
+            return;
+        }
+        ended_ = true;
+        progressTimer_->stop();
+        updater_.cancelUpdate();
     }
     RuntimeWindow::closeEvent(event);
+    if (event->isAccepted())
+        emit finished();
 }
 
 }  // namespace qinghe

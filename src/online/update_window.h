@@ -1,18 +1,13 @@
 #pragma once
 
-#include "net/download_service.h"
-#include "net/download_task.h"
-#include "online/addresses.h"
-#include "online/online_texts.h"
+#include "online/update_rules.h"
 #include "runtime/runtime_window.h"
 
 #include <QPointer>
 
 #include <array>
-#include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <memory>
 
 class QLabel;
 class QLineEdit;
@@ -22,77 +17,56 @@ class QTimer;
 
 namespace qinghe {
 
+class Updater;
 class WindowRuntime;
 
 inline constexpr const char* kUpdateWindowDefinition = ":/ui/update_window.ui";
-// The update window waits this long before it reads the update page, with
-// the program standing still, as the update has always begun.
+// The update window waits this long before it reads the update page, as the
+// update has always begun; the window stands and answers meanwhile.
 inline constexpr std::chrono::milliseconds kUpdateStartDelay{2000};
 
-// What the update works with. The download object and its task record are
-// the program's, which outlive the window.
-struct UpdateContext {
-    DownloadService& downloadService;
-    DownloadTask& downloadTask;
-    Addresses addresses;
-    // The update page read here is kept with the version check's texts.
-    std::shared_ptr<OnlineTexts> onlineTexts;
-    // Where the download goes and where the page's names are deleted and
-    // started; empty: the program's own folder.
-    QString programFolder;
-    std::chrono::milliseconds startDelay = kUpdateStartDelay;
+// How an update window ended.
+enum class UpdateEnd {
+    updated,      // the new program stands in place and has been started
+    notUpdated,   // failed, cancelled, abandoned, or no program to start: the old program stays
 };
 
-// Opens the update window modally and returns once it has closed: after the
-// update has ended, or at once when no download could be started.
-void runUpdateWindow(WindowRuntime& runtime, UpdateContext context);
-
-class UpdateWindow;
-
-// How the download service's threads reach the window. Only the window
-// thread reads window; open says, without waiting, whether the window still
-// takes events, so a handler called after it has closed returns at once.
-struct UpdateWindowLink {
-    QPointer<UpdateWindow> window;
-    std::atomic<bool> open{true};
-};
+// Opens the update window modally over updater and returns once it has
+// closed. The window thread goes on serving every event meanwhile.
+UpdateEnd runUpdateWindow(WindowRuntime& runtime, Updater& updater,
+                          std::chrono::milliseconds startDelay = kUpdateStartDelay);
 
 // "青禾主持人音效软件更新中...": from its creation the update runs by itself.
-// It reads the update page, deletes the file the page names, downloads the
-// new build beside the program showing its progress every second, says when
-// the update has ended, starts the program the page names and closes.
+// It reads the update page, downloads the new build beside the program
+// showing its progress every second, puts it in place of the file the page
+// names for deletion, says when the update has ended, starts the program
+// the page names and closes. A failure is told and leaves everything as it
+// was; the host may close the window at any time, which cancels the update.
 class UpdateWindow : public RuntimeWindow {
     Q_OBJECT
 
 public:
-    explicit UpdateWindow(UpdateContext context);
-    ~UpdateWindow() override;
+    UpdateWindow(Updater& updater, std::chrono::milliseconds startDelay);
 
     // The click handler of 按钮1: the save folder and the download's target.
     void chooseSaveLocation();
-
-    enum class DownloadStart { noSaveFolder, refused, started };
-    // The click handler of 按钮2: fills the program's task record and starts
-    // the download.
-    DownloadStart startDownload();
-
+    // The click handler of 按钮2: starts the download; false without a folder.
+    bool startDownload();
     // Every second while the download runs: speed, amount, percentage.
     void showProgress();
 
-    // The download service's events, on the window thread; gives the answer.
-    int onDownloadEvent(int event, std::int64_t value);
-
     // The full path the download was started for.
     const Text& downloadTarget() const { return downloadTarget_; }
+    UpdateEnd result() const { return result_; }
 
 signals:
-    // The program has closed the window: the update is over.
-    void closedByProgram();
+    // The window has closed: the update is over, one way or another.
+    void finished();
 
 protected:
     void bindControls(ControlBinder& binder) override;
     void onCreated() override;
-    // Only the program closes this window; a person cannot.
+    // Closing while the update runs asks first; 是 cancels it.
     void closeEvent(QCloseEvent* event) override;
 
 private:
@@ -111,18 +85,23 @@ private:
     };
 
     void attachSkin();
-    void downloadEnded();
+    void pageRead(const UpdateEntries& entries);
+    void sizeKnown(std::int64_t size);
+    void askFileExists();
+    void succeeded();
+    void failed(const QString& message);
+    void clearProgress();
     void closeByProgram();
 
-    UpdateContext context_;
-    QString programFolder_;
+    Updater& updater_;
+    std::chrono::milliseconds startDelay_;
     Controls controls_;
     QTimer* progressTimer_;  // 时钟1
-    std::shared_ptr<UpdateWindowLink> link_ = std::make_shared<UpdateWindowLink>();
     Text downloadTarget_;
     // Size of the download in bytes, 0 until the reply has announced it.
     double totalSize_ = 0;
-    bool closingByProgram_ = false;
+    bool ended_ = false;
+    UpdateEnd result_ = UpdateEnd::notUpdated;
 };
 
 }  // namespace qinghe

@@ -14,6 +14,7 @@
 #include "online/partner_window.h"
 #include "online/self_update.h"
 #include "online/update_window.h"
+#include "online/updater.h"
 #include "runtime/web_view.h"
 #include "settings/sound_settings_window.h"
 #include "skin/skin_binding.h"
@@ -46,9 +47,14 @@ MainWindow::MainWindow(MainWindowContext context)
     : context_(std::move(context)),
       notificationAreaHiding_(*this, QString::fromUtf8(kMainWindowToolTip), context_.notificationAreaAvailable)
 {
-    if (!context_.onlineTexts)
-        context_.onlineTexts = std::make_shared<OnlineTexts>();
+    if (context_.updater == nullptr) {
+        ownUpdater_ = std::make_unique<Updater>(context_.addresses, context_.programFolder);
+        context_.updater = ownUpdater_.get();
+    }
+    updater_ = context_.updater;
 }
+
+MainWindow::~MainWindow() = default;
 
 MainWindow* MainWindow::open(MainWindowContext context, const QString& definitionPath)
 {
@@ -94,7 +100,20 @@ void MainWindow::onCreated()
     // are restored, and the version check and the online counter start after.
     attachProgramSkin();
     board_->restoreSlots(kCustomSlotCount);
-    startOnlineJobs(context_.addresses, context_.onlineTexts, onWindowThread(this, versionSurface()));
+    wireUpdater();
+    updater_->startBackgroundChecks();
+}
+
+// The updater reads on its own threads and reports here, on the window thread.
+void MainWindow::wireUpdater()
+{
+    connect(updater_, &Updater::newVersionFound, this, [this] { showNewVersion(versionSurface()); });
+    connect(updater_, &Updater::usersCounted, this, [this](const Text& count) { showUserCount(count, versionSurface()); });
+    connect(updater_, &Updater::manualCheckRead, this, [this](const Text& latest) {
+        const QString folder =
+            context_.programFolder.isEmpty() ? QCoreApplication::applicationDirPath() : context_.programFolder;
+        answerUpdateCheck(latest, versionSurface(), selfUpdateRefusal(QCoreApplication::applicationFilePath(), folder));
+    });
 }
 
 VersionSurface MainWindow::versionSurface()
@@ -104,12 +123,7 @@ VersionSurface MainWindow::versionSurface()
     surface.setUserCountLabel = [this](const QString& caption) { controls_.userCountLabel->setText(caption); };
     surface.setVersionLabel = [this](const QString& caption) { controls_.versionLabel->setText(caption); };
     surface.messageBox = [](const QString& text, int style) { return messageBox(text, style); };
-    if (context_.downloadService != nullptr && context_.downloadTask != nullptr) {
-        surface.openUpdateWindow = [this] {
-            runUpdateWindow(context_.runtime, {*context_.downloadService, *context_.downloadTask,
-                                               context_.addresses, context_.onlineTexts, context_.programFolder});
-        };
-    }
+    surface.openUpdateWindow = [this] { return runUpdateWindow(context_.runtime, *updater_) == UpdateEnd::updated; };
     surface.closeMainWindow = [this] { close(); };
     surface.endProgram = [end = context_.endProgram](int exitCode) {
         if (end)
@@ -250,13 +264,9 @@ void MainWindow::wireMenu()
             else
                 board_->customSlotClicked(action + 1);
         });
-    // The check reads the update page on this thread; the window waits meanwhile.
-    connect(controls_.updateItem, &QAction::triggered, this, [this] {
-        const QString folder =
-            context_.programFolder.isEmpty() ? QCoreApplication::applicationDirPath() : context_.programFolder;
-        checkForUpdate(context_.addresses, *context_.onlineTexts, versionSurface(),
-                       selfUpdateRefusal(QCoreApplication::applicationFilePath(), folder));
-    });
+    // The updater reads the page off this thread and answers by manualCheckRead;
+    // a second click while it reads is passed over.
+    connect(controls_.updateItem, &QAction::triggered, this, [this] { updater_->checkNow(); });
 }
 
 void MainWindow::loadAdvertisingPanel()

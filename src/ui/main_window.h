@@ -8,7 +8,6 @@
 #include "media/media_player.h"
 #include "online/addresses.h"
 #include "online/online_jobs.h"
-#include "online/online_texts.h"
 
 #include <functional>
 #include <memory>
@@ -23,10 +22,9 @@ class QWebEngineView;
 
 namespace qinghe {
 
-class DownloadService;
-struct DownloadTask;
 class GlobalHotKeys;
 class SoundRouting;
+class Updater;
 class WindowRuntime;
 
 inline constexpr const char* kMainWindowDefinition = ":/ui/main_window.ui";
@@ -46,15 +44,12 @@ struct MainWindowContext {
     QString settingsFile;  // my.ini
     // Some desktops have no notification area; the window then minimises normally.
     std::function<bool()> notificationAreaAvailable;
-    // What the version check and the user counter leave for the rest of the program.
-    std::shared_ptr<OnlineTexts> onlineTexts = std::make_shared<OnlineTexts>();
     // Ends the message loop with an exit code; empty: the application's own.
     std::function<void(int exitCode)> endProgram;
-    // The program's download object and task record, which the update window
-    // uses; without them the manual check's Yes ends the program at once.
-    DownloadService* downloadService = nullptr;
-    DownloadTask* downloadTask = nullptr;
     QString programFolder;  // where an update goes; empty: the program's own folder
+    // The version checks, the user counter and the update; the start-up
+    // sequence owns it. Null: the window keeps one of its own.
+    Updater* updater = nullptr;
     // The virtual microphone and listening device of the sound settings; the
     // start-up sequence owns it. Null: the settings say it is unavailable.
     SoundRouting* soundRouting = nullptr;
@@ -70,6 +65,7 @@ class MainWindow : public RuntimeWindow {
 
 public:
     explicit MainWindow(MainWindowContext context);
+    ~MainWindow() override;
 
     // Loads, creates and shows the main window; null when its definition cannot be loaded.
     static MainWindow* open(MainWindowContext context, const QString& definitionPath = kMainWindowDefinition);
@@ -113,6 +109,7 @@ private:
     void loadAdvertisingPanel();
     // What the online jobs and the update check show, on this window.
     VersionSurface versionSurface();
+    void wireUpdater();
 
     MainWindowContext context_;
     Controls controls_;
@@ -120,6 +117,8 @@ private:
     // The board's one player, the control 媒体播放1.
     MediaPlayer player_;
     std::unique_ptr<SoundBoard> board_;
+    std::unique_ptr<Updater> ownUpdater_;
+    Updater* updater_ = nullptr;
 };
 
 }  // namespace qinghe

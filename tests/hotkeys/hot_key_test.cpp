@@ -7,6 +7,9 @@
 
 #include "app/startup.h"
 #include "media/media_control.h"
+#include "net/scripted_http_server.h"
+#include "online/update_window.h"
+#include "online/updater.h"
 #include "runtime/window_runtime.h"
 #include "settings/sound_settings_window.h"
 #include "support/recorded_boxes.h"
@@ -143,7 +146,7 @@ class HotKeyTest : public QObject {
         QVERIFY(hotKeys_->available());
         grabStoredHotKeys(*hotKeys_, iniPath());
         MainWindowContext context{*runtime_, tables_, Addresses::allAt("127.0.0.1:9"), iniPath(),
-                                  [] { return false; }, std::make_shared<OnlineTexts>(), {}};
+                                  [] { return false; }};
         context.hotKeys = hotKeys_.get();
         window_ = MainWindow::open(context);
         QVERIFY(window_ != nullptr);
@@ -277,6 +280,45 @@ private slots:
         other.press(XK_F6);
         QTRY_VERIFY(sentStartingWith(QStringLiteral("stop ")));
         QCOMPARE(sent_.filter(QRegularExpression(QStringLiteral("^play "))).size(), 1);
+    }
+
+    // The update window stands over the board while the update page takes
+    // its time: the window thread serves a hot key meanwhile (the window is
+    // modal, so a key stands in for a click), and closing the window cancels.
+    void aHotKeyPlaysWhileTheUpdateWindowWaitsForItsPage()
+    {
+        QVERIFY(writeIni(QStringLiteral("[热键]\r\n按钮1=F5\r\n")));
+        startProgram();
+        ScriptedHttpServer slowSite([](const std::string&, std::size_t) {
+            ScriptedHttpServer::Reply reply;
+            reply.holdOpen = true;
+            return reply;
+        });
+        Updater updater(Addresses::allAt(QStringLiteral("127.0.0.1:%1").arg(slowSite.port())), dir_.path());
+        RecordedBoxes boxes(kAnswerYes);
+        bool shownWhileWaiting = false;
+        bool playedWhileWaiting = false;
+        QTimer::singleShot(0, [&] {
+            QTest::qWaitFor([&] { return slowSite.requests().size() == 1; });
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (qobject_cast<UpdateWindow*>(w) != nullptr && w->isVisible())
+                    shownWhileWaiting = true;
+            OtherClient other;
+            other.focusOwnWindow();
+            sent_.clear();
+            other.press(XK_F5);
+            playedWhileWaiting = QTest::qWaitFor([&] { return sentStartingWith(QStringLiteral("play ")); });
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (qobject_cast<UpdateWindow*>(w) != nullptr)
+                    w->close();
+        });
+        QCOMPARE(runUpdateWindow(*runtime_, updater, std::chrono::milliseconds(0)), UpdateEnd::notUpdated);
+        QVERIFY(shownWhileWaiting);
+        QVERIFY(playedWhileWaiting);
+        QCOMPARE(boxes.shown.size(), 1);
+        QCOMPARE(boxes.shown[0].text, QStringLiteral("是否取消更新？"));
+        // The page read ends by itself once asked to; nothing waited for it.
+        QTRY_VERIFY(!updater.busy());
     }
 
     void keysSurviveARestartAndTheExitReleasesThem()

@@ -1,10 +1,16 @@
 #include "online/online_jobs.h"
+#include "online/updater.h"
 
 #include "net/net_test_support.h"
 #include "net/raw_http_server.h"
 #include "text/gbk.h"
 
 #include <QCoreApplication>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <QObject>
 #include <QThread>
 
@@ -18,7 +24,8 @@
 #include <vector>
 
 using qinghe::Addresses;
-using qinghe::OnlineTexts;
+using qinghe::Text;
+using qinghe::Updater;
 using qinghe::VersionSurface;
 
 namespace {
@@ -44,7 +51,8 @@ class RecordingSurface {
 public:
     explicit RecordingSurface(int answer = kAnswerNo) : answer_(answer) {}
 
-    VersionSurface surface(bool withUpdateWindow = true)
+    // updated: what the update window gives when it closes.
+    VersionSurface surface(bool updated = true)
     {
         VersionSurface s;
         s.setNewVersionLabel = [this](const QString& caption) { record("新版本 " + caption.toStdString()); };
@@ -54,8 +62,10 @@ public:
             record("box " + std::to_string(style) + " " + text.toStdString());
             return answer_;
         };
-        if (withUpdateWindow)
-            s.openUpdateWindow = [this] { record("update window"); };
+        s.openUpdateWindow = [this, updated] {
+            record("update window");
+            return updated;
+        };
         s.closeMainWindow = [this] { record("close main window"); };
         s.endProgram = [this](int code) { record("end program " + std::to_string(code)); };
         return s;
@@ -102,7 +112,37 @@ protected:
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     }
 
-    OnlineTexts texts;
+    // Job A and job B through the updater, as the main window wires them:
+    // the version's news to one surface, the count to the other.
+    static void runStartUpChecks(const Addresses& addresses, const VersionSurface& versionNews,
+                                 const VersionSurface& countNews = {})
+    {
+        Updater updater(addresses, QString());
+        QObject::connect(&updater, &Updater::newVersionFound, [&] { qinghe::showNewVersion(versionNews); });
+        QObject::connect(&updater, &Updater::usersCounted,
+                         [&](const Text& count) { qinghe::showUserCount(count, countNews); });
+        updater.startBackgroundChecks();
+        processEventsUntil([&] { return !updater.busy(); });
+        QCoreApplication::processEvents();
+    }
+
+    // The manual check through the updater: the page is read off this
+    // thread, and the answer shown here.
+    static void checkForUpdate(const Addresses& addresses, const VersionSurface& surface,
+                               const QString& refusal = {})
+    {
+        Updater updater(addresses, QString());
+        bool answered = false;
+        QObject::connect(&updater, &Updater::manualCheckRead, [&](const Text& latest) {
+            qinghe::answerUpdateCheck(latest, surface, refusal);
+            answered = true;
+        });
+        ASSERT_TRUE(updater.checkNow());
+        // A second click while the page is read starts nothing.
+        EXPECT_FALSE(updater.checkNow());
+        processEventsUntil([&] { return answered; });
+        ASSERT_TRUE(answered);
+    }
 };
 
 using Shown = std::vector<std::string>;
@@ -115,10 +155,10 @@ TEST_F(OnlineJobs, VersionCheckTellsOfAnyOtherVersionFirstInABoxThenInTheLabel)
     for (const char* version : {"v1.1", "V1.0", "v1.0 ", " v1.0"}) {
         RawHttpServer site(pageAnswer((std::string("<p>版本号（") + version + "）结束</p>").c_str()));
         RecordingSurface window;
-        qinghe::runVersionCheck(siteAt(site), texts, window.surface());
+        runStartUpChecks(siteAt(site), window.surface());
         EXPECT_EQ(window.shown(), (Shown{kNewVersionBox, kNewVersionLabel})) << version;
-        EXPECT_EQ(texts.values().latestVersion, version);
-        EXPECT_EQ(site.onlyRequest().substr(0, 26), "GET /updata.html HTTP/1.0\r");
+        EXPECT_TRUE(window.allOnWindowThread());
+        EXPECT_EQ(site.requests(2).size(), 2u);
     }
 }
 
@@ -135,30 +175,30 @@ TEST_F(OnlineJobs, VersionCheckShowsNothingForOurVersionOrWhenItFindsNone)
     for (const std::string& answer : cases) {
         RawHttpServer site(answer);
         RecordingSurface window;
-        qinghe::runVersionCheck(siteAt(site), texts, window.surface());
+        runStartUpChecks(siteAt(site), window.surface());
         EXPECT_EQ(window.shown(), Shown{}) << answer;
     }
-    EXPECT_EQ(texts.values().updatePageText, "<html>");
 }
 
 TEST_F(OnlineJobs, VersionCheckTakesAnUnreachableUpdatePageForNoNews)
 {
     RecordingSurface window;
-    qinghe::runVersionCheck(unreachableSite(), texts, window.surface());
+    runStartUpChecks(unreachableSite(), window.surface());
     EXPECT_EQ(window.shown(), Shown{});
-    EXPECT_EQ(texts.values().currentVersion, "v1.0");
-    EXPECT_EQ(texts.values().latestVersion, "");
 }
 
 TEST_F(OnlineJobs, CounterShowsTheBytesBetweenItsMarkersAndOurVersion)
 {
     RawHttpServer site(pageAnswer("<b>当前 12 人在线</b>"));
     RecordingSurface window;
-    qinghe::runUserCounter(siteAt(site), texts, window.surface());
+    runStartUpChecks(siteAt(site), {}, window.surface());
     EXPECT_EQ(window.shown(), (Shown{"标签5 当前使用人数： 12 人", kVersionLabel}));
-    EXPECT_EQ(texts.values().counterPageText, gbk("<b>当前 12 人在线</b>"));
     // The counter goes through the program's own request with its default lines.
-    const std::string request = site.onlyRequest();
+    const std::vector<std::string> requests = site.requests(2);
+    const auto counter = std::find_if(requests.begin(), requests.end(),
+                                      [](const std::string& r) { return r.find("/tongji/") != std::string::npos; });
+    ASSERT_NE(counter, requests.end());
+    const std::string request = *counter;
     EXPECT_EQ(request.substr(0, 33), "GET /tongji/online.asp HTTP/1.1\r\n");
     EXPECT_NE(request.find("\r\nAccept-Language: zh-cn\r\n"), std::string::npos);
 }
@@ -167,8 +207,8 @@ TEST_F(OnlineJobs, CounterWithoutACountShowsAnEmptyOne)
 {
     RawHttpServer site(pageAnswer("当前 12 位"));
     RecordingSurface window;
-    qinghe::runUserCounter(siteAt(site), texts, window.surface());
-    qinghe::runUserCounter(unreachableSite(), texts, window.surface());
+    runStartUpChecks(siteAt(site), {}, window.surface());
+    runStartUpChecks(unreachableSite(), {}, window.surface());
     const std::string empty = "标签5 当前使用人数：人";
     EXPECT_EQ(window.shown(), (Shown{empty, kVersionLabel, empty, kVersionLabel}));
 }
@@ -177,7 +217,7 @@ TEST_F(OnlineJobs, ManualCheckSaysWhenThisIsTheLatestVersion)
 {
     RawHttpServer site(pageAnswer("版本号（v1.0）结束"));
     RecordingSurface window(kAnswerYes);
-    qinghe::checkForUpdate(siteAt(site), texts, window.surface());
+    checkForUpdate(siteAt(site), window.surface());
     EXPECT_EQ(window.shown(), Shown{"box 0 恭喜,您已经是最新版本!"});
 }
 
@@ -187,18 +227,18 @@ TEST_F(OnlineJobs, ManualCheckOffersANewVersion)
     const std::string question = "box 36 发现最新版本 是否下载?";
     {
         RecordingSurface window(kAnswerYes);
-        qinghe::checkForUpdate(siteAt(site), texts, window.surface());
+        checkForUpdate(siteAt(site), window.surface());
         EXPECT_EQ(window.shown(), (Shown{question, "update window", "end program 0"}));
     }
     {
-        // Until the update window exists, Yes ends the program at once.
+        // An update that failed or was cancelled leaves the board as it was.
         RecordingSurface window(kAnswerYes);
-        qinghe::checkForUpdate(siteAt(site), texts, window.surface(false));
-        EXPECT_EQ(window.shown(), (Shown{question, "end program 0"}));
+        checkForUpdate(siteAt(site), window.surface(false));
+        EXPECT_EQ(window.shown(), (Shown{question, "update window"}));
     }
     {
         RecordingSurface window(kAnswerNo);
-        qinghe::checkForUpdate(siteAt(site), texts, window.surface());
+        checkForUpdate(siteAt(site), window.surface());
         EXPECT_EQ(window.shown(), (Shown{question, "close main window"}));
     }
 }
@@ -207,14 +247,14 @@ TEST_F(OnlineJobs, ManualCheckWhereTheProgramMayNotReplaceItselfSaysWhyAndKeepsT
 {
     RawHttpServer site(pageAnswer("版本号（v2.0）结束"));
     RecordingSurface window(kAnswerYes);
-    qinghe::checkForUpdate(siteAt(site), texts, window.surface(), QStringLiteral("请使用系统的软件包管理器更新本程序。"));
+    checkForUpdate(siteAt(site), window.surface(), QStringLiteral("请使用系统的软件包管理器更新本程序。"));
     // No question, no update window, and the main window stays open.
     EXPECT_EQ(window.shown(), Shown{"box 64 请使用系统的软件包管理器更新本程序。"});
 
     // Nothing to update: the refusal is not worth a word.
     RawHttpServer same(pageAnswer("版本号（v1.0）结束"));
     RecordingSurface latest(kAnswerYes);
-    qinghe::checkForUpdate(siteAt(same), texts, latest.surface(), QStringLiteral("请使用系统的软件包管理器更新本程序。"));
+    checkForUpdate(siteAt(same), latest.surface(), QStringLiteral("请使用系统的软件包管理器更新本程序。"));
     EXPECT_EQ(latest.shown(), Shown{"box 0 恭喜,您已经是最新版本!"});
 }
 
@@ -223,52 +263,37 @@ TEST_F(OnlineJobs, ManualCheckWithoutAVersionSaysTheServerCannotBeReached)
     RawHttpServer site(pageAnswer("<html>maintenance</html>"));
     for (const Addresses& addresses : {unreachableSite(), siteAt(site)}) {
         RecordingSurface window(kAnswerYes);
-        qinghe::checkForUpdate(addresses, texts, window.surface());
+        checkForUpdate(addresses, window.surface());
         EXPECT_EQ(window.shown(), Shown{"box 64 无法连接更新服务器,请稍后再试!"});
     }
 }
 
-TEST_F(OnlineJobs, JobsShowTheirNewsOnTheWindowThreadOnly)
+TEST_F(OnlineJobs, AnUpdaterThatGoesWhileItsJobsWaitStopsThemAndShowsNothing)
 {
-    // One page answers both jobs, whichever asks first.
-    RawHttpServer site(pageAnswer("版本号（v2.0）结束 当前7人在线"));
-    RecordingSurface recorder;
-    QObject window;
-    auto shared = std::make_shared<OnlineTexts>();
-    qinghe::startOnlineJobs(siteAt(site), shared, qinghe::onWindowThread(&window, recorder.surface()));
-    processEventsUntil([&] { return recorder.shown().size() == 4; });
+    // A site whose connections are taken by the system and never answered:
+    // only the updater's end stops the reads.
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 8), 0);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const Addresses silent = Addresses::allAt(QStringLiteral("127.0.0.1:%1").arg(ntohs(address.sin_port)));
 
-    Shown shown = recorder.shown();
-    std::sort(shown.begin(), shown.end());
-    Shown expected{kNewVersionBox, kNewVersionLabel, "标签5 当前使用人数：7人", kVersionLabel};
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(shown, expected);
-    EXPECT_TRUE(recorder.allOnWindowThread());
-}
-
-TEST_F(OnlineJobs, WindowThreadSurfaceDropsCaptionsOnceTheWindowIsGone)
-{
-    RecordingSurface recorder(kAnswerYes);
-    auto window = std::make_unique<QObject>();
-    const VersionSurface surface = qinghe::onWindowThread(window.get(), recorder.surface());
-
-    std::atomic<int> answer = 0;
-    std::atomic<bool> answered = false;
-    std::thread asking([&] {
-        answer = surface.messageBox(QStringLiteral("?"), 0x24);
-        answered = true;
-    });
-    // The worker waits for its answer while the window thread shows the box.
-    processEventsUntil([&] { return answered.load(); });
-    asking.join();
-    // A caption that reaches the window thread after the window has gone.
-    std::thread([&] { surface.setUserCountLabel(QStringLiteral("late")); }).join();
-    window.reset();
+    RecordingSurface window(kAnswerYes);
+    {
+        Updater updater(silent, QString());
+        QObject::connect(&updater, &Updater::newVersionFound, [&] { qinghe::showNewVersion(window.surface()); });
+        updater.startBackgroundChecks();
+        ASSERT_TRUE(updater.checkNow());
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(updater.busy());
+    }
+    close(listener);
     QCoreApplication::processEvents();
-
-    EXPECT_EQ(answer, kAnswerYes);
-    EXPECT_EQ(recorder.shown(), Shown{"box 36 ?"});
-    EXPECT_TRUE(recorder.allOnWindowThread());
+    EXPECT_EQ(window.shown(), Shown{});
 }
 
 }  // namespace

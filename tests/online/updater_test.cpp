@@ -1,10 +1,13 @@
 // The updater's names from the update page and its progress figures.
 
-#include "online/updater.h"
+#include "online/update_rules.h"
 
 #include "text/gbk.h"
 
 #include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
 
 using namespace qinghe;
 
@@ -17,32 +20,29 @@ std::string gbk(const char* utf8)
 
 }  // namespace
 
-// The download keeps only the last plain name of the address; without one
-// the server names the file.
-TEST(UpdaterNames, DownloadNameIsThePlainLastPartOfTheAddress)
+// The download is named by the last part of the address; without one the
+// server names the file.
+TEST(UpdaterNames, DownloadNameIsTheLastPartOfTheAddress)
 {
     EXPECT_EQ(downloadFileName("http://h/soft/new.exe"), "new.exe");
+    EXPECT_EQ(downloadFileName("http://h/soft/new.exe?from=site"), "new.exe");
     EXPECT_EQ(downloadFileName("new.exe"), "new.exe");
     EXPECT_EQ(downloadFileName("http://h/soft/"), "");
-    EXPECT_EQ(downloadFileName("http://h/soft/.."), "");
-    EXPECT_EQ(downloadFileName("http://h/soft/..\\..\\evil.exe"), "evil.exe");
     EXPECT_EQ(downloadFileName("http://h/" + gbk("新版本.exe")), gbk("新版本.exe"));
 }
 
-// The page's delete and run names never reach past the program's folder:
-// only their plain file name counts, and "..", "." and empty names nothing.
-TEST(UpdaterNames, NamesFromThePageStayInTheProgramFolder)
+// A name from the page is one plain file name in the program's folder, or
+// it is refused: a separator in any form, after a GBK lead byte or not.
+TEST(UpdaterNames, NamesFromThePageAreOnePlainNameOrRefused)
 {
     const QString folder = QStringLiteral("/opt/qinghe");
     EXPECT_EQ(fileBesideProgram(folder, "new.exe"), "/opt/qinghe/new.exe");
-    EXPECT_EQ(fileBesideProgram(folder, "../x"), "/opt/qinghe/x");
-    EXPECT_EQ(fileBesideProgram(folder, "/tmp/y"), "/opt/qinghe/y");
-    EXPECT_EQ(fileBesideProgram(folder, "a/b"), "/opt/qinghe/b");
-    EXPECT_EQ(fileBesideProgram(folder, "..\\..\\z"), "/opt/qinghe/z");
-    EXPECT_EQ(fileBesideProgram(folder, ".."), "");
-    EXPECT_EQ(fileBesideProgram(folder, "."), "");
-    EXPECT_EQ(fileBesideProgram(folder, "dir/"), "");
-    EXPECT_EQ(fileBesideProgram(folder, ""), "");
+    EXPECT_EQ(fileBesideProgram(folder, gbk("新版本.exe")), QStringLiteral("/opt/qinghe/新版本.exe"));
+    // Qt would take ":x" for a path of its own, outside the folder.
+    EXPECT_EQ(fileBesideProgram(folder, ":x.sh"), "/opt/qinghe/:x.sh");
+    for (const std::string& name : std::vector<std::string>{"../x", "/tmp/y", "a/b", "..\\..\\z", "..", ".", "dir/", "", "\x80\\evil.bin",
+                                   "\x95\\a.exe", std::string("a\0b", 3)})
+        EXPECT_EQ(fileBesideProgram(folder, name), "") << name;
     EXPECT_EQ(fileBesideProgram({}, "new.exe"), "");
 }
 

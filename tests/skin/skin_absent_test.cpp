@@ -50,9 +50,7 @@ private slots:
                                       tables,
                                       Addresses::allAt(site.hostAndPort()),
                                       settings.filePath("my.ini"),
-                                      [] { return true; },
-                                      std::make_shared<OnlineTexts>(),
-                                      {}};
+                                      [] { return true; }};
             QPointer<MainWindow> window = MainWindow::open(context);
             QVERIFY(window != nullptr);
             QVERIFY(window->isVisible());

@@ -120,9 +120,7 @@ private slots:
                                   tables_,
                                   Addresses::allAt(site_.hostAndPort()),
                                   settings_.filePath("my.ini"),
-                                  [] { return true; },
-                                  std::make_shared<OnlineTexts>(),
-                                  {}};
+                                  [] { return true; }};
         window_ = MainWindow::open(context);
         QVERIFY(window_ != nullptr);
         QVERIFY(QApplication::palette() != unskinned);

@@ -3,7 +3,6 @@
 // The main window as the board's window tests open it: no online site, no
 // notification area, my.ini where the test says.
 
-#include "online/online_texts.h"
 #include "runtime/window_runtime.h"
 #include "ui/main_window.h"
 
@@ -21,7 +20,7 @@ inline MainWindow* openBoardWindow(WindowRuntime& runtime, CustomSoundTables& ta
     tables = CustomSoundTables{};
     // Port 9 (discard) on this machine: the online jobs find nothing there.
     MainWindowContext context{runtime, tables, Addresses::allAt("127.0.0.1:9"), iniPath,
-                              [] { return false; }, std::make_shared<OnlineTexts>(), {}};
+                              [] { return false; }};
     return MainWindow::open(context);
 }
 

@@ -123,7 +123,7 @@ private slots:
     {
         runtime_ = std::make_unique<WindowRuntime>();
         MainWindowContext context{*runtime_, tables_, Addresses::allAt("127.0.0.1:9"), dir_.filePath("my.ini"),
-                                  [] { return false; }, std::make_shared<OnlineTexts>(), {}};
+                                  [] { return false; }};
         window_ = MainWindow::open(context);
         QVERIFY(window_ != nullptr);
         sent_.clear();

@@ -56,9 +56,7 @@ class MainWindowTest : public QObject {
                                   tables_,
                                   addresses(),
                                   settings_.filePath("my.ini"),
-                                  [this] { return notificationArea_; },
-                                  std::make_shared<OnlineTexts>(),
-                                  {}};
+                                  [this] { return notificationArea_; }};
         return MainWindow::open(context);
     }
 

@@ -99,7 +99,7 @@ class SlotNamesTest : public QObject {
         tables_ = CustomSoundTables{};
         runtime_ = std::make_unique<WindowRuntime>();
         MainWindowContext context{*runtime_, tables_, Addresses::allAt("127.0.0.1:9"), iniPath(),
-                                  [] { return false; }, std::make_shared<OnlineTexts>(), {}};
+                                  [] { return false; }};
         window_ = MainWindow::open(context);
         QVERIFY(window_ != nullptr);
     }
