@@ -1,5 +1,6 @@
 #include "startup.h"
 
+#include "ending_signals.h"
 #include "program_state.h"
 #include "base/program_places.h"
 #include "media/media_control.h"
@@ -32,6 +33,8 @@ int runProgram(const StartOptions& options)
 
     QObject::connect(&runtime, &WindowRuntime::lastWindowDestroyed, qApp, &QCoreApplication::quit,
                      Qt::QueuedConnection);
+    // A log-out, kill or Ctrl+C ends the program as closing its last window does.
+    const EndingSignals endingSignals([] { QCoreApplication::quit(); });
     // A window that cannot be loaded ends the program once the handler that opened it has returned.
     QObject::connect(
         &runtime, &WindowRuntime::fatalError, qApp, [](int exitCode) { QCoreApplication::exit(exitCode); },

@@ -22,12 +22,14 @@
 #include <QKeySequenceEdit>
 #include <QLabel>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QTimer>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <thread>
 #include <memory>
@@ -263,6 +265,37 @@ private slots:
         QVERIFY(clickHeard);
         QCOMPARE(server_->modules(), before);
     }
+
+    // A log-out, kill or Ctrl+C ends the program as closing its window does:
+    // the server's modules as they were before it started, my.ini untouched.
+    void everyEndingSignalLeavesTheServerAsTheProgramFoundIt_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGHUP") << SIGHUP;
+    }
+
+    void everyEndingSignalLeavesTheServerAsTheProgramFoundIt()
+    {
+        QFETCH(int, signalNumber);
+        const QByteArray ini = gbkBytes(kSlotLines) + gbkBytes("[声音设置]\r\n虚拟麦克风=1\r\n麦克风直通=1\r\n");
+        QVERIFY(f_->writeIni(ini));
+        const QStringList before = server_->modules();
+        QProcess program;
+        program.setStandardOutputFile(QProcess::nullDevice());
+        program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        program.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--run-program"), f_->iniPath()});
+        QVERIFY(program.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(serverHas({"list", "sources", "short"}, kMicrophoneName), kRequestLimit.count());
+        QVERIFY(server_->modules().size() > before.size());
+        ::kill(static_cast<pid_t>(program.processId()), signalNumber);
+        QVERIFY(program.waitForFinished(static_cast<int>(kRequestLimit.count())));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+        QCOMPARE(server_->modules(), before);
+        QCOMPARE(f_->iniBytes(), ini);
+    }
 };
 
 // Run with --without-server: no sound server answers.
@@ -329,6 +362,13 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     QStringList arguments = QCoreApplication::arguments();
+    // The whole program on its own, for the cases that end it by a signal.
+    if (arguments.size() == 3 && arguments[1] == QStringLiteral("--run-program")) {
+        StartOptions options;
+        options.addresses = Addresses::allAt(QStringLiteral("127.0.0.1:9"));
+        options.settingsFile = arguments[2];
+        return runProgram(options);
+    }
     if (arguments.removeAll(QStringLiteral("--without-server")) > 0) {
         // A socket nobody listens on: the server is missing, whatever the desktop runs.
         QTemporaryDir empty;
