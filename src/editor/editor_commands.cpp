@@ -71,18 +71,35 @@ void EditorWindow::newDocument()
                                   notepadCaption());
     if (answer == kAnswerYes) {
         // The text stays in the editor after it has been saved.
-        const QString path = askDocumentFile(true, kSaveStepTitle);
-        if (!path.isEmpty()) {
-            dialogFileName_ = path;
-            writeTo(path);
-        }
+        saveThroughDialog(kSaveStepTitle);
     } else if (answer == kAnswerNo) {
         controls_.editBox->setDocumentText({});
+        fileText_.clear();
     }
+}
+
+bool EditorWindow::hasChanges() const
+{
+    return controls_.editBox->documentText() != fileText_;
+}
+
+bool EditorWindow::mayLetChangesGo()
+{
+    if (!hasChanges())
+        return true;
+    const int answer = messageBox(QString::fromUtf8(kSavePrompt) + dialogFileName_, kBoxYesNoCancelExclamation,
+                                  notepadCaption());
+    if (answer == kAnswerNo)
+        return true;
+    // A cancelled or failed save keeps the text where it is.
+    return answer == kAnswerYes && saveThroughDialog(kSaveStepTitle);
 }
 
 void EditorWindow::openDocument()
 {
+    // The text being replaced is the host's: it is not thrown away unasked.
+    if (!mayLetChangesGo())
+        return;
     const QString path = askDocumentFile(false, kOpenTitle);
     if (path.isEmpty())
         return;
@@ -95,23 +112,32 @@ void EditorWindow::openDocument()
     }
     dialogFileName_ = path;
     controls_.editBox->setDocumentText(*bytes);
+    fileText_ = *bytes;
     setWindowTitle(QDir::toNativeSeparators(path) + QString::fromUtf8(kOpenedCaptionSuffix));
 }
 
 void EditorWindow::saveDocument(const char* dialogTitle)
 {
+    saveThroughDialog(dialogTitle);
+}
+
+bool EditorWindow::saveThroughDialog(const char* dialogTitle)
+{
     // The dialog comes every time: there is no silent save to the last file.
     const QString path = askDocumentFile(true, dialogTitle);
     if (path.isEmpty())
-        return;
+        return false;
     dialogFileName_ = path;
-    writeTo(path);
+    return writeTo(path);
 }
 
 bool EditorWindow::writeTo(const QString& path)
 {
-    if (writeDocumentFile(path, controls_.editBox->documentText()))
+    const Text& text = controls_.editBox->documentText();
+    if (writeDocumentFile(path, text)) {
+        fileText_ = text;
         return true;
+    }
     messageBox(QString::fromUtf8(kCannotWrite).arg(QDir::toNativeSeparators(path)), kBoxOkExclamation,
                notepadCaption());
     return false;

@@ -135,7 +135,8 @@ void EditorWindow::onResized() { applyLayout(); }
 void EditorWindow::closeEvent(QCloseEvent* event)
 {
     // A print job runs inside this window's command; it ends before the window goes.
-    if (printing_) {
+    // 退出 comes here too, so every way out asks before a changed text is lost.
+    if (printing_ || !mayLetChangesGo()) {
         event->ignore();
         return;
     }

@@ -100,7 +100,14 @@ private:
     void newDocument();
     void openDocument();
     void saveDocument(const char* dialogTitle);
+    // Runs the save dialog and writes the document; true once it is on disk.
+    bool saveThroughDialog(const char* dialogTitle);
     bool writeTo(const QString& path);
+    // True when the text differs from what was last read from or written to a file.
+    bool hasChanges() const;
+    // Asks 新建's question about a changed document before it is let go; true
+    // when the command may go on (saved, or the host chose not to save).
+    bool mayLetChangesGo();
     QString askDocumentFile(bool forSaving, const char* title);
     // Edit and format commands.
     void deleteSelection();
@@ -121,6 +128,8 @@ private:
     Controls controls_;
     Layout layout_ = Layout::WithoutStatusBar;
     bool printing_ = false;
+    // The document as last read or written; the text to compare with for changes.
+    Text fileText_;
     // What the common dialog 通用对话框1 keeps from its last confirmed use.
     QString dialogFileName_;
     QFont dialogFont_;

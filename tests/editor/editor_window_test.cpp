@@ -118,6 +118,8 @@ private slots:
 
     void cleanup()
     {
+        // A test may leave changed text behind; closing lets it go.
+        RecordedBoxes letGo(kAnswerNo);
         for (QWidget* w : QApplication::topLevelWidgets())
             w->close();
         deleteClosedWindows();
@@ -340,7 +342,10 @@ private slots:
         // A longer file opens whole; typing in it is refused, deleting is not.
         const QString longer = file("longer.txt");
         QVERIFY(writeFile(longer, Text(300, 'x')));
-        openFile(longer);
+        {
+            RecordedBoxes letGo(kAnswerNo);
+            openFile(longer);
+        }
         QCOMPARE(box()->documentText().size(), 300u);
         type(box(), "a");
         QCOMPARE(box()->documentText().size(), 300u);
@@ -393,6 +398,68 @@ private slots:
         }
     }
 
+    void changedTextIsNeverLetGoUnasked()
+    {
+        const QString first = file("first.txt");
+        const QString second = file("second.txt");
+        const QString saved = file("kept.txt");
+        QVERIFY(writeFile(first, "first"));
+        QVERIFY(writeFile(second, "second"));
+        openFile(first);
+        type(box(), "1");
+        const Text changed = box()->documentText();
+        const QString question = QStringLiteral("请问需要保存这个文件吗？\r\n") + first;
+        {
+            // 取消 on 打开, 退出 and the close button keeps text, file and window.
+            RecordedBoxes boxes(kAnswerCancel);
+            openFile(second);
+            item("退出")->trigger();
+            editor_->close();
+            deleteClosedWindows();
+            QCOMPARE(boxes.shown.size(), 3);
+            for (const ShownMessageBox& shown : boxes.shown) {
+                QCOMPARE(shown.text, question);
+                QCOMPARE(shown.style, int(kBoxYesNoCancelExclamation));
+            }
+            QVERIFY(!editor_.isNull() && editor_->isVisible());
+            QCOMPARE(box()->documentText(), changed);
+            QCOMPARE(fileRequests_.size(), 1);
+            QCOMPARE(fileBytes(first), Text("first"));
+        }
+        {
+            // 是 with the save cancelled keeps the window; saved, it closes.
+            RecordedBoxes boxes(kAnswerYes);
+            answerFileDialog({""});
+            editor_->close();
+            deleteClosedWindows();
+            QVERIFY(!editor_.isNull() && editor_->isVisible());
+            answerFileDialog({saved});
+            item("退出")->trigger();
+            deleteClosedWindows();
+            QVERIFY(editor_.isNull());
+            QCOMPARE(fileRequests_.last().title, QStringLiteral("保存"));
+            QCOMPARE(fileBytes(saved), changed);
+        }
+        editor_ = qobject_cast<EditorWindow*>(openEditorWindow(*runtime_, kContactAddress));
+        QVERIFY(editor_ != nullptr);
+        type(box(), "scratch");
+        {
+            // 否 on 打开 throws the changed text away for the file.
+            RecordedBoxes boxes(kAnswerNo);
+            openFile(second);
+            QCOMPARE(boxes.shown.size(), 1);
+            QCOMPARE(box()->documentText(), Text("second"));
+        }
+        {
+            // Unchanged since it was opened: no question, and the window goes.
+            RecordedBoxes boxes(kAnswerCancel);
+            item("退出")->trigger();
+            deleteClosedWindows();
+            QVERIFY(editor_.isNull());
+            QCOMPARE(boxes.shown.size(), 0);
+        }
+    }
+
     void saveAndSaveAsShowTheDialogEveryTime()
     {
         const QString path = file("every-time.txt");
@@ -419,12 +486,13 @@ private slots:
     void unreadableFileKeepsTheDocumentAndSaysSo()
     {
         box()->setDocumentText("keep me");
-        RecordedBoxes boxes;
+        // Each open first asks about the changed text; 否 goes on to the file.
+        RecordedBoxes boxes(kAnswerNo);
         openFile(file("missing.txt"));
         openFile(dir_.path());
-        QCOMPARE(boxes.shown.size(), 2);
-        QVERIFY(boxes.shown[0].text.contains(QDir::toNativeSeparators(file("missing.txt"))));
-        QCOMPARE(boxes.shown[0].caption, QStringLiteral("记事本"));
+        QCOMPARE(boxes.shown.size(), 4);
+        QVERIFY(boxes.shown[1].text.contains(QDir::toNativeSeparators(file("missing.txt"))));
+        QCOMPARE(boxes.shown[1].caption, QStringLiteral("记事本"));
         QCOMPARE(box()->documentText(), Text("keep me"));
         QCOMPARE(editor_->windowTitle(), QStringLiteral("青禾记事本"));
         // The next save does not offer the unreadable file.
