@@ -5,6 +5,7 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-qpa-plugins
+  qt6-translations-l10n
   qt6-webengine-dev qt6-webengine-dev-tools libqt6webenginecore6-bin
   libgl-dev libopengl-dev libglx-dev
   libsdl2-mixer-dev libcurl4-openssl-dev libjpeg-dev

@@ -1,18 +1,23 @@
 #include "runtime/message_box.h"
 #include "runtime/notification_icon.h"
+#include "runtime/program_language.h"
 #include "runtime/window_runtime.h"
 #include "base/window_thread.h"
 #include "support/recorded_boxes.h"
 #include "support/window_test_main.h"
 #include "text/gbk.h"
 
+#include <QAbstractButton>
 #include <QCheckBox>
+#include <QMessageBox>
 #include <QPointer>
+#include <QRegularExpression>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 
 #include <thread>
 
@@ -309,6 +314,27 @@ private slots:
         QCOMPARE(boxes.shown[0].style, int(kBoxYesNoQuestion));
         QCOMPARE(boxes.shown[1].caption, QStringLiteral("记事本"));
         QCOMPARE(boxes.shown[1].text, QStringLiteral("找不到‘x’"));
+    }
+
+    void qtButtonsSpeakChineseUnderAnEnglishLocale()
+    {
+        // CTest runs this under LANG=C.UTF-8, where Qt on its own says Yes and No.
+        QVERIFY(loadQtChineseTexts());
+        QStringList buttons;
+        QTimer look;
+        connect(&look, &QTimer::timeout, this, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr)
+                return;
+            look.stop();
+            for (QAbstractButton* button : box->buttons())
+                buttons << button->text().remove(QRegularExpression("\\(&.\\)|&"));
+            box->button(QMessageBox::No)->click();
+        });
+        look.start(10);
+        QCOMPARE(messageBox("要更新吗？", kBoxYesNoQuestion), int(kAnswerNo));
+        buttons.sort();
+        QCOMPARE(buttons, QStringList({"否", "是"}));
     }
 
     void workersShowBoxesAndTouchWidgetsOnTheWindowThread()
