@@ -51,8 +51,12 @@ void NotificationAreaHiding::windowMoved()
 
 void NotificationAreaHiding::iconAction(int code)
 {
-    if (code != kActionLeftDoubleClick)
-        return;
+    if (code == kActionLeftDoubleClick)
+        showWindow();
+}
+
+void NotificationAreaHiding::showWindow()
+{
     window_.setVisible(true);
     window_.setWindowState(window_.windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
     window_.showNormal();

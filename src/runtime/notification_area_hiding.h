@@ -19,9 +19,10 @@ QIcon programIcon();
 // A window that hides into the notification area while it is minimised: its
 // moved handler hides it and shows the program's icon with the window's
 // tooltip; a left double-click on the icon shows the window again in its
-// normal state, and the icon stays until the window goes. Single clicks and
-// the context menu do nothing. Where the desktop has no notification area
-// the window minimises like any other, since no icon could bring it back.
+// normal state, and the icon stays until the window goes. Single clicks do
+// nothing; a right click opens the menu the window gives, if any. Where the
+// desktop has no notification area the window minimises like any other,
+// since no icon could bring it back.
 class NotificationAreaHiding : public QObject {
     Q_OBJECT
 
@@ -33,6 +34,9 @@ public:
     void windowMoved();
     // An action code from the icon.
     void iconAction(int code);
+    // Brings the window back from the notification area, in its normal state.
+    void showWindow();
+    void setIconMenu(const QList<IconMenuEntry>& entries) { icon_.setMenu(entries); }
 
     const NotificationIcon& icon() const { return icon_; }
 

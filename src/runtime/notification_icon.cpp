@@ -2,6 +2,8 @@
 
 #include "text/gbk.h"
 
+#include <QMenu>
+
 namespace qinghe {
 
 int notificationActionCode(QSystemTrayIcon::ActivationReason reason)
@@ -33,6 +35,22 @@ QString cutToolTip(const QString& toolTip)
 
 NotificationIcon::NotificationIcon(QObject* owner) : QObject(owner) {}
 
+NotificationIcon::~NotificationIcon()
+{
+    // The icon lets go of its menu before the menu goes.
+    delete tray_;
+}
+
+void NotificationIcon::setMenu(const QList<IconMenuEntry>& entries)
+{
+    auto menu = std::make_unique<QMenu>();
+    for (const IconMenuEntry& entry : entries)
+        connect(menu->addAction(entry.caption), &QAction::triggered, this, [run = entry.run] { run(); });
+    if (tray_ != nullptr)
+        tray_->setContextMenu(menu.get());
+    menu_ = std::move(menu);
+}
+
 void NotificationIcon::show(const QIcon& icon, const QString& toolTip)
 {
     if (tray_ == nullptr) {
@@ -42,6 +60,7 @@ void NotificationIcon::show(const QIcon& icon, const QString& toolTip)
             if (code != kActionNone)
                 emit action(code);
         });
+        tray_->setContextMenu(menu_.get());
     }
     tray_->setIcon(icon);
     tray_->setToolTip(cutToolTip(toolTip));

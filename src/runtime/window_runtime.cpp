@@ -122,11 +122,26 @@ void WindowRuntime::applyDefinitionProperties(RuntimeWindow* window)
     }
 }
 
+bool WindowRuntime::closeAll()
+{
+    // The main window was opened first and goes last, once every window that
+    // may keep the host's work has let it go.
+    const QList<QObject*> windows = live_;
+    for (auto it = windows.crbegin(); it != windows.crend(); ++it) {
+        // A window closed with its owner is already on its way.
+        if (!live_.contains(*it))
+            continue;
+        if (!static_cast<RuntimeWindow*>(*it)->close())
+            return false;
+    }
+    return true;
+}
+
 void WindowRuntime::track(RuntimeWindow* window)
 {
-    live_.insert(window);
+    live_.append(window);
     connect(window, &QObject::destroyed, this, [this](QObject* gone) {
-        live_.remove(gone);
+        live_.removeOne(gone);
         if (live_.isEmpty())
             emit lastWindowDestroyed();
     });

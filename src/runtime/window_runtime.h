@@ -5,7 +5,7 @@
 #include <QHash>
 #include <QObject>
 #include <QPointer>
-#include <QSet>
+#include <QList>
 
 #include <functional>
 
@@ -42,6 +42,11 @@ public:
     RuntimeWindow* openedWindow(const QString& key) const;
     int liveWindowCount() const { return static_cast<int>(live_.size()); }
 
+    // Closes every live window, hidden ones included, the newest first, so
+    // the program ends. A window that refuses (the notepad when the host
+    // keeps the text) stops it there: it and the older ones stay. False then.
+    bool closeAll();
+
 signals:
     void lastWindowDestroyed();
     // A window could not be loaded and the fatal error box has been shown:
@@ -54,7 +59,8 @@ private:
     void applyDefinitionProperties(RuntimeWindow* window);
     void track(RuntimeWindow* window);
 
-    QSet<QObject*> live_;
+    // In the order they were opened.
+    QList<QObject*> live_;
     QHash<QString, QPointer<RuntimeWindow>> byKey_;
 };
 

@@ -267,6 +267,13 @@ void MainWindow::wireMenu()
     // The updater reads the page off this thread and answers by manualCheckRead;
     // a second click while it reads is passed over.
     connect(controls_.updateItem, &QAction::triggered, this, [this] { updater_->checkNow(); });
+    // The icon the board hides behind: the board back, quiet, or the whole
+    // program closed, each window by its own rules (the notepad asks first).
+    notificationAreaHiding_.setIconMenu({
+        {QStringLiteral("显示主界面"), [this] { notificationAreaHiding_.showWindow(); }},
+        {QStringLiteral("停止播放"), [this] { board_->stop(); }},
+        {QStringLiteral("退出"), [this] { context_.runtime.closeAll(); }},
+    });
 }
 
 void MainWindow::loadAdvertisingPanel()

@@ -1,9 +1,13 @@
 #include "runtime/window_runtime.h"
 #include "board/sound_catalogue.h"
+#include "editor/edit_box.h"
+#include "editor/editor_window.h"
+#include "media/media_control.h"
 #include "online/music_window.h"
 #include "support/local_http_server.h"
 #include "support/recorded_boxes.h"
 #include "support/window_test_main.h"
+#include "text/gbk.h"
 #include "ui/main_window.h"
 
 #include <QAction>
@@ -343,6 +347,52 @@ private slots:
         window_->showMinimized();
         QTRY_VERIFY(!window_->isVisible());
         QCOMPARE(window_->findChildren<QSystemTrayIcon*>().size(), 1);
+    }
+
+    void notificationIconMenuShowsStopsAndEndsTheProgram()
+    {
+        window_->showMinimized();
+        QTRY_VERIFY(!window_->isVisible());
+        const QMenu* menu = window_->notificationIcon().menu();
+        QVERIFY(menu != nullptr);
+        const QList<QAction*> entries = menu->actions();
+        QStringList captions;
+        for (const QAction* entry : entries)
+            captions << entry->text();
+        QCOMPARE(captions, QStringList({"显示主界面", "停止播放", "退出"}));
+
+        entries[0]->trigger();
+        QTRY_VERIFY(window_->isVisible());
+        QCOMPARE(window_->windowStateCode(), int(kStateNormal));
+
+        QStringList sent;
+        setMediaCommandObserver([&sent](const SentMediaCommand& command) { sent << toQString(command.command); });
+        entries[1]->trigger();
+        setMediaCommandObserver({});
+        QVERIFY(sent.contains("stop " + toQString(window_->player().alias())));
+
+        // 退出 closes every window, the hidden board too; the notepad asks first.
+        window_->onToolbarButton(kToolbarNotepad);
+        QPointer<EditorWindow> editor = qobject_cast<EditorWindow*>(runtime_->openedWindow("editor"));
+        QVERIFY(editor != nullptr);
+        editor->editBox()->setDocumentText("未保存");
+        window_->showMinimized();
+        QTRY_VERIFY(!window_->isVisible());
+        QSignalSpy ended(runtime_.get(), &WindowRuntime::lastWindowDestroyed);
+        {
+            RecordedBoxes boxes(kAnswerCancel);
+            entries[2]->trigger();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            QCOMPARE(boxes.shown.size(), 1);
+            QVERIFY(editor != nullptr && window_ != nullptr);
+        }
+        {
+            RecordedBoxes boxes(kAnswerNo);
+            entries[2]->trigger();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            QVERIFY(editor.isNull() && window_.isNull());
+            QCOMPARE(ended.count(), 1);
+        }
     }
 
     void movingANormalWindowKeepsItVisibleWithoutIcon()
