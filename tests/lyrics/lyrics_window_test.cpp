@@ -262,8 +262,8 @@ private slots:
 
         // The browser stops reading the page and is left on an empty one.
         QCOMPARE(portal_.searchTargets().size(), 2);
-        QTRY_COMPARE(portal_.closedEndlessPages(), 1);
-        QTRY_COMPARE(find<QWebEngineView>("浏览框")->url(), QUrl(QStringLiteral("about:blank")));
+        QTRY_COMPARE_WITH_TIMEOUT(portal_.closedEndlessPages(), 1, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(find<QWebEngineView>("浏览框")->url(), QUrl(QStringLiteral("about:blank")), 30000);
 
         // The next search goes on from there.
         portal_.setSearchEndless(false);
