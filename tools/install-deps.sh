@@ -12,10 +12,10 @@ packages=(
   libebur128-dev libsndfile1-dev
   libpulse-dev pulseaudio pulseaudio-utils
   libgtest-dev libgmock-dev libbenchmark-dev
-  fontconfig fonts-wqy-zenhei fonts-wqy-microhei
+  fontconfig fonts-wqy-zenhei fonts-wqy-microhei fonts-noto-cjk
   xvfb xauth
   libx11-dev libxtst-dev x11-utils
-  python3 xdotool
+  python3 xdotool dbus-daemon
   dpkg-dev file desktop-file-utils appstream
 )
 

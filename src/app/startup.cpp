@@ -63,6 +63,8 @@ int runProgram(const StartOptions& options)
     state.hotKeys = std::make_unique<GlobalHotKeys>();
     grabStoredHotKeys(*state.hotKeys, context.settingsFile);
     context.hotKeys = state.hotKeys.get();
+    // The running board answers the remote under the name the desktop knows it by.
+    context.remoteServiceName = QGuiApplication::desktopFileName();
     state.soundRouting->apply(readSoundSettings(context.settingsFile));
     const QString definition =
         options.mainWindowDefinition.isEmpty() ? QString::fromUtf8(kMainWindowDefinition) : options.mainWindowDefinition;

@@ -15,6 +15,9 @@
 #include "online/self_update.h"
 #include "online/update_window.h"
 #include "online/updater.h"
+#include "remote/board_remote.h"
+#include "soundserver/sound_routing.h"
+#include "soundserver/sound_settings.h"
 #include "runtime/web_view.h"
 #include "settings/sound_settings_window.h"
 #include "skin/skin_binding.h"
@@ -102,6 +105,44 @@ void MainWindow::onCreated()
     board_->restoreSlots(kCustomSlotCount);
     wireUpdater();
     updater_->startBackgroundChecks();
+    publishRemote();
+}
+
+void MainWindow::publishRemote()
+{
+    if (context_.remoteServiceName.isEmpty())
+        return;
+    BoardActions actions;
+    actions.playSlot = [this](int slot) { board_->customSlotClicked(slot); };
+    actions.playEffect = [this](const QString& caption) { return playEffectByCaption(caption); };
+    actions.stop = [this] { board_->stop(); };
+    actions.setVirtualMicrophone = [this](bool on) { return switchVirtualMicrophone(on); };
+    // Without a session bus the board simply has no remote.
+    (new BoardRemote(std::move(actions), this))->publish(context_.remoteServiceName);
+}
+
+bool MainWindow::playEffectByCaption(const QString& caption)
+{
+    for (const BoardButton& entry : boardCatalogue()) {
+        if (entry.action == BoardAction::PlayEffect && fromUtf8(entry.caption) == caption) {
+            onBoardButton(entry);
+            return true;
+        }
+    }
+    return false;
+}
+
+// What the switch of 声音设置 does: the choice kept in my.ini and carried out.
+bool MainWindow::switchVirtualMicrophone(bool on)
+{
+    if (context_.soundRouting == nullptr)
+        return false;
+    SoundSettings settings = readSoundSettings(context_.settingsFile);
+    settings.virtualMicrophone = on;
+    // A my.ini that cannot be written still switches for this run, as the switch does.
+    writeSoundSettings(context_.settingsFile, settings);
+    context_.soundRouting->apply(settings);
+    return true;
 }
 
 // The updater reads on its own threads and reports here, on the window thread.

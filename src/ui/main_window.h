@@ -56,6 +56,8 @@ struct MainWindowContext {
     // The keys that fire the board while another program has the focus;
     // null: the settings say global keys are unavailable.
     GlobalHotKeys* hotKeys = nullptr;
+    // The name the board's remote takes on the session bus; empty: no remote.
+    QString remoteServiceName;
 };
 
 // The start window and sound board. Its controls come from its definition
@@ -110,6 +112,11 @@ private:
     // What the online jobs and the update check show, on this window.
     VersionSurface versionSurface();
     void wireUpdater();
+    // Serves the board's remote on the session bus: the calls do what the
+    // clicks and the virtual microphone's switch do.
+    void publishRemote();
+    bool playEffectByCaption(const QString& caption);
+    bool switchVirtualMicrophone(bool on);
 
     MainWindowContext context_;
     Controls controls_;

@@ -1,0 +1,212 @@
+// The board's remote as a host's shortcut tool uses it: the program's own
+// command line against a running board on a session bus of the test's own,
+// bad calls answered with errors while the board plays on, and two boards
+// sharing one name, the second taking over when the first ends.
+
+#include "remote/board_remote.h"
+
+#include "media/media_control.h"
+#include "runtime/window_runtime.h"
+#include "support/window_test_main.h"
+#include "text/gbk.h"
+#include "ui/main_window.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusPendingCallWatcher>
+#include <QDBusReply>
+#include <QFile>
+#include <QPointer>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace qinghe;
+
+namespace {
+
+// The command line calls the board by the program's own id; the bus is the test's.
+const QString kService = QStringLiteral("com.example.qinghe");
+constexpr int kPatienceMs = 30000;
+
+// What the program's command line gave.
+struct RemoteRun {
+    int exitCode = -1;
+    QString errors;
+};
+
+}  // namespace
+
+class RemoteTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir_;
+    CustomSoundTables tables_;
+    std::unique_ptr<WindowRuntime> runtime_;
+    QPointer<MainWindow> window_;
+    QStringList sent_;
+
+    // The program's command line, run while this thread's loop serves the board.
+    static RemoteRun remote(const QStringList& arguments)
+    {
+        QProcess program;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        program.setProcessEnvironment(environment);
+        QSignalSpy finished(&program, &QProcess::finished);
+        program.start(QStringLiteral(QINGHE_PROGRAM), arguments);
+        if (!finished.wait(kPatienceMs))
+            return {};
+        return {program.exitCode(), QString::fromUtf8(program.readAllStandardError())};
+    }
+
+    void openBoard()
+    {
+        QFile ini(dir_.filePath("my.ini"));
+        const Text bytes = fromQString(QStringLiteral("[自定义音乐]\r\n按钮1path=%1\r\n按钮1name=掌声\r\n")
+                                           .arg(QStringLiteral(QINGHE_SOURCE_DIR "/data/1.mp3")));
+        QVERIFY(ini.open(QIODevice::WriteOnly) && ini.write(bytes.data(), qint64(bytes.size())) > 0);
+        ini.close();
+        runtime_ = std::make_unique<WindowRuntime>();
+        MainWindowContext context{*runtime_, tables_, Addresses::allAt("127.0.0.1:9"), dir_.filePath("my.ini"),
+                                  [] { return false; }};
+        context.remoteServiceName = kService;
+        window_ = MainWindow::open(context);
+        QVERIFY(window_ != nullptr);
+        QTRY_VERIFY_WITH_TIMEOUT(QDBusConnection::sessionBus().interface()->isServiceRegistered(kService).value(),
+                                 kPatienceMs);
+        sent_.clear();
+    }
+
+    bool sentStartingWith(const QString& start) const
+    {
+        for (const QString& command : sent_)
+            if (command.startsWith(start))
+                return true;
+        return false;
+    }
+
+    // A call straight on the bus, answered while this thread serves the board.
+    static QDBusMessage call(const QString& method, const QVariantList& arguments)
+    {
+        QDBusMessage message = QDBusMessage::createMethodCall(kService, QString::fromLatin1(kRemoteObjectPath),
+                                                              QString::fromLatin1(kRemoteInterface), method);
+        message.setArguments(arguments);
+        QDBusPendingCall pending = QDBusConnection::sessionBus().asyncCall(message);
+        QDBusPendingCallWatcher watcher(pending);
+        QSignalSpy done(&watcher, &QDBusPendingCallWatcher::finished);
+        done.wait(kPatienceMs);
+        return pending.reply();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(dir_.isValid());
+        QVERIFY2(QDBusConnection::sessionBus().isConnected(), "run under dbus-run-session");
+        setMediaCommandObserver([this](const SentMediaCommand& command) {
+            sent_ << (command.isOpen ? QStringLiteral("open ") + toQString(command.open.elementName)
+                                     : toQString(command.command));
+        });
+    }
+
+    void cleanupTestCase() { setMediaCommandObserver({}); }
+
+    void cleanup()
+    {
+        if (window_)
+            window_->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        runtime_.reset();
+    }
+
+    void commandLinePlaysASlotAnEffectAndStops()
+    {
+        openBoard();
+        RemoteRun run = remote({QStringLiteral("--play-slot"), QStringLiteral("1")});
+        QCOMPARE(run.exitCode, kRemoteDone);
+        QTRY_VERIFY(sentStartingWith(QStringLiteral("play ")));
+        QVERIFY(sentStartingWith(QStringLiteral("open ") + QStringLiteral(QINGHE_SOURCE_DIR "/data/1.mp3")));
+
+        sent_.clear();
+        run = remote({QStringLiteral("--play"), QStringLiteral("哄堂大笑")});
+        QCOMPARE(run.exitCode, kRemoteDone);
+        QTRY_VERIFY(sentStartingWith(QStringLiteral("play ")));
+        QVERIFY(sentStartingWith(QStringLiteral("open data\\qzxs.mp3")));
+
+        sent_.clear();
+        QCOMPARE(remote({QStringLiteral("--stop")}).exitCode, kRemoteDone);
+        QTRY_VERIFY(sentStartingWith(QStringLiteral("stop ")));
+    }
+
+    void badCallsAreRefusedAndTheBoardPlaysOn()
+    {
+        openBoard();
+        // On the command line, refused before anything is sent.
+        for (const QStringList& arguments :
+             {QStringList{"--play-slot", "0"}, QStringList{"--play-slot", "19"}, QStringList{"--play-slot", "-1"},
+              QStringList{"--play-slot", "x"}, QStringList{"--virtual-mic", "maybe"}, QStringList{"--unknown"}}) {
+            const RemoteRun run = remote(arguments);
+            QCOMPARE(run.exitCode, kRemoteBadArgument);
+            QVERIFY2(run.errors.startsWith(QStringLiteral("用法：qinghe")), qPrintable(run.errors));
+        }
+        QCOMPARE(remote({QStringLiteral("--play"), QStringLiteral("没有这个")}).exitCode, kRemoteBadArgument);
+        // On the bus itself, answered with errors.
+        for (const auto& [method, argument] :
+             {std::pair{QStringLiteral("PlaySlot"), QVariant(0)}, std::pair{QStringLiteral("PlaySlot"), QVariant(19)},
+              std::pair{QStringLiteral("PlaySlot"), QVariant(-1)},
+              std::pair{QStringLiteral("Play"), QVariant(QStringLiteral("没有这个"))},
+              std::pair{QStringLiteral("Play"), QVariant(QString(10240, QLatin1Char('x')))}}) {
+            const QDBusMessage answer = call(method, {argument});
+            QCOMPARE(answer.type(), QDBusMessage::ErrorMessage);
+            QCOMPARE(answer.errorName(), QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"));
+        }
+        QVERIFY(sent_.filter(QStringLiteral("play ")).isEmpty());
+        // The board still answers and plays.
+        QCOMPARE(call(QStringLiteral("PlaySlot"), {1}).type(), QDBusMessage::ReplyMessage);
+        QTRY_VERIFY(sentStartingWith(QStringLiteral("play ")));
+        // The interface says what it offers.
+        const QDBusMessage introspection = QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(
+            kService, QString::fromLatin1(kRemoteObjectPath), QStringLiteral("org.freedesktop.DBus.Introspectable"),
+            QStringLiteral("Introspect")));
+        QVERIFY(introspection.arguments().value(0).toString().contains(QStringLiteral("SetVirtualMicrophone")));
+    }
+
+    void withoutABoardTheCommandLineSaysSo()
+    {
+        // The board of the test before has ended and let its name go.
+        QVERIFY(!QDBusConnection::sessionBus().interface()->isServiceRegistered(kService).value());
+        const RemoteRun run = remote({QStringLiteral("--stop")});
+        QCOMPARE(run.exitCode, kRemoteNoBoard);
+        QCOMPARE(run.errors.trimmed(), QStringLiteral("青禾主持人音效辅助工具没有在运行。"));
+    }
+
+    // Two boards: the first to take the name is called; when it ends, the other takes over.
+    void aSecondBoardTakesOverWhenTheFirstEnds()
+    {
+        int firstCalls = 0;
+        int secondCalls = 0;
+        auto first = std::make_unique<BoardRemote>(BoardActions{{}, {}, [&] { ++firstCalls; }, {}});
+        QVERIFY(first->publish(kService));
+        auto secondBus = std::make_unique<QDBusConnection>(
+            QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("second board")));
+        BoardRemote second(BoardActions{{}, {}, [&] { ++secondCalls; }, {}});
+        QVERIFY(second.publish(kService, *secondBus));
+
+        QCOMPARE(remote({QStringLiteral("--stop")}).exitCode, kRemoteDone);
+        QCOMPARE(firstCalls, 1);
+        QCOMPARE(secondCalls, 0);
+        // The first board ends, and the bus hands the name on.
+        first.reset();
+        QTRY_COMPARE_WITH_TIMEOUT(QDBusConnection::sessionBus().interface()->serviceOwner(kService).value(),
+                                  secondBus->baseService(), kPatienceMs);
+        QCOMPARE(remote({QStringLiteral("--stop")}).exitCode, kRemoteDone);
+        QCOMPARE(secondCalls, 1);
+        QCOMPARE(firstCalls, 1);
+        QDBusConnection::disconnectFromBus(QStringLiteral("second board"));
+    }
+};
+
+QINGHE_WINDOW_TEST_MAIN(RemoteTest)
+
+#include "remote_test.moc"
