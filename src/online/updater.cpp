@@ -152,7 +152,6 @@ void Updater::startDownload(const Text& address, const Text& target, const Text&
     // Without a name of its own the path ends in "/", and the download
     // service takes the name the server gives.
     task.savePath = nameFromQString(programFolder_) + '/' + target;
-    targetPath_ = nameToQString(task.savePath);
     task.connections = kUpdateConnections;
     task.connectTimeoutMs = bounds_.networkTimeoutMs;
     task.sendTimeoutMs = bounds_.networkTimeoutMs;

@@ -103,13 +103,13 @@ signals:
     void fileExists();
     // The download is complete and in place, the page's delete name gone.
     void updateSucceeded();
-    void updateFailed(const QString& reason);
+    // The whole text of the box that tells the host why.
+    void updateFailed(const QString& message);
     // The host chose not to replace an existing file.
     void updateAbandoned();
 
 private:
-    // The download service's events, on its threads.
-    int onDownloadEvent(int event, std::int64_t a, std::int64_t b, std::int64_t c, DownloadTask& task);
+    // On the download's thread: asks the window thread and waits for the answer or a cancel.
     int waitForFileAnswer();
     void pageArrived(const UpdateEntries& entries, unsigned generation);
     void downloadEnded(DownloadOutcome outcome, int httpStatus, const Text& savedPath, unsigned generation);
@@ -132,7 +132,6 @@ private:
     std::atomic<bool> replacing_{false};
     QString runPath_;
     QString deletePath_;
-    QString targetPath_;
 
     // The file-exists question, asked of the window thread while the
     // download's thread waits for the answer or a cancel.
