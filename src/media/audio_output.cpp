@@ -90,6 +90,9 @@ bool AudioOutput::open()
 {
     if (open_)
         return true;
+    // Nothing may play while the output's place is away, not even the default.
+    if (target_.driver == kNoAudioDriver)
+        return false;
     library_ = soundLibrary();
     if (!library_)
         return false;

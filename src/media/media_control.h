@@ -97,6 +97,11 @@ struct MediaOutputDevice {
     bool operator==(const MediaOutputDevice&) const = default;
 };
 
+// The driver name that stands for no output at all: while it is the target,
+// every open answers kMediaHardwareError at once, without trying any device
+// (the sound server the output belongs to is away).
+inline constexpr const char* kNoAudioDriver = "none";
+
 // Sets where the audio device opens from the next open command on. A change
 // closes every device and the audio device, as closeMediaOutput does, so
 // nothing plays on where it no longer should; the same target again changes

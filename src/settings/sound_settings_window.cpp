@@ -25,6 +25,7 @@ constexpr const char* kAbsentMark = "（未连接）";
 constexpr const char* kAsking = "正在连接声音服务器…";
 constexpr const char* kNoServer =
     "没有找到声音服务器（PulseAudio 或 PipeWire），虚拟麦克风不可用；音效照常从系统默认声卡播放。";
+constexpr const char* kServerLost = "声音服务器已断开，正在重新连接…连上之前音效不播放。";
 constexpr const char* kMicrophoneOn = "虚拟麦克风已开启：聊天程序的输入设备请选“青禾虚拟麦克风”。";
 constexpr const char* kMicrophoneOff = "虚拟麦克风未开启：音效只在监听设备上播放。";
 constexpr const char* kMicrophoneRefused = "声音服务器没有接受虚拟麦克风，音效照常在监听设备上播放。";
@@ -48,7 +49,7 @@ QString statusLine(const RoutingStatus& status)
     if (!status.checked)
         return QString::fromUtf8(kAsking);
     if (!status.serverReachable)
-        return QString::fromUtf8(kNoServer);
+        return QString::fromUtf8(status.reconnecting ? kServerLost : kNoServer);
     QString line = QString::fromUtf8(status.microphoneOn ? kMicrophoneOn : kMicrophoneOff);
     switch (status.problem) {
     case RoutingProblem::ServerRefused:

@@ -4,6 +4,7 @@
 #include <pulse/introspect.h>
 #include <pulse/mainloop.h>
 #include <pulse/proplist.h>
+#include <pulse/subscribe.h>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -56,30 +57,75 @@ void PulseStop::request()
     [[maybe_unused]] const ssize_t written = write(pipe_[1], &byte, 1);
 }
 
-PulseConnection::PulseConnection(pa_mainloop* loop, pa_context* context, std::shared_ptr<const PulseStop> stop)
-    : loop_(loop), context_(context), stop_(std::move(stop))
+PulseWake::PulseWake()
 {
+    if (pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0)
+        pipe_[0] = pipe_[1] = -1;
+}
+
+PulseWake::~PulseWake()
+{
+    for (int end : pipe_)
+        if (end >= 0)
+            close(end);
+}
+
+void PulseWake::request()
+{
+    if (pipe_[1] < 0)
+        return;
+    // A full pipe is readable already: the byte that did not fit is not missed.
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = write(pipe_[1], &byte, 1);
+}
+
+void PulseWake::drain() const
+{
+    char bytes[64];
+    while (read(pipe_[0], bytes, sizeof bytes) > 0) {
+    }
+}
+
+PulseConnection::PulseConnection(pa_mainloop* loop, pa_context* context, std::shared_ptr<const PulseStop> stop,
+                                 std::shared_ptr<const PulseWake> wake)
+    : loop_(loop), context_(context), stop_(std::move(stop)), wake_(std::move(wake))
+{
+    pa_mainloop_api* api = pa_mainloop_get_api(loop_);
     if (stop_ && stop_->readableWhenRequested() >= 0) {
         // Nothing to do when it fires: the wait looks at the request itself.
-        pa_mainloop_api* api = pa_mainloop_get_api(loop_);
         stopWatch_ = api->io_new(api, stop_->readableWhenRequested(), PA_IO_EVENT_INPUT,
                                  [](pa_mainloop_api*, pa_io_event*, int, pa_io_event_flags_t, void*) {}, nullptr);
+    }
+    if (wake_ && wake_->readable() >= 0) {
+        // Drained at once, so a call under way is not kept spinning; the
+        // next wait for news sees the flag.
+        wakeWatch_ = api->io_new(
+            api, wake_->readable(), PA_IO_EVENT_INPUT,
+            [](pa_mainloop_api*, pa_io_event*, int, pa_io_event_flags_t, void* userdata) {
+                auto* self = static_cast<PulseConnection*>(userdata);
+                self->wake_->drain();
+                self->woken_ = true;
+            },
+            this);
     }
 }
 
 PulseConnection::~PulseConnection()
 {
+    pa_context_set_subscribe_callback(context_, nullptr, nullptr);
     pa_context_disconnect(context_);
     pa_context_unref(context_);
-    if (stopWatch_) {
-        pa_mainloop_api* api = pa_mainloop_get_api(loop_);
+    pa_mainloop_api* api = pa_mainloop_get_api(loop_);
+    if (stopWatch_)
         api->io_free(stopWatch_);
-    }
+    if (wakeWatch_)
+        api->io_free(wakeWatch_);
     pa_mainloop_free(loop_);
 }
 
 std::unique_ptr<PulseConnection> PulseConnection::open(const std::string& clientName, Limit limit,
-                                                       std::shared_ptr<const PulseStop> stop)
+                                                       std::shared_ptr<const PulseStop> stop,
+                                                       std::shared_ptr<const PulseWake> wake)
 {
     if (stop && stop->requested())
         return nullptr;
@@ -91,7 +137,8 @@ std::unique_ptr<PulseConnection> PulseConnection::open(const std::string& client
         pa_mainloop_free(loop);
         return nullptr;
     }
-    std::unique_ptr<PulseConnection> connection(new PulseConnection(loop, context, std::move(stop)));
+    std::unique_ptr<PulseConnection> connection(
+        new PulseConnection(loop, context, std::move(stop), std::move(wake)));
     // Starting a server is the desktop's business, not a sound board's.
     if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
         return nullptr;
@@ -115,6 +162,48 @@ std::unique_ptr<PulseConnection> PulseConnection::open(const std::string& client
 bool PulseConnection::isReady() const
 {
     return pa_context_get_state(context_) == PA_CONTEXT_READY;
+}
+
+bool PulseConnection::watchChanges(Limit limit)
+{
+    pa_context_set_subscribe_callback(
+        context_,
+        [](pa_context*, pa_subscription_event_type_t, std::uint32_t, void* userdata) {
+            static_cast<PulseConnection*>(userdata)->changed_ = true;
+        },
+        this);
+    Wait wait;
+    const auto mask = static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE
+                                                          | PA_SUBSCRIPTION_MASK_MODULE | PA_SUBSCRIPTION_MASK_CLIENT
+                                                          | PA_SUBSCRIPTION_MASK_SERVER);
+    pa_operation* operation = pa_context_subscribe(
+        context_, mask,
+        [](pa_context*, int success, void* userdata) { *static_cast<Wait*>(userdata) = {true, success != 0}; },
+        &wait);
+    return await(operation, wait, limit);
+}
+
+ServerNews PulseConnection::waitForNews(Limit limit)
+{
+    const Clock::time_point deadline = Clock::now() + limit;
+    for (;;) {
+        if ((stop_ && stop_->requested()) || !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)))
+            return ServerNews::Lost;
+        if (woken_) {
+            woken_ = false;
+            return ServerNews::Woken;
+        }
+        if (changed_) {
+            changed_ = false;
+            return ServerNews::Changed;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
+        if (left.count() <= 0)
+            return ServerNews::Quiet;
+        if (pa_mainloop_prepare(loop_, static_cast<int>(left.count())) < 0 || pa_mainloop_poll(loop_) < 0
+            || pa_mainloop_dispatch(loop_) < 0)
+            return ServerNews::Lost;
+    }
 }
 
 bool PulseConnection::runUntilDone(Wait& wait, Limit limit)

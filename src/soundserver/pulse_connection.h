@@ -30,6 +30,8 @@ struct ServerDevice {
     std::string description;  // what people see
     std::string role;         // kRoleProperty: set only on what the program made
     bool isMonitor = false;   // a sink's monitor source
+
+    bool operator==(const ServerDevice&) const = default;
 };
 
 struct ServerModule {
@@ -67,6 +69,36 @@ private:
     int pipe_[2] = {-1, -1};
 };
 
+// Wakes, from any thread, a connection waiting for the server's news
+// (PulseConnection::waitForNews): the routing thread's way of hearing about
+// new settings while it watches the server.
+class PulseWake {
+public:
+    PulseWake();
+    ~PulseWake();
+    PulseWake(const PulseWake&) = delete;
+    PulseWake& operator=(const PulseWake&) = delete;
+
+    void request();
+
+private:
+    friend class PulseConnection;
+    // Readable once requested, until the watching connection drains it; -1
+    // when no pipe could be had: a wait then ends only at its limit.
+    int readable() const { return pipe_[0]; }
+    void drain() const;
+
+    int pipe_[2] = {-1, -1};
+};
+
+// What ended a wait for the server's news.
+enum class ServerNews {
+    Changed,   // a device, module or client came, went or changed
+    Woken,     // PulseWake::request
+    Lost,      // the connection is gone: the server ended, or stop was requested
+    Quiet,     // the limit passed
+};
+
 class PulseConnection {
 public:
     // How long one call may wait for the server.
@@ -77,7 +109,8 @@ public:
     // first. Never starts one. Every later call of the connection also ends
     // when stop is requested.
     static std::unique_ptr<PulseConnection> open(const std::string& clientName, Limit limit,
-                                                 std::shared_ptr<const PulseStop> stop = nullptr);
+                                                 std::shared_ptr<const PulseStop> stop = nullptr,
+                                                 std::shared_ptr<const PulseWake> wake = nullptr);
     ~PulseConnection();
     PulseConnection(const PulseConnection&) = delete;
     PulseConnection& operator=(const PulseConnection&) = delete;
@@ -94,8 +127,17 @@ public:
 
     bool isReady() const;
 
+    // Asks the server to tell of changes to its devices, modules, clients
+    // and defaults from now on; false when it would not.
+    bool watchChanges(Limit limit);
+    // Waits until the server tells of a change (since the last wait; one
+    // that came during another call counts), the wake is requested, the
+    // connection is lost or the limit passes.
+    ServerNews waitForNews(Limit limit);
+
 private:
-    PulseConnection(pa_mainloop* loop, pa_context* context, std::shared_ptr<const PulseStop> stop);
+    PulseConnection(pa_mainloop* loop, pa_context* context, std::shared_ptr<const PulseStop> stop,
+                    std::shared_ptr<const PulseWake> wake);
     struct Wait;
     // Runs the main loop until the wait is over, the connection fails or the limit passes.
     bool runUntilDone(Wait& wait, Limit limit);
@@ -106,6 +148,11 @@ private:
     pa_context* context_;
     std::shared_ptr<const PulseStop> stop_;
     pa_io_event* stopWatch_ = nullptr;
+    std::shared_ptr<const PulseWake> wake_;
+    pa_io_event* wakeWatch_ = nullptr;
+    // Set by the main loop's callbacks, cleared by waitForNews.
+    bool changed_ = false;
+    bool woken_ = false;
 };
 
 }  // namespace qinghe

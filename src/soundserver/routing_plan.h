@@ -18,6 +18,7 @@
 
 #include "pulse_connection.h"
 #include "sound_settings.h"
+#include "media/media_control.h"
 
 #include <string>
 #include <vector>
@@ -41,6 +42,8 @@ struct OutputTarget {
 
     bool operator==(const OutputTarget&) const = default;
 };
+// Where the output goes while the server it played on is away: nowhere.
+inline const OutputTarget kNoOutput{kNoAudioDriver, {}};
 
 // Why part of what the settings ask for is not there.
 enum class RoutingProblem {

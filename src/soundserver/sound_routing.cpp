@@ -1,5 +1,6 @@
 #include "sound_routing.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -20,6 +21,9 @@ constexpr const char* kClientName = "青禾主持人音效辅助工具";
 constexpr PulseConnection::Limit kConnectLimit{2000};
 // Loading a module is the slowest call a server answers (it opens devices).
 constexpr PulseConnection::Limit kCallLimit{5000};
+// A wait for the server's news wakes up this often even when none comes;
+// only to keep each wait bounded, as every wait here is.
+constexpr PulseConnection::Limit kNewsLimit{60000};
 
 // The roles without which there is no virtual microphone; the others only
 // add to it.
@@ -95,6 +99,8 @@ bool loadMissing(PulseConnection& server, const std::vector<PlannedModule>& want
 struct SoundRouting::State {
     // Cuts the server's waits short once a shut-down has waited its limit.
     const std::shared_ptr<PulseStop> serverStop = std::make_shared<PulseStop>();
+    // Wakes the thread from its watch of the server when there is a request.
+    const std::shared_ptr<PulseWake> wake = std::make_shared<PulseWake>();
     mutable std::mutex lock;
     mutable std::condition_variable changed;
     std::optional<SoundSettings> pending;
@@ -103,12 +109,18 @@ struct SoundRouting::State {
     bool finished = false;
     SoundSettings settings;
     RoutingStatus status;
+    bool reported = false;  // status has been told to the listener there is now
     StatusListener listener;
     OutputSwitch switchOutput;
-    OutputTarget output;  // where the output was last told to play
 
     // The routing thread's own.
+    OutputTarget output;  // where the output was last told to play
+    std::unique_ptr<PulseConnection> server;
+    bool serverSeen = false;  // the server has answered since the thread started
+
+    void connect();
     void bringInLine(const SoundSettings& wanted);
+    void serverAway();
     void tearDown();
     void report(const RoutingStatus& fresh);
     void moveOutput(const OutputTarget& target);
@@ -134,6 +146,10 @@ void SoundRouting::State::report(const RoutingStatus& fresh)
     StatusListener notify;
     {
         std::lock_guard guard(lock);
+        // The window hears of a change, not of every look at the server.
+        if (reported && fresh == status)
+            return;
+        reported = true;
         status = fresh;
         notify = listener;
     }
@@ -141,19 +157,36 @@ void SoundRouting::State::report(const RoutingStatus& fresh)
         notify(fresh);
 }
 
+void SoundRouting::State::connect()
+{
+    server = PulseConnection::open(kClientName, kConnectLimit, serverStop, wake);
+    if (server && !server->watchChanges(kCallLimit))
+        server.reset();
+    if (server)
+        serverSeen = true;
+}
+
+void SoundRouting::State::serverAway()
+{
+    server.reset();
+    // Without a server from the start the board plays as it always has; one
+    // that went away takes the output with it until it is back, so a click
+    // meanwhile neither plays elsewhere nor waits for it.
+    moveOutput(serverSeen ? kNoOutput : OutputTarget{});
+    RoutingStatus fresh;
+    fresh.checked = true;
+    fresh.reconnecting = serverSeen;
+    fresh.problem = RoutingProblem::NoServer;
+    report(fresh);
+}
+
 void SoundRouting::State::bringInLine(const SoundSettings& wanted)
 {
     RoutingStatus fresh;
     fresh.checked = true;
-    std::unique_ptr<PulseConnection> server = PulseConnection::open(kClientName, kConnectLimit, serverStop);
-    std::optional<ServerPicture> picture;
-    if (server)
-        picture = pictureOf(*server);
+    std::optional<ServerPicture> picture = pictureOf(*server);
     if (!picture) {
-        // No server: the board plays as it always has.
-        moveOutput({});
-        fresh.problem = RoutingProblem::NoServer;
-        report(fresh);
+        serverAway();
         return;
     }
     fresh.serverReachable = true;
@@ -178,9 +211,36 @@ void SoundRouting::State::bringInLine(const SoundSettings& wanted)
         }
         plan.problem = RoutingProblem::ServerRefused;
     }
+    // What the server has now, not what was asked of it, is what the host is told.
+    bool answered = false;
+    const std::vector<ServerModule> loaded = ownModules(*server, answered);
+    auto sources = server->sources(kCallLimit);
+    if (!answered || !sources) {
+        serverAway();
+        return;
+    }
+    const auto has = [&](const std::string& role) {
+        for (const PlannedModule& planned : plan.modules)
+            if (planned.role == role) {
+                for (const ServerModule& module : loaded)
+                    if (module.name == planned.name && module.argument == planned.argument)
+                        return true;
+            }
+        return false;
+    };
+    bool microphoneSource = false;
+    for (const ServerDevice& source : *sources)
+        microphoneSource = microphoneSource || source.name == kMicrophoneName;
+    const bool microphoneOn = plan.microphone && microphoneSource && has("effects") && has("mix")
+                              && has("microphone") && has("feed");
+    if (plan.microphone && !microphoneOn) {
+        moveOutput(OutputTarget{});
+        plan = planRouting({wanted.listeningDevice, false, false, {}}, *picture);
+        plan.problem = RoutingProblem::ServerRefused;
+    }
     moveOutput(plan.output);
-    fresh.microphoneOn = plan.microphone;
-    fresh.passThroughOn = plan.passThrough;
+    fresh.microphoneOn = microphoneOn;
+    fresh.passThroughOn = microphoneOn && plan.passThrough && has("passthrough");
     fresh.problem = plan.problem;
     for (const ServerDevice& sink : picture->sinks)
         if (!isOwnDevice(sink))
@@ -194,8 +254,11 @@ void SoundRouting::State::bringInLine(const SoundSettings& wanted)
 void SoundRouting::State::tearDown()
 {
     moveOutput({});
-    if (std::unique_ptr<PulseConnection> server = PulseConnection::open(kClientName, kConnectLimit, serverStop))
+    if (!server || !server->isReady())
+        server = PulseConnection::open(kClientName, kConnectLimit, serverStop);
+    if (server)
         unloadUnwanted(*server, {});
+    server.reset();
 }
 
 SoundRouting::SoundRouting(OutputSwitch switchOutput) : state_(std::make_unique<State>())
@@ -218,47 +281,87 @@ SoundRouting::~SoundRouting()
 void SoundRouting::run(State& state)
 {
     std::unique_lock guard(state.lock);
-    for (;;) {
-        state.changed.wait(guard, [&] { return state.pending || state.stopping; });
-        state.busy = true;
-        if (state.stopping) {
-            guard.unlock();
-            state.tearDown();
-            guard.lock();
-            state.busy = false;
-            state.finished = true;
-            state.changed.notify_all();
-            return;
+    // Nothing is asked of the server before the first settings come.
+    state.changed.wait(guard, [&] { return state.pending || state.stopping; });
+    SoundSettings wanted;
+    bool check = false;  // the server is to be brought in line with wanted
+    Limit retry = kFirstRetry;
+    while (!state.stopping) {
+        if (state.pending) {
+            wanted = *state.pending;
+            state.pending.reset();
+            check = true;
         }
-        const SoundSettings wanted = *state.pending;
-        state.pending.reset();
+        state.busy = true;
         guard.unlock();
-        state.bringInLine(wanted);
+        if (!state.server || !state.server->isReady()) {
+            state.connect();
+            if (state.server) {
+                retry = kFirstRetry;
+                check = true;
+            } else {
+                state.serverAway();
+            }
+        }
+        if (state.server && check) {
+            check = false;
+            state.bringInLine(wanted);
+        }
         guard.lock();
         state.busy = false;
         state.changed.notify_all();
+        if (state.pending || state.stopping)
+            continue;
+        if (!state.server) {
+            // Requests wake the wait; the server's return is found by calling it.
+            state.changed.wait_for(guard, retry, [&] { return state.pending || state.stopping; });
+            retry = std::min(retry * 2, kLongestRetry);
+            continue;
+        }
+        guard.unlock();
+        const ServerNews news = state.server->waitForNews(kNewsLimit);
+        guard.lock();
+        // A change may be the program's own modules arriving, or the
+        // host's devices: either way one more look shows what is there.
+        if (news == ServerNews::Changed)
+            check = true;
     }
+    state.busy = true;
+    guard.unlock();
+    state.tearDown();
+    guard.lock();
+    state.busy = false;
+    state.finished = true;
+    state.changed.notify_all();
 }
 
 void SoundRouting::apply(const SoundSettings& settings)
 {
-    std::lock_guard guard(state_->lock);
-    state_->settings = settings;
-    state_->pending = settings;
-    state_->changed.notify_all();
+    {
+        std::lock_guard guard(state_->lock);
+        state_->settings = settings;
+        state_->pending = settings;
+        state_->changed.notify_all();
+    }
+    state_->wake->request();
 }
 
 void SoundRouting::refresh()
 {
-    std::lock_guard guard(state_->lock);
-    state_->pending = state_->settings;
-    state_->changed.notify_all();
+    {
+        std::lock_guard guard(state_->lock);
+        state_->pending = state_->settings;
+        state_->changed.notify_all();
+    }
+    state_->wake->request();
 }
 
 void SoundRouting::setStatusListener(StatusListener listener)
 {
     std::lock_guard guard(state_->lock);
     state_->listener = std::move(listener);
+    // A new listener hears the next status even when it is the same as the last.
+    state_->reported = false;
 }
 
 RoutingStatus SoundRouting::status() const
@@ -290,6 +393,7 @@ bool SoundRouting::shutDown(Limit limit)
         state_->stopping = true;
         state_->listener = nullptr;
         state_->changed.notify_all();
+        state_->wake->request();
         inTime = state_->changed.wait_for(guard, limit, [&] { return state_->finished; });
         if (!inTime) {
             // The output is no longer the thread's to move once the program goes on to end.

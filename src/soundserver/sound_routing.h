@@ -5,11 +5,19 @@
 // settings over and never waits for the server, except at exit, and then for
 // a bounded time.
 //
-// Each request connects, compares what the program has loaded on the server
-// (known by the role mark) with what the settings ask for, unloads what is
-// not wanted (duplicates left by a crashed run included), loads what is
-// missing, and tells the board's output where to play. Modules that already
-// match stay, so a run after a crash takes over what the last one left.
+// The thread stays connected and watches the server. On every request, and
+// whenever the server's devices or modules change, it compares what the
+// program has loaded (known by the role mark) with what the settings ask
+// for, unloads what is not wanted (duplicates left by a crashed run
+// included), loads what is missing, checks what the server then has, and
+// tells the board's output where to play. Modules that already match stay,
+// so a run after a crash takes over what the last one left.
+//
+// The server may come and go (it restarts on updates and log-ins): a lost
+// connection is noticed at once and the thread connects again, waiting a
+// little longer each time but never more than kLongestRetry, then builds
+// the virtual microphone again. While the server is away the board's
+// output plays nothing, at once, rather than wait for it.
 
 #include "routing_plan.h"
 #include "sound_settings.h"
@@ -23,14 +31,18 @@
 namespace qinghe {
 
 // The server's side of the settings, as of the latest request.
+// Only what was found on the server counts, never what was asked for.
 struct RoutingStatus {
     bool checked = false;          // the server has been asked at least once
     bool serverReachable = false;
+    bool reconnecting = false;     // the server was there and went: the thread is calling it again
     bool microphoneOn = false;     // "青禾虚拟麦克风" is there for chat programs
     bool passThroughOn = false;
     RoutingProblem problem = RoutingProblem::None;
     std::vector<ServerDevice> listeningDevices;  // the host's outputs, the program's own left out
     std::vector<ServerDevice> microphones;       // the host's inputs, monitors and the program's own left out
+
+    bool operator==(const RoutingStatus&) const = default;
 };
 
 class SoundRouting {
@@ -38,7 +50,8 @@ public:
     // Told where the board's output should play whenever that changes; runs
     // on the routing thread.
     using OutputSwitch = std::function<void(const OutputTarget&)>;
-    // Told the status after every request; runs on the routing thread.
+    // Told the status after every request, and whenever it changes on its
+    // own (the server went or came back, devices changed); runs on the routing thread.
     using StatusListener = std::function<void(const RoutingStatus&)>;
     using Limit = std::chrono::milliseconds;
 
@@ -50,6 +63,11 @@ public:
 
     // The longest the program waits at exit for its modules to be unloaded.
     static constexpr Limit kExitLimit{3000};
+    // Calls to a server that is not there start this far apart and double,
+    // up to kLongestRetry: a server that restarts is back within a second or
+    // two, and one that stays away costs a call every two seconds.
+    static constexpr Limit kFirstRetry{100};
+    static constexpr Limit kLongestRetry{2000};
 
     // Brings the server in line with settings, soon; a later call before the
     // thread gets to it replaces this one.
@@ -60,8 +78,8 @@ public:
     RoutingStatus status() const;
     SoundSettings settings() const;
 
-    // Waits until every request so far has been carried out; false when the
-    // limit passes first.
+    // Waits until every request so far, and every change the server has
+    // told of, has been carried out; false when the limit passes first.
     bool waitUntilIdle(Limit limit) const;
 
     // The at-exit clean-up: the output leaves the program's sinks, then every

@@ -226,6 +226,27 @@ private slots:
         QCOMPARE(mediaOutputDevice(), MediaOutputDevice{});
     }
 
+    // What the window shows is what the server has, as it changes: the
+    // server restarting under it is shown, and so is the virtual microphone
+    // coming back on its own.
+    void theWindowFollowsAServerThatRestartsWhileItIsOpen()
+    {
+        QVERIFY(f_->writeIni(gbkBytes(kSlotLines) + gbkBytes("[声音设置]\r\n虚拟麦克风=1\r\n")));
+        f_->routing->apply(readSoundSettings(f_->iniPath()));
+        QVERIFY(f_->open() != nullptr);
+        auto* status = f_->find<QLabel>("状态说明");
+        const QString on = QStringLiteral("虚拟麦克风已开启：聊天程序的输入设备请选“青禾虚拟麦克风”。");
+        QTRY_COMPARE_WITH_TIMEOUT(status->text(), on, kRequestLimit.count());
+        server_->kill();
+        QTRY_COMPARE_WITH_TIMEOUT(status->text(), QStringLiteral("声音服务器已断开，正在重新连接…连上之前音效不播放。"),
+                                  kRequestLimit.count());
+        QVERIFY(!f_->find<QCheckBox>("虚拟麦克风")->isEnabled());
+        QVERIFY2(server_->start(), qPrintable(server_->log()));
+        QTRY_COMPARE_WITH_TIMEOUT(status->text(), on, kRequestLimit.count());
+        QVERIFY(serverHas({"list", "sources", "short"}, kMicrophoneName));
+        QVERIFY(f_->find<QCheckBox>("虚拟麦克风")->isChecked());
+    }
+
     // The whole program: the settings saved in my.ini are put in place at
     // start-up, an effect button's click reaches the virtual microphone, and
     // the program leaves the server as it found it.

@@ -25,6 +25,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
 #include <iterator>
 #include <map>
 #include <thread>
@@ -108,7 +109,12 @@ protected:
         writeLongSquareWav(dir_.filePath("effect.wav"), kEffectSeconds, kEffectAmplitude);
     }
 
-    void TearDown() override { closeMediaOutput(); }
+    void TearDown() override
+    {
+        closeMediaOutput();
+        if (HasFailure())
+            std::cerr << server_.log().toStdString();
+    }
 
     std::unique_ptr<SoundRouting> makeRouting()
     {
@@ -271,6 +277,40 @@ TEST_F(RoutingOnServer, ShuttingDownRemovesEveryModuleTheProgramLoaded)
     EXPECT_TRUE(routing->shutDown(SoundRouting::kExitLimit));
     EXPECT_EQ(server_.modules(), before);
     EXPECT_EQ(mediaOutputDevice(), MediaOutputDevice{});
+}
+
+// The server restarts under the running program (updates, log-ins): the
+// routing notices, keeps the board quiet meanwhile, and builds the virtual
+// microphone again on its own once the server is back.
+TEST_F(RoutingOnServer, AServerThatRestartsGetsTheVirtualMicrophoneBackAndTheNextClickReachesIt)
+{
+    auto routing = makeRouting();
+    applyAndWait(*routing, {test_support::kFakeHeadphones, true, false, {}});
+    ASSERT_TRUE(routing->status().microphoneOn);
+    board_.playEffect(fromQString(dir_.filePath("effect.wav")));
+    server_.kill();
+    const auto until = [](auto condition, std::chrono::seconds limit) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (!condition() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(20ms);
+        return condition();
+    };
+    ASSERT_TRUE(until([&] { return routing->status().reconnecting; }, 10s));
+    EXPECT_FALSE(routing->status().microphoneOn);
+    EXPECT_EQ(mediaOutputDevice(), asMediaDevice(kNoOutput));
+    // A click meanwhile plays nowhere and returns.
+    board_.playEffect(fromQString(dir_.filePath("effect.wav")));
+    EXPECT_EQ(mediaAudioDriver(), "");
+
+    ASSERT_TRUE(server_.start()) << server_.log().toStdString();
+    // The host waits no longer than this for the chat to hear the board again.
+    ASSERT_TRUE(until([&] { return routing->status().microphoneOn; }, 15s));
+    ASSERT_TRUE(routing->waitUntilIdle(kRequestLimit));
+    EXPECT_FALSE(routing->status().reconnecting);
+    EXPECT_EQ(ownRoles(server_.modules()).count("feed"), 1u);
+    const std::vector<std::vector<Heard>> heard = clickAndListen({100}, {kMicrophoneName});
+    ASSERT_TRUE(heard[0][0].sound);
+    EXPECT_NEAR(heard[0][0].level, kEffectAmplitude, kEffectAmplitude * kLevelTolerance);
 }
 
 std::size_t threadsOfThisProcess()

@@ -1,6 +1,8 @@
 #include "private_sound_server.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QThread>
@@ -32,89 +34,191 @@ pa_sample_spec serverSpec()
     return {PA_SAMPLE_S16LE, kServerRate, kChannels};
 }
 
+// PulseAudio reads the whole set-up from its script; PipeWire is given the
+// same devices through its Pulse layer once it answers.
+const QStringList kFakeDeviceCommands = {
+    "load-module module-null-sink sink_name=fake_speakers rate=44100 sink_properties=device.description=Speakers",
+    "load-module module-null-sink sink_name=fake_headphones rate=44100 sink_properties=device.description=Headphones",
+    "load-module module-null-sink sink_name=fake_voice rate=44100 sink_properties=device.description=Voice",
+    "load-module module-remap-source master=fake_voice.monitor source_name=fake_microphone "
+    "source_properties=device.description=Microphone",
+    "set-default-sink fake_speakers",
+    "set-default-source fake_microphone",
+};
+
 QString script(const QString& socket)
 {
-    return QStringLiteral(
-               "load-module module-native-protocol-unix socket=%1 auth-anonymous=1\n"
-               "load-module module-null-sink sink_name=fake_speakers rate=44100 "
-               "sink_properties=device.description=Speakers\n"
-               "load-module module-null-sink sink_name=fake_headphones rate=44100 "
-               "sink_properties=device.description=Headphones\n"
-               "load-module module-null-sink sink_name=fake_voice rate=44100 "
-               "sink_properties=device.description=Voice\n"
-               "load-module module-remap-source master=fake_voice.monitor source_name=fake_microphone "
-               "source_properties=device.description=Microphone\n"
-               "set-default-sink fake_speakers\n"
-               "set-default-source fake_microphone\n")
-        .arg(socket);
+    return "load-module module-native-protocol-unix socket=" + socket + " auth-anonymous=1\n"
+           + kFakeDeviceCommands.join('\n') + '\n';
 }
 
 }  // namespace
 
-PrivateSoundServer::PrivateSoundServer() : server_(std::make_unique<QProcess>())
+SoundServerKind soundServerKindFromEnvironment()
+{
+    return qEnvironmentVariable("QINGHE_TEST_SOUND_SERVER") == QStringLiteral("pipewire") ? SoundServerKind::PipeWire
+                                                                                           : SoundServerKind::PulseAudio;
+}
+
+const char* nameOf(SoundServerKind kind)
+{
+    return kind == SoundServerKind::PipeWire ? "PipeWire" : "PulseAudio";
+}
+
+PrivateSoundServer::PrivateSoundServer(SoundServerKind kind) : kind_(kind)
 {
     if (!folder_.isValid())
         return;
-    const QString socket = folder_.filePath("native");
-    address_ = "unix:" + socket;
-    QFile scriptFile(folder_.filePath("server.pa"));
-    if (!scriptFile.open(QIODevice::WriteOnly) || scriptFile.write(script(socket).toUtf8()) < 0)
-        return;
-    scriptFile.close();
+    address_ = "unix:" + addressPath();
+    start();
+}
+
+PrivateSoundServer::~PrivateSoundServer()
+{
+    // Ended politely, so PipeWire and PulseAudio leave no client hanging.
+    for (auto process = processes_.rbegin(); process != processes_.rend(); ++process) {
+        if ((*process)->state() == QProcess::NotRunning)
+            continue;
+        (*process)->terminate();
+        if (!(*process)->waitForFinished(kCommandLimitMs)) {
+            (*process)->kill();
+            (*process)->waitForFinished();
+        }
+    }
+}
+
+QString PrivateSoundServer::addressPath() const
+{
+    return kind_ == SoundServerKind::PipeWire ? folder_.filePath("pulse/native") : folder_.filePath("native");
+}
+
+void PrivateSoundServer::kill()
+{
+    for (auto process = processes_.rbegin(); process != processes_.rend(); ++process) {
+        (*process)->kill();
+        (*process)->waitForFinished();
+    }
+    processes_.clear();
+}
+
+bool PrivateSoundServer::start()
+{
+    if (!folder_.isValid() || !processes_.empty())
+        return false;
+    return kind_ == SoundServerKind::PipeWire ? startPipeWire() : startPulseAudio();
+}
+
+QProcess* PrivateSoundServer::launch(const QString& program, const QStringList& arguments)
+{
+    auto process = std::make_unique<QProcess>();
     // Everything the server keeps goes into the private folder.
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("HOME", folder_.path());
     env.insert("XDG_RUNTIME_DIR", folder_.path());
     env.insert("XDG_CONFIG_HOME", folder_.filePath("config"));
-    env.insert("PULSE_RUNTIME_PATH", folder_.path());
+    env.insert("XDG_STATE_HOME", folder_.filePath("state"));
+    env.insert("PULSE_RUNTIME_PATH", kind_ == SoundServerKind::PipeWire ? folder_.filePath("pulse") : folder_.path());
     env.insert("PULSE_STATE_PATH", folder_.filePath("state"));
+    env.insert("PIPEWIRE_RUNTIME_DIR", folder_.path());
+    env.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + folder_.filePath("bus"));
     env.remove("PULSE_SERVER");
-    env.remove("DBUS_SESSION_BUS_ADDRESS");
-    server_->setProcessEnvironment(env);
-    server_->setStandardOutputFile(QProcess::nullDevice());
-    server_->setStandardErrorFile(folder_.filePath("server.log"));
-    server_->start("pulseaudio", {"-n", "--daemonize=no", "--use-pid-file=false", "--exit-idle-time=-1",
-                                  "--realtime=false", "--high-priority=false", "--log-target=stderr",
-                                  "-F", scriptFile.fileName()});
-    if (!server_->waitForStarted())
-        return;
-    for (int waited = 0; waited < kStartLimitMs; waited += kStartPollMs) {
-        bool ok = false;
-        pactl({"info"}, &ok);
-        if (ok)
-            return;
-        if (server_->state() == QProcess::NotRunning)
-            return;
-        QThread::msleep(kStartPollMs);
-    }
+    env.remove("DISPLAY");
+    env.remove("WAYLAND_DISPLAY");
+    process->setProcessEnvironment(env);
+    process->setStandardOutputFile(QProcess::nullDevice());
+    process->setStandardErrorFile(folder_.filePath(QFileInfo(program).fileName() + ".log"), QIODevice::Append);
+    process->start(program, arguments);
+    if (!process->waitForStarted())
+        return nullptr;
+    processes_.push_back(std::move(process));
+    return processes_.back().get();
 }
 
-PrivateSoundServer::~PrivateSoundServer()
+bool PrivateSoundServer::waitUntilAnswering(const QStringList& mustShow)
 {
-    if (server_->state() == QProcess::NotRunning)
-        return;
-    server_->terminate();
-    if (!server_->waitForFinished(kCommandLimitMs)) {
-        server_->kill();
-        server_->waitForFinished();
+    for (int waited = 0; waited < kStartLimitMs; waited += kStartPollMs) {
+        bool ok = false;
+        const QString info = pactl({"info"}, &ok);
+        bool shows = ok;
+        for (const QString& text : mustShow)
+            shows = shows && info.contains(text);
+        if (shows)
+            return true;
+        for (const auto& process : processes_)
+            if (process->state() == QProcess::NotRunning)
+                return false;
+        QThread::msleep(kStartPollMs);
     }
+    return false;
+}
+
+bool PrivateSoundServer::startPulseAudio()
+{
+    QFile scriptFile(folder_.filePath("server.pa"));
+    if (!scriptFile.open(QIODevice::WriteOnly) || scriptFile.write(script(addressPath()).toUtf8()) < 0)
+        return false;
+    scriptFile.close();
+    return launch("pulseaudio", {"-n", "--daemonize=no", "--use-pid-file=false", "--exit-idle-time=-1",
+                                 "--realtime=false", "--high-priority=false", "--log-target=stderr", "-F",
+                                 scriptFile.fileName()})
+           && waitUntilAnswering({});
+}
+
+bool PrivateSoundServer::startPipeWire()
+{
+    // WirePlumber keeps the defaults and needs a session bus; the desktop's is not the test's.
+    const QString bus = folder_.filePath("bus");
+    QFile::remove(bus);
+    if (!launch("dbus-daemon", {"--session", "--nofork", "--nopidfile", "--address=unix:path=" + bus}))
+        return false;
+    for (int waited = 0; !QFile::exists(bus) && waited < kStartLimitMs; waited += kStartPollMs)
+        QThread::msleep(kStartPollMs);
+    if (!launch("pipewire", {}) || !launch("wireplumber", {}) || !launch("pipewire-pulse", {})
+        || !waitUntilAnswering({}))
+        return false;
+    for (const QString& command : kFakeDeviceCommands) {
+        bool ok = false;
+        // The defaults are WirePlumber's to keep: they take once it is up.
+        for (int waited = 0; !ok && waited < kStartLimitMs; waited += kStartPollMs) {
+            pactl(command.split(' '), &ok);
+            if (!ok)
+                QThread::msleep(kStartPollMs);
+        }
+        if (!ok)
+            return false;
+    }
+    return waitUntilAnswering({"Default Sink: fake_speakers", "Default Source: fake_microphone"});
 }
 
 bool PrivateSoundServer::isRunning() const
 {
     bool ok = false;
-    return server_->state() == QProcess::Running && (pactl({"info"}, &ok), ok);
+    return !processes_.empty() && processes_.back()->state() == QProcess::Running && (pactl({"info"}, &ok), ok);
 }
 
 qint64 PrivateSoundServer::processId() const
 {
-    return server_->processId();
+    return processes_.empty() ? 0 : processes_.back()->processId();
+}
+
+QList<qint64> PrivateSoundServer::processIds() const
+{
+    QList<qint64> ids;
+    for (const auto& process : processes_)
+        if (process->program() != QStringLiteral("dbus-daemon"))
+            ids << process->processId();
+    return ids;
 }
 
 QString PrivateSoundServer::log() const
 {
-    QFile file(folder_.filePath("server.log"));
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    QString text;
+    for (const QString& name : QDir(folder_.path()).entryList({"*.log"}, QDir::Files)) {
+        QFile file(folder_.filePath(name));
+        if (file.open(QIODevice::ReadOnly))
+            text += "== " + name + '\n' + QString::fromUtf8(file.readAll());
+    }
+    return text;
 }
 
 void PrivateSoundServer::useForThisProcess() const

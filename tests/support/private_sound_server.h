@@ -1,13 +1,16 @@
 #pragma once
 
-// A PulseAudio server of the test's own, in a private runtime folder, with
-// null sinks standing in for the host's devices:
+// A sound server of the test's own, in a private runtime folder, with null
+// sinks standing in for the host's devices:
 //   fake_speakers    "Speakers", the server's default output
 //   fake_headphones  "Headphones", the listening device a host would choose
 //   fake_voice       what the host says; its monitor, remapped, is
 //   fake_microphone  "Microphone", the server's default input
-// It runs as root as well as as anyone else: with -n no configuration is read
-// but the test's own script, and the warning a root start gives is only one.
+// Either PulseAudio, or PipeWire with WirePlumber and pipewire-pulse (and a
+// session bus of their own, which WirePlumber needs); both are reached at
+// "unix:<folder>/.../native" through libpulse. They run as root as well as
+// as anyone else: PulseAudio with -n reads no configuration but the test's
+// own script, and the warning a root start gives is only one.
 // Also recording from and playing into the server, and measuring what came.
 
 #include <QString>
@@ -32,17 +35,33 @@ inline constexpr const char* kFakeHeadphones = "fake_headphones";
 inline constexpr const char* kFakeVoice = "fake_voice";
 inline constexpr const char* kFakeMicrophone = "fake_microphone";
 
+enum class SoundServerKind { PulseAudio, PipeWire };
+
+// QINGHE_TEST_SOUND_SERVER=pipewire: PipeWire; anything else: PulseAudio.
+SoundServerKind soundServerKindFromEnvironment();
+const char* nameOf(SoundServerKind kind);
+
 class PrivateSoundServer {
 public:
-    // Starts the server and waits until it answers; isRunning() says whether it did.
-    PrivateSoundServer();
+    // Starts the server and waits until it answers with its fake devices in
+    // place; isRunning() says whether it did.
+    explicit PrivateSoundServer(SoundServerKind kind = soundServerKindFromEnvironment());
     ~PrivateSoundServer();
     PrivateSoundServer(const PrivateSoundServer&) = delete;
     PrivateSoundServer& operator=(const PrivateSoundServer&) = delete;
 
+    SoundServerKind kind() const { return kind_; }
     bool isRunning() const;
-    // The server's process, for the CPU it uses.
+    // Kills every process of the server at once, as a crash does; the
+    // address stays, and nothing answers there until start().
+    void kill();
+    // Starts it again (after kill) at the same address; true once it
+    // answers with its fake devices in place.
+    bool start();
+    // The process that answers libpulse's clients (pulseaudio, or pipewire-pulse).
     qint64 processId() const;
+    // Every process of the server, for the CPU they use together.
+    QList<qint64> processIds() const;
     // For PULSE_SERVER: "unix:<folder>/native".
     QString address() const { return address_; }
     // What the server's log says, for a failure message.
@@ -57,9 +76,19 @@ public:
     QString pactl(const QStringList& arguments, bool* ok = nullptr) const;
 
 private:
+    bool startPulseAudio();
+    bool startPipeWire();
+    // Starts one process of the server with the private environment, its
+    // output in <name>.log; null when it does not start.
+    QProcess* launch(const QString& program, const QStringList& arguments);
+    bool waitUntilAnswering(const QStringList& mustShow);
+    QString addressPath() const;
+
+    SoundServerKind kind_;
     QTemporaryDir folder_;
     QString address_;
-    std::unique_ptr<QProcess> server_;
+    // In starting order; ended the other way round.
+    std::vector<std::unique_ptr<QProcess>> processes_;
 };
 
 // Interleaved signed 16-bit stereo at kServerRate.
