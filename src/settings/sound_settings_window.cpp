@@ -2,6 +2,7 @@
 
 #include "base/window_thread.h"
 #include "hotkeys/global_hot_keys.h"
+#include "hotkeys/portal_shortcuts.h"
 #include "runtime/message_box.h"
 #include "runtime/window_runtime.h"
 
@@ -31,10 +32,17 @@ constexpr const char* kMicrophoneOff = "虚拟麦克风未开启：音效只在�
 constexpr const char* kMicrophoneRefused = "声音服务器没有接受虚拟麦克风，音效照常在监听设备上播放。";
 constexpr const char* kPassThroughRefused = "声音服务器没有接受麦克风直通。";
 constexpr const char* kListeningDeviceMissing = "所选监听设备不在，暂用系统默认设备。";
+constexpr const char* kHeldByOtherCopy =
+    "另一个正在运行的青禾主持人音效辅助工具占用着虚拟麦克风：本程序的音效只在监听设备上播放。";
 constexpr const char* kNoMicrophone = "找不到所选的麦克风，直通未开启。";
 constexpr const char* kNotSaved = "声音设置无法写入 my.ini，下次启动时仍是原来的设置。";
-constexpr const char* kNoGlobalKeys =
-    "当前桌面不是 X11（例如 Wayland），其他程序在前台时的全局热键不可用；其余设置照常有效。";
+// Where neither X11 grabs nor the desktop's portal give keys, the desktop's
+// own shortcut settings can still run the board's remote.
+constexpr const char* kNoGlobalKeys = "本桌面不支持全局热键；可在桌面的快捷键设置里绑定命令：%1 --play-slot N（N=1–18）、%1 --stop";
+constexpr const char* kPortalProblem = "（桌面的回答：%1）";
+constexpr const char* kPortalAsking = "正在向桌面申请全局热键…";
+constexpr const char* kPortalKeys = "热键由桌面管理：这里的键交给桌面作建议，每行显示桌面实际用的键。";
+constexpr const char* kPortalTrigger = "桌面使用：%1";
 constexpr const char* kKeyTakenByOther = "热键“%1”已被其他程序占用，请换一个键。";
 constexpr const char* kKeyTakenByUs = "热键“%1”已用于“%2”，请换一个键。";
 constexpr const char* kKeyInvalid = "“%1”不能用作热键，请换一个键。";
@@ -60,6 +68,9 @@ QString statusLine(const RoutingStatus& status)
         break;
     case RoutingProblem::NoMicrophone:
         line += QString::fromUtf8(kNoMicrophone);
+        break;
+    case RoutingProblem::HeldByOtherCopy:
+        line = QString::fromUtf8(kHeldByOtherCopy);
         break;
     case RoutingProblem::NoServer:
     case RoutingProblem::None:
@@ -152,9 +163,27 @@ void SoundSettingsWindow::buildHotKeyRows()
         });
         connect(clear, &QPushButton::clicked, this, [this, action] { hotKeyCleared(action); });
     }
+    // The commands shown where keys are unavailable can be copied from here.
+    controls_.hotKeyText->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    if (hotKeys_ != nullptr)
+        connect(hotKeys_, &GlobalHotKeys::changed, this, &SoundSettingsWindow::showHotKeys);
+    showHotKeys();
+}
+
+void SoundSettingsWindow::showHotKeys()
+{
     const bool available = hotKeys_ != nullptr && hotKeys_->available();
-    if (!available)
-        controls_.hotKeyText->setText(QString::fromUtf8(kNoGlobalKeys));
+    const PortalShortcuts* portal = hotKeys_ != nullptr ? hotKeys_->portal() : nullptr;
+    if (!available) {
+        QString text = QString::fromUtf8(kNoGlobalKeys).arg(remoteProgram());
+        if (portal != nullptr && !portal->problem().isEmpty())
+            text += QString::fromUtf8(kPortalProblem).arg(portal->problem());
+        controls_.hotKeyText->setText(text);
+    } else if (portal != nullptr) {
+        controls_.hotKeyText->setText(
+            QString::fromUtf8(portal->state() == PortalState::Bound ? kPortalKeys : kPortalAsking));
+    }
+    controls_.hotKeyText->setToolTip(controls_.hotKeyText->text());
     controls_.hotKeyRows->setEnabled(available);
     // A stored key the program could not grab stays shown and stored, and is
     // named above the fields, so the host sees it does nothing now.
@@ -165,8 +194,12 @@ void SoundSettingsWindow::buildHotKeyRows()
         if (available && !held && !stored[action].isEmpty())
             notHeld << QStringLiteral("%1（%2）").arg(hotKeyName(action), stored[action]);
         const QSignalBlocker quiet(keyFields_[action]);
-        keyFields_[action]->setKeySequence(
-            QKeySequence::fromString(held ? hotKeys_->keyOf(action) : stored[action], QKeySequence::PortableText));
+        const bool desktopsWord = available && portal != nullptr;
+        keyFields_[action]->setKeySequence(QKeySequence::fromString(
+            held || desktopsWord ? hotKeys_->activeKeyOf(action) : stored[action], QKeySequence::PortableText));
+        // The desktop's own words for its key, also where they read as no key of Qt's.
+        if (portal != nullptr && portal->state() == PortalState::Bound)
+            keyFields_[action]->setToolTip(QString::fromUtf8(kPortalTrigger).arg(hotKeys_->activeKeyOf(action)));
     }
     if (!notHeld.isEmpty())
         controls_.hotKeyText->setText(QString::fromUtf8(kStoredKeysTaken) + notHeld.join(QStringLiteral("、")));
@@ -176,7 +209,7 @@ void SoundSettingsWindow::showHotKey(int action)
 {
     QKeySequenceEdit* field = keyFields_[action];
     const QSignalBlocker quiet(field);
-    field->setKeySequence(QKeySequence::fromString(hotKeys_->keyOf(action), QKeySequence::PortableText));
+    field->setKeySequence(QKeySequence::fromString(hotKeys_->activeKeyOf(action), QKeySequence::PortableText));
     // Leaving the field ends its recording, so the next key press starts afresh.
     field->clearFocus();
 }
@@ -190,6 +223,7 @@ void SoundSettingsWindow::hotKeyPressed(int action)
     showHotKey(action);
     switch (result) {
     case GrabResult::Grabbed:
+    case GrabResult::Proposed:
         if (!writeHotKey(settingsFile_, action, hotKeys_->keyOf(action)))
             messageBox(QString::fromUtf8(kKeyNotSaved));
         break;

@@ -354,4 +354,53 @@ bool PulseConnection::unloadModule(std::uint32_t index, Limit limit)
     return await(operation, wait, limit);
 }
 
+std::optional<std::vector<ServerClient>> PulseConnection::clients(Limit limit)
+{
+    struct State {
+        Wait wait;
+        std::vector<ServerClient> clients;
+    } state;
+    pa_operation* operation = pa_context_get_client_info_list(
+        context_,
+        [](pa_context*, const pa_client_info* info, int eol, void* userdata) {
+            auto* s = static_cast<State*>(userdata);
+            if (eol != 0) {
+                s->wait = {true, eol > 0};
+                return;
+            }
+            const auto property = [&](const char* key) {
+                return info->proplist ? textOf(pa_proplist_gets(info->proplist, key)) : std::string();
+            };
+            s->clients.push_back(
+                {info->index, textOf(info->name), property(PA_PROP_APPLICATION_PROCESS_ID), property(kHolderProperty)});
+        },
+        &state);
+    if (!await(operation, state.wait, limit))
+        return std::nullopt;
+    return std::move(state.clients);
+}
+
+std::optional<std::uint32_t> PulseConnection::clientIndex() const
+{
+    const std::uint32_t index = pa_context_get_index(context_);
+    if (index == PA_INVALID_INDEX)
+        return std::nullopt;
+    return index;
+}
+
+bool PulseConnection::setOwnProperty(const std::string& key, const std::string& value, Limit limit)
+{
+    Wait wait;
+    // Replaced rather than removed, even to clear it: PipeWire's Pulse layer
+    // does not remove a client's properties.
+    pa_proplist* properties = pa_proplist_new();
+    pa_proplist_sets(properties, key.c_str(), value.c_str());
+    pa_operation* operation = pa_context_proplist_update(
+        context_, PA_UPDATE_REPLACE, properties,
+        [](pa_context*, int success, void* userdata) { *static_cast<Wait*>(userdata) = {true, success != 0}; },
+        &wait);
+    pa_proplist_free(properties);
+    return await(operation, wait, limit);
+}
+
 }  // namespace qinghe

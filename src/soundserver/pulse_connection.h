@@ -40,6 +40,19 @@ struct ServerModule {
     std::string argument;  // exactly as loaded
 };
 
+// A program connected to the server.
+struct ServerClient {
+    std::uint32_t index = 0;
+    std::string name;
+    std::string processId;  // application.process.id, as the server reports it
+    std::string holds;      // kHolderProperty: what the client holds for its program
+};
+
+// The property a copy of the program sets on its own connection while it
+// serves the virtual microphone: other copies see it, and it goes with the
+// connection when the copy ends or crashes.
+inline constexpr const char* kHolderProperty = "qinghe.holds";
+
 struct ServerDefaults {
     std::string sink;
     std::string source;
@@ -124,6 +137,11 @@ public:
     // The new module's index.
     std::optional<std::uint32_t> loadModule(const std::string& name, const std::string& argument, Limit limit);
     bool unloadModule(std::uint32_t index, Limit limit);
+    std::optional<std::vector<ServerClient>> clients(Limit limit);
+    // This connection's own index among the clients.
+    std::optional<std::uint32_t> clientIndex() const;
+    // Sets a property of this connection as the other clients see it.
+    bool setOwnProperty(const std::string& key, const std::string& value, Limit limit);
 
     bool isReady() const;
 

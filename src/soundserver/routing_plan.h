@@ -52,6 +52,7 @@ enum class RoutingProblem {
     ServerRefused,           // the server would not load a module of the virtual microphone
     ListeningDeviceMissing,  // the chosen listening device is gone: the default plays
     NoMicrophone,            // pass-through asked, but the server has no such microphone
+    HeldByOtherCopy,         // another running copy of the program serves the virtual microphone
 };
 
 struct PlannedModule {

@@ -10,6 +10,8 @@
 #include <thread>
 #include <utility>
 
+#include <unistd.h>
+
 namespace qinghe {
 
 namespace {
@@ -92,6 +94,53 @@ bool loadMissing(PulseConnection& server, const std::vector<PlannedModule>& want
             refusedRoles.push_back(planned.role);
     }
     return refusedRoles.empty();
+}
+
+// Who serves the virtual microphone on the server.
+enum class Holder { ThisCopy, OtherCopy, Nobody };
+constexpr const char* kHeldValue = "microphone";
+
+// Another copy that holds the microphone is alive by the server's own
+// account: its connection is there, under a process id not this one's. A
+// copy that crashed has no connection left, so what it loaded is anyone's.
+std::optional<Holder> claimMicrophone(PulseConnection& server, bool wanted)
+{
+    const std::string thisProcess = std::to_string(getpid());
+    const std::optional<std::uint32_t> ownIndex = server.clientIndex();
+    auto clients = server.clients(kCallLimit);
+    if (!clients || !ownIndex)
+        return std::nullopt;
+    bool otherHolds = false;
+    bool thisHolds = false;
+    for (const ServerClient& client : *clients) {
+        if (client.holds != kHeldValue)
+            continue;
+        if (client.processId != thisProcess)
+            otherHolds = true;
+        else if (client.index == *ownIndex)
+            thisHolds = true;
+    }
+    if (otherHolds || !wanted) {
+        if (thisHolds && !server.setOwnProperty(kHolderProperty, {}, kCallLimit))
+            return std::nullopt;
+        return otherHolds ? Holder::OtherCopy : Holder::Nobody;
+    }
+    if (thisHolds)
+        return Holder::ThisCopy;
+    if (!server.setOwnProperty(kHolderProperty, kHeldValue, kCallLimit))
+        return std::nullopt;
+    // Two copies that claimed at the same moment both see the other now:
+    // the older connection keeps the microphone.
+    clients = server.clients(kCallLimit);
+    if (!clients)
+        return std::nullopt;
+    for (const ServerClient& client : *clients) {
+        if (client.holds == kHeldValue && client.processId != thisProcess && client.index < *ownIndex) {
+            server.setOwnProperty(kHolderProperty, {}, kCallLimit);
+            return Holder::OtherCopy;
+        }
+    }
+    return Holder::ThisCopy;
 }
 
 }  // namespace
@@ -190,6 +239,26 @@ void SoundRouting::State::bringInLine(const SoundSettings& wanted)
         return;
     }
     fresh.serverReachable = true;
+    for (const ServerDevice& sink : picture->sinks)
+        if (!isOwnDevice(sink))
+            fresh.listeningDevices.push_back(sink);
+    for (const ServerDevice& source : picture->sources)
+        if (!isOwnDevice(source) && !source.isMonitor)
+            fresh.microphones.push_back(source);
+    const std::optional<Holder> holder = claimMicrophone(*server, wanted.virtualMicrophone);
+    if (!holder) {
+        serverAway();
+        return;
+    }
+    if (*holder == Holder::OtherCopy) {
+        // The other copy's modules are its own: this one plays on its own
+        // output and leaves them as they are, while it runs and at its end.
+        const RoutingPlan own = planRouting({wanted.listeningDevice, false, false, {}}, *picture);
+        moveOutput(own.output);
+        fresh.problem = wanted.virtualMicrophone ? RoutingProblem::HeldByOtherCopy : own.problem;
+        report(fresh);
+        return;
+    }
     RoutingPlan plan = planRouting(wanted, *picture);
     // The output leaves the program's sinks before they go.
     if (!plan.microphone)
@@ -242,12 +311,6 @@ void SoundRouting::State::bringInLine(const SoundSettings& wanted)
     fresh.microphoneOn = microphoneOn;
     fresh.passThroughOn = microphoneOn && plan.passThrough && has("passthrough");
     fresh.problem = plan.problem;
-    for (const ServerDevice& sink : picture->sinks)
-        if (!isOwnDevice(sink))
-            fresh.listeningDevices.push_back(sink);
-    for (const ServerDevice& source : picture->sources)
-        if (!isOwnDevice(source) && !source.isMonitor)
-            fresh.microphones.push_back(source);
     report(fresh);
 }
 
@@ -256,7 +319,8 @@ void SoundRouting::State::tearDown()
     moveOutput({});
     if (!server || !server->isReady())
         server = PulseConnection::open(kClientName, kConnectLimit, serverStop);
-    if (server)
+    // Another live copy's microphone stays; this copy's, or a crashed one's, goes.
+    if (server && claimMicrophone(*server, false) == Holder::Nobody)
         unloadUnwanted(*server, {});
     server.reset();
 }

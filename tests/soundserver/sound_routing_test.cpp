@@ -32,6 +32,12 @@
 
 #include <sys/types.h>
 
+// Module lists read as text when a comparison fails.
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << text.toStdString();
+}
+
 namespace qinghe::test {
 namespace {
 
@@ -361,6 +367,66 @@ TEST(KilledInstance, InChildLoadsTheMicrophoneAndWaits)
     ASSERT_TRUE(ready.open(QIODevice::WriteOnly));
     ready.close();
     std::this_thread::sleep_for(std::chrono::minutes(1));
+}
+
+// Run by the case below in a child process: a second copy of the program
+// with the same settings. It says what it found in the ready file, then
+// ends as the program does once the case makes the end file.
+TEST(SecondCopy, InChildSharesTheServerUntilTold)
+{
+    if (!isChildRun())
+        GTEST_SKIP() << "runs only inside the case that starts it";
+    OutputTarget output;
+    SoundRouting routing([&](const OutputTarget& target) { output = target; });
+    routing.apply({test_support::kFakeHeadphones, true, true, {}});
+    ASSERT_TRUE(routing.waitUntilIdle(kRequestLimit));
+    const RoutingStatus status = routing.status();
+    const bool heldElsewhere = !status.microphoneOn && status.problem == RoutingProblem::HeldByOtherCopy
+                               && output == OutputTarget{kServerAudioDriver, "Headphones"};
+    const QString readyFile = qEnvironmentVariable(kReadyFileVariable);
+    QFile ready(readyFile + ".part");
+    ASSERT_TRUE(ready.open(QIODevice::WriteOnly));
+    ready.write(heldElsewhere ? "held elsewhere" : "taken");
+    ready.close();
+    ASSERT_TRUE(ready.rename(readyFile));
+    for (auto waited = 0ms; !QFile::exists(readyFile + ".end") && waited < kRequestLimit; waited += 20ms)
+        std::this_thread::sleep_for(20ms);
+    EXPECT_TRUE(routing.shutDown(SoundRouting::kExitLimit));
+}
+
+TEST_F(RoutingOnServer, ASecondCopyLeavesTheFirstCopysMicrophoneAsItIsWhileItRunsAndAfter)
+{
+    auto routing = makeRouting();
+    applyAndWait(*routing, {test_support::kFakeHeadphones, true, true, {}});
+    ASSERT_TRUE(routing->status().microphoneOn);
+    const QStringList before = server_.modules();
+
+    const QString readyFile = dir_.filePath("second");
+    QProcess second;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QINGHE_MEDIA_TEST_CHILD", "1");
+    env.insert(kReadyFileVariable, readyFile);
+    second.setProcessEnvironment(env);
+    second.setStandardOutputFile(QProcess::nullDevice());
+    second.start(ownProgram(), {"--gtest_filter=SecondCopy.InChildSharesTheServerUntilTold"});
+    for (auto waited = 0ms; !QFile::exists(readyFile) && waited < kRequestLimit; waited += 20ms)
+        std::this_thread::sleep_for(20ms);
+    QFile ready(readyFile);
+    ASSERT_TRUE(ready.open(QIODevice::ReadOnly));
+    EXPECT_EQ(ready.readAll().toStdString(), "held elsewhere");
+    EXPECT_EQ(server_.modules(), before);
+
+    QFile end(readyFile + ".end");
+    ASSERT_TRUE(end.open(QIODevice::WriteOnly));
+    end.close();
+    ASSERT_TRUE(second.waitForFinished(static_cast<int>(std::chrono::milliseconds(kRequestLimit).count())));
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_EQ(server_.modules(), before);
+    // The first copy's effects still reach the chat.
+    ASSERT_TRUE(routing->waitUntilIdle(kRequestLimit));
+    EXPECT_TRUE(routing->status().microphoneOn);
+    const std::vector<std::vector<Heard>> heard = clickAndListen({100}, {kMicrophoneName});
+    EXPECT_TRUE(heard[0][0].sound);
 }
 
 TEST_F(RoutingOnServer, AStartAfterAKilledRunTakesOverWhatItLeftWithoutDuplicates)
