@@ -1,6 +1,7 @@
 #include "window_runtime.h"
 
 #include "message_box.h"
+#include "text_fit.h"
 #include "window_definition.h"
 
 #include <QGuiApplication>
@@ -62,9 +63,14 @@ QString WindowRuntime::loadWindow(RuntimeWindow* window, const QString& definiti
     centreOnScreen(window);
     track(window);
     window->runCreationEvents();
-    // A created handler may have closed or hidden its own window on purpose.
-    if (live_.contains(window) && window->windowStateCode() != kStateMinimised && !window->isVisible())
-        window->show();
+    // A created handler may have closed or minimised its own window on purpose.
+    if (live_.contains(window) && window->windowStateCode() != kStateMinimised) {
+        // The controls the created handler made are fitted too.
+        fitWindowToText(*window);
+        centreOnScreen(window);
+        if (!window->isVisible())
+            window->show();
+    }
     return {};
 }
 

@@ -9,28 +9,39 @@ BoardGrid::BoardGrid(QTabWidget* tabs)
     : QObject(tabs), tabs_(tabs), pageStack_(tabs->widget(0) != nullptr ? tabs->widget(0)->parentWidget() : tabs)
 {
     pageStack_->installEventFilter(this);
+    placedOrigin_ = pageOrigin();
 }
 
 void BoardGrid::place(QWidget* control, QPoint inTabControl)
 {
-    placed_.append({control, inTabControl});
-    placeAll();
+    followPages();
+    placed_.append(control);
+    control->move(inTabControl - placedOrigin_);
 }
 
 bool BoardGrid::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == pageStack_ && (event->type() == QEvent::Move || event->type() == QEvent::Resize))
-        placeAll();
+        followPages();
     return QObject::eventFilter(watched, event);
 }
 
-void BoardGrid::placeAll()
+QPoint BoardGrid::pageOrigin() const
 {
     // Every page fills the page stack's contents.
-    const QPoint pageOrigin = pageStack_->mapTo(tabs_, pageStack_->contentsRect().topLeft());
-    for (const Placed& p : placed_) {
-        if (p.control != nullptr)
-            p.control->move(p.inTabControl - pageOrigin);
+    return pageStack_->mapTo(tabs_, pageStack_->contentsRect().topLeft());
+}
+
+void BoardGrid::followPages()
+{
+    const QPoint origin = pageOrigin();
+    const QPoint moved = origin - placedOrigin_;
+    if (moved.isNull())
+        return;
+    placedOrigin_ = origin;
+    for (const QPointer<QWidget>& control : placed_) {
+        if (control != nullptr)
+            control->move(control->pos() - moved);
     }
 }
 
