@@ -11,7 +11,7 @@ packages=(
   libsdl2-mixer-dev libcurl4-openssl-dev libjpeg-dev
   libebur128-dev libsndfile1-dev
   libpulse-dev pulseaudio pulseaudio-utils
-  pipewire pipewire-pulse wireplumber dbus-daemon
+  pipewire pipewire-pulse wireplumber dbus-daemon ladspa-sdk
   libgtest-dev libgmock-dev libbenchmark-dev
   fontconfig fonts-wqy-zenhei fonts-wqy-microhei fonts-noto-cjk
   xvfb xauth

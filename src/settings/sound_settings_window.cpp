@@ -15,6 +15,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QSlider>
 
 namespace qinghe {
 namespace {
@@ -102,6 +103,9 @@ void SoundSettingsWindow::bindControls(ControlBinder& binder)
     binder.bind(controls_.passThroughSwitch, "麦克风直通");
     binder.bind(controls_.microphones, "直通来源");
     binder.bind(controls_.statusText, "状态说明");
+    binder.bind(controls_.chatLevel, "聊天音量");
+    binder.bind(controls_.listeningLevel, "监听音量");
+    binder.bind(controls_.microphoneLevel, "麦克风音量");
     binder.bind(controls_.hotKeys, "热键");
     binder.bind(controls_.hotKeyText, "热键说明");
     binder.bind(controls_.hotKeyRows, "热键栏");
@@ -134,6 +138,11 @@ void SoundSettingsWindow::onCreated()
     connect(controls_.microphones, &QComboBox::activated, this, [this] { settingsChanged(); });
     connect(controls_.microphoneSwitch, &QCheckBox::clicked, this, [this] { settingsChanged(); });
     connect(controls_.passThroughSwitch, &QCheckBox::clicked, this, [this] { settingsChanged(); });
+    // A level is taken once the host lets go of its slider (or moves it by key), not at every step of a drag.
+    for (QSlider* level : {controls_.chatLevel, controls_.listeningLevel, controls_.microphoneLevel}) {
+        level->setTracking(false);
+        connect(level, &QSlider::valueChanged, this, [this] { settingsChanged(); });
+    }
     connect(controls_.closeButton, &QPushButton::clicked, this, &QWidget::close);
     buildHotKeyRows();
 }
@@ -273,6 +282,15 @@ void SoundSettingsWindow::showSettings()
     const bool available = status_.serverReachable;
     controls_.microphoneSwitch->setChecked(settings_.virtualMicrophone);
     controls_.passThroughSwitch->setChecked(settings_.passThrough);
+    for (const auto& [slider, level] : {std::pair{controls_.chatLevel, settings_.chatLevel},
+                                        std::pair{controls_.listeningLevel, settings_.listeningLevel},
+                                        std::pair{controls_.microphoneLevel, settings_.microphoneLevel}}) {
+        const QSignalBlocker quiet(slider);
+        slider->setValue(level);
+    }
+    controls_.chatLevel->setEnabled(available && settings_.virtualMicrophone);
+    controls_.listeningLevel->setEnabled(available && settings_.virtualMicrophone);
+    controls_.microphoneLevel->setEnabled(available && settings_.virtualMicrophone && settings_.passThrough);
     controls_.listeningDevices->setEnabled(available);
     controls_.microphoneSwitch->setEnabled(available);
     controls_.passThroughSwitch->setEnabled(available && settings_.virtualMicrophone);
@@ -294,6 +312,9 @@ void SoundSettingsWindow::settingsChanged()
     settings_.virtualMicrophone = controls_.microphoneSwitch->isChecked();
     settings_.passThrough = controls_.passThroughSwitch->isChecked();
     settings_.passThroughSource = controls_.microphones->currentData().toString().toStdString();
+    settings_.chatLevel = controls_.chatLevel->value();
+    settings_.listeningLevel = controls_.listeningLevel->value();
+    settings_.microphoneLevel = controls_.microphoneLevel->value();
     showSettings();
     if (!writeSoundSettings(settingsFile_, settings_))
         messageBox(QString::fromUtf8(kNotSaved));

@@ -15,6 +15,7 @@ class QGroupBox;
 class QKeySequenceEdit;
 class QLabel;
 class QPushButton;
+class QSlider;
 
 namespace qinghe {
 
@@ -49,6 +50,9 @@ private:
         QCheckBox* passThroughSwitch = nullptr;  // 麦克风直通
         QComboBox* microphones = nullptr;        // 直通来源
         QLabel* statusText = nullptr;            // 状态说明
+        QSlider* chatLevel = nullptr;            // 聊天音量
+        QSlider* listeningLevel = nullptr;       // 监听音量
+        QSlider* microphoneLevel = nullptr;      // 麦克风音量
         QGroupBox* hotKeys = nullptr;            // 热键
         QLabel* hotKeyText = nullptr;            // 热键说明
         QWidget* hotKeyRows = nullptr;           // 热键栏: where the key fields go

@@ -5,10 +5,12 @@
 #include <pulse/mainloop.h>
 #include <pulse/proplist.h>
 #include <pulse/subscribe.h>
+#include <pulse/volume.h>
 
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <utility>
 
 namespace qinghe {
@@ -168,14 +170,19 @@ bool PulseConnection::watchChanges(Limit limit)
 {
     pa_context_set_subscribe_callback(
         context_,
-        [](pa_context*, pa_subscription_event_type_t, std::uint32_t, void* userdata) {
-            static_cast<PulseConnection*>(userdata)->changed_ = true;
+        [](pa_context*, pa_subscription_event_type_t type, std::uint32_t, void* userdata) {
+            auto* self = static_cast<PulseConnection*>(userdata);
+            if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SINK_INPUT)
+                self->streamsChanged_ = true;
+            else
+                self->changed_ = true;
         },
         this);
     Wait wait;
     const auto mask = static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE
                                                           | PA_SUBSCRIPTION_MASK_MODULE | PA_SUBSCRIPTION_MASK_CLIENT
-                                                          | PA_SUBSCRIPTION_MASK_SERVER);
+                                                          | PA_SUBSCRIPTION_MASK_SERVER
+                                                          | PA_SUBSCRIPTION_MASK_SINK_INPUT);
     pa_operation* operation = pa_context_subscribe(
         context_, mask,
         [](pa_context*, int success, void* userdata) { *static_cast<Wait*>(userdata) = {true, success != 0}; },
@@ -194,8 +201,14 @@ ServerNews PulseConnection::waitForNews(Limit limit)
             return ServerNews::Woken;
         }
         if (changed_) {
+            // A full look covers the streams as well.
             changed_ = false;
+            streamsChanged_ = false;
             return ServerNews::Changed;
+        }
+        if (streamsChanged_) {
+            streamsChanged_ = false;
+            return ServerNews::Streams;
         }
         const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
         if (left.count() <= 0)
@@ -378,6 +391,41 @@ std::optional<std::vector<ServerClient>> PulseConnection::clients(Limit limit)
     if (!await(operation, state.wait, limit))
         return std::nullopt;
     return std::move(state.clients);
+}
+
+std::optional<std::vector<ServerStream>> PulseConnection::playbackStreams(Limit limit)
+{
+    struct State {
+        Wait wait;
+        std::vector<ServerStream> streams;
+    } state;
+    pa_operation* operation = pa_context_get_sink_input_info_list(
+        context_,
+        [](pa_context*, const pa_sink_input_info* info, int eol, void* userdata) {
+            auto* s = static_cast<State*>(userdata);
+            if (eol != 0) {
+                s->wait = {true, eol > 0};
+                return;
+            }
+            s->streams.push_back({info->index, roleOf(info->proplist), pa_sw_volume_to_linear(pa_cvolume_max(&info->volume)),
+                                  info->volume.channels});
+        },
+        &state);
+    if (!await(operation, state.wait, limit))
+        return std::nullopt;
+    return std::move(state.streams);
+}
+
+bool PulseConnection::setPlaybackStreamLevel(const ServerStream& stream, double level, Limit limit)
+{
+    pa_cvolume volume;
+    pa_cvolume_set(&volume, static_cast<unsigned>(std::max(stream.channels, 1)), pa_sw_volume_from_linear(level));
+    Wait wait;
+    pa_operation* operation = pa_context_set_sink_input_volume(
+        context_, stream.index, &volume,
+        [](pa_context*, int success, void* userdata) { *static_cast<Wait*>(userdata) = {true, success != 0}; },
+        &wait);
+    return await(operation, wait, limit);
 }
 
 std::optional<std::uint32_t> PulseConnection::clientIndex() const

@@ -48,6 +48,14 @@ struct ServerClient {
     std::string holds;      // kHolderProperty: what the client holds for its program
 };
 
+// A stream playing into one of the server's sinks.
+struct ServerStream {
+    std::uint32_t index = 0;
+    std::string role;        // kRoleProperty: set only on the program's own
+    double level = 1.0;      // the loudest channel's volume, as a factor on the amplitude
+    int channels = 0;
+};
+
 // The property a copy of the program sets on its own connection while it
 // serves the virtual microphone: other copies see it, and it goes with the
 // connection when the copy ends or crashes.
@@ -107,6 +115,7 @@ private:
 // What ended a wait for the server's news.
 enum class ServerNews {
     Changed,   // a device, module or client came, went or changed
+    Streams,   // only streams came, went or changed
     Woken,     // PulseWake::request
     Lost,      // the connection is gone: the server ended, or stop was requested
     Quiet,     // the limit passed
@@ -138,6 +147,9 @@ public:
     std::optional<std::uint32_t> loadModule(const std::string& name, const std::string& argument, Limit limit);
     bool unloadModule(std::uint32_t index, Limit limit);
     std::optional<std::vector<ServerClient>> clients(Limit limit);
+    std::optional<std::vector<ServerStream>> playbackStreams(Limit limit);
+    // Sets every channel of the stream to level, a factor on the amplitude.
+    bool setPlaybackStreamLevel(const ServerStream& stream, double level, Limit limit);
     // This connection's own index among the clients.
     std::optional<std::uint32_t> clientIndex() const;
     // Sets a property of this connection as the other clients see it.
@@ -145,8 +157,8 @@ public:
 
     bool isReady() const;
 
-    // Asks the server to tell of changes to its devices, modules, clients
-    // and defaults from now on; false when it would not.
+    // Asks the server to tell of changes to its devices, modules, clients,
+    // playback streams and defaults from now on; false when it would not.
     bool watchChanges(Limit limit);
     // Waits until the server tells of a change (since the last wait; one
     // that came during another call counts), the wake is requested, the
@@ -170,6 +182,7 @@ private:
     pa_io_event* wakeWatch_ = nullptr;
     // Set by the main loop's callbacks, cleared by waitForNews.
     bool changed_ = false;
+    bool streamsChanged_ = false;
     bool woken_ = false;
 };
 

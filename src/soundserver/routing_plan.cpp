@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
+#include <system_error>
 
 namespace qinghe {
 
@@ -18,6 +20,9 @@ constexpr int kEffectsChannels = 2;
 // Every device the program makes is named with this, and no one else's is.
 constexpr const char* kOwnNamePrefix = "qinghe_";
 constexpr const char* kMonitorSuffix = ".monitor";
+// The limiter's label inside its plugin, and the plugin's file name.
+constexpr const char* kLimiterLabel = "qinghe_limiter";
+constexpr const char* kLimiterFile = "qinghe_limiter.so";
 
 // A device name as a module argument value: bare when it is plain, else in
 // single quotes with the two characters that need it escaped.
@@ -123,6 +128,20 @@ const ServerDevice* pickMicrophone(const SoundSettings& settings, const ServerPi
 
 }  // namespace
 
+std::string findLimiterPlugin()
+{
+    std::error_code error;
+    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error)
+        return {};
+    for (const std::filesystem::path& candidate :
+         {program.parent_path() / kLimiterFile, program.parent_path() / QINGHE_INSTALLED_LIMITER}) {
+        if (std::filesystem::is_regular_file(candidate, error))
+            return std::filesystem::weakly_canonical(candidate, error).string();
+    }
+    return {};
+}
+
 bool isOwnDevice(const ServerDevice& device)
 {
     return !device.role.empty() || device.name.rfind(kOwnNamePrefix, 0) == 0;
@@ -139,7 +158,7 @@ std::string roleOfModule(const ServerModule& module)
     return module.argument.substr(from, end == std::string::npos ? std::string::npos : end - from);
 }
 
-RoutingPlan planRouting(const SoundSettings& settings, const ServerPicture& server)
+RoutingPlan planRouting(const SoundSettings& settings, const ServerPicture& server, const std::string& limiterPlugin)
 {
     RoutingPlan plan;
     const Listening listening = pickListening(settings, server, plan.problem);
@@ -153,18 +172,30 @@ RoutingPlan planRouting(const SoundSettings& settings, const ServerPicture& serv
         " rate=" + std::to_string(kEffectsRate) + " channels=" + std::to_string(kEffectsChannels);
     const std::string effectsMonitor = std::string(kEffectsSinkName) + kMonitorSuffix;
     plan.modules.push_back(nullSink("effects", kEffectsSinkName, kEffectsSinkDescription, effectsFormat));
-    plan.modules.push_back(nullSink("mix", kMixSinkName, kMixSinkDescription, ""));
+    // The chat records what comes out of the limiter, or the plain mix without it.
+    std::string recorded = kMixSinkName;
+    if (!limiterPlugin.empty()) {
+        plan.modules.push_back(nullSink("limited", kLimitedSinkName, kLimitedSinkDescription, ""));
+        plan.modules.push_back({"mix", "module-ladspa-sink",
+                                std::string("sink_name=") + kMixSinkName + " sink_master=" + kLimitedSinkName
+                                    + " plugin=" + argumentValue(limiterPlugin) + " label=" + kLimiterLabel
+                                    + " sink_properties='device.description=\"" + kMixSinkDescription + "\" "
+                                    + roleProperty("mix") + "'"});
+        recorded = kLimitedSinkName;
+    } else {
+        plan.modules.push_back(nullSink("mix", kMixSinkName, kMixSinkDescription, ""));
+    }
     plan.modules.push_back({"microphone", "module-remap-source",
-                            std::string("master=") + kMixSinkName + kMonitorSuffix + " source_name=" + kMicrophoneName
+                            "master=" + recorded + kMonitorSuffix + " source_name=" + kMicrophoneName
                                 + " source_properties='device.description=\"" + kMicrophoneDescription + "\" "
                                 + roleProperty("microphone") + "'"});
-    plan.modules.push_back(loopback("feed", effectsMonitor, kMixSinkName, SinkPinning::Pinned));
+    plan.modules.push_back(loopback(kChatRole, effectsMonitor, kMixSinkName, SinkPinning::Pinned));
     if (listening.device || listening.followsDefault)
-        plan.modules.push_back(loopback("listen", effectsMonitor, listening.device ? listening.device->name : "",
+        plan.modules.push_back(loopback(kListeningRole, effectsMonitor, listening.device ? listening.device->name : "",
                                            SinkPinning::Movable));
     if (settings.passThrough) {
         if (const ServerDevice* microphone = pickMicrophone(settings, server)) {
-            plan.modules.push_back(loopback("passthrough", microphone->name, kMixSinkName, SinkPinning::Pinned));
+            plan.modules.push_back(loopback(kMicrophoneRole, microphone->name, kMixSinkName, SinkPinning::Pinned));
             plan.passThrough = true;
         } else if (plan.problem == RoutingProblem::None) {
             plan.problem = RoutingProblem::NoMicrophone;

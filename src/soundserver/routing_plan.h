@@ -7,9 +7,13 @@
 //
 // The virtual microphone, module by module:
 //   effects     a null sink the board plays into
-//   mix         a null sink where the effects and the host's voice meet
-//   microphone  "青禾虚拟麦克风", the mix's monitor as a source of its own:
-//               what a chat program records
+//   limited     a null sink that takes the mix once it is limited
+//   mix         where the effects and the host's voice meet: a LADSPA sink
+//               running the program's limiter into "limited", so what the
+//               chat hears stays below full scale whatever is added together
+//               (without the limiter's plugin, a plain null sink)
+//   microphone  "青禾虚拟麦克风", the limited mix's monitor as a source of
+//               its own: what a chat program records
 //   feed        loopback: effects -> mix
 //   listen      loopback: effects -> the host's listening device
 //   passthrough loopback: the host's microphone -> mix (switchable)
@@ -29,6 +33,8 @@ inline constexpr const char* kEffectsSinkName = "qinghe_effects";
 inline constexpr const char* kEffectsSinkDescription = "青禾音效";
 inline constexpr const char* kMixSinkName = "qinghe_mix";
 inline constexpr const char* kMixSinkDescription = "青禾虚拟麦克风混音";
+inline constexpr const char* kLimitedSinkName = "qinghe_limited";
+inline constexpr const char* kLimitedSinkDescription = "青禾虚拟麦克风限幅";
 inline constexpr const char* kMicrophoneName = "qinghe_microphone";
 inline constexpr const char* kMicrophoneDescription = "青禾虚拟麦克风";
 // The audio driver that reaches the sound server's devices by name.
@@ -78,7 +84,20 @@ struct RoutingPlan {
     RoutingProblem problem = RoutingProblem::None;
 };
 
-RoutingPlan planRouting(const SoundSettings& settings, const ServerPicture& server);
+// limiterPlugin: the limiter's plugin by its full path; empty when there is none.
+RoutingPlan planRouting(const SoundSettings& settings, const ServerPicture& server,
+                        const std::string& limiterPlugin = {});
+
+// The roles whose sound each level of the settings scales: the effects on
+// their way into the mix (chat), to the host's ears (listening), and the
+// host's microphone.
+inline constexpr const char* kChatRole = "feed";
+inline constexpr const char* kListeningRole = "listen";
+inline constexpr const char* kMicrophoneRole = "passthrough";
+
+// Where the limiter's plugin is: beside the program, or where it is
+// installed; empty when neither has it.
+std::string findLimiterPlugin();
 
 // The role a loaded module's argument marks it with; empty for modules not the program's.
 std::string roleOfModule(const ServerModule& module);

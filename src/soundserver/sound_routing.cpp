@@ -1,6 +1,7 @@
 #include "sound_routing.h"
 
 #include <algorithm>
+#include <cmath>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -31,7 +32,7 @@ constexpr PulseConnection::Limit kNewsLimit{60000};
 // add to it.
 bool isCoreRole(const std::string& role)
 {
-    return role == "effects" || role == "mix" || role == "microphone" || role == "feed";
+    return role == "effects" || role == "limited" || role == "mix" || role == "microphone" || role == kChatRole;
 }
 
 std::optional<ServerPicture> pictureOf(PulseConnection& server)
@@ -94,6 +95,32 @@ bool loadMissing(PulseConnection& server, const std::vector<PlannedModule>& want
             refusedRoles.push_back(planned.role);
     }
     return refusedRoles.empty();
+}
+
+// A level's factor is set again only when the server's differs by more than
+// its own rounding of volumes.
+constexpr double kLevelTolerance = 0.005;
+
+// Each of the program's streams at the level the settings give its role.
+void applyLevels(PulseConnection& server, const SoundSettings& settings)
+{
+    auto streams = server.playbackStreams(kCallLimit);
+    if (!streams)
+        return;
+    for (const ServerStream& stream : *streams) {
+        int level = -1;
+        if (stream.role == kChatRole)
+            level = settings.chatLevel;
+        else if (stream.role == kListeningRole)
+            level = settings.listeningLevel;
+        else if (stream.role == kMicrophoneRole)
+            level = settings.microphoneLevel;
+        if (level < 0)
+            continue;
+        const double factor = static_cast<double>(level) / kFullLevel;
+        if (std::abs(stream.level - factor) > kLevelTolerance)
+            server.setPlaybackStreamLevel(stream, factor, kCallLimit);
+    }
 }
 
 // Who serves the virtual microphone on the server.
@@ -166,6 +193,8 @@ struct SoundRouting::State {
     OutputTarget output;  // where the output was last told to play
     std::unique_ptr<PulseConnection> server;
     bool serverSeen = false;  // the server has answered since the thread started
+    bool serving = false;     // this copy's virtual microphone is on the server
+    const std::string limiterPlugin = findLimiterPlugin();
 
     void connect();
     void bringInLine(const SoundSettings& wanted);
@@ -218,6 +247,7 @@ void SoundRouting::State::connect()
 void SoundRouting::State::serverAway()
 {
     server.reset();
+    serving = false;
     // Without a server from the start the board plays as it always has; one
     // that went away takes the output with it until it is back, so a click
     // meanwhile neither plays elsewhere nor waits for it.
@@ -239,6 +269,7 @@ void SoundRouting::State::bringInLine(const SoundSettings& wanted)
         return;
     }
     fresh.serverReachable = true;
+    serving = false;
     for (const ServerDevice& sink : picture->sinks)
         if (!isOwnDevice(sink))
             fresh.listeningDevices.push_back(sink);
@@ -259,7 +290,7 @@ void SoundRouting::State::bringInLine(const SoundSettings& wanted)
         report(fresh);
         return;
     }
-    RoutingPlan plan = planRouting(wanted, *picture);
+    RoutingPlan plan = planRouting(wanted, *picture, limiterPlugin);
     // The output leaves the program's sinks before they go.
     if (!plan.microphone)
         moveOutput(plan.output);
@@ -300,14 +331,18 @@ void SoundRouting::State::bringInLine(const SoundSettings& wanted)
     bool microphoneSource = false;
     for (const ServerDevice& source : *sources)
         microphoneSource = microphoneSource || source.name == kMicrophoneName;
-    const bool microphoneOn = plan.microphone && microphoneSource && has("effects") && has("mix")
-                              && has("microphone") && has("feed");
+    bool microphoneOn = plan.microphone && microphoneSource;
+    for (const PlannedModule& planned : plan.modules)
+        microphoneOn = microphoneOn && (!isCoreRole(planned.role) || has(planned.role));
     if (plan.microphone && !microphoneOn) {
         moveOutput(OutputTarget{});
         plan = planRouting({wanted.listeningDevice, false, false, {}}, *picture);
         plan.problem = RoutingProblem::ServerRefused;
     }
     moveOutput(plan.output);
+    serving = microphoneOn;
+    if (serving)
+        applyLevels(*server, wanted);
     fresh.microphoneOn = microphoneOn;
     fresh.passThroughOn = microphoneOn && plan.passThrough && has("passthrough");
     fresh.problem = plan.problem;
@@ -389,6 +424,14 @@ void SoundRouting::run(State& state)
         // host's devices: either way one more look shows what is there.
         if (news == ServerNews::Changed)
             check = true;
+        // A stream of the program's came back (a loopback the server
+        // restarted, the board's own): its level is set again.
+        if (news == ServerNews::Streams && state.serving) {
+            const SoundSettings levels = wanted;
+            guard.unlock();
+            applyLevels(*state.server, levels);
+            guard.lock();
+        }
     }
     state.busy = true;
     guard.unlock();

@@ -3,6 +3,10 @@
 #include "base/private_profile.h"
 #include "text/gbk.h"
 
+#include <algorithm>
+#include <charconv>
+#include <string>
+
 namespace qinghe {
 
 namespace {
@@ -12,6 +16,9 @@ constexpr const char* kListeningDeviceKey = "监听设备";
 constexpr const char* kVirtualMicrophoneKey = "虚拟麦克风";
 constexpr const char* kPassThroughKey = "麦克风直通";
 constexpr const char* kPassThroughSourceKey = "直通来源";
+constexpr const char* kChatLevelKey = "聊天音量";
+constexpr const char* kListeningLevelKey = "监听音量";
+constexpr const char* kMicrophoneLevelKey = "麦克风音量";
 constexpr const char* kOn = "1";
 constexpr const char* kOff = "0";
 
@@ -27,6 +34,17 @@ std::string utf8(const Text& gbkText)
     return nameToQString(gbkText).toStdString();
 }
 
+int levelOf(const Text& text)
+{
+    if (text.empty())
+        return kFullLevel;
+    int level = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), level);
+    if (error != std::errc() || end != text.data() + text.size())
+        return kFullLevel;
+    return std::clamp(level, 0, kFullLevel);
+}
+
 }  // namespace
 
 SoundSettings readSoundSettings(const QString& iniPath)
@@ -39,6 +57,9 @@ SoundSettings readSoundSettings(const QString& iniPath)
     settings.virtualMicrophone = read(kVirtualMicrophoneKey) == kOn;
     settings.passThrough = read(kPassThroughKey) == kOn;
     settings.passThroughSource = utf8(read(kPassThroughSourceKey));
+    settings.chatLevel = levelOf(read(kChatLevelKey));
+    settings.listeningLevel = levelOf(read(kListeningLevelKey));
+    settings.microphoneLevel = levelOf(read(kMicrophoneLevelKey));
     return settings;
 }
 
@@ -49,7 +70,10 @@ bool writeSoundSettings(const QString& iniPath, const SoundSettings& settings)
     return write(kListeningDeviceKey, gbk(settings.listeningDevice))
            && write(kVirtualMicrophoneKey, settings.virtualMicrophone ? kOn : kOff)
            && write(kPassThroughKey, settings.passThrough ? kOn : kOff)
-           && write(kPassThroughSourceKey, gbk(settings.passThroughSource));
+           && write(kPassThroughSourceKey, gbk(settings.passThroughSource))
+           && write(kChatLevelKey, std::to_string(settings.chatLevel))
+           && write(kListeningLevelKey, std::to_string(settings.listeningLevel))
+           && write(kMicrophoneLevelKey, std::to_string(settings.microphoneLevel));
 }
 
 }  // namespace qinghe

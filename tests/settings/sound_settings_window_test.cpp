@@ -24,6 +24,7 @@
 #include <QPointer>
 #include <QProcess>
 #include <QPushButton>
+#include <QSlider>
 #include <QTimer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -200,11 +201,17 @@ private slots:
         settledStatus();
         QVERIFY(serverHas({"list", "modules", "short"}, "source=qinghe_effects.monitor sink=fake_headphones"));
 
+        f_->find<QSlider>("聊天音量")->setValue(50);
+        QVERIFY(f_->iniBytes().contains(gbkBytes("聊天音量=50\r\n")));
+        settledStatus();
+
         // The custom slots are as the host left them.
         QVERIFY(f_->iniBytes().startsWith(gbkBytes(kSlotLines)));
         // Settings read back as written.
         const SoundSettings saved = readSoundSettings(f_->iniPath());
-        QCOMPARE(saved, (SoundSettings{"fake_headphones", true, true, "fake_microphone"}));
+        SoundSettings chosen{"fake_headphones", true, true, "fake_microphone"};
+        chosen.chatLevel = 50;
+        QCOMPARE(saved, chosen);
 
         microphone->click();
         QVERIFY(f_->iniBytes().contains(gbkBytes("虚拟麦克风=0\r\n")));

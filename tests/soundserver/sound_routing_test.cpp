@@ -27,6 +27,7 @@
 #include <filesystem>
 #include <iostream>
 #include <iterator>
+#include <limits>
 #include <map>
 #include <thread>
 
@@ -205,7 +206,7 @@ protected:
                       BoardSurface{[this] { return slider_; }, {}, {}, {}, {}}};
 };
 
-TEST_F(RoutingOnServer, EffectReachesTheVirtualMicrophoneAndTheListeningDeviceAtTheSlidersVolume)
+TEST_F(RoutingOnServer, EffectReachesTheVirtualMicrophoneAndTheListeningDeviceAtTheSlidersVolumeAndTheirOwnLevels)
 {
     auto routing = makeRouting();
     applyAndWait(*routing, {test_support::kFakeHeadphones, true, false, {}});
@@ -229,6 +230,46 @@ TEST_F(RoutingOnServer, EffectReachesTheVirtualMicrophoneAndTheListeningDeviceAt
     // The host chose the headphones: the default speakers stay quiet.
     EXPECT_FALSE(heard[2][0].sound);
     EXPECT_FALSE(heard[2][1].sound);
+
+    // 聊天音量 at 50 halves what the chat hears and leaves the host's ears alone.
+    SoundSettings quieterChat{test_support::kFakeHeadphones, true, false, {}};
+    quieterChat.chatLevel = 50;
+    applyAndWait(*routing, quieterChat);
+    const std::vector<std::vector<Heard>> levelled = clickAndListen({100}, {sources[0], sources[1]});
+    ASSERT_TRUE(levelled[0][0].sound);
+    ASSERT_TRUE(levelled[1][0].sound);
+    EXPECT_NEAR(levelled[0][0].level / heard[0][0].level, 0.5, 0.5 * kLevelTolerance);
+    EXPECT_NEAR(levelled[1][0].level / heard[1][0].level, 1.0, kLevelTolerance);
+}
+
+// A voice just below full scale and a loud effect added together: the
+// limiter keeps every sample the chat hears below full scale, and both
+// are still there.
+TEST_F(RoutingOnServer, ALoudVoiceAndALoudEffectTogetherNeverReachFullScaleInTheChat)
+{
+    auto routing = makeRouting();
+    applyAndWait(*routing, {{}, true, true, {}});
+    ASSERT_TRUE(routing->status().passThroughOn);
+    constexpr int kAlmostFullScale = 30935;  // -0.5 dBFS
+    test_support::TonePlayer voice(server_.address(), test_support::kFakeVoice, kAlmostFullScale);
+    ASSERT_TRUE(voice.started());
+    writeLongSquareWav(dir_.filePath("loud.wav"), kEffectSeconds, kAlmostFullScale);
+    SourceRecorder chat(server_.address(), kMicrophoneName);
+    ASSERT_TRUE(chat.waitUntilFlowing(kFlowLimit));
+    std::this_thread::sleep_for(kListenFor / 2);
+    const std::int64_t clickFrame = chat.framesSoFar();
+    board_.playEffect(fromQString(dir_.filePath("loud.wav")));
+    std::this_thread::sleep_for(kListenFor);
+    const ServerSamples samples = chat.stop();
+    const std::int64_t onset = test_support::onsetFrame(samples, clickFrame, kSoundThreshold);
+    ASSERT_GE(onset, 0);
+    int loudest = 0;
+    for (std::int16_t sample : samples)
+        loudest = std::max(loudest, std::abs(static_cast<int>(sample)));
+    EXPECT_LT(loudest, std::numeric_limits<std::int16_t>::max());
+    // Limited, not silenced: the voice and the effect together stay loud.
+    EXPECT_GT(test_support::rmsLevel(samples, onset + kSettleFrames, onset + kSettleFrames + kMeasureFrames),
+              kAlmostFullScale / 2);
 }
 
 TEST_F(RoutingOnServer, PassThroughCarriesTheMicrophoneIntoTheVirtualMicrophoneOnlyWhileOn)
@@ -241,6 +282,11 @@ TEST_F(RoutingOnServer, PassThroughCarriesTheMicrophoneIntoTheVirtualMicrophoneO
     EXPECT_NEAR(levelOf(kMicrophoneName, 600ms), kVoiceAmplitude, kVoiceAmplitude * kLevelTolerance);
     // The host's voice goes to the chat, not back into the host's ears.
     EXPECT_LT(levelOf("fake_speakers.monitor", 300ms), kSoundThreshold);
+    // 麦克风音量 scales it.
+    SoundSettings quieterVoice{{}, true, true, {}};
+    quieterVoice.microphoneLevel = 50;
+    applyAndWait(*routing, quieterVoice);
+    EXPECT_NEAR(levelOf(kMicrophoneName, 600ms), kVoiceAmplitude / 2, kVoiceAmplitude / 2 * kLevelTolerance);
 
     applyAndWait(*routing, {{}, true, false, {}});
     EXPECT_FALSE(routing->status().passThroughOn);
@@ -268,8 +314,8 @@ TEST_F(RoutingOnServer, TheProgramsOwnDevicesAsDefaultsNeverLoopBackIntoThemselv
         }
     }
     EXPECT_EQ(ownRoles(server_.modules()),
-              (std::map<std::string, int>{{"effects", 1}, {"mix", 1}, {"microphone", 1}, {"feed", 1}, {"listen", 1},
-                                          {"passthrough", 1}}));
+              (std::map<std::string, int>{{"effects", 1}, {"limited", 1}, {"mix", 1}, {"microphone", 1}, {"feed", 1},
+                                          {"listen", 1}, {"passthrough", 1}}));
 }
 
 TEST_F(RoutingOnServer, ShuttingDownRemovesEveryModuleTheProgramLoaded)
@@ -277,7 +323,7 @@ TEST_F(RoutingOnServer, ShuttingDownRemovesEveryModuleTheProgramLoaded)
     const QStringList before = server_.modules();
     auto routing = makeRouting();
     applyAndWait(*routing, {test_support::kFakeHeadphones, true, true, {}});
-    ASSERT_EQ(server_.modules().size(), before.size() + 6);
+    ASSERT_EQ(server_.modules().size(), before.size() + 7);
     // An effect plays into the program's sink right up to the end.
     board_.playEffect(fromQString(dir_.filePath("effect.wav")));
     EXPECT_TRUE(routing->shutDown(SoundRouting::kExitLimit));
@@ -433,13 +479,13 @@ TEST_F(RoutingOnServer, AStartAfterAKilledRunTakesOverWhatItLeftWithoutDuplicate
 {
     ASSERT_TRUE(runAndKillAnInstance());
     const QStringList left = ownModules(server_.modules());
-    ASSERT_EQ(left.size(), 6) << "the killed run left its modules behind";
+    ASSERT_EQ(left.size(), 7) << "the killed run left its modules behind";
 
     auto routing = makeRouting();
     applyAndWait(*routing, {test_support::kFakeHeadphones, true, true, {}});
     EXPECT_EQ(ownModules(server_.modules()), left);
     applyAndWait(*routing, {test_support::kFakeHeadphones, true, false, {}});
-    EXPECT_EQ(ownModules(server_.modules()).size(), 5);
+    EXPECT_EQ(ownModules(server_.modules()).size(), 6);
     EXPECT_EQ(ownRoles(server_.modules()).count("passthrough"), 0u);
     EXPECT_TRUE(routing->shutDown(SoundRouting::kExitLimit));
     EXPECT_TRUE(ownModules(server_.modules()).isEmpty());
