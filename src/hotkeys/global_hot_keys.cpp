@@ -1,19 +1,31 @@
 #include "global_hot_keys.h"
 
+#include "portal_shortcuts.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeySequence>
 #include <QSocketNotifier>
+#include <QStandardPaths>
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
 
+#include <algorithm>
 #include <utility>
 
 namespace qinghe {
 namespace {
 
 constexpr const char* kX11Platform = "xcb";
+constexpr const char* kWaylandPlatform = "wayland";
+// The installed program's name, as a desktop's shortcut settings would run it.
+constexpr const char* kProgramName = "qinghe";
+// The shortcut ids the portal knows the actions by: "slot1".."slot18", "stop".
+constexpr const char* kSlotIdPrefix = "slot";
+constexpr const char* kStopId = "stop";
 // NumLock sits on Mod2 on every common keyboard map; with CapsLock these two
 // change nothing the host means, so each key is grabbed with and without them.
 constexpr unsigned kNumLockMask = Mod2Mask;
@@ -35,17 +47,18 @@ Display* xDisplay(void* display)
     return static_cast<Display*>(display);
 }
 
+constexpr std::pair<Qt::Key, KeySym> kNamedKeys[] = {
+    {Qt::Key_Escape, XK_Escape},     {Qt::Key_Tab, XK_Tab},         {Qt::Key_Backspace, XK_BackSpace},
+    {Qt::Key_Return, XK_Return},     {Qt::Key_Enter, XK_KP_Enter},  {Qt::Key_Insert, XK_Insert},
+    {Qt::Key_Delete, XK_Delete},     {Qt::Key_Pause, XK_Pause},     {Qt::Key_Print, XK_Print},
+    {Qt::Key_Home, XK_Home},         {Qt::Key_End, XK_End},         {Qt::Key_Left, XK_Left},
+    {Qt::Key_Up, XK_Up},             {Qt::Key_Right, XK_Right},     {Qt::Key_Down, XK_Down},
+    {Qt::Key_PageUp, XK_Page_Up},    {Qt::Key_PageDown, XK_Page_Down}, {Qt::Key_Space, XK_space},
+    {Qt::Key_ScrollLock, XK_Scroll_Lock}, {Qt::Key_Menu, XK_Menu},
+};
+
 KeySym keySymFor(Qt::Key key)
 {
-    static const std::pair<Qt::Key, KeySym> kNamedKeys[] = {
-        {Qt::Key_Escape, XK_Escape},     {Qt::Key_Tab, XK_Tab},         {Qt::Key_Backspace, XK_BackSpace},
-        {Qt::Key_Return, XK_Return},     {Qt::Key_Enter, XK_KP_Enter},  {Qt::Key_Insert, XK_Insert},
-        {Qt::Key_Delete, XK_Delete},     {Qt::Key_Pause, XK_Pause},     {Qt::Key_Print, XK_Print},
-        {Qt::Key_Home, XK_Home},         {Qt::Key_End, XK_End},         {Qt::Key_Left, XK_Left},
-        {Qt::Key_Up, XK_Up},             {Qt::Key_Right, XK_Right},     {Qt::Key_Down, XK_Down},
-        {Qt::Key_PageUp, XK_Page_Up},    {Qt::Key_PageDown, XK_Page_Down}, {Qt::Key_Space, XK_space},
-        {Qt::Key_ScrollLock, XK_Scroll_Lock}, {Qt::Key_Menu, XK_Menu},
-    };
     for (const auto& [qtKey, sym] : kNamedKeys)
         if (qtKey == key)
             return sym;
@@ -60,12 +73,75 @@ KeySym keySymFor(Qt::Key key)
     return NoSymbol;
 }
 
+Qt::Key qtKeyFor(KeySym sym)
+{
+    for (const auto& [qtKey, named] : kNamedKeys)
+        if (named == sym)
+            return qtKey;
+    if (sym >= XK_F1 && sym <= XK_F35)
+        return static_cast<Qt::Key>(Qt::Key_F1 + (sym - XK_F1));
+    if (sym >= XK_a && sym <= XK_z)
+        return static_cast<Qt::Key>(Qt::Key_A + (sym - XK_a));
+    if (sym > XK_space && sym <= XK_ydiaeresis)
+        return static_cast<Qt::Key>(sym);
+    return Qt::Key_unknown;
+}
+
+// The portal's modifier names, in the order a trigger writes them.
+constexpr std::pair<Qt::KeyboardModifier, const char*> kTriggerModifiers[] = {
+    {Qt::ControlModifier, "CTRL"},
+    {Qt::AltModifier, "ALT"},
+    {Qt::ShiftModifier, "SHIFT"},
+    {Qt::MetaModifier, "LOGO"},
+};
+
+QString portalIdOf(int action)
+{
+    if (action == kStopHotKeyAction)
+        return QString::fromLatin1(kStopId);
+    return QString::fromLatin1(kSlotIdPrefix) + QString::number(action + 1);
+}
+
+int actionOfPortalId(const QString& id)
+{
+    for (int action = 0; action < kHotKeyActionCount; ++action)
+        if (portalIdOf(action) == id)
+            return action;
+    return -1;
+}
+
+QString portableText(const QString& keyText)
+{
+    return QKeySequence::fromString(keyText, QKeySequence::PortableText).toString(QKeySequence::PortableText);
+}
+
 }  // namespace
 
 GlobalHotKeys::GlobalHotKeys()
+    : GlobalHotKeys(QGuiApplication::platformName() == QLatin1String(kX11Platform) ? HotKeyRoute::X11Grabs
+                    : QGuiApplication::platformName().startsWith(QLatin1String(kWaylandPlatform))
+                        ? HotKeyRoute::Portal
+                        : HotKeyRoute::Unavailable)
 {
-    if (QGuiApplication::platformName() != QLatin1String(kX11Platform))
+}
+
+GlobalHotKeys::GlobalHotKeys(HotKeyRoute route, QDBusConnection bus)
+{
+    if (route == HotKeyRoute::X11Grabs)
+        openDisplay();
+    if (route != HotKeyRoute::Portal)
         return;
+    portal_ = std::make_unique<PortalShortcuts>(std::move(bus));
+    connect(portal_.get(), &PortalShortcuts::stateChanged, this, &GlobalHotKeys::changed);
+    connect(portal_.get(), &PortalShortcuts::triggersChanged, this, &GlobalHotKeys::changed);
+    connect(portal_.get(), &PortalShortcuts::activated, this, &GlobalHotKeys::portalActivated);
+    // The session is made once the start-up has given the stored keys, even
+    // when there are none: the desktop then lists every action to bind.
+    proposeToPortal();
+}
+
+void GlobalHotKeys::openDisplay()
+{
     Display* display = XOpenDisplay(nullptr);
     if (display == nullptr)
         return;
@@ -81,6 +157,7 @@ GlobalHotKeys::GlobalHotKeys()
 GlobalHotKeys::~GlobalHotKeys()
 {
     releaseAll();
+    portal_.reset();
     notifier_.reset();
     if (display_)
         XCloseDisplay(xDisplay(display_));
@@ -118,10 +195,40 @@ int GlobalHotKeys::actionWithKey(const QString& keyText) const
     return -1;
 }
 
+HotKeyRoute GlobalHotKeys::route() const
+{
+    if (display_ != nullptr)
+        return HotKeyRoute::X11Grabs;
+    if (portal_ == nullptr)
+        return HotKeyRoute::Unavailable;
+    switch (portal_->state()) {
+    case PortalState::Idle:
+    case PortalState::Asking:
+    case PortalState::Bound:
+        return HotKeyRoute::Portal;
+    case PortalState::Unavailable:
+    case PortalState::Refused:
+    case PortalState::Closed:
+        break;
+    }
+    return HotKeyRoute::Unavailable;
+}
+
+QString GlobalHotKeys::activeKeyOf(int action) const
+{
+    if (portal_ == nullptr || portal_->state() != PortalState::Bound)
+        return keys_[action];
+    const QString trigger = portal_->triggerOf(portalIdOf(action));
+    const QString keyText = keyTextForTrigger(trigger);
+    return keyText.isEmpty() ? trigger : keyText;
+}
+
 GrabResult GlobalHotKeys::assign(int action, const QString& keyText)
 {
     if (action < 0 || action >= kHotKeyActionCount)
         return GrabResult::Invalid;
+    if (portal_ != nullptr)
+        return propose(action, keyText);
     if (keyText.trimmed().isEmpty()) {
         ungrab(grabbed_[action]);
         grabbed_[action] = {};
@@ -146,6 +253,55 @@ GrabResult GlobalHotKeys::assign(int action, const QString& keyText)
     return GrabResult::Grabbed;
 }
 
+GrabResult GlobalHotKeys::propose(int action, const QString& keyText)
+{
+    GrabResult result = GrabResult::Released;
+    if (!keyText.trimmed().isEmpty()) {
+        if (portalTriggerFor(keyText).isEmpty())
+            return GrabResult::Invalid;
+        const int holder = actionWithKey(keyText);
+        if (holder >= 0 && holder != action)
+            return GrabResult::TakenByUs;
+        result = GrabResult::Proposed;
+    }
+    keys_[action] = result == GrabResult::Proposed ? portableText(keyText) : QString();
+    proposeToPortal();
+    return result;
+}
+
+void GlobalHotKeys::proposeToPortal()
+{
+    if (proposalQueued_)
+        return;
+    proposalQueued_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (!proposalQueued_ || portal_ == nullptr)
+                return;
+            proposalQueued_ = false;
+            PortalShortcutList wanted;
+            for (int action = 0; action < kHotKeyActionCount; ++action) {
+                QVariantMap properties;
+                properties.insert(QStringLiteral("description"), action == kStopHotKeyAction
+                                                                     ? hotKeyName(action)
+                                                                     : QStringLiteral("播放") + hotKeyName(action));
+                if (!keys_[action].isEmpty())
+                    properties.insert(QStringLiteral("preferred_trigger"), portalTriggerFor(keys_[action]));
+                wanted << PortalShortcut{portalIdOf(action), properties};
+            }
+            portal_->bind(wanted);
+        },
+        Qt::QueuedConnection);
+}
+
+void GlobalHotKeys::portalActivated(const QString& id)
+{
+    const int action = actionOfPortalId(id);
+    if (action >= 0)
+        emit pressed(action);
+}
+
 void GlobalHotKeys::releaseAll()
 {
     for (int action = 0; action < kHotKeyActionCount; ++action) {
@@ -153,6 +309,9 @@ void GlobalHotKeys::releaseAll()
         grabbed_[action] = {};
         keys_[action].clear();
     }
+    proposalQueued_ = false;
+    if (portal_)
+        portal_->close();
 }
 
 bool GlobalHotKeys::grab(const X11Key& key)
@@ -207,10 +366,63 @@ int grabStoredHotKeys(GlobalHotKeys& hotKeys, const QString& iniPath)
 {
     const HotKeyTexts keys = readHotKeys(iniPath);
     int grabbed = 0;
-    for (int action = 0; action < kHotKeyActionCount; ++action)
-        if (!keys[action].isEmpty() && hotKeys.assign(action, keys[action]) == GrabResult::Grabbed)
+    for (int action = 0; action < kHotKeyActionCount; ++action) {
+        if (keys[action].isEmpty())
+            continue;
+        const GrabResult result = hotKeys.assign(action, keys[action]);
+        if (result == GrabResult::Grabbed || result == GrabResult::Proposed)
             ++grabbed;
+    }
     return grabbed;
+}
+
+QString portalTriggerFor(const QString& keyText)
+{
+    const QKeySequence sequence = QKeySequence::fromString(keyText, QKeySequence::PortableText);
+    if (sequence.count() != 1)
+        return {};
+    const KeySym sym = keySymFor(sequence[0].key());
+    const char* name = sym == NoSymbol ? nullptr : XKeysymToString(sym);
+    if (name == nullptr)
+        return {};
+    QStringList parts;
+    for (const auto& [modifier, word] : kTriggerModifiers)
+        if (sequence[0].keyboardModifiers() & modifier)
+            parts << QString::fromLatin1(word);
+    parts << QString::fromLatin1(name);
+    return parts.join(QLatin1Char('+'));
+}
+
+QString keyTextForTrigger(const QString& trigger)
+{
+    const QKeySequence qtForm = QKeySequence::fromString(trigger, QKeySequence::PortableText);
+    if (qtForm.count() == 1 && qtForm[0].key() != Qt::Key_unknown)
+        return qtForm.toString(QKeySequence::PortableText);
+    // The portal's form: modifier names in any case, then the key's XKB name.
+    QStringList parts = trigger.split(QLatin1Char('+'));
+    const KeySym sym = XStringToKeysym(parts.takeLast().trimmed().toLatin1().constData());
+    const Qt::Key key = sym == NoSymbol ? Qt::Key_unknown : qtKeyFor(sym);
+    if (key == Qt::Key_unknown)
+        return {};
+    Qt::KeyboardModifiers held;
+    for (const QString& part : parts) {
+        const auto known = std::find_if(std::begin(kTriggerModifiers), std::end(kTriggerModifiers), [&](const auto& m) {
+            return part.trimmed().compare(QLatin1String(m.second), Qt::CaseInsensitive) == 0;
+        });
+        if (known == std::end(kTriggerModifiers))
+            return {};
+        held |= known->first;
+    }
+    return QKeySequence(QKeyCombination(held, key)).toString(QKeySequence::PortableText);
+}
+
+QString remoteProgram()
+{
+    const QString program = QCoreApplication::applicationFilePath();
+    const QString found = QStandardPaths::findExecutable(QString::fromLatin1(kProgramName));
+    if (!found.isEmpty() && QFileInfo(found).canonicalFilePath() == QFileInfo(program).canonicalFilePath())
+        return QString::fromLatin1(kProgramName);
+    return program;
 }
 
 }  // namespace qinghe

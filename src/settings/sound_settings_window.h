@@ -26,7 +26,8 @@ inline constexpr const char* kSoundSettingsWindowDefinition = ":/ui/sound_settin
 
 // Opens "声音设置", or brings the open one forward. Without routing (no
 // thread for it) the window says the virtual microphone is unavailable;
-// without hot keys (no X11) it says global keys are unavailable.
+// without hot keys (neither X11 nor the desktop's portal) it says so and
+// names the commands to bind in the desktop's own shortcut settings.
 RuntimeWindow* openSoundSettingsWindow(WindowRuntime& runtime, SoundRouting* routing, const QString& settingsFile,
                                        GlobalHotKeys* hotKeys = nullptr);
 
@@ -64,6 +65,7 @@ private:
     void showSettings();
     void settingsChanged();
     void buildHotKeyRows();
+    void showHotKeys();
     void hotKeyPressed(int action);
     void hotKeyCleared(int action);
     void showHotKey(int action);

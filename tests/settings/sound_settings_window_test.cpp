@@ -358,9 +358,9 @@ private slots:
         window->close();
     }
 
-    // Off X11 (here the offscreen platform, as on Wayland) the keys cannot be
-    // global: the window says so, shows the stored keys untouched, and the
-    // rest of it keeps working.
+    // Neither on X11 nor with a shortcuts portal (here the offscreen platform)
+    // the keys cannot be global: the window says so with the commands to bind
+    // instead, shows the stored keys untouched, and the rest of it keeps working.
     void offX11TheWindowSaysGlobalKeysAreUnavailable()
     {
         SettingsWindowFixture f;
@@ -371,7 +371,9 @@ private slots:
         auto* window = openSoundSettingsWindow(*f.runtime, f.routing.get(), f.iniPath(), &hotKeys);
         QVERIFY(window != nullptr);
         QCOMPARE(window->findChild<QLabel*>("热键说明")->text(),
-                 QStringLiteral("当前桌面不是 X11（例如 Wayland），其他程序在前台时的全局热键不可用；其余设置照常有效。"));
+                 QStringLiteral("本桌面不支持全局热键；可在桌面的快捷键设置里绑定命令："
+                                "%1 --play-slot N（N=1–18）、%1 --stop")
+                     .arg(QCoreApplication::applicationFilePath()));
         auto* field = window->findChild<QKeySequenceEdit*>(QStringLiteral("按钮2"));
         QVERIFY(field != nullptr);
         QVERIFY(!field->isEnabled());
