@@ -26,8 +26,8 @@ namespace {
 // Room a grown control leaves before the next one, where there was more.
 constexpr int kMinimumGap = 2;
 // A control this close to its container's right or bottom edge belongs to
-// that edge, as a dialog's margins do: when the edge moves, it follows.
-constexpr int kEdgeReach = 12;
+// that edge, as within a dialog's margins: when the edge moves, it follows.
+constexpr int kEdgeReach = 16;
 // What a line edit keeps on each side of its text.
 constexpr int kLineEditMargin = 2;
 // A definition may name the widest text a control shows later (a label the
