@@ -12,6 +12,7 @@
 #include <QGroupBox>
 #include <QKeySequenceEdit>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalBlocker>
@@ -52,6 +53,24 @@ constexpr const char* kClearText = "清除";
 constexpr const char* kStoredKeysTaken = "以下热键已被其他程序占用，暂不起作用，请换一个键：";
 // The 19 key fields stand in two columns so the window stays on a small screen.
 constexpr int kHotKeyColumns = 2;
+// A row names its slot by the slot's caption, or says the slot is empty.
+constexpr const char* kEmptySlot = "(空)";
+// Longer captions are cut with an ellipsis, so both columns stay on a small screen.
+constexpr int kRowCaptionCharacters = 8;
+// The widest combination a key field shows whole.
+constexpr const char* kWidestKeys = "Ctrl+Alt+Shift+F12";
+// What a line edit keeps on each side of its text.
+constexpr int kLineEditMargin = 2;
+
+QString rowCaption(int action, const SlotCaption& slotCaption)
+{
+    if (action == kStopHotKeyAction)
+        return hotKeyName(action);
+    QString caption = slotCaption ? slotCaption(action + 1) : QString();
+    if (caption.size() > kRowCaptionCharacters)
+        caption = caption.left(kRowCaptionCharacters - 1) + QChar(0x2026);
+    return hotKeyName(action) + QLatin1Char(' ') + (caption.isEmpty() ? QString::fromUtf8(kEmptySlot) : caption);
+}
 
 QString statusLine(const RoutingStatus& status)
 {
@@ -83,16 +102,17 @@ QString statusLine(const RoutingStatus& status)
 }  // namespace
 
 RuntimeWindow* openSoundSettingsWindow(WindowRuntime& runtime, SoundRouting* routing, const QString& settingsFile,
-                                       GlobalHotKeys* hotKeys)
+                                       GlobalHotKeys* hotKeys, SlotCaption slotCaption)
 {
     return runtime.openWindow(QString::fromLatin1(kSoundSettingsKey), QString::fromLatin1(kSoundSettingsWindowDefinition),
-                              [routing, settingsFile, hotKeys] {
-                                  return new SoundSettingsWindow(routing, settingsFile, hotKeys);
+                              [routing, settingsFile, hotKeys, slotCaption] {
+                                  return new SoundSettingsWindow(routing, settingsFile, hotKeys, slotCaption);
                               });
 }
 
-SoundSettingsWindow::SoundSettingsWindow(SoundRouting* routing, QString settingsFile, GlobalHotKeys* hotKeys)
-    : routing_(routing), settingsFile_(std::move(settingsFile)), hotKeys_(hotKeys)
+SoundSettingsWindow::SoundSettingsWindow(SoundRouting* routing, QString settingsFile, GlobalHotKeys* hotKeys,
+                                         SlotCaption slotCaption)
+    : routing_(routing), settingsFile_(std::move(settingsFile)), slotCaption_(std::move(slotCaption)), hotKeys_(hotKeys)
 {
 }
 
@@ -159,9 +179,14 @@ void SoundSettingsWindow::buildHotKeyRows()
         const int column = (place / rows) * 3;
         auto* field = new QKeySequenceEdit(controls_.hotKeyRows);
         field->setObjectName(hotKeyName(action));
+        if (const auto* shown = field->findChild<QLineEdit*>()) {
+            const int frame = shown->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, shown);
+            field->setMinimumWidth(shown->fontMetrics().horizontalAdvance(QString::fromLatin1(kWidestKeys)) +
+                                   2 * (kLineEditMargin + frame));
+        }
         auto* clear = new QPushButton(QString::fromUtf8(kClearText), controls_.hotKeyRows);
         clear->setObjectName(hotKeyName(action) + QString::fromUtf8(kClearText));
-        grid->addWidget(new QLabel(hotKeyName(action), controls_.hotKeyRows), row, column);
+        grid->addWidget(new QLabel(rowCaption(action, slotCaption_), controls_.hotKeyRows), row, column);
         grid->addWidget(field, row, column + 1);
         grid->addWidget(clear, row, column + 2);
         keyFields_[action] = field;

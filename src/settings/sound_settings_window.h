@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <array>
+#include <functional>
 
 class QCheckBox;
 class QComboBox;
@@ -24,12 +25,16 @@ class WindowRuntime;
 
 inline constexpr const char* kSoundSettingsWindowDefinition = ":/ui/sound_settings_window.ui";
 
+// The caption a custom slot (1..18) shows on the board; empty while nothing is bound to it.
+using SlotCaption = std::function<QString(int slot)>;
+
 // Opens "声音设置", or brings the open one forward. Without routing (no
 // thread for it) the window says the virtual microphone is unavailable;
 // without hot keys (neither X11 nor the desktop's portal) it says so and
 // names the commands to bind in the desktop's own shortcut settings.
+// Each hot-key row names its slot by slotCaption.
 RuntimeWindow* openSoundSettingsWindow(WindowRuntime& runtime, SoundRouting* routing, const QString& settingsFile,
-                                       GlobalHotKeys* hotKeys = nullptr);
+                                       GlobalHotKeys* hotKeys = nullptr, SlotCaption slotCaption = {});
 
 // The host's sound settings: every change is written to my.ini at once and
 // handed to the routing, whose answer the window shows when it comes.
@@ -37,7 +42,8 @@ class SoundSettingsWindow : public RuntimeWindow {
     Q_OBJECT
 
 public:
-    SoundSettingsWindow(SoundRouting* routing, QString settingsFile, GlobalHotKeys* hotKeys = nullptr);
+    SoundSettingsWindow(SoundRouting* routing, QString settingsFile, GlobalHotKeys* hotKeys = nullptr,
+                        SlotCaption slotCaption = {});
 
 protected:
     void bindControls(ControlBinder& binder) override;
@@ -75,6 +81,7 @@ private:
     SoundSettings settings_;
     RoutingStatus status_;
     Controls controls_;
+    SlotCaption slotCaption_;
     GlobalHotKeys* hotKeys_;
     std::array<QKeySequenceEdit*, kHotKeyActionCount> keyFields_{};
 };

@@ -295,7 +295,12 @@ void MainWindow::wireMenu()
     connect(controls_.partnerWindowItem, &QAction::triggered, this,
             [this] { openPartnerWindow(context_.runtime, context_.addresses); });
     connect(controls_.soundSettingsItem, &QAction::triggered, this, [this] {
-        openSoundSettingsWindow(context_.runtime, context_.soundRouting, context_.settingsFile, context_.hotKeys);
+        // The hot-key rows name each slot as its button does.
+        const CustomSoundTables& tables = context_.customSounds;
+        openSoundSettingsWindow(context_.runtime, context_.soundRouting, context_.settingsFile, context_.hotKeys,
+                                [&tables](int slot) {
+                                    return tables.paths[slot].empty() ? QString() : nameToQString(tables.names[slot]);
+                                });
     });
     // A hot key does what its button does.
     if (context_.hotKeys)

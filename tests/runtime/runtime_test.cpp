@@ -335,6 +335,7 @@ private slots:
         QCOMPARE(messageBox("要更新吗？", kBoxYesNoQuestion), int(kAnswerNo));
         buttons.sort();
         QCOMPARE(buttons, QStringList({"否", "是"}));
+        QCOMPARE(QCoreApplication::translate("QKeySequenceEdit", "Press shortcut"), QStringLiteral("按下按键…"));
     }
 
     void workersShowBoxesAndTouchWidgetsOnTheWindowThread()

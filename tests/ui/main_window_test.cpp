@@ -1,3 +1,4 @@
+#include "runtime/program_language.h"
 #include "runtime/window_runtime.h"
 #include "board/sound_catalogue.h"
 #include "editor/edit_box.h"
@@ -15,9 +16,12 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QLabel>
+#include <QLineEdit>
+#include <QKeySequenceEdit>
 #include <QMenu>
 #include <QPointer>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QSystemTrayIcon>
@@ -74,6 +78,7 @@ class MainWindowTest : public QObject {
 private slots:
     void initTestCase()
     {
+        loadQtChineseTexts();
         site_.setPage("/ad.html", "<html><head><title>青禾广告</title></head><body>广告</body></html>",
                       "text/html; charset=utf-8");
         QDesktopServices::setUrlHandler("http", &browser_, "open");
@@ -304,6 +309,8 @@ private slots:
     {
         auto* item = window_->findChild<QAction*>(QStringLiteral("声音设置"));
         QVERIFY(item != nullptr);
+        tables_.paths[3] = "C:\\声音\\开场.mp3";
+        tables_.names[3] = fromQString(QStringLiteral("开场白"));
         item->trigger();
         item->trigger();
         QList<QWidget*> opened;
@@ -316,6 +323,21 @@ private slots:
         QVERIFY(status != nullptr);
         QVERIFY(status->text().startsWith(QStringLiteral("没有找到声音服务器")));
         QVERIFY(window_->isVisible());
+
+        // Hot-key rows name their slots as the board does; key fields say what to do and show any combination whole.
+        QStringList rows;
+        for (const QLabel* row : opened[0]->findChild<QWidget*>(QStringLiteral("热键栏"))->findChildren<QLabel*>())
+            rows << row->text();
+        QVERIFY(rows.contains(QStringLiteral("按钮3 开场白")));
+        QVERIFY(rows.contains(QStringLiteral("按钮4 (空)")));
+        auto* field = opened[0]->findChild<QKeySequenceEdit*>(QStringLiteral("按钮3"));
+        auto* shown = field->findChild<QLineEdit*>();
+        QCOMPARE(shown->placeholderText(), QStringLiteral("按下按键…"));
+        // Shown as the window shows a stored key; keys are unavailable here, so nothing is assigned.
+        const QSignalBlocker shownOnly(field);
+        field->setKeySequence(QKeySequence(QStringLiteral("Ctrl+Alt+Shift+F12")));
+        QCOMPARE(shown->text(), QStringLiteral("Ctrl+Alt+Shift+F12"));
+        QVERIFY(shown->fontMetrics().horizontalAdvance(shown->text()) + 4 <= shown->contentsRect().width());
     }
 
     void webPanelShowsTheAdvertisingPage()

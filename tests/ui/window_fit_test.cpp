@@ -11,6 +11,7 @@
 #include "online/partner_window.h"
 #include "online/update_window.h"
 #include "online/updater.h"
+#include "runtime/program_language.h"
 #include "runtime/window_runtime.h"
 #include "settings/sound_settings_window.h"
 #include "support/recorded_boxes.h"
@@ -273,6 +274,8 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     if (oneRun) {
+        // As the program starts.
+        loadQtChineseTexts();
         WindowFitCheck check;
         return QTest::qExec(&check, argc, argv);
     }
