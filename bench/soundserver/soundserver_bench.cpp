@@ -204,7 +204,7 @@ int main(int argc, char** argv)
         return 1;
 
     setMediaOutputPeriod(options.period);
-    SoundRouting routing([](const OutputTarget& target) { setMediaOutputDevice({target.driver, target.device}); });
+    SoundRouting routing([](const OutputTarget& target) { setMediaOutputDevice(target); });
     routing.apply({test_support::kFakeHeadphones, true, false, {}});
     if (!routing.waitUntilIdle(kRequestLimit) || !routing.status().microphoneOn) {
         std::fprintf(stderr, "the virtual microphone could not be set up\n");

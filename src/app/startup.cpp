@@ -43,7 +43,7 @@ int runProgram(const StartOptions& options)
     // The sound settings follow the host's choice from my.ini; the routing
     // tells the board's output where to play.
     state.soundRouting = std::make_unique<SoundRouting>(
-        [](const OutputTarget& target) { setMediaOutputDevice({target.driver, target.device}); });
+        [](const OutputTarget& target) { setMediaOutputDevice(target); });
 
     state.updater = std::make_unique<Updater>(options.addresses, options.programFolder);
     MainWindowContext context{runtime,

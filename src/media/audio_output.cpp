@@ -193,6 +193,43 @@ void AudioOutput::lengthenPeriodIfLate()
     open();
 }
 
+// SDL_mixer's own music handle stands for the opened music.
+OpenedMusic* AudioOutput::loadMusic(const char* path)
+{
+    return reinterpret_cast<OpenedMusic*>(library_->loadMusic(path));
+}
+
+void AudioOutput::freeMusic(OpenedMusic* music)
+{
+    library_->freeMusic(reinterpret_cast<Mix_Music*>(music));
+}
+
+double AudioOutput::musicDuration(OpenedMusic* music)
+{
+    return library_->musicDuration(reinterpret_cast<Mix_Music*>(music));
+}
+
+int AudioOutput::playMusic(OpenedMusic* music, std::optional<double> fromSeconds)
+{
+    auto* mixMusic = reinterpret_cast<Mix_Music*>(music);
+    return fromSeconds ? library_->fadeInMusicAt(mixMusic, 0, 0, *fromSeconds) : library_->playMusic(mixMusic, 0);
+}
+
+void AudioOutput::haltMusic()
+{
+    library_->haltMusic();
+}
+
+bool AudioOutput::playingMusic()
+{
+    return library_->playingMusic() != 0;
+}
+
+double AudioOutput::musicPosition(OpenedMusic* music)
+{
+    return library_->musicPosition(reinterpret_cast<Mix_Music*>(music));
+}
+
 void AudioOutput::setGain(int left, int right)
 {
     const std::uint64_t volumes = volumesWord(left, right);

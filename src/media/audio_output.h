@@ -8,6 +8,7 @@
 // post-mix stage allocates nothing and takes no lock.
 
 #include "media_control.h"
+#include "music_output.h"
 #include "sound_library.h"
 
 #include <atomic>
@@ -23,21 +24,21 @@ inline constexpr int kFullVolume = 1000;
 // The loudness gain that leaves the samples untouched.
 inline constexpr float kUnityLoudnessGain = 1.0f;
 
-class AudioOutput {
+class AudioOutput final : public MusicOutput {
 public:
     // CD rate: what the effect files are made at, so they play without resampling.
     static constexpr int kRate = 44100;
     static constexpr int kChannels = 2;
 
     AudioOutput() = default;
-    ~AudioOutput();
+    ~AudioOutput() override;
     AudioOutput(const AudioOutput&) = delete;
     AudioOutput& operator=(const AudioOutput&) = delete;
 
     // Opens the audio device if it is not open yet; false when none can be
     // (no sound library, no driver, no device).
-    bool open();
-    void close();
+    bool open() override;
+    void close() override;
     bool isOpen() const { return open_; }
     // The sound library's entry points; only while open.
     const SoundLibrary& library() const { return *library_; }
@@ -51,14 +52,23 @@ public:
     void setRequestedPeriod(int frames) { requestedPeriod_ = frames; }
     // Called where a reopening cuts no sound: when the device kept falling
     // behind at its period, it is opened again at the next longer one.
-    void lengthenPeriodIfLate();
+    void lengthenPeriodIfLate() override;
+
+    // SDL_mixer's music, streamed from the file.
+    OpenedMusic* loadMusic(const char* path) override;
+    void freeMusic(OpenedMusic* music) override;
+    double musicDuration(OpenedMusic* music) override;
+    int playMusic(OpenedMusic* music, std::optional<double> fromSeconds) override;
+    void haltMusic() override;
+    bool playingMusic() override;
+    double musicPosition(OpenedMusic* music) override;
 
     // Volumes 0..kFullVolume for the blocks counted from now on.
-    void setGain(int left, int right);
+    void setGain(int left, int right) override;
     // A factor on top of the volumes (kUnityLoudnessGain for none) for the
     // blocks counted from now on; a sample it would push past full scale is
     // held there.
-    void setLoudnessGain(float factor) { loudnessGain_.store(factor); }
+    void setLoudnessGain(float factor) override { loudnessGain_.store(factor); }
     // Frames of the blocks counted so far: a block is counted as its
     // post-mix stage begins, with the volumes in force at that instant.
     std::uint64_t mixedFrames() const;

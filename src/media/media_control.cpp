@@ -3,8 +3,10 @@
 #include "audio_output.h"
 #include "media_command.h"
 #include "media_devices.h"
+#include "server_streams.h"
 #include "sound_library.h"
 
+#include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -14,10 +16,13 @@ namespace qinghe {
 
 namespace {
 
-// The one instance of the layer. The devices go before the audio device.
+// The one instance of the layer. The devices go before the outputs.
 struct MediaEngine {
     std::mutex lock;  // commands may come from more than one thread
     AudioOutput output;
+    // The sound server's own streams, while the target is kServerStreamsDriver.
+    std::unique_ptr<ServerStreams> streams;
+    MediaOutputDevice target;
     MediaDevices devices{output};
     MediaCommandObserver observer;
     // Loads the sound library ahead of the first open. Set under lock and
@@ -32,6 +37,8 @@ struct MediaEngine {
         devices.closeAll();
         output.close();
     }
+
+    MusicOutput& active() { return streams ? static_cast<MusicOutput&>(*streams) : output; }
 };
 
 MediaEngine& engine()
@@ -103,19 +110,34 @@ MediaOutputFormat mediaOutputFormat()
 void setMediaOutputDevice(const MediaOutputDevice& target)
 {
     MediaEngine& e = engine();
-    std::lock_guard guard(e.lock);
-    if (e.output.target() == target)
-        return;
-    e.devices.closeAll();
-    e.output.close();
-    e.output.setTarget(target);
+    {
+        std::lock_guard guard(e.lock);
+        if (e.target == target)
+            return;
+    }
+    // The server is waited for without the lock, so a click meanwhile plays on where it did.
+    std::unique_ptr<ServerStreams> fresh;
+    if (target.driver == kServerStreamsDriver)
+        fresh = ServerStreams::connect(target.device, target.listeningDevice, kServerStreamsLimit);
+    std::unique_ptr<ServerStreams> old;
+    {
+        std::lock_guard guard(e.lock);
+        e.devices.closeAll();
+        e.active().close();
+        old = std::move(e.streams);
+        e.streams = std::move(fresh);
+        e.target = target;
+        // Streams that could not be made leave the board silent rather than playing elsewhere.
+        e.output.setTarget(target.driver == kServerStreamsDriver ? MediaOutputDevice{kNoAudioDriver, {}, {}} : target);
+        e.devices.useOutput(e.active());
+    }
 }
 
 MediaOutputDevice mediaOutputDevice()
 {
     MediaEngine& e = engine();
     std::lock_guard guard(e.lock);
-    return e.output.target();
+    return e.target;
 }
 
 void setMediaOutputPeriod(int frames)
@@ -139,6 +161,8 @@ std::string mediaAudioDriver()
 {
     MediaEngine& e = engine();
     std::lock_guard guard(e.lock);
+    if (e.streams)
+        return e.streams->open() ? kServerStreamsDriver : "";
     return e.output.driverName();
 }
 
@@ -166,7 +190,7 @@ void closeMediaOutput()
     MediaEngine& e = engine();
     std::lock_guard guard(e.lock);
     e.devices.closeAll();
-    e.output.close();
+    e.active().close();
     e.output.setRequestedPeriod(0);
 }
 
@@ -175,10 +199,17 @@ void shutDownMediaOutput()
     closeMediaOutput();
     MediaEngine& e = engine();
     std::thread load;
+    std::unique_ptr<ServerStreams> streams;
     {
         std::lock_guard guard(e.lock);
         load = std::move(e.libraryLoad);
+        // The streams' loop thread ends here, not after main.
+        streams = std::move(e.streams);
+        e.target = {};
+        e.output.setTarget({});
+        e.devices.useOutput(e.output);
     }
+    streams.reset();
     // Loading cannot be cut short, but it ends on its own within the time
     // the dynamic loader takes.
     if (load.joinable())

@@ -17,6 +17,7 @@
 
 #include "text/text.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -93,9 +94,23 @@ MediaOutputFormat mediaOutputFormat();
 struct MediaOutputDevice {
     std::string driver;
     std::string device;
+    // kServerStreamsDriver only: the sink the host listens on (the server's
+    // default when empty); device is then the sink a chat program hears.
+    std::string listeningDevice;
 
     bool operator==(const MediaOutputDevice&) const = default;
 };
+
+// The driver name that stands for the sound server's own streams: the
+// board's sound goes straight into two sinks at once (see server_streams.h).
+// device and listeningDevice are the sinks' server names.
+inline constexpr const char* kServerStreamsDriver = "qinghe-streams";
+// The listening device that stands for none: only the chat hears the board.
+inline constexpr const char* kNoListeningDevice = "-";
+// The marks the two streams carry in the server's property "qinghe.role",
+// so their levels can be set from outside.
+inline constexpr const char* kChatStreamRole = "feed";
+inline constexpr const char* kListeningStreamRole = "listen";
 
 // The driver name that stands for no output at all: while it is the target,
 // every open answers kMediaHardwareError at once, without trying any device
@@ -105,7 +120,10 @@ inline constexpr const char* kNoAudioDriver = "none";
 // Sets where the audio device opens from the next open command on. A change
 // closes every device and the audio device, as closeMediaOutput does, so
 // nothing plays on where it no longer should; the same target again changes
-// nothing.
+// nothing. The server's streams are made here, before the change, for at
+// most kServerStreamsLimit (the caller waits, a click meanwhile does not);
+// when they cannot be, nothing plays until the next change.
+inline constexpr std::chrono::milliseconds kServerStreamsLimit{2000};
 void setMediaOutputDevice(const MediaOutputDevice& target);
 MediaOutputDevice mediaOutputDevice();
 

@@ -1,5 +1,6 @@
 #include "media_devices.h"
 
+#include "audio_output.h"
 #include "media_path.h"
 
 #include <QFile>
@@ -58,7 +59,7 @@ double secondsOfFrame(std::int64_t frame)
 
 struct MediaDevices::Device {
     MediaOpenRecord record;
-    Mix_Music* music = nullptr;
+    OpenedMusic* music = nullptr;
     std::int64_t lengthFrames = kUnknown;
     std::int64_t standFrame = 0;  // valid while the device does not own the output
     int leftVolume = kFullVolume;
@@ -66,7 +67,7 @@ struct MediaDevices::Device {
     float loudnessGain = kUnityLoudnessGain;
 };
 
-MediaDevices::MediaDevices(AudioOutput& output) : output_(output) {}
+MediaDevices::MediaDevices(MusicOutput& output) : output_(&output) {}
 
 MediaDevices::~MediaDevices()
 {
@@ -82,21 +83,21 @@ int MediaDevices::open(const MediaOpenRecord& record)
         return kMediaDuplicateAlias;
     // With nothing open the output can be opened again without cutting a sound.
     if (devices_.empty())
-        output_.lengthenPeriodIfLate();
-    if (!output_.open())
+        output_->lengthenPeriodIfLate();
+    if (!output_->open())
         return kMediaHardwareError;
     const QString path = resolveMediaFile(record.elementName);
     if (path.isEmpty())
         return kMediaFileNotFound;
     // Music is streamed from the file as it plays, so a long song costs no
     // more memory than a click and opens without being decoded.
-    Mix_Music* music = sdl().loadMusic(QFile::encodeName(path).constData());
+    OpenedMusic* music = output_->loadMusic(QFile::encodeName(path).constData());
     if (!music)
         return kMediaInvalidFile;
     auto device = std::make_unique<Device>();
     device->record = record;
     device->music = music;
-    device->lengthFrames = framesOfSeconds(sdl().musicDuration(music));
+    device->lengthFrames = framesOfSeconds(output_->musicDuration(music));
     devices_.emplace(key, std::move(device));
     return kMediaOk;
 }
@@ -141,7 +142,7 @@ MediaDevices::Device* MediaDevices::find(const Text& alias)
 void MediaDevices::close(Device& device)
 {
     release(device);
-    sdl().freeMusic(device.music);
+    output_->freeMusic(device.music);
     devices_.erase(lowerAlias(device.record.alias));
 }
 
@@ -153,7 +154,7 @@ int MediaDevices::play(Device& device, std::optional<std::int64_t> fromMs)
         if (start == kUnknown)
             return kMediaOutOfRange;
     } else {
-        if (playing_ == &device && sdl().playingMusic())
+        if (playing_ == &device && output_->playingMusic())
             return kMediaOk;  // already playing: carry on
         start = standingFrame(device);
     }
@@ -164,10 +165,10 @@ int MediaDevices::play(Device& device, std::optional<std::int64_t> fromMs)
         return kMediaOk;
     }
     // The device's volumes and gain are in force before its first block is mixed.
-    output_.setGain(device.leftVolume, device.rightVolume);
-    output_.setLoudnessGain(device.loudnessGain);
-    const int started = start == 0 ? sdl().playMusic(device.music, 0)
-                                   : sdl().fadeInMusicAt(device.music, 0, 0, secondsOfFrame(start));
+    output_->setGain(device.leftVolume, device.rightVolume);
+    output_->setLoudnessGain(device.loudnessGain);
+    const int started =
+        output_->playMusic(device.music, start == 0 ? std::nullopt : std::optional<double>(secondsOfFrame(start)));
     if (started != 0) {
         device.standFrame = start;
         return kMediaHardwareError;
@@ -207,7 +208,7 @@ int MediaDevices::setAudio(Device& device, const MediaCommand& command)
     if (command.channel != AudioChannel::Left)
         device.rightVolume = volume;
     if (playing_ == &device)
-        output_.setGain(device.leftVolume, device.rightVolume);
+        output_->setGain(device.leftVolume, device.rightVolume);
     return kMediaOk;
 }
 
@@ -220,7 +221,7 @@ int MediaDevices::setLoudnessGain(const Text& alias, double factor)
         return kMediaOutOfRange;
     device->loudnessGain = static_cast<float>(factor);
     if (playing_ == device)
-        output_.setLoudnessGain(device->loudnessGain);
+        output_->setLoudnessGain(device->loudnessGain);
     return kMediaOk;
 }
 
@@ -228,9 +229,9 @@ std::int64_t MediaDevices::standingFrame(const Device& device) const
 {
     if (playing_ != &device)
         return device.standFrame;
-    if (!sdl().playingMusic() && device.lengthFrames != kUnknown)
+    if (!output_->playingMusic() && device.lengthFrames != kUnknown)
         return device.lengthFrames;  // played to its end and stays there
-    std::int64_t frame = framesOfSeconds(sdl().musicPosition(device.music));
+    std::int64_t frame = framesOfSeconds(output_->musicPosition(device.music));
     if (frame == kUnknown)
         frame = device.standFrame;
     if (device.lengthFrames != kUnknown && frame > device.lengthFrames)
@@ -243,7 +244,7 @@ void MediaDevices::release(Device& device)
     if (playing_ != &device)
         return;
     device.standFrame = standingFrame(device);
-    sdl().haltMusic();
+    output_->haltMusic();
     playing_ = nullptr;
 }
 

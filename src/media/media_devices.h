@@ -2,9 +2,9 @@
 
 // The open devices, kept by alias, and what each command does to them.
 
-#include "audio_output.h"
 #include "media_command.h"
 #include "media_control.h"
+#include "music_output.h"
 
 #include <cstdint>
 #include <map>
@@ -14,7 +14,7 @@ namespace qinghe {
 
 class MediaDevices {
 public:
-    explicit MediaDevices(AudioOutput& output);
+    explicit MediaDevices(MusicOutput& output);
     ~MediaDevices();
     MediaDevices(const MediaDevices&) = delete;
     MediaDevices& operator=(const MediaDevices&) = delete;
@@ -23,6 +23,8 @@ public:
     int run(const MediaCommand& command);
     int setLoudnessGain(const Text& alias, double factor);
     void closeAll();
+    // Plays through output from now on; only while no device is open.
+    void useOutput(MusicOutput& output) { output_ = &output; }
 
 private:
     struct Device;
@@ -36,10 +38,7 @@ private:
     std::int64_t standingFrame(const Device& device) const;
     // Takes the sound output away from the device, keeping its position.
     void release(Device& device);
-    // Devices exist only while the output is open.
-    const SoundLibrary& sdl() const { return output_.library(); }
-
-    AudioOutput& output_;
+    MusicOutput* output_;
     std::map<Text, std::unique_ptr<Device>> devices_;  // by alias, lower case
     Device* playing_ = nullptr;  // the device the sound output plays, if any
 };

@@ -27,6 +27,7 @@ std::optional<SoundFileLibrary> load()
     SoundFileLibrary l{};
     const bool complete = resolve(library, "sf_open", l.open)
                           && resolve(library, "sf_readf_float", l.readFloatFrames)
+                          && resolve(library, "sf_seek", l.seek)
                           && resolve(library, "sf_close", l.close);
     if (!complete) {
         dlclose(library);

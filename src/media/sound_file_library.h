@@ -1,7 +1,8 @@
 #pragma once
 
-// libsndfile, the decoder the loudness meter reads files with, loaded on
-// the first measurement rather than when the program starts: it brings the
+// libsndfile, the decoder the loudness meter reads files with (and the
+// sound server's streams play them with), loaded on first use rather than
+// when the program starts: it brings the
 // FLAC, Vorbis, Opus and MPEG decoders' libraries along, which the program
 // would otherwise map before its first window.
 
@@ -13,6 +14,7 @@ namespace qinghe {
 struct SoundFileLibrary {
     decltype(&::sf_open) open;
     decltype(&::sf_readf_float) readFloatFrames;
+    decltype(&::sf_seek) seek;
     decltype(&::sf_close) close;
 };
 

@@ -9,14 +9,10 @@ namespace qinghe {
 
 namespace {
 
-// Each loopback holds this much sound in hand. The two loopbacks out of the
-// effects sink hold the same, so the host hears an effect in step with the
-// chat; less than 20 ms leaves null sinks' timers too little to keep up
-// with on a busy machine.
-constexpr int kLoopbackLatencyMs = 20;
-// The board's output format: effects play into their sink without resampling.
-constexpr int kEffectsRate = 44100;
-constexpr int kEffectsChannels = 2;
+// The microphone's loopback holds this much sound in hand: the lowest that
+// stayed free of gaps, on PulseAudio and on PipeWire, with a steady tone
+// for 20 s on an idle and on a busy two-core machine (5 ms did not).
+constexpr int kLoopbackLatencyMs = 10;
 // Every device the program makes is named with this, and no one else's is.
 constexpr const char* kOwnNamePrefix = "qinghe_";
 constexpr const char* kMonitorSuffix = ".monitor";
@@ -54,22 +50,15 @@ PlannedModule nullSink(const char* role, const char* name, const char* descripti
                 + "\" " + roleProperty(role) + "'"};
 }
 
-// Loopbacks into the mix stay there; the one to the listening device may be
-// moved (its device unplugged, the host moving it by hand). None leaves its
-// source: a microphone's loopback moved to the default source could land on
-// the virtual microphone itself.
-enum class SinkPinning { Pinned, Movable };
-
-PlannedModule loopback(const char* role, const std::string& source, const std::string& sink, SinkPinning pinning)
+// The microphone's loopback into the mix: it leaves neither, since a
+// microphone's loopback moved to the default source could land on the
+// virtual microphone itself.
+PlannedModule loopback(const char* role, const std::string& source, const std::string& sink)
 {
-    std::string argument = "source=" + argumentValue(source);
-    if (!sink.empty())
-        argument += " sink=" + argumentValue(sink);
-    if (pinning == SinkPinning::Pinned)
-        argument += " sink_dont_move=true";
-    argument += " source_dont_move=true latency_msec=" + std::to_string(kLoopbackLatencyMs)
-                + " sink_input_properties=" + roleProperty(role);
-    return {role, "module-loopback", argument};
+    return {role, "module-loopback",
+            "source=" + argumentValue(source) + " sink=" + argumentValue(sink)
+                + " sink_dont_move=true source_dont_move=true latency_msec=" + std::to_string(kLoopbackLatencyMs)
+                + " sink_input_properties=" + roleProperty(role)};
 }
 
 const ServerDevice* findDevice(const std::vector<ServerDevice>& devices, const std::string& name)
@@ -168,10 +157,6 @@ RoutingPlan planRouting(const SoundSettings& settings, const ServerPicture& serv
             plan.output = {kServerAudioDriver, listening.device->description};
         return plan;
     }
-    const std::string effectsFormat =
-        " rate=" + std::to_string(kEffectsRate) + " channels=" + std::to_string(kEffectsChannels);
-    const std::string effectsMonitor = std::string(kEffectsSinkName) + kMonitorSuffix;
-    plan.modules.push_back(nullSink("effects", kEffectsSinkName, kEffectsSinkDescription, effectsFormat));
     // The chat records what comes out of the limiter, or the plain mix without it.
     std::string recorded = kMixSinkName;
     if (!limiterPlugin.empty()) {
@@ -189,20 +174,23 @@ RoutingPlan planRouting(const SoundSettings& settings, const ServerPicture& serv
                             "master=" + recorded + kMonitorSuffix + " source_name=" + kMicrophoneName
                                 + " source_properties='device.description=\"" + kMicrophoneDescription + "\" "
                                 + roleProperty("microphone") + "'"});
-    plan.modules.push_back(loopback(kChatRole, effectsMonitor, kMixSinkName, SinkPinning::Pinned));
-    if (listening.device || listening.followsDefault)
-        plan.modules.push_back(loopback(kListeningRole, effectsMonitor, listening.device ? listening.device->name : "",
-                                           SinkPinning::Movable));
     if (settings.passThrough) {
         if (const ServerDevice* microphone = pickMicrophone(settings, server)) {
-            plan.modules.push_back(loopback(kMicrophoneRole, microphone->name, kMixSinkName, SinkPinning::Pinned));
+            plan.modules.push_back(loopback(kMicrophoneRole, microphone->name, kMixSinkName));
             plan.passThrough = true;
         } else if (plan.problem == RoutingProblem::None) {
             plan.problem = RoutingProblem::NoMicrophone;
         }
     }
     plan.microphone = true;
-    plan.output = {kServerAudioDriver, kEffectsSinkDescription};
+    // The listening stream follows the server's default, or plays to the
+    // device chosen; with no device of the host's at all only the chat hears.
+    std::string listeningDevice = kNoListeningDevice;
+    if (listening.device)
+        listeningDevice = listening.device->name;
+    else if (listening.followsDefault)
+        listeningDevice.clear();
+    plan.output = {kServerStreamsDriver, kMixSinkName, listeningDevice};
     return plan;
 }
 

@@ -6,7 +6,6 @@
 // the same wherever the settings and the devices are the same.
 //
 // The virtual microphone, module by module:
-//   effects     a null sink the board plays into
 //   limited     a null sink that takes the mix once it is limited
 //   mix         where the effects and the host's voice meet: a LADSPA sink
 //               running the program's limiter into "limited", so what the
@@ -14,11 +13,11 @@
 //               (without the limiter's plugin, a plain null sink)
 //   microphone  "青禾虚拟麦克风", the limited mix's monitor as a source of
 //               its own: what a chat program records
-//   feed        loopback: effects -> mix
-//   listen      loopback: effects -> the host's listening device
 //   passthrough loopback: the host's microphone -> mix (switchable)
 // Every one carries kRoleProperty in its properties, so the program knows
-// its own modules again after a crash.
+// its own modules again after a crash. The board's effects need no module:
+// the output plays them as two streams of its own, straight into the mix
+// and to the listening device.
 
 #include "pulse_connection.h"
 #include "sound_settings.h"
@@ -29,8 +28,6 @@
 
 namespace qinghe {
 
-inline constexpr const char* kEffectsSinkName = "qinghe_effects";
-inline constexpr const char* kEffectsSinkDescription = "青禾音效";
 inline constexpr const char* kMixSinkName = "qinghe_mix";
 inline constexpr const char* kMixSinkDescription = "青禾虚拟麦克风混音";
 inline constexpr const char* kLimitedSinkName = "qinghe_limited";
@@ -42,14 +39,9 @@ inline constexpr const char* kServerAudioDriver = "pulseaudio";
 
 // Where the board's sound output opens; an empty driver is the audio
 // layer's own choice, an empty device that driver's default.
-struct OutputTarget {
-    std::string driver;
-    std::string device;
-
-    bool operator==(const OutputTarget&) const = default;
-};
+using OutputTarget = MediaOutputDevice;
 // Where the output goes while the server it played on is away: nowhere.
-inline const OutputTarget kNoOutput{kNoAudioDriver, {}};
+inline const OutputTarget kNoOutput{kNoAudioDriver, {}, {}};
 
 // Why part of what the settings ask for is not there.
 enum class RoutingProblem {
@@ -88,11 +80,11 @@ struct RoutingPlan {
 RoutingPlan planRouting(const SoundSettings& settings, const ServerPicture& server,
                         const std::string& limiterPlugin = {});
 
-// The roles whose sound each level of the settings scales: the effects on
-// their way into the mix (chat), to the host's ears (listening), and the
+// The roles whose sound each level of the settings scales: the board's
+// streams into the mix (chat) and to the host's ears (listening), and the
 // host's microphone.
-inline constexpr const char* kChatRole = "feed";
-inline constexpr const char* kListeningRole = "listen";
+inline constexpr const char* kChatRole = kChatStreamRole;
+inline constexpr const char* kListeningRole = kListeningStreamRole;
 inline constexpr const char* kMicrophoneRole = "passthrough";
 
 // Where the limiter's plugin is: beside the program, or where it is

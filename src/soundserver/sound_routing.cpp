@@ -32,7 +32,7 @@ constexpr PulseConnection::Limit kNewsLimit{60000};
 // add to it.
 bool isCoreRole(const std::string& role)
 {
-    return role == "effects" || role == "limited" || role == "mix" || role == "microphone" || role == kChatRole;
+    return role == "limited" || role == "mix" || role == "microphone";
 }
 
 std::optional<ServerPicture> pictureOf(PulseConnection& server)

@@ -73,7 +73,7 @@ public:
     {
         runtime = std::make_unique<WindowRuntime>();
         routing = std::make_unique<SoundRouting>(
-            [](const OutputTarget& target) { setMediaOutputDevice({target.driver, target.device}); });
+            [](const OutputTarget& target) { setMediaOutputDevice(target); });
     }
 
     bool writeIni(const QByteArray& bytes)
@@ -199,7 +199,7 @@ private slots:
         choose(f_->find<QComboBox>("监听设备"), "Headphones");
         QVERIFY(f_->iniBytes().contains(gbkBytes("监听设备=fake_headphones\r\n")));
         settledStatus();
-        QVERIFY(serverHas({"list", "modules", "short"}, "source=qinghe_effects.monitor sink=fake_headphones"));
+        QCOMPARE(mediaOutputDevice().listeningDevice, std::string("fake_headphones"));
 
         f_->find<QSlider>("聊天音量")->setValue(50);
         QVERIFY(f_->iniBytes().contains(gbkBytes("聊天音量=50\r\n")));
@@ -218,7 +218,7 @@ private slots:
         settledStatus();
         QVERIFY(!serverHas({"list", "modules", "short"}, "qinghe.role"));
         // Without the virtual microphone the board plays straight to the chosen device.
-        QCOMPARE(mediaOutputDevice(), (MediaOutputDevice{"pulseaudio", "Headphones"}));
+        QCOMPARE(mediaOutputDevice(), (MediaOutputDevice{"pulseaudio", "Headphones", {}}));
     }
 
     void aSavedDeviceTheServerLacksStaysChosenAndIsMarked()

@@ -1,0 +1,68 @@
+#pragma once
+
+// The board's sound straight into the sound server while the virtual
+// microphone is served: two playback streams of our own, one into the mix
+// a chat program hears, one to the host's listening device, both fed the
+// same blocks from the one player, so they keep in step and a new click
+// cuts the old sound on both. No loopback stands between the board and
+// either place.
+//
+// Files are decoded by libsndfile a little ahead, on a thread of each
+// sound's own. The streams' write callback only copies decoded frames,
+// applies the volumes and counts: it takes no lock and allocates nothing.
+// After kIdleBeforeCork with nothing playing both streams are corked, and
+// the server asks nothing of them until the next sound, which flushes and
+// uncorks them.
+
+#include "media_control.h"
+#include "music_output.h"
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+namespace qinghe {
+
+class ServerStreams final : public MusicOutput {
+public:
+    // Silence this long corks the streams.
+    static constexpr std::chrono::seconds kIdleBeforeCork{5};
+    static constexpr int kRate = 44100;
+    static constexpr int kChannels = 2;
+
+    // Connects to the server the environment names and makes both streams,
+    // corked: into mixSink (never moved elsewhere) and into listeningSink
+    // (the server's default when empty). The streams carry the role marks
+    // kChatStreamRole and kListeningStreamRole for whoever sets their
+    // levels. nullptr when the server, or a sink, does not answer within limit.
+    static std::unique_ptr<ServerStreams> connect(const std::string& mixSink, const std::string& listeningSink,
+                                                  std::chrono::milliseconds limit);
+    ~ServerStreams() override;
+    ServerStreams(const ServerStreams&) = delete;
+    ServerStreams& operator=(const ServerStreams&) = delete;
+
+    // Open from connect on, while the server keeps the connection.
+    bool open() override;
+    void close() override;
+
+    OpenedMusic* loadMusic(const char* path) override;
+    void freeMusic(OpenedMusic* music) override;
+    double musicDuration(OpenedMusic* music) override;
+    int playMusic(OpenedMusic* music, std::optional<double> fromSeconds) override;
+    void haltMusic() override;
+    bool playingMusic() override;
+    double musicPosition(OpenedMusic* music) override;
+
+    void setGain(int left, int right) override;
+    void setLoudnessGain(float factor) override;
+
+    // Whether the streams are corked now (the server asks nothing of them).
+    bool corked() const;
+
+private:
+    struct Impl;
+    explicit ServerStreams(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace qinghe
