@@ -38,6 +38,8 @@ constexpr int kBytesPerFrame = ServerStreams::kChannels * 2;
 // sound plays; a click waits at most this long behind what is queued.
 constexpr std::uint32_t kTargetFrames = 256;
 constexpr std::uint32_t kRequestFrames = 64;
+// What a corked stream asks for: two seconds, the longest a sink keeps.
+constexpr std::uint32_t kCorkedTargetFrames = 2 * ServerStreams::kRate;
 // The most the write callback renders at once; a larger request is served in parts.
 constexpr std::size_t kBlockFrames = 4096;
 // Decoded ahead of the streams (0.74 s): the decoder sleeps between rounds,
@@ -155,10 +157,14 @@ public:
         }
     }
 
+    // The loop thread's side, once what the streams held before this sound
+    // has been flushed: from now on it plays.
+    void arm() { armed_.store(true, std::memory_order_release); }
+
     // The write callback's side: frames taken, the rest of out left alone.
     std::size_t take(std::int16_t* out, std::size_t frames)
     {
-        if (finished_.load(std::memory_order_relaxed))
+        if (!armed_.load(std::memory_order_acquire) || finished_.load(std::memory_order_relaxed))
             return 0;
         // Read before the ring: a ring found short after the last frame was decoded is the end.
         const bool all = decodedAll_.load(std::memory_order_acquire);
@@ -221,6 +227,7 @@ private:
     const std::int64_t startFrame_;
     FrameRing ring_{kRingFrames};
     std::atomic<bool> stop_{false};
+    std::atomic<bool> armed_{false};
     std::atomic<bool> decodedAll_{false};
     std::atomic<bool> finished_{false};
     std::atomic<std::int64_t> played_{0};
@@ -260,6 +267,7 @@ struct ServerStreams::Impl {
     ~Impl();
     void render(std::int16_t* out, std::size_t frames);
     void corkBoth(bool cork);
+    void flushBoth();
     static void onWritable(pa_stream* stream, std::size_t bytes, void* self);
     static void onKick(pa_mainloop_api* api, pa_io_event* event, int fd, pa_io_event_flags_t flags, void* self);
     static void onIdleCheck(pa_mainloop_api* api, pa_time_event* event, const struct timeval* when, void* self);
@@ -333,20 +341,43 @@ void ServerStreams::Impl::onWritable(pa_stream* stream, std::size_t bytes, void*
     }
 }
 
+pa_buffer_attr bufferAttributes(std::uint32_t targetFrames)
+{
+    pa_buffer_attr attributes;
+    attributes.maxlength = static_cast<std::uint32_t>(-1);
+    attributes.tlength = targetFrames * kBytesPerFrame;
+    attributes.prebuf = static_cast<std::uint32_t>(-1);
+    attributes.minreq = std::min(targetFrames, kRequestFrames) * kBytesPerFrame;
+    attributes.fragsize = static_cast<std::uint32_t>(-1);
+    return attributes;
+}
+
 void ServerStreams::Impl::corkBoth(bool cork)
 {
     for (pa_stream* stream : {mix, listening}) {
         if (!stream || pa_stream_get_state(stream) != PA_STREAM_READY)
             continue;
-        // What was queued while quiet is silence: a sound after it starts at once.
-        if (!cork) {
-            if (pa_operation* flushed = pa_stream_flush(stream, nullptr, nullptr))
-                pa_operation_unref(flushed);
-        }
+        // A corked stream still asks its sink for its short latency, and a
+        // sink asked for that wakes every few milliseconds: while corked it
+        // asks for a long one. The server takes the requests in order, so
+        // the short one is back before the stream plays again.
+        const pa_buffer_attr attributes = bufferAttributes(cork ? kCorkedTargetFrames : kTargetFrames);
+        if (pa_operation* resized = pa_stream_set_buffer_attr(stream, &attributes, nullptr, nullptr))
+            pa_operation_unref(resized);
         if (pa_operation* corking = pa_stream_cork(stream, cork ? 1 : 0, nullptr, nullptr))
             pa_operation_unref(corking);
     }
     corked.store(cork);
+}
+
+void ServerStreams::Impl::flushBoth()
+{
+    for (pa_stream* stream : {mix, listening}) {
+        if (!stream || pa_stream_get_state(stream) != PA_STREAM_READY)
+            continue;
+        if (pa_operation* flushed = pa_stream_flush(stream, nullptr, nullptr))
+            pa_operation_unref(flushed);
+    }
 }
 
 void ServerStreams::Impl::onKick(pa_mainloop_api*, pa_io_event*, int fd, pa_io_event_flags_t, void* self)
@@ -355,8 +386,16 @@ void ServerStreams::Impl::onKick(pa_mainloop_api*, pa_io_event*, int fd, pa_io_e
     std::uint64_t count = 0;
     [[maybe_unused]] const ssize_t drained = read(fd, &count, sizeof count);
     impl->quietSince = Clock::now();
+    // What the streams hold is silence, or the sound the click cuts: it
+    // goes, and the new sound is written behind the flush, so it starts at
+    // once and none of its first frames goes with it.
+    impl->flushBoth();
     if (impl->corked.load())
         impl->corkBoth(false);
+    impl->inRender.fetch_add(1);
+    if (Playing* playing = impl->current.load())
+        playing->arm();
+    impl->inRender.fetch_sub(1);
 }
 
 void ServerStreams::Impl::onIdleCheck(pa_mainloop_api*, pa_time_event* event, const struct timeval*, void* self)
@@ -449,12 +488,8 @@ std::unique_ptr<ServerStreams> ServerStreams::connect(const std::string& mixSink
         impl->listening = newStream(impl->context, "青禾音效（监听）", kListeningStreamRole);
     if (!impl->mix || (listens && !impl->listening))
         return nullptr;
-    pa_buffer_attr attributes;
-    attributes.maxlength = static_cast<std::uint32_t>(-1);
-    attributes.tlength = kTargetFrames * kBytesPerFrame;
-    attributes.prebuf = static_cast<std::uint32_t>(-1);
-    attributes.minreq = kRequestFrames * kBytesPerFrame;
-    attributes.fragsize = static_cast<std::uint32_t>(-1);
+    // Made corked, as silence leaves them.
+    const pa_buffer_attr attributes = bufferAttributes(kCorkedTargetFrames);
     const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
     // The mix is the chat's: the stream never wanders off it. The listening
     // stream follows its device, or the default, as the server moves it.
@@ -560,8 +595,8 @@ void ServerStreams::haltMusic()
     Playing* old = impl_->current.exchange(nullptr);
     if (!old)
         return;
-    // The write callback notes itself before it reads the sound: once it is
-    // out, no block can still be reading the old one.
+    // The write callback (and the kick, which arms a sound) notes itself
+    // before it reads the sound: once it is out, none can still be using the old one.
     while (impl_->inRender.load() != 0)
         std::this_thread::yield();
     delete old;

@@ -10,9 +10,10 @@
 // Files are decoded by libsndfile a little ahead, on a thread of each
 // sound's own. The streams' write callback only copies decoded frames,
 // applies the volumes and counts: it takes no lock and allocates nothing.
-// After kIdleBeforeCork with nothing playing both streams are corked, and
-// the server asks nothing of them until the next sound, which flushes and
-// uncorks them.
+// A new sound flushes what the streams hold (silence, or the sound it
+// cuts) and starts right behind the flush. After kIdleBeforeCork with
+// nothing playing both streams are corked, and the server asks nothing of
+// them until the next sound uncorks them.
 
 #include "media_control.h"
 #include "music_output.h"
