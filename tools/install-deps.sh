@@ -16,6 +16,10 @@ packages=(
   fontconfig fonts-wqy-zenhei fonts-wqy-microhei fonts-noto-cjk
   xvfb xauth
   libx11-dev libxtst-dev x11-utils
+  qt6-wayland
+  # The Wayland tests: a compositor without a screen and the desktop's
+  # shortcuts portal with its KDE backend (a Qt 5 program, hence qtwayland5).
+  kwin-wayland xdg-desktop-portal xdg-desktop-portal-kde qtwayland5
   python3 xdotool dbus-daemon
   dpkg-dev file desktop-file-utils appstream
 )

@@ -25,6 +25,7 @@ int main(int argc, char* argv[])
     if (argc > 1 && qinghe::isRemoteCommand({QString::fromLocal8Bit(argv[1])}))
         return callRunningBoard(argc, argv);
     qinghe::prepareProcessForWebViews();
+    qinghe::preferNativeWayland();
     QApplication app(argc, argv);
     // Qt's buttons and dialogs speak the program's language, not the desktop's.
     qinghe::loadQtChineseTexts();

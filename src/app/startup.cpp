@@ -24,6 +24,13 @@ void prepareProcessForWebViews()
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
 }
 
+void preferNativeWayland()
+{
+    // Qt itself picks Wayland only where the session type says so.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "wayland;xcb");
+}
+
 int runProgram(const StartOptions& options)
 {
     // Windows decide themselves when the program ends, hidden ones included.

@@ -23,6 +23,11 @@ struct StartOptions {
 // sandbox when the program runs as root, where the sandbox refuses to start.
 void prepareProcessForWebViews();
 
+// Before the application object exists: where a Wayland display is named
+// and no platform is chosen, the board runs natively on Wayland (the desktop's
+// portal then gives it global keys), falling back to X11.
+void preferNativeWayland();
+
 // The start-up sequence up to the end of the message loop; returns the exit
 // code: 0, or -1 when the main window or a window opened later cannot be loaded.
 int runProgram(const StartOptions& options = {});

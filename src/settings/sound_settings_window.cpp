@@ -45,6 +45,8 @@ constexpr const char* kPortalProblem = "（桌面的回答：%1）";
 constexpr const char* kPortalAsking = "正在向桌面申请全局热键…";
 constexpr const char* kPortalKeys = "热键由桌面管理：这里的键交给桌面作建议，每行显示桌面实际用的键。";
 constexpr const char* kPortalTrigger = "桌面使用：%1";
+// Some desktops bind nothing at first and open their own shortcut settings instead.
+constexpr const char* kPortalNoKeysYet = "桌面还没有给这些热键绑定按键，请在桌面的快捷键设置里设置。";
 constexpr const char* kKeyTakenByOther = "热键“%1”已被其他程序占用，请换一个键。";
 constexpr const char* kKeyTakenByUs = "热键“%1”已用于“%2”，请换一个键。";
 constexpr const char* kKeyInvalid = "“%1”不能用作热键，请换一个键。";
@@ -214,8 +216,12 @@ void SoundSettingsWindow::showHotKeys()
             text += QString::fromUtf8(kPortalProblem).arg(portal->problem());
         controls_.hotKeyText->setText(text);
     } else if (portal != nullptr) {
-        controls_.hotKeyText->setText(
-            QString::fromUtf8(portal->state() == PortalState::Bound ? kPortalKeys : kPortalAsking));
+        bool anyKey = false;
+        for (int action = 0; action < kHotKeyActionCount; ++action)
+            anyKey = anyKey || !hotKeys_->activeKeyOf(action).isEmpty();
+        controls_.hotKeyText->setText(QString::fromUtf8(portal->state() != PortalState::Bound ? kPortalAsking
+                                                        : anyKey                              ? kPortalKeys
+                                                                                              : kPortalNoKeysYet));
     }
     controls_.hotKeyText->setToolTip(controls_.hotKeyText->text());
     controls_.hotKeyRows->setEnabled(available);

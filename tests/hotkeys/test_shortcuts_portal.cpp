@@ -1,105 +1,111 @@
 #include "test_shortcuts_portal.h"
 
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDBusVariant>
 #include <QTimer>
 
 using namespace qinghe;
 
 namespace {
 
-const QString kConnectionName = QStringLiteral("test shortcuts portal");
-constexpr uint kDone = 0;
+const QString kConnection = QStringLiteral("test shortcuts portal");
+
+template <typename T>
+T argument(const QVariant& value)
+{
+    return value.canConvert<QDBusArgument>() ? qdbus_cast<T>(value.value<QDBusArgument>()) : value.value<T>();
+}
 
 }  // namespace
 
-TestShortcutsPortal::TestShortcutsPortal()
-    : bus_(QDBusConnection::connectToBus(QDBusConnection::SessionBus, kConnectionName))
+TestShortcutsPortal::TestShortcutsPortal() : bus_(QDBusConnection::connectToBus(QDBusConnection::SessionBus, kConnection))
 {
     registerPortalShortcutTypes();
-    published_ = bus_.registerObject(QString::fromLatin1(kPortalPath), this,
-                                     QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals |
-                                         QDBusConnection::ExportAllProperties) &&
-                 bus_.registerService(QString::fromLatin1(kPortalService));
+    // The Request and Session objects live below the portal's path.
+    published = bus_.registerVirtualObject(QString::fromLatin1(kPortalPath), this, QDBusConnection::SubPath) &&
+                bus_.registerService(QString::fromLatin1(kPortalService));
 }
 
 TestShortcutsPortal::~TestShortcutsPortal()
 {
-    QDBusConnection::disconnectFromBus(kConnectionName);
+    QDBusConnection::disconnectFromBus(kConnection);
 }
 
-QString TestShortcutsPortal::callerPath(const QString& kind, const QVariantMap& options, const char* token)
+bool TestShortcutsPortal::handleMessage(const QDBusMessage& call, const QDBusConnection&)
 {
-    // The portal names its objects after the caller and the caller's token.
-    return QStringLiteral("%1/%2/%3/%4")
-        .arg(QString::fromLatin1(kPortalPath), kind,
-             message().service().mid(1).replace(QLatin1Char('.'), QLatin1Char('_')),
-             options.value(QString::fromLatin1(token)).toString());
-}
-
-QDBusObjectPath TestShortcutsPortal::answer(const QVariantMap& options, uint response, const QVariantMap& results)
-{
-    const QString path = callerPath(QStringLiteral("request"), options, "handle_token");
-    auto* request = new TestPortalRequest;
-    bus_.registerObject(path, request, QDBusConnection::ExportAllSlots);
-    // Sent from this thread, so the answer is on its way before the object goes.
-    QTimer::singleShot(0, request, [this, request, path, response, results] {
-        QDBusMessage signal =
-            QDBusMessage::createSignal(path, QString::fromLatin1(kRequestInterface), QStringLiteral("Response"));
-        signal << response << results;
-        bus_.send(signal);
-        bus_.unregisterObject(path);
-        request->deleteLater();
-    });
-    return QDBusObjectPath(path);
-}
-
-QDBusObjectPath TestShortcutsPortal::CreateSession(const QVariantMap& options)
-{
-    const QString session = callerPath(QStringLiteral("session"), options, "session_handle_token");
-    sessions << session;
-    auto* object = new TestPortalSession;
-    object->setParent(this);
-    object->onClose = [this, session, object] {
-        closedSessions << session;
-        bus_.unregisterObject(session);
-        object->deleteLater();
-    };
-    bus_.registerObject(session, object, QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals);
-    // The handle comes as a string, as the desktop's own portal gives it.
-    return answer(options, kDone, {{QStringLiteral("session_handle"), session}});
-}
-
-QDBusObjectPath TestShortcutsPortal::BindShortcuts(const QDBusObjectPath& session, const QList<PortalShortcut>& shortcuts,
-                                                   const QString&, const QVariantMap& options)
-{
-    lastBound = shortcuts;
-    PortalShortcutList held;
-    for (const PortalShortcut& wanted : shortcuts) {
-        const QString trigger = desktopChoice.value(wanted.id, wanted.properties.value("preferred_trigger").toString());
-        held << PortalShortcut{wanted.id,
-                               {{QStringLiteral("description"), wanted.properties.value("description")},
-                                {QStringLiteral("trigger_description"), trigger}}};
+    const QVariantList in = call.arguments();
+    const QString member = call.member();
+    if (call.path() != QLatin1String(kPortalPath)) {
+        if (member != QLatin1String("Close") || !(requests_.removeOne(call.path()) || sessions.contains(call.path())))
+            return false;
+        if (sessions.contains(call.path()) && !closedSessions.contains(call.path()))
+            closedSessions << call.path();
+        return bus_.send(call.createReply());
     }
-    bound_[session.path()] = held;
-    // A host who closes the desktop's dialog leaves the shortcuts it already had.
-    if (bindResponse != kDone)
-        return answer(options, bindResponse, {});
-    return answer(options, kDone, {{QStringLiteral("shortcuts"), QVariant::fromValue(held)}});
+    if (member == QLatin1String("Get"))
+        return bus_.send(call.createReply(QVariant::fromValue(QDBusVariant(1u))));
+    if (member == QLatin1String("CreateSession")) {
+        const QVariantMap options = argument<QVariantMap>(in.value(0));
+        sessions << callerPath(call, "session", options.value("session_handle_token"));
+        // A string, as the desktop's own portal gives it.
+        answer(call, options, 0, {{QStringLiteral("session_handle"), sessions.last()}});
+    } else if (member == QLatin1String("BindShortcuts")) {
+        lastBound = argument<PortalShortcutList>(in.value(1));
+        PortalShortcutList& held = bound_[argument<QDBusObjectPath>(in.value(0)).path()];
+        held.clear();
+        for (const PortalShortcut& wanted : lastBound)
+            held << PortalShortcut{wanted.id, {{"trigger_description", desktopChoice.value(wanted.id, wanted.properties.value("preferred_trigger").toString())}}};
+        // A closed dialog answers nothing, yet the desktop keeps what it holds.
+        answer(call, argument<QVariantMap>(in.value(3)), bindResponse,
+               bindResponse != 0 ? QVariantMap() : QVariantMap{{QStringLiteral("shortcuts"), QVariant::fromValue(held)}});
+    } else if (member == QLatin1String("ListShortcuts")) {
+        answer(call, argument<QVariantMap>(in.value(1)), 0,
+               {{QStringLiteral("shortcuts"), QVariant::fromValue(bound_.value(argument<QDBusObjectPath>(in.value(0)).path()))}});
+    } else {
+        return false;
+    }
+    return true;
 }
 
-QDBusObjectPath TestShortcutsPortal::ListShortcuts(const QDBusObjectPath& session, const QVariantMap& options)
+QString TestShortcutsPortal::callerPath(const QDBusMessage& call, const char* kind, const QVariant& token) const
 {
-    return answer(options, kDone, {{QStringLiteral("shortcuts"), QVariant::fromValue(bound_.value(session.path()))}});
+    // Named after the caller and the caller's token.
+    return QStringLiteral("%1/%2/%3/%4")
+        .arg(QLatin1String(kPortalPath), QLatin1String(kind),
+             call.service().mid(1).replace(QLatin1Char('.'), QLatin1Char('_')), token.toString());
+}
+
+void TestShortcutsPortal::answer(const QDBusMessage& call, const QVariantMap& options, uint response,
+                                 const QVariantMap& results)
+{
+    const QString request = callerPath(call, "request", options.value("handle_token"));
+    requests_ << request;
+    bus_.send(call.createReply(QVariant::fromValue(QDBusObjectPath(request))));
+    QTimer::singleShot(0, this, [this, request, response, results] {
+        if (!requests_.removeOne(request))
+            return;  // closed by the program
+        QDBusMessage signal = QDBusMessage::createSignal(request, QLatin1String(kRequestInterface), "Response");
+        bus_.send(signal << response << results);
+    });
+}
+
+void TestShortcutsPortal::emitSignal(const char* name, const QVariantList& arguments)
+{
+    QDBusMessage signal = QDBusMessage::createSignal(QLatin1String(kPortalPath), QLatin1String(kShortcutsInterface), name);
+    signal.setArguments(arguments);
+    bus_.send(signal);
 }
 
 void TestShortcutsPortal::press(const QString& session, const QString& id)
 {
-    emit Activated(QDBusObjectPath(session), id, 0, {});
-    emit Deactivated(QDBusObjectPath(session), id, 0, {});
+    for (const char* name : {"Activated", "Deactivated"})
+        emitSignal(name, {QVariant::fromValue(QDBusObjectPath(session)), id, qulonglong(0), QVariantMap()});
 }
 
 void TestShortcutsPortal::retrigger(const QString& session, const QString& id, const QString& trigger)
 {
-    emit ShortcutsChanged(QDBusObjectPath(session), {PortalShortcut{id, {{"trigger_description", trigger}}}});
+    const PortalShortcutList changed{PortalShortcut{id, {{"trigger_description", trigger}}}};
+    emitSignal("ShortcutsChanged", {QVariant::fromValue(QDBusObjectPath(session)), QVariant::fromValue(changed)});
 }

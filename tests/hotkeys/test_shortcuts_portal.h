@@ -1,83 +1,41 @@
 #pragma once
 
-// A desktop's shortcuts portal of the test's own: version 1 of
-// org.freedesktop.portal.GlobalShortcuts with its Request and Session
-// objects, on a connection of its own to the test's session bus. The test
-// plays the desktop: it picks the triggers and presses the shortcuts.
+// A shortcuts portal of the test's own: org.freedesktop.portal.GlobalShortcuts
+// version 1 with its Request and Session objects, served on a connection of
+// its own to the test's bus. The test plays the desktop: it picks the
+// triggers and presses the shortcuts.
 
 #include "hotkeys/portal_shortcuts.h"
 
-#include <QDBusConnection>
-#include <QDBusContext>
-#include <QDBusObjectPath>
+#include <QDBusVirtualObject>
 #include <QHash>
-#include <QObject>
 
-#include <functional>
-
-class TestShortcutsPortal : public QObject, protected QDBusContext {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.GlobalShortcuts")
-    Q_PROPERTY(uint version READ version)
-
+class TestShortcutsPortal : public QDBusVirtualObject {
 public:
     TestShortcutsPortal();
     ~TestShortcutsPortal() override;
-    bool published() const { return published_; }
-    uint version() const { return 1; }
-
-    // The desktop presses and lets go of a shortcut of a session.
+    // Activated, then Deactivated.
     void press(const QString& session, const QString& id);
-    // The host gives a shortcut another trigger in the desktop's own settings.
+    // ShortcutsChanged, as when the host rebinds it in the desktop's own settings.
     void retrigger(const QString& session, const QString& id, const QString& trigger);
 
+    bool published = false;
     QHash<QString, QString> desktopChoice;  // id -> the trigger the desktop takes instead of the preferred one
     uint bindResponse = 0;                  // 1: the host closed the desktop's dialog
-    QStringList sessions;                   // every session made, in order
-    QStringList closedSessions;             // those the program closed
-    qinghe::PortalShortcutList lastBound;   // what the last BindShortcuts asked for
+    QStringList sessions;
+    QStringList closedSessions;
+    qinghe::PortalShortcutList lastBound;
 
-public slots:
-    QDBusObjectPath CreateSession(const QVariantMap& options);
-    QDBusObjectPath BindShortcuts(const QDBusObjectPath& session, const QList<qinghe::PortalShortcut>& shortcuts,
-                                  const QString& parentWindow, const QVariantMap& options);
-    QDBusObjectPath ListShortcuts(const QDBusObjectPath& session, const QVariantMap& options);
-
-signals:
-    void Activated(const QDBusObjectPath& session, const QString& id, qulonglong timestamp, const QVariantMap& options);
-    void Deactivated(const QDBusObjectPath& session, const QString& id, qulonglong timestamp,
-                     const QVariantMap& options);
-    void ShortcutsChanged(const QDBusObjectPath& session, const QList<qinghe::PortalShortcut>& shortcuts);
+    QString introspect(const QString&) const override { return {}; }
+    bool handleMessage(const QDBusMessage& call, const QDBusConnection&) override;
 
 private:
-    QString callerPath(const QString& kind, const QVariantMap& options, const char* token);
-    // A Request object, answered with Response on the next turn of the loop.
-    QDBusObjectPath answer(const QVariantMap& options, uint response, const QVariantMap& results);
+    QString callerPath(const QDBusMessage& call, const char* kind, const QVariant& token) const;
+    // Replies with a Request object, whose Response follows on the next turn of the loop.
+    void answer(const QDBusMessage& call, const QVariantMap& options, uint response, const QVariantMap& results);
+    void emitSignal(const char* name, const QVariantList& arguments);
 
     QDBusConnection bus_;
-    bool published_ = false;
+    QStringList requests_;
     QHash<QString, qinghe::PortalShortcutList> bound_;  // session -> its shortcuts with their triggers
-};
-
-// The portal's Request and Session objects, each with its Close.
-class TestPortalRequest : public QObject {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Request")
-
-public slots:
-    void Close() { deleteLater(); }
-};
-
-class TestPortalSession : public QObject {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Session")
-
-public:
-    std::function<void()> onClose;
-
-public slots:
-    void Close() { onClose(); }
-
-signals:
-    void Closed(const QVariantMap& details);
 };
