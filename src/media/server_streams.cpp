@@ -6,6 +6,7 @@
 #include <pulse/context.h>
 #include <pulse/proplist.h>
 #include <pulse/rtclock.h>
+#include <pulse/timeval.h>
 #include <pulse/stream.h>
 #include <pulse/thread-mainloop.h>
 
@@ -250,7 +251,7 @@ struct ServerStreams::Impl {
     pa_stream* listening = nullptr;
     pa_io_event* kickWatch = nullptr;
     pa_time_event* idleCheck = nullptr;
-    int kick = -1;  // eventfd: the window thread asks the loop to uncork
+    int kick = -1;  // eventfd: a new sound asks the loop to flush, uncork and start it
 
     std::atomic<bool> alive{false};
     std::atomic<bool> corked{true};
@@ -263,11 +264,17 @@ struct ServerStreams::Impl {
     // The loop thread's own.
     std::vector<std::int16_t> block = std::vector<std::int16_t>(kBlockFrames * kChannels);
     Clock::time_point quietSince = Clock::now();
+    bool waking = false;     // the short latency is asked for; the streams play once the server has it
+    int pendingResizes = 0;
 
     ~Impl();
     void render(std::int16_t* out, std::size_t frames);
-    void corkBoth(bool cork);
+    void cork();
+    void wake();
+    void awake();
+    void armCurrent();
     void flushBoth();
+    static void onResized(pa_stream* stream, int success, void* self);
     static void onWritable(pa_stream* stream, std::size_t bytes, void* self);
     static void onKick(pa_mainloop_api* api, pa_io_event* event, int fd, pa_io_event_flags_t flags, void* self);
     static void onIdleCheck(pa_mainloop_api* api, pa_time_event* event, const struct timeval* when, void* self);
@@ -352,22 +359,72 @@ pa_buffer_attr bufferAttributes(std::uint32_t targetFrames)
     return attributes;
 }
 
-void ServerStreams::Impl::corkBoth(bool cork)
+void ServerStreams::Impl::cork()
 {
     for (pa_stream* stream : {mix, listening}) {
         if (!stream || pa_stream_get_state(stream) != PA_STREAM_READY)
             continue;
+        if (pa_operation* corking = pa_stream_cork(stream, 1, nullptr, nullptr))
+            pa_operation_unref(corking);
         // A corked stream still asks its sink for its short latency, and a
         // sink asked for that wakes every few milliseconds: while corked it
-        // asks for a long one. The server takes the requests in order, so
-        // the short one is back before the stream plays again.
-        const pa_buffer_attr attributes = bufferAttributes(cork ? kCorkedTargetFrames : kTargetFrames);
+        // asks for a long one.
+        const pa_buffer_attr attributes = bufferAttributes(kCorkedTargetFrames);
         if (pa_operation* resized = pa_stream_set_buffer_attr(stream, &attributes, nullptr, nullptr))
             pa_operation_unref(resized);
-        if (pa_operation* corking = pa_stream_cork(stream, cork ? 1 : 0, nullptr, nullptr))
-            pa_operation_unref(corking);
     }
-    corked.store(cork);
+    corked.store(true);
+}
+
+// The short latency first, and only once the server has it the streams
+// play: a stream uncorked at its long one would be asked for seconds at
+// once, more than is decoded, and the sound would break off.
+void ServerStreams::Impl::wake()
+{
+    waking = true;
+    pendingResizes = 0;
+    for (pa_stream* stream : {mix, listening}) {
+        if (!stream || pa_stream_get_state(stream) != PA_STREAM_READY)
+            continue;
+        const pa_buffer_attr attributes = bufferAttributes(kTargetFrames);
+        if (pa_operation* resized = pa_stream_set_buffer_attr(stream, &attributes, &Impl::onResized, this)) {
+            ++pendingResizes;
+            pa_operation_unref(resized);
+        }
+    }
+    if (pendingResizes == 0)
+        awake();
+}
+
+void ServerStreams::Impl::onResized(pa_stream*, int, void* self)
+{
+    auto* impl = static_cast<Impl*>(self);
+    if (--impl->pendingResizes == 0)
+        impl->awake();
+}
+
+void ServerStreams::Impl::awake()
+{
+    waking = false;
+    flushBoth();
+    for (pa_stream* stream : {mix, listening}) {
+        if (!stream || pa_stream_get_state(stream) != PA_STREAM_READY)
+            continue;
+        if (pa_operation* uncorking = pa_stream_cork(stream, 0, nullptr, nullptr))
+            pa_operation_unref(uncorking);
+    }
+    corked.store(false);
+    quietSince = Clock::now();
+    pa_context_rttime_restart(context, idleCheck, pa_rtclock_now() + kIdleCheckMicroseconds);
+    armCurrent();
+}
+
+void ServerStreams::Impl::armCurrent()
+{
+    inRender.fetch_add(1);
+    if (Playing* playing = current.load())
+        playing->arm();
+    inRender.fetch_sub(1);
 }
 
 void ServerStreams::Impl::flushBoth()
@@ -388,26 +445,33 @@ void ServerStreams::Impl::onKick(pa_mainloop_api*, pa_io_event*, int fd, pa_io_e
     impl->quietSince = Clock::now();
     // What the streams hold is silence, or the sound the click cuts: it
     // goes, and the new sound is written behind the flush, so it starts at
-    // once and none of its first frames goes with it.
+    // once and none of its first frames goes with it. Corked streams are
+    // woken first; the sound is armed once they are.
+    if (impl->waking)
+        return;
+    if (impl->corked.load()) {
+        impl->wake();
+        return;
+    }
     impl->flushBoth();
-    if (impl->corked.load())
-        impl->corkBoth(false);
-    impl->inRender.fetch_add(1);
-    if (Playing* playing = impl->current.load())
-        playing->arm();
-    impl->inRender.fetch_sub(1);
+    impl->armCurrent();
 }
 
 void ServerStreams::Impl::onIdleCheck(pa_mainloop_api*, pa_time_event* event, const struct timeval*, void* self)
 {
     auto* impl = static_cast<Impl*>(self);
+    impl->inRender.fetch_add(1);
     const Playing* playing = impl->current.load();
+    const bool sounding = playing && !playing->finished();
+    impl->inRender.fetch_sub(1);
     const Clock::time_point now = Clock::now();
-    if (playing && !playing->finished())
+    if (sounding)
         impl->quietSince = now;
-    else if (!impl->corked.load() && now - impl->quietSince >= kIdleBeforeCork)
-        impl->corkBoth(true);
-    pa_context_rttime_restart(impl->context, event, pa_rtclock_now() + kIdleCheckMicroseconds);
+    else if (!impl->waking && now - impl->quietSince >= kIdleBeforeCork)
+        impl->cork();
+    // Corked, nothing wakes the program until the next sound restarts the check.
+    if (!impl->corked.load())
+        pa_context_rttime_restart(impl->context, event, pa_rtclock_now() + kIdleCheckMicroseconds);
 }
 
 ServerStreams::ServerStreams(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
@@ -515,7 +579,8 @@ std::unique_ptr<ServerStreams> ServerStreams::connect(const std::string& mixSink
     if (impl->listening)
         pa_stream_set_state_callback(impl->listening, streamFailed, self);
     impl->kickWatch = api->io_new(api, impl->kick, PA_IO_EVENT_INPUT, &Impl::onKick, self);
-    impl->idleCheck = pa_context_rttime_new(impl->context, pa_rtclock_now() + kIdleCheckMicroseconds, &Impl::onIdleCheck, self);
+    // Started by the first sound: the streams begin corked.
+    impl->idleCheck = pa_context_rttime_new(impl->context, PA_USEC_INVALID, &Impl::onIdleCheck, self);
     impl->alive.store(true);
     return std::unique_ptr<ServerStreams>(new ServerStreams(std::move(impl)));
 }
