@@ -4,7 +4,6 @@
 #include <QDBusConnectionInterface>
 #include <QDBusError>
 #include <QDBusMessage>
-#include <QDBusReply>
 #include <QTextStream>
 
 namespace qinghe {
@@ -40,11 +39,10 @@ bool BoardRemote::publish(const QString& serviceName, QDBusConnection bus)
         return false;
     if (!bus.registerObject(QString::fromLatin1(kRemoteObjectPath), this, QDBusConnection::ExportAllSlots))
         return false;
-    // A second board queues for the name; the bus hands it over when the first ends.
-    const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply = bus.interface()->registerService(
-        serviceName, QDBusConnectionInterface::QueueService, QDBusConnectionInterface::DontAllowReplacement);
-    if (!reply.isValid())
-        return false;
+    // A second board queues for the name (no flags: wait in line, never
+    // replace); the bus hands it over when the first ends. Asked without
+    // waiting for the answer, so the window thread never waits on the bus.
+    bus.interface()->asyncCall(QStringLiteral("RequestName"), serviceName, 0u);
     bus_ = bus;
     serviceName_ = serviceName;
     return true;

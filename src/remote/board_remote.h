@@ -41,9 +41,9 @@ public:
     // Gives the name back, so a waiting board takes it over at once.
     ~BoardRemote() override;
 
-    // Offers the object on the session bus and asks for serviceName; a board
-    // that finds the name taken waits in the bus's queue and takes it over
-    // when the first board ends. False without a session bus.
+    // Offers the object on the session bus and asks for serviceName without
+    // waiting; a board that finds the name taken waits in the bus's queue
+    // and takes it over when the first board ends. False without a session bus.
     bool publish(const QString& serviceName, QDBusConnection bus = QDBusConnection::sessionBus());
 
 public slots:
