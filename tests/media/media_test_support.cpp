@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -54,6 +55,34 @@ QByteArray wavHeader(std::uint32_t dataBytes)
     h.append("data");
     putLittle(h, dataBytes, 4);
     return h;
+}
+
+// Every block counted since the output last opened, as handed to the device.
+struct HeardBlocks {
+    std::mutex lock;
+    Samples samples;
+    MediaMixObserver testsOwn;
+};
+
+HeardBlocks& heardBlocks()
+{
+    static HeardBlocks heard;
+    return heard;
+}
+
+void noteBlock(const std::int16_t* samples, int frames, std::uint64_t firstFrame)
+{
+    HeardBlocks& heard = heardBlocks();
+    {
+        const std::lock_guard<std::mutex> hold(heard.lock);
+        if (firstFrame == 0)
+            heard.samples.clear();  // the output opened again, and the file with it
+        heard.samples.insert(heard.samples.end(), samples,
+                             samples + static_cast<std::ptrdiff_t>(frames) * kChannels);
+    }
+    // Changed only while no block is being handed over (observeMix).
+    if (heard.testsOwn)
+        heard.testsOwn(samples, frames, firstFrame);
 }
 
 int magnitude(std::int16_t s)
@@ -228,9 +257,22 @@ QString ownProgram()
     return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
 }
 
+void observeMix(MediaMixObserver observer)
+{
+    // Swapped with the observer out of the audio thread's hands.
+    setMediaMixObserver({});
+    heardBlocks().testsOwn = std::move(observer);
+    setMediaMixObserver(noteBlock);
+}
+
 void DiskOutputTest::SetUp()
 {
     ASSERT_TRUE(dir_.isValid());
+    {
+        const std::lock_guard<std::mutex> hold(heardBlocks().lock);
+        heardBlocks().samples.clear();
+    }
+    observeMix({});
     setenv("SDL_AUDIODRIVER", "disk", 1);
     setenv("SDL_DISKAUDIOFILE", QFile::encodeName(pathOf("output.raw")).constData(), 1);
 }
@@ -238,6 +280,7 @@ void DiskOutputTest::SetUp()
 void DiskOutputTest::TearDown()
 {
     closeMediaOutput();
+    setMediaMixObserver({});
 }
 
 void DiskOutputTest::waitFrames(std::int64_t frames)
@@ -257,16 +300,30 @@ Samples DiskOutputTest::recordedOutput()
     if (!f.open(QIODevice::ReadOnly))
         return {};
     const QByteArray bytes = f.readAll();
-    // The driver writes silence while the device starts, before the first
-    // block is mixed; dropping it makes frame i of the output the i-th
-    // frame counted by mediaMixedFrames().
-    const auto written = static_cast<std::int64_t>(bytes.size()) / (kChannels * 2);
-    const std::int64_t lead = written - static_cast<std::int64_t>(mediaMixedFrames());
-    EXPECT_GE(lead, 0);
     Samples all(static_cast<std::size_t>(bytes.size()) / 2);
     std::memcpy(all.data(), bytes.constData(), all.size() * 2);
-    EXPECT_TRUE(silentBetween(all, 0, lead)) << "the device's start is silent";
-    return Samples(all.begin() + 2 * std::max<std::int64_t>(lead, 0), all.end());
+    Samples heard;
+    {
+        const std::lock_guard<std::mutex> hold(heardBlocks().lock);
+        heard = heardBlocks().samples;
+    }
+    // The driver writes silence while the device starts, before the first
+    // block is counted, and a close that meets a block already begun writes
+    // one more silent block after the last. The counted blocks lie where the
+    // file holds them as they were handed over, silence on either side; from
+    // there, frame i of the output is the i-th frame counted by mediaMixedFrames().
+    const std::int64_t written = frameCount(all);
+    const auto mixed = static_cast<std::int64_t>(mediaMixedFrames());
+    EXPECT_EQ(frameCount(heard), mixed) << "every counted block was noted";
+    std::int64_t lead = -1;
+    for (std::int64_t start = written - mixed; start >= 0 && lead < 0; --start) {
+        if (silentBetween(all, 0, start) && matchesFile(all, start, heard, 0, mixed)
+            && silentBetween(all, start + mixed, written))
+            lead = start;
+    }
+    EXPECT_GE(lead, 0) << "the counted blocks are in the device's file, silence around them";
+    lead = std::max<std::int64_t>(lead, 0);
+    return Samples(all.begin() + 2 * lead, all.begin() + 2 * std::min(written, lead + mixed));
 }
 
 }  // namespace qinghe::test

@@ -62,6 +62,11 @@ bool isChildRun();
 // The file of the running test program.
 QString ownProgram();
 
+// Sets the observer of the mixed blocks for a test; the output a test reads
+// back is still located by every counted block, which the fixture keeps
+// behind any observer set here. An empty one sets none of the test's own.
+void observeMix(MediaMixObserver observer);
+
 // Each test gets the disk audio driver writing into a file of its own.
 class DiskOutputTest : public ::testing::Test {
 protected:

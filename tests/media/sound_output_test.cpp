@@ -45,7 +45,7 @@ class BlockWatch {
 public:
     BlockWatch()
     {
-        setMediaMixObserver([this](const std::int16_t*, int frames, std::uint64_t) {
+        observeMix([this](const std::int16_t*, int frames, std::uint64_t) {
             smallest_.store(std::min(smallest_.load(), frames));
             largest_.store(std::max(largest_.load(), frames));
             int expected = kHoldAsked;
@@ -61,7 +61,7 @@ public:
             }
         });
     }
-    ~BlockWatch() { setMediaMixObserver({}); }
+    ~BlockWatch() { observeMix({}); }
 
     void resetSizes()
     {
