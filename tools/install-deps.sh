@@ -10,6 +10,8 @@ packages=(
   libgl-dev libopengl-dev libglx-dev
   libsdl2-mixer-dev libcurl4-openssl-dev libjpeg-dev
   libebur128-dev libsndfile1-dev
+  # The sound search's pinyin table is made at build time from Unihan's readings.
+  unicode-data
   libpulse-dev pulseaudio pulseaudio-utils
   pipewire pipewire-pulse wireplumber dbus-daemon ladspa-sdk
   libgtest-dev libgmock-dev libbenchmark-dev

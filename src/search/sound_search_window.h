@@ -41,6 +41,8 @@ public:
 
     // New entries (a slot renamed, bound or cleared); the list follows the field.
     void setEntries(std::vector<SearchEntry> entries);
+    // The field's text selected and focused, ready for the next search.
+    void focusField();
 
 protected:
     void bindControls(ControlBinder& binder) override;
