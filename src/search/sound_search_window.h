@@ -28,7 +28,8 @@ using PlayEntry = std::function<void(const SearchEntry& entry)>;
 // where slotCaption gives a slot's caption (empty while unbound) and the
 // callback clicks the button named e.control. The window knows nothing else
 // of the board. Returns null when the definition cannot be loaded (the
-// run-time has then shown its fatal error).
+// run-time has then shown its fatal error). Link qinghe_search_window; its
+// definition is among ":/ui", so the window fitting test opens it too.
 SoundSearchWindow* openSoundSearchWindow(WindowRuntime& runtime, std::vector<SearchEntry> entries, PlayEntry play);
 
 // A field and a list: typing filters the list; Up and Down choose, Enter (or
