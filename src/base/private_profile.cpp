@@ -4,6 +4,8 @@
 #include "profile_document.h"
 #include "base/file_bytes.h"
 
+#include <QFileInfo>
+
 #include <optional>
 #include <utility>
 
@@ -40,6 +42,22 @@ bool writeProfileString(const QString& iniPath, std::string_view section, std::s
     return updateFile(iniPath, kProfileByteLimit, [&](std::string_view current) -> std::optional<Text> {
         Text updated = withProfileValue(current, section, key, value);
         if (!readsBack(updated, section, key, value))
+            return std::nullopt;
+        return updated;
+    });
+}
+
+bool removeProfileKey(const QString& iniPath, std::string_view section, std::string_view key)
+{
+    // Nothing to take out leaves the file, or its absence, alone.
+    if (!QFileInfo::exists(iniPath))
+        return true;
+    const std::optional<Text> file = readFileBytes(iniPath, kProfileByteLimit);
+    if (file && !findProfileValue(*file, section, key))
+        return true;
+    return updateFile(iniPath, kProfileByteLimit, [&](std::string_view current) -> std::optional<Text> {
+        Text updated = withoutProfileKey(current, section, key);
+        if (findProfileValue(updated, section, key))
             return std::nullopt;
         return updated;
     });

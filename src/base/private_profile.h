@@ -52,4 +52,10 @@ Text readProfileString(const ProfileSnapshot& snapshot, std::string_view section
 bool writeProfileString(const QString& iniPath, std::string_view section, std::string_view key,
                         std::string_view value);
 
+// Takes key out of section, with the same turns and the same care for the
+// other lines as writeProfileString. True when the key is gone afterwards
+// (a missing file or key included); false, with the file untouched, when it
+// cannot be written.
+bool removeProfileKey(const QString& iniPath, std::string_view section, std::string_view key);
+
 } // namespace qinghe

@@ -281,4 +281,22 @@ Text withProfileValue(std::string_view file, std::string_view section, std::stri
     return insertAfterLine(file, lines[lastKey], entry);
 }
 
+Text withoutProfileKey(std::string_view file, std::string_view section, std::string_view key)
+{
+    const std::vector<Line> lines = splitLines(file);
+    const std::size_t header = findSection(lines, trimBlanks(section));
+    if (header == lines.size())
+        return Text(file);
+    Text kept(file.substr(0, lines[header].next));
+    const std::size_t end = sectionEnd(lines, header);
+    for (std::size_t i = header + 1; i < end; ++i) {
+        const Line& line = lines[i];
+        if (line.kind != LineKind::Key || !sameProfileName(line.name, trimBlanks(key)))
+            kept += file.substr(line.begin, line.next - line.begin);
+    }
+    if (end < lines.size())
+        kept += file.substr(lines[end].begin);
+    return kept;
+}
+
 } // namespace qinghe

@@ -79,4 +79,8 @@ bool readsBack(std::string_view file, std::string_view section, std::string_view
 Text withProfileValue(std::string_view file, std::string_view section, std::string_view key,
                       std::string_view value);
 
+// file without the lines of key in the first section named section; every
+// other line as it was.
+Text withoutProfileKey(std::string_view file, std::string_view section, std::string_view key);
+
 } // namespace qinghe

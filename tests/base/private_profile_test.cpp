@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -171,6 +172,29 @@ TEST_F(PrivateProfile, HandEditedFileKeepsEveryOtherByte)
     EXPECT_EQ(bytes(), head + "a=new\r\n  ; note\nb=2\r\nc=3\r\n" + tail + "\r\nw=4\r\n[new]\r\nk=5\r\n");
     EXPECT_EQ(read("other", "x"), "1");
     EXPECT_EQ(read("last", "z"), "q");
+}
+
+TEST_F(PrivateProfile, RemovedKeyTakesOnlyItsOwnLines)
+{
+    const Text section = gbk("音量");
+    const std::string head = "; mine\n[other]\nk=1\n[" + section + "]\n";
+    ASSERT_NO_FATAL_FAILURE(put(head + "K=-6\n  ; note\nb=2\r\nk=7\n[last]\nk=3"));
+    ASSERT_TRUE(removeProfileKey(ini_, section, "k"));
+    // Both lines of the key go, with no regard to the case of its letters;
+    // the same key elsewhere and every other byte stay.
+    EXPECT_EQ(bytes(), head + "  ; note\nb=2\r\n[last]\nk=3");
+    EXPECT_EQ(read(section, "k"), "<default>");
+    EXPECT_EQ(read("other", "k"), "1");
+
+    // Nothing to take out is no failure, and a missing file stays missing.
+    EXPECT_TRUE(removeProfileKey(ini_, section, "k"));
+    EXPECT_TRUE(removeProfileKey(folder_.filePath("none.ini"), section, "k"));
+    EXPECT_FALSE(QFileInfo::exists(folder_.filePath("none.ini")));
+
+    ASSERT_EQ(::chmod(QFile::encodeName(folder_.path()).constData(), 0777), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(ini_).constData(), 0444), 0);
+    EXPECT_TRUE(asOrdinaryUser([&] { return !removeProfileKey(ini_, section, "b"); }));
+    EXPECT_EQ(read(section, "b"), "2");
 }
 
 TEST_F(PrivateProfile, NewKeyOfAnEmptySectionFollowsItsHeader)

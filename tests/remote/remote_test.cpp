@@ -7,6 +7,8 @@
 
 #include "media/media_control.h"
 #include "runtime/window_runtime.h"
+#include "soundserver/sound_routing.h"
+#include "support/private_sound_server.h"
 #include "support/window_test_main.h"
 #include "text/gbk.h"
 #include "ui/main_window.h"
@@ -60,7 +62,7 @@ class RemoteTest : public QObject {
         return {program.exitCode(), QString::fromUtf8(program.readAllStandardError())};
     }
 
-    void openBoard()
+    void openBoard(SoundRouting* routing = nullptr)
     {
         QFile ini(dir_.filePath("my.ini"));
         const Text bytes = fromQString(QStringLiteral("[自定义音乐]\r\n按钮1path=%1\r\n按钮1name=掌声\r\n")
@@ -71,6 +73,7 @@ class RemoteTest : public QObject {
         MainWindowContext context{*runtime_, tables_, Addresses::allAt("127.0.0.1:9"), dir_.filePath("my.ini"),
                                   [] { return false; }};
         context.remoteServiceName = kService;
+        context.soundRouting = routing;
         window_ = MainWindow::open(context);
         QVERIFY(window_ != nullptr);
         QTRY_VERIFY_WITH_TIMEOUT(QDBusConnection::sessionBus().interface()->isServiceRegistered(kService).value(),
@@ -170,6 +173,33 @@ private slots:
             kService, QString::fromLatin1(kRemoteObjectPath), QStringLiteral("org.freedesktop.DBus.Introspectable"),
             QStringLiteral("Introspect")));
         QVERIFY(introspection.arguments().value(0).toString().contains(QStringLiteral("SetVirtualMicrophone")));
+    }
+
+    // The switch of 声音设置 from a shortcut tool: the virtual microphone
+    // appears on the host's sound server, the choice is kept, and off takes it away.
+    void commandLineSwitchesTheVirtualMicrophone()
+    {
+        test_support::PrivateSoundServer server(test_support::SoundServerKind::PulseAudio);
+        QVERIFY2(server.isRunning(), qPrintable(server.log()));
+        server.useForThisProcess();
+        SoundRouting routing([](const OutputTarget& target) { setMediaOutputDevice(target); });
+        openBoard(&routing);
+        const auto ownModules = [&server] { return server.modules().filter(QStringLiteral("qinghe.role=")); };
+
+        QCOMPARE(remote({QStringLiteral("--virtual-mic"), QStringLiteral("on")}).exitCode, kRemoteDone);
+        QTRY_VERIFY_WITH_TIMEOUT(routing.status().microphoneOn, kPatienceMs);
+        QVERIFY(!ownModules().isEmpty());
+        QVERIFY(readSoundSettings(dir_.filePath("my.ini")).virtualMicrophone);
+
+        QCOMPARE(remote({QStringLiteral("--virtual-mic"), QStringLiteral("off")}).exitCode, kRemoteDone);
+        QTRY_VERIFY_WITH_TIMEOUT(!routing.status().microphoneOn && routing.status().checked, kPatienceMs);
+        QTRY_VERIFY_WITH_TIMEOUT(ownModules().isEmpty(), kPatienceMs);
+        QVERIFY(!readSoundSettings(dir_.filePath("my.ini")).virtualMicrophone);
+
+        // The window lets the routing go before the routing ends.
+        cleanup();
+        QVERIFY(routing.shutDown(SoundRouting::kExitLimit));
+        closeMediaOutput();
     }
 
     void withoutABoardTheCommandLineSaysSo()
