@@ -24,6 +24,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <array>
+
 using namespace qinghe;
 
 namespace {
@@ -209,6 +211,50 @@ private slots:
         const RemoteRun run = remote({QStringLiteral("--stop")});
         QCOMPARE(run.exitCode, kRemoteNoBoard);
         QCOMPARE(run.errors.trimmed(), QStringLiteral("青禾主持人音效辅助工具没有在运行。"));
+    }
+
+    // Two copies of the program, as a host may start them: one call is heard
+    // from the copy that took the name first, and once, and when that copy is
+    // ended, the other answers the next.
+    void twoRunningBoardsHearOneCallOnce()
+    {
+        QTemporaryDir outputs;  // what each copy plays, on the disk audio driver
+        QVERIFY(outputs.isValid());
+        std::array<QProcess, 2> boards;
+        const auto heard = [&outputs](int board) {
+            QFile output(outputs.filePath(QStringLiteral("board%1.raw").arg(board)));
+            if (!output.open(QIODevice::ReadOnly))
+                return false;
+            const QByteArray bytes = output.readAll();
+            return bytes.count('\0') != bytes.size();
+        };
+        for (int board = 0; board < 2; ++board) {
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("disk"));
+            environment.insert(QStringLiteral("SDL_DISKAUDIOFILE"), outputs.filePath(QStringLiteral("board%1.raw").arg(board)));
+            boards[board].setProcessEnvironment(environment);
+            boards[board].setStandardOutputFile(QProcess::nullDevice());
+            boards[board].setStandardErrorFile(QProcess::nullDevice());
+            boards[board].start(QStringLiteral(QINGHE_PROGRAM), {});
+            QVERIFY(boards[board].waitForStarted(kPatienceMs));
+            // The first copy is the one that asked for the name first.
+            if (board == 0)
+                QTRY_VERIFY_WITH_TIMEOUT(
+                    QDBusConnection::sessionBus().interface()->isServiceRegistered(kService).value(), kPatienceMs);
+        }
+        QCOMPARE(remote({QStringLiteral("--play"), QStringLiteral("哄堂大笑")}).exitCode, kRemoteDone);
+        QTRY_VERIFY_WITH_TIMEOUT(heard(0), kPatienceMs);
+
+        boards[0].terminate();
+        QVERIFY(boards[0].waitForFinished(kPatienceMs));
+        QTRY_COMPARE_WITH_TIMEOUT(
+            QDBusConnection::sessionBus().interface()->servicePid(kService).value(), uint(boards[1].processId()),
+            kPatienceMs);
+        QVERIFY(!heard(1));
+        QCOMPARE(remote({QStringLiteral("--play"), QStringLiteral("哄堂大笑")}).exitCode, kRemoteDone);
+        QTRY_VERIFY_WITH_TIMEOUT(heard(1), kPatienceMs);
+        boards[1].terminate();
+        QVERIFY(boards[1].waitForFinished(kPatienceMs));
     }
 
     // Two boards: the first to take the name is called; when it ends, the other takes over.
