@@ -14,6 +14,7 @@
 #include <X11/keysym.h>
 
 #include <algorithm>
+#include <array>
 #include <utility>
 
 namespace qinghe {
@@ -23,9 +24,17 @@ constexpr const char* kX11Platform = "xcb";
 constexpr const char* kWaylandPlatform = "wayland";
 // The installed program's name, as a desktop's shortcut settings would run it.
 constexpr const char* kProgramName = "qinghe";
-// The shortcut ids the portal knows the actions by: "slot1".."slot18", "stop".
+// The shortcut ids the portal knows the actions by: "slot1".."slot18",
+// "stop", and "effect-" with the hex of an effect caption's UTF-8, which
+// stays the same whatever the catalogue's order.
 constexpr const char* kSlotIdPrefix = "slot";
 constexpr const char* kStopId = "stop";
+constexpr const char* kEffectIdPrefix = "effect-";
+// The host's words for a key the program could not take.
+constexpr const char* kKeyTakenByOther = "热键“%1”已被其他程序占用，请换一个键。";
+constexpr const char* kKeyTakenByUs = "热键“%1”已用于“%2”，请换一个键。";
+constexpr const char* kKeyInvalid = "“%1”不能用作热键，请换一个键。";
+constexpr const char* kKeyNotSaved = "热键无法写入 my.ini，下次启动时不会保留。";
 // NumLock sits on Mod2 on every common keyboard map; with CapsLock these two
 // change nothing the host means, so each key is grabbed with and without them.
 constexpr unsigned kNumLockMask = Mod2Mask;
@@ -99,12 +108,14 @@ QString portalIdOf(int action)
 {
     if (action == kStopHotKeyAction)
         return QString::fromLatin1(kStopId);
+    if (action >= kFirstEffectHotKeyAction)
+        return QString::fromLatin1(kEffectIdPrefix) + QString::fromLatin1(hotKeyName(action).toUtf8().toHex());
     return QString::fromLatin1(kSlotIdPrefix) + QString::number(action + 1);
 }
 
 int actionOfPortalId(const QString& id)
 {
-    for (int action = 0; action < kHotKeyActionCount; ++action)
+    for (int action = 0; action < hotKeyActionTotal(); ++action)
         if (portalIdOf(action) == id)
             return action;
     return -1;
@@ -189,7 +200,7 @@ X11Key GlobalHotKeys::keyFor(const QString& keyText) const
 int GlobalHotKeys::actionWithKey(const QString& keyText) const
 {
     const QString normal = QKeySequence::fromString(keyText, QKeySequence::PortableText).toString(QKeySequence::PortableText);
-    for (int action = 0; action < kHotKeyActionCount; ++action)
+    for (int action = 0; action < hotKeyActionTotal(); ++action)
         if (!keys_[action].isEmpty() && keys_[action] == normal)
             return action;
     return -1;
@@ -225,7 +236,7 @@ QString GlobalHotKeys::activeKeyOf(int action) const
 
 GrabResult GlobalHotKeys::assign(int action, const QString& keyText)
 {
-    if (action < 0 || action >= kHotKeyActionCount)
+    if (action < 0 || action >= hotKeyActionTotal())
         return GrabResult::Invalid;
     if (portal_ != nullptr)
         return propose(action, keyText);
@@ -281,7 +292,11 @@ void GlobalHotKeys::proposeToPortal()
                 return;
             proposalQueued_ = false;
             PortalShortcutList wanted;
-            for (int action = 0; action < kHotKeyActionCount; ++action) {
+            for (int action = 0; action < hotKeyActionTotal(); ++action) {
+                // The desktop lists every slot and stop to bind, but only the
+                // effects the host gave a key: a hundred unbound rows would bury them.
+                if (action >= kFirstEffectHotKeyAction && keys_[action].isEmpty())
+                    continue;
                 QVariantMap properties;
                 properties.insert(QStringLiteral("description"), action == kStopHotKeyAction
                                                                      ? hotKeyName(action)
@@ -304,7 +319,7 @@ void GlobalHotKeys::portalActivated(const QString& id)
 
 void GlobalHotKeys::releaseAll()
 {
-    for (int action = 0; action < kHotKeyActionCount; ++action) {
+    for (int action = 0; action < hotKeyActionTotal(); ++action) {
         ungrab(grabbed_[action]);
         grabbed_[action] = {};
         keys_[action].clear();
@@ -356,7 +371,7 @@ void GlobalHotKeys::readEvents()
             continue;
         heldKeycode_ = event.xkey.keycode;
         const unsigned modifiers = event.xkey.state & kMeaningfulModifiers;
-        for (int action = 0; action < kHotKeyActionCount; ++action)
+        for (int action = 0; action < hotKeyActionTotal(); ++action)
             if (grabbed_[action].keycode == event.xkey.keycode && grabbed_[action].modifiers == modifiers)
                 emit pressed(action);
     }
@@ -366,7 +381,7 @@ int grabStoredHotKeys(GlobalHotKeys& hotKeys, const QString& iniPath)
 {
     const HotKeyTexts keys = readHotKeys(iniPath);
     int grabbed = 0;
-    for (int action = 0; action < kHotKeyActionCount; ++action) {
+    for (int action = 0; action < hotKeyActionTotal(); ++action) {
         if (keys[action].isEmpty())
             continue;
         const GrabResult result = hotKeys.assign(action, keys[action]);
@@ -374,6 +389,34 @@ int grabStoredHotKeys(GlobalHotKeys& hotKeys, const QString& iniPath)
             ++grabbed;
     }
     return grabbed;
+}
+
+HotKeyChange changeHotKey(GlobalHotKeys& hotKeys, const QString& iniPath, int action, const QString& keyText,
+                          const QString& shownKey)
+{
+    HotKeyChange change;
+    change.result = hotKeys.assign(action, keyText);
+    switch (change.result) {
+    case GrabResult::Grabbed:
+    case GrabResult::Proposed:
+    case GrabResult::Released:
+        change.stored = writeHotKey(iniPath, action, hotKeys.keyOf(action));
+        if (!change.stored)
+            change.message = QString::fromUtf8(kKeyNotSaved);
+        break;
+    case GrabResult::TakenByOther:
+        change.message = QString::fromUtf8(kKeyTakenByOther).arg(shownKey);
+        break;
+    case GrabResult::TakenByUs:
+        change.message = QString::fromUtf8(kKeyTakenByUs).arg(shownKey, hotKeyName(hotKeys.actionWithKey(keyText)));
+        break;
+    case GrabResult::Invalid:
+        change.message = QString::fromUtf8(kKeyInvalid).arg(shownKey);
+        break;
+    case GrabResult::Unavailable:
+        break;
+    }
+    return change;
 }
 
 QString portalTriggerFor(const QString& keyText)

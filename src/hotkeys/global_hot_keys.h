@@ -6,8 +6,8 @@
 #include <QObject>
 #include <QString>
 
-#include <array>
 #include <memory>
+#include <vector>
 
 class QSocketNotifier;
 
@@ -96,8 +96,8 @@ private:
     void* display_ = nullptr;  // the Xlib Display, kept out of this header
     unsigned long root_ = 0;
     std::unique_ptr<QSocketNotifier> notifier_;
-    std::array<QString, kHotKeyActionCount> keys_;
-    std::array<X11Key, kHotKeyActionCount> grabbed_{};
+    std::vector<QString> keys_ = std::vector<QString>(hotKeyActionTotal());
+    std::vector<X11Key> grabbed_ = std::vector<X11Key>(hotKeyActionTotal());
     unsigned heldKeycode_ = 0;  // the hot key down now, whose repeats fire nothing
     std::unique_ptr<PortalShortcuts> portal_;
     bool proposalQueued_ = false;  // changes within one turn of the loop go to the desktop as one
@@ -114,6 +114,20 @@ QString keyTextForTrigger(const QString& trigger);
 // shortcut settings ("qinghe --play-slot 3"): its name where the search path
 // finds this very program, else its full path.
 QString remoteProgram();
+
+// What came of a key the host gave an action: the grab's answer, whether
+// my.ini keeps the key, and what the host is to be told (empty: nothing).
+struct HotKeyChange {
+    GrabResult result = GrabResult::Unavailable;
+    bool stored = true;
+    QString message;
+};
+// Gives action the key the host pressed (Qt's portable text; empty: none)
+// and stores what the program then holds under [热键]. A key that is not
+// taken is not stored, and message says why in the host's words, naming the
+// key as shownKey.
+HotKeyChange changeHotKey(GlobalHotKeys& hotKeys, const QString& iniPath, int action, const QString& keyText,
+                          const QString& shownKey);
 
 // Gives every key stored in my.ini to its action; a key another program holds
 // stays stored and waits for the host to assign it again. The count grabbed

@@ -2,21 +2,31 @@
 
 #include <QString>
 
-#include <array>
+#include <vector>
 
 namespace qinghe {
 
 // The board's custom slots, each of which may have a hot key.
 inline constexpr int kHotKeySlotCount = 18;
-// The actions a hot key can fire: the custom slots 1..18, then "停止播放".
+// The actions 声音设置 lists: the custom slots 1..18, then "停止播放".
 inline constexpr int kHotKeyActionCount = kHotKeySlotCount + 1;
 inline constexpr int kStopHotKeyAction = kHotKeySlotCount;
+// Past them, one action for each built-in effect's caption, in the
+// catalogue's order; an effect that stands on two pages is one action.
+inline constexpr int kFirstEffectHotKeyAction = kHotKeyActionCount;
 
-// my.ini's name for an action: "按钮1".."按钮18" or "停止播放".
+// Every action a hot key can fire, the effects' included.
+int hotKeyActionTotal();
+// The action of the built-in effect with this caption, or -1.
+int effectHotKeyAction(const QString& caption);
+// The action of custom slot 1..18.
+inline int slotHotKeyAction(int slot) { return slot - 1; }
+
+// my.ini's name for an action: "按钮1".."按钮18", "停止播放", or the effect's caption.
 QString hotKeyName(int action);
 
-// Every action's key in Qt's portable key text; empty: none.
-using HotKeyTexts = std::array<QString, kHotKeyActionCount>;
+// Every action's key in Qt's portable key text, by action; empty: none.
+using HotKeyTexts = std::vector<QString>;
 
 // The keys stored in my.ini under [热键].
 HotKeyTexts readHotKeys(const QString& iniPath);

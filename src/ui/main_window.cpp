@@ -3,6 +3,7 @@
 #include "hotkeys/global_hot_keys.h"
 #include "board_grid.h"
 #include "slot_drop.h"
+#include "sound_menu.h"
 
 #include "runtime/dialogs.h"
 #include "runtime/message_box.h"
@@ -16,6 +17,7 @@
 #include "online/update_window.h"
 #include "online/updater.h"
 #include "remote/board_remote.h"
+#include "search/sound_search_window.h"
 #include "soundserver/sound_routing.h"
 #include "soundserver/sound_settings.h"
 #include "runtime/web_view.h"
@@ -29,6 +31,7 @@
 #include <QCoreApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSlider>
 #include <QTabWidget>
 #include <QToolBar>
@@ -94,10 +97,12 @@ void MainWindow::bindControls(ControlBinder& binder)
 
 void MainWindow::onCreated()
 {
-    buildBoard();
+    // The board comes first: the buttons' menus work on it.
     wireBoard();
+    buildBoard();
     wireToolbar();
     wireMenu();
+    wireSearch();
     loadAdvertisingPanel();
     // Start-up actions in their order: the skin is attached before the slots
     // are restored, and the version check and the online counter start after.
@@ -183,6 +188,8 @@ void MainWindow::buildBoard()
         if (file.isEmpty() || !board_->fileDropped(slot, nameFromQString(file)))
             refuseDroppedFile();
     });
+    auto* menus =
+        new SoundMenus(this, {context_.runtime, *board_, context_.customSounds, context_.settingsFile, context_.hotKeys});
     for (const BoardButton& entry : boardCatalogue()) {
         QWidget* page = tabs->widget(entry.page);
         auto* button = new QPushButton(fromUtf8(entry.caption), page);
@@ -195,6 +202,8 @@ void MainWindow::buildBoard()
         connect(button, &QPushButton::clicked, this, [this, &entry] { onBoardButton(entry); });
         if (entry.action == BoardAction::CustomSlot)
             drops->watch(button, entry.slot);
+        if (entry.action != BoardAction::Stop)
+            menus->watch(button, entry);
     }
 }
 
@@ -206,20 +215,16 @@ void MainWindow::wireBoard()
     surface.setSlotCaption = [this](int slot, const Text& caption) {
         if (auto* button = qobject_cast<QAbstractButton*>(controlByTag(slot)))
             button->setText(nameToQString(caption));
+        // An open search lists the slot under its new name.
+        if (searchWindow_)
+            searchWindow_->setEntries(boardSearchEntries([this](int n) { return slotCaption(n); }));
     };
     surface.askSoundFile = [](const Text& lastChoice) {
         FileDialogRequest request;
         request.initialPath = nameToQString(lastChoice);
         return nameFromQString(askFileName(request));
     };
-    surface.askSlotName = [](const Text& prefill) -> std::optional<Text> {
-        const InputBoxAnswer answer =
-            askInput({QStringLiteral("name"), QStringLiteral("请输入自定义名称"), QStringLiteral("确认输入(&O)"),
-                      QStringLiteral("取消(&C)"), nameToQString(prefill)});
-        if (!answer.confirmed)
-            return std::nullopt;
-        return nameFromQString(answer.text);
-    };
+    surface.askSlotName = &askSlotName;
     surface.slotNotSaved = [](int) {
         messageBox(QString::fromUtf8(kSlotNotSavedBox));
     };
@@ -296,17 +301,16 @@ void MainWindow::wireMenu()
             [this] { openPartnerWindow(context_.runtime, context_.addresses); });
     connect(controls_.soundSettingsItem, &QAction::triggered, this, [this] {
         // The hot-key rows name each slot as its button does.
-        const CustomSoundTables& tables = context_.customSounds;
         openSoundSettingsWindow(context_.runtime, context_.soundRouting, context_.settingsFile, context_.hotKeys,
-                                [&tables](int slot) {
-                                    return tables.paths[slot].empty() ? QString() : nameToQString(tables.names[slot]);
-                                });
+                                [this](int slot) { return slotCaption(slot); });
     });
     // A hot key does what its button does.
     if (context_.hotKeys)
         connect(context_.hotKeys, &GlobalHotKeys::pressed, this, [this](int action) {
             if (action == kStopHotKeyAction)
                 board_->stop();
+            else if (action >= kFirstEffectHotKeyAction)
+                playEffectByCaption(hotKeyName(action));
             else
                 board_->customSlotClicked(action + 1);
         });
@@ -319,6 +323,26 @@ void MainWindow::wireMenu()
         {QStringLiteral("显示主界面"), [this] { notificationAreaHiding_.showWindow(); }},
         {QStringLiteral("停止播放"), [this] { board_->stop(); }},
         {QStringLiteral("退出"), [this] { context_.runtime.closeAll(); }},
+    });
+}
+
+QString MainWindow::slotCaption(int slot) const
+{
+    const CustomSoundTables& tables = context_.customSounds;
+    return tables.paths[slot].empty() ? QString() : nameToQString(tables.names[slot]);
+}
+
+void MainWindow::wireSearch()
+{
+    auto* find = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_F), this);
+    connect(find, &QShortcut::activated, this, [this] {
+        // A sound found plays as a click on its button does.
+        searchWindow_ = openSoundSearchWindow(context_.runtime,
+                                              boardSearchEntries([this](int slot) { return slotCaption(slot); }),
+                                              [this](const SearchEntry& entry) {
+                                                  if (auto* button = findChild<QPushButton*>(entry.control))
+                                                      button->click();
+                                              });
     });
 }
 

@@ -9,6 +9,8 @@
 #include "online/addresses.h"
 #include "online/online_jobs.h"
 
+#include <QPointer>
+
 #include <functional>
 #include <memory>
 
@@ -24,6 +26,7 @@ namespace qinghe {
 
 class GlobalHotKeys;
 class SoundRouting;
+class SoundSearchWindow;
 class Updater;
 class WindowRuntime;
 
@@ -108,6 +111,10 @@ private:
     void onBoardButton(const BoardButton& entry);
     void wireToolbar();
     void wireMenu();
+    // Ctrl+F: the search over every effect and bound slot.
+    void wireSearch();
+    // What a custom slot (1..18) shows; empty while nothing is bound to it.
+    QString slotCaption(int slot) const;
     void loadAdvertisingPanel();
     // What the online jobs and the update check show, on this window.
     VersionSurface versionSurface();
@@ -126,6 +133,7 @@ private:
     std::unique_ptr<SoundBoard> board_;
     std::unique_ptr<Updater> ownUpdater_;
     Updater* updater_ = nullptr;
+    QPointer<SoundSearchWindow> searchWindow_;
 };
 
 }  // namespace qinghe

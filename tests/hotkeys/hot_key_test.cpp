@@ -1,7 +1,8 @@
 // Hot keys on a real X server: a key pressed while another program's window
 // has the focus plays its custom slot and the stop key stops it; a key that
 // another client holds is refused with a message and not stored; my.ini keeps
-// the keys across a restart, and the program's exit lets go of them.
+// the keys across a restart, and the program's exit lets go of them. A
+// built-in effect gets its key from its button's menu and plays as its click.
 
 #include "hotkeys/global_hot_keys.h"
 
@@ -15,6 +16,7 @@
 #include "support/recorded_boxes.h"
 #include "text/gbk.h"
 #include "ui/main_window.h"
+#include "ui/sound_menu_driver.h"
 
 #include <QApplication>
 #include <QFile>
@@ -22,6 +24,7 @@
 #include <QLabel>
 #include <QRegularExpression>
 #include <QPointer>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -175,7 +178,11 @@ class HotKeyTest : public QObject {
     {
         RuntimeWindow* settings = openSoundSettingsWindow(*runtime_, nullptr, iniPath(), hotKeys_.get());
         QVERIFY(settings != nullptr);
-        auto* edit = settings->findChild<QKeySequenceEdit*>(field);
+        pressInField(settings->findChild<QKeySequenceEdit*>(field), key);
+    }
+
+    void pressInField(QKeySequenceEdit* edit, Qt::Key key)
+    {
         QVERIFY(edit != nullptr);
         QVERIFY(edit->isEnabled());
         QSignalSpy finished(edit, &QKeySequenceEdit::editingFinished);
@@ -219,6 +226,54 @@ private slots:
         QVERIFY(other.hasFocus());
         other.press(XK_F6);
         QTRY_VERIFY(sentStartingWith(QStringLiteral("stop ")));
+    }
+
+    void aKeyFromAnEffectsMenuPlaysItAsItsClickWhileAnotherWindowHasTheFocus()
+    {
+        QVERIFY(writeIni());
+        OtherClient other;
+        QVERIFY(other.grab(XK_F7));
+        startProgram();
+        auto* effect = window_->findChild<QPushButton*>(QStringLiteral("按钮8"));  // 哄堂大笑
+        QVERIFY(test_support::chooseFromMenu(effect, kHotKeyItem));
+        QWidget* keyWindow = test_support::openWindowNamed("热键窗口");
+        QVERIFY(keyWindow != nullptr);
+        auto* field = keyWindow->findChild<QKeySequenceEdit*>(QStringLiteral("热键"));
+
+        // A key another program holds is refused with the settings' words, and not kept.
+        RecordedBoxes boxes;
+        pressInField(field, Qt::Key_F7);
+        QCOMPARE(boxes.shown.size(), 1);
+        QCOMPARE(boxes.shown[0].text, QStringLiteral("热键“F7”已被其他程序占用，请换一个键。"));
+        QVERIFY(!iniBytes().contains(QByteArray::fromStdString(fromQString(QStringLiteral("哄堂大笑=")))));
+        other.ungrabAll();
+
+        pressInField(field, Qt::Key_F4);
+        QCOMPARE(boxes.shown.size(), 1);
+        QCOMPARE(field->keySequence(), QKeySequence(Qt::Key_F4));
+        QVERIFY(iniBytes().contains(QByteArray::fromStdString(fromQString(QStringLiteral("[热键]\r\n哄堂大笑=F4\r\n")))));
+        keyWindow->close();
+
+        sent_.clear();
+        effect->click();
+        const QStringList clicked = sent_;
+        QVERIFY(sentStartingWith(QStringLiteral("play ")));
+
+        other.focusOwnWindow();
+        QVERIFY(other.hasFocus());
+        sent_.clear();
+        other.press(XK_F4);
+        QTRY_VERIFY(sentStartingWith(QStringLiteral("play ")));
+        QCOMPARE(sent_, clicked);
+        QVERIFY(other.hasFocus());
+
+        // The key is the effect's on the next start too.
+        endProgram();
+        startProgram();
+        QVERIFY(other.grab(XK_F4) == false);
+        other.focusOwnWindow();
+        other.press(XK_F4);
+        QTRY_VERIFY(sentStartingWith(QStringLiteral("open data\\qzxs.mp3")));
     }
 
     void keyAnotherProgramHoldsIsRefusedAndNotStored()

@@ -8,11 +8,13 @@
 #include "text/gbk.h"
 #include "ui/main_window.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QSlider>
@@ -299,6 +301,36 @@ private slots:
         slotButton(7)->click();
         QVERIFY(fileRequests_.isEmpty());
         QCOMPARE(toQString(window_->player().fileName()), QStringLiteral("/nowhere/铃声.wav"));
+    }
+
+    // Ctrl+F on the board opens the search; Enter there plays what a click on
+    // the found button plays, an effect or a bound slot, and the search stays.
+    void ctrlFFindsEffectsAndSlotsAndEnterPlaysThemAsAClick()
+    {
+        QVERIFY(writeIni(QStringLiteral("[自定义音乐]\r\n按钮7path=/nowhere/铃声.wav\r\n按钮7name=开场铃声\r\n")));
+        QVERIFY(openWindow());
+        window_->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window_));
+        QTest::keyClick(window_, Qt::Key_F, Qt::ControlModifier);
+        QWidget* search = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->objectName() == QStringLiteral("查找音效窗口") && w->isVisible())
+                search = w;
+        QVERIFY(search != nullptr);
+        auto* field = search->findChild<QLineEdit*>(QStringLiteral("查找框"));
+        QVERIFY(field != nullptr);
+
+        QTest::keyClicks(field, QStringLiteral("htdx"));
+        QTest::keyClick(field, Qt::Key_Return);
+        QCOMPARE(toQString(window_->player().fileName()), QStringLiteral("data\\qzxs.mp3"));  // 哄堂大笑
+        QVERIFY(search->isVisible());
+
+        field->clear();
+        QTest::keyClicks(field, QStringLiteral("kcls"));  // 开场铃声
+        QTest::keyClick(field, Qt::Key_Return);
+        QCOMPARE(toQString(window_->player().fileName()), QStringLiteral("/nowhere/铃声.wav"));
+        QVERIFY(fileRequests_.isEmpty());
+        search->close();
     }
 
     void slotsAboveEighteenAndOtherSectionsAreIgnored()

@@ -13,10 +13,13 @@
 #include "online/updater.h"
 #include "runtime/program_language.h"
 #include "runtime/window_runtime.h"
+#include "hotkeys/hot_key_settings.h"
+#include "search/sound_search_window.h"
 #include "settings/sound_settings_window.h"
 #include "support/recorded_boxes.h"
 #include "app/startup.h"
 #include "ui/main_window.h"
+#include "ui/sound_hot_key_window.h"
 
 #include <QApplication>
 #include <QAbstractScrollArea>
@@ -194,6 +197,9 @@ private slots:
         QVERIFY(runtime.createWindow(update, QString::fromLatin1(kUpdateWindowDefinition), Modality::Modal));
         windows["update_window.ui"] = update;
         windows["partner_window.ui"] = openPartnerWindow(runtime, addresses);
+        windows["sound_search_window.ui"] = openSoundSearchWindow(runtime, boardSearchEntries({}), {});
+        windows["sound_hot_key_window.ui"] =
+            openSoundHotKeyWindow(runtime, nullptr, dir.filePath("my.ini"), kFirstEffectHotKeyAction, QStringLiteral("哄堂大笑"));
         // Every definition the program carries is among them.
         QCOMPARE(QDir(":/ui").entryList({"*.ui"}), windows.keys());
 
