@@ -1,6 +1,10 @@
 #include "slot_loudness.h"
 
 #include "base/window_thread.h"
+#include "media/media_path.h"
+
+#include <QDateTime>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <charconv>
@@ -36,6 +40,49 @@ std::optional<double> loudnessGainFromText(const Text& text)
     return gain;
 }
 
+std::optional<FileStamp> fileStamp(const Text& elementName)
+{
+    const QString path = resolveMediaFile(elementName);
+    if (path.isEmpty())
+        return std::nullopt;
+    const QFileInfo file(path);
+    return FileStamp{file.size(), file.lastModified().toMSecsSinceEpoch()};
+}
+
+std::optional<std::int64_t> stampNumberFromText(const Text& text)
+{
+    std::int64_t number = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, number);
+    if (text.empty() || error != std::errc() || stop != end)
+        return std::nullopt;
+    return number;
+}
+
+std::optional<double> peakFromText(const Text& text)
+{
+    double peak = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, peak);
+    if (text.empty() || error != std::errc() || stop != end || !std::isfinite(peak) || !(peak > 0)
+        || peak > kLargestStoredPeak)
+        return std::nullopt;
+    return peak;
+}
+
+double heldLoudnessGain(double wantedDb, std::optional<double> peak)
+{
+    const double wanted = std::min(wantedDb, kLargestLoudnessGainDb);
+    if (wanted <= 0)
+        return wanted;
+    if (!peak)
+        return 0;
+    // Down to the step, so the peak stays below full scale; never a cut where a boost was asked.
+    const double room = *peak > 0 ? -kDecibelsPerDecade * std::log10(*peak) : kLargestLoudnessGainDb;
+    const double held = std::floor(room / kLoudnessGainStep) * kLoudnessGainStep;
+    return std::clamp(held, 0.0, wanted);
+}
+
 LoudnessWorker::~LoudnessWorker()
 {
     {
@@ -61,7 +108,7 @@ void LoudnessWorker::measure(Text file, Measured measured)
             // No thread to spare: the files play as they are.
             std::lock_guard guard(lock_);
             for (Job& job : queue_)
-                deliver(std::move(job.measured), std::nullopt);
+                deliver(std::move(job.measured), std::nullopt, fileStamp(job.file));
             queue_.clear();
             return;
         }
@@ -81,19 +128,21 @@ void LoudnessWorker::run()
             job = std::move(queue_.front());
             queue_.pop_front();
         }
-        std::optional<FileLoudness> loudness = measureFileLoudness(job.file, stopping_);
+        // Stamped before it is read: a file changed meanwhile is measured again.
+        const std::optional<FileStamp> stamp = fileStamp(job.file);
+        std::optional<FileLevels> levels = measureFileLevels(job.file, stopping_);
         if (stopping_.load())
             return;
-        deliver(std::move(job.measured), loudness);
+        deliver(std::move(job.measured), levels, stamp);
     }
 }
 
-void LoudnessWorker::deliver(Measured measured, std::optional<FileLoudness> loudness)
+void LoudnessWorker::deliver(Measured measured, std::optional<FileLevels> levels, std::optional<FileStamp> stamp)
 {
-    postToWindowThread([alive = std::weak_ptr<int>(alive_), measured = std::move(measured), loudness] {
+    postToWindowThread([alive = std::weak_ptr<int>(alive_), measured = std::move(measured), levels, stamp] {
         // The worker dies on the window thread, so it cannot go while this runs.
         if (alive.lock())
-            measured(loudness);
+            measured(levels, stamp);
     });
 }
 

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -39,11 +40,39 @@ double evenLoudnessGain(const FileLoudness& loudness);
 // gain the board would store (an empty value: the file could not be measured).
 std::optional<double> loudnessGainFromText(const Text& text);
 
+// A file as it lies on disk. A gain measured on a file holds only while the
+// file has the same size and modification time; another file under the
+// same name is measured again.
+struct FileStamp {
+    std::int64_t bytes = 0;
+    std::int64_t modifiedMs = 0;  // milliseconds since 1970
+
+    bool operator==(const FileStamp&) const = default;
+};
+
+// The file the element name stands for, found as the media layer finds it;
+// nullopt when there is none.
+std::optional<FileStamp> fileStamp(const Text& elementName);
+
+// A stamp's number as my.ini holds it; nullopt for anything but a whole number.
+std::optional<std::int64_t> stampNumberFromText(const Text& text);
+// A peak as my.ini holds it ("%.13g", 1.0 full scale); nullopt for anything
+// but a finite number above 0 and at most kLargestStoredPeak.
+inline constexpr double kLargestStoredPeak = 1000;  // far past any overshoot a decoder gives
+std::optional<double> peakFromText(const Text& text);
+
+// The gain a sound plays at when wantedDb is asked of it (its loudness
+// gain, its own volume): a cut as asked, a boost only as far as the file's
+// peak leaves room below full scale, and none while the peak is unknown.
+double heldLoudnessGain(double wantedDb, std::optional<double> peak);
+
 // Measures files one at a time on a thread of its own, started with the
 // first file; each answer is handed to the window thread.
 class LoudnessWorker {
 public:
-    using Measured = std::function<void(std::optional<FileLoudness>)>;
+    // The file's levels (nullopt when it cannot be decoded) and its stamp
+    // as it was before the measurement began (nullopt when it was not there).
+    using Measured = std::function<void(std::optional<FileLevels>, std::optional<FileStamp>)>;
 
     LoudnessWorker() = default;
     // Stops the measurement under way and waits for the thread; answers not
@@ -52,8 +81,8 @@ public:
     LoudnessWorker(const LoudnessWorker&) = delete;
     LoudnessWorker& operator=(const LoudnessWorker&) = delete;
 
-    // measured runs on the window thread with the file's loudness (nullopt
-    // when it cannot be measured), unless this worker is gone by then.
+    // measured runs on the window thread with the file's levels, unless
+    // this worker is gone by then.
     void measure(Text file, Measured measured);
 
 private:
@@ -63,7 +92,7 @@ private:
     };
 
     void run();
-    void deliver(Measured measured, std::optional<FileLoudness> loudness);
+    void deliver(Measured measured, std::optional<FileLevels> levels, std::optional<FileStamp> stamp);
 
     std::mutex lock_;  // the queue; never held while a file is measured
     std::condition_variable wake_;

@@ -2,10 +2,15 @@
 
 #include "base/private_profile.h"
 #include "base/program_places.h"
+#include "media/media_control.h"
 #include "media/media_player.h"
 #include "text/gbk.h"
 
 #include <QFileInfo>
+
+#include <algorithm>
+#include <charconv>
+#include <limits>
 
 namespace qinghe {
 namespace {
@@ -22,6 +27,27 @@ bool isSlot(int slot)
     return slot >= kFirstSlot && slot <= kCustomSoundTableSize;
 }
 
+// The slot a per-sound key names, or 0 for an effect's caption.
+int slotOfKey(const Text& soundKey)
+{
+    for (int slot = kFirstSlot; slot <= kCustomSoundTableSize; ++slot)
+        if (soundKey == slotSoundKey(slot))
+            return slot;
+    return 0;
+}
+
+// A whole number of decibels in range, as [音量] holds it; nothing else.
+std::optional<int> soundVolumeFromText(const Text& text)
+{
+    int value = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || error != std::errc() || stop != end || value < kLeastSoundVolumeDb
+        || value > kMostSoundVolumeDb)
+        return std::nullopt;
+    return value;
+}
+
 // The file's name without its folder and its last extension.
 Text baseName(const Text& file)
 {
@@ -29,6 +55,11 @@ Text baseName(const Text& file)
 }
 
 }  // namespace
+
+Text slotSoundKey(int slot)
+{
+    return gbk("按钮") + std::to_string(slot);
+}
 
 QString defaultSettingsFile()
 {
@@ -38,28 +69,177 @@ QString defaultSettingsFile()
 SoundBoard::SoundBoard(MediaPlayer& player, CustomSoundTables& tables, QString settingsFile, BoardSurface surface)
     : player_(player), tables_(tables), settingsFile_(std::move(settingsFile)), surface_(std::move(surface))
 {
+    setOverlapping(false);
 }
 
-void SoundBoard::playEffect(const Text& file)
+SoundBoard::~SoundBoard() = default;
+
+void SoundBoard::setOverlapping(bool on)
 {
-    startAtSliderVolume(file);
+    overlapping_ = on;
+    // Every cut fades out, overlapping or not; the layer stops the sounds
+    // that started first where fewer may play now.
+    setMediaMixing({on ? kMostMediaVoices : 1, true});
+}
+
+void SoundBoard::playEffect(const Text& file, const Text& soundKey)
+{
+    startAtSliderVolume(file, effectGainDb(file, soundKey.empty() ? 0 : soundVolumeDb(soundKey)));
     applyVolume();
 }
 
-void SoundBoard::startAtSliderVolume(const Text& file, std::optional<double> loudnessGain)
+void SoundBoard::previewSound(const Text& file, const Text& soundKey, int decibels)
 {
-    player_.open(file);
-    if (loudnessGain)
-        player_.setLoudnessGain(*loudnessGain);
+    const int volume = std::clamp(decibels, kLeastSoundVolumeDb, kMostSoundVolumeDb);
+    const int slot = slotOfKey(soundKey);
+    if (slot > 0 && tables_.paths[slot] == file)
+        startAtSliderVolume(file, slotGainDb(slot, volume));
+    else
+        startAtSliderVolume(file, effectGainDb(file, volume));
+    applyVolume();
+}
+
+void SoundBoard::playSlot(int slot)
+{
+    if (isSlot(slot) && !tables_.paths[slot].empty())
+        customSlotClicked(slot);
+}
+
+int SoundBoard::soundVolumeDb(const Text& soundKey) const
+{
+    const auto known = soundVolumes_.find(soundKey);
+    if (known != soundVolumes_.end())
+        return known->second;
+    const int volume =
+        soundVolumeFromText(readProfileString(settingsFile_, gbk(kSoundVolumeSection), soundKey)).value_or(0);
+    soundVolumes_[soundKey] = volume;
+    return volume;
+}
+
+bool SoundBoard::setSoundVolumeDb(const Text& soundKey, int decibels)
+{
+    if (soundKey.empty() || decibels < kLeastSoundVolumeDb || decibels > kMostSoundVolumeDb)
+        return false;
+    soundVolumes_[soundKey] = decibels;
+    // 0 dB is no volume of its own: the key goes, so my.ini holds only what was set.
+    if (decibels == 0)
+        return removeProfileKey(settingsFile_, gbk(kSoundVolumeSection), soundKey);
+    return writeProfileString(settingsFile_, gbk(kSoundVolumeSection), soundKey, std::to_string(decibels));
+}
+
+void SoundBoard::chooseSlotFile(int slot)
+{
+    if (!isSlot(slot))
+        return;
+    const Text chosen = surface_.askSoundFile(lastChosenFile_);
+    if (chosen.empty())
+        return;
+    lastChosenFile_ = chosen;
+    const std::optional<Text> name = surface_.askSlotName(tables_.names[slot]);
+    assignSlot(slot, chosen, name);
+}
+
+bool SoundBoard::renameSlot(int slot, const Text& name)
+{
+    if (!isSlot(slot))
+        return false;
+    tables_.names[slot] = name;
+    surface_.setSlotCaption(slot, name);
+    return writeProfileString(settingsFile_, gbk(kCustomSoundSection), slotKey(slot, "name"), name);
+}
+
+bool SoundBoard::clearSlot(int slot)
+{
+    if (!isSlot(slot))
+        return false;
+    tables_.paths[slot].clear();
+    tables_.names[slot].clear();
+    tables_.loudnessGains[slot].reset();
+    slotFiles_[slot] = SlotFile{};
+    soundVolumes_.erase(slotSoundKey(slot));
+    surface_.setSlotCaption(slot, {});
+    const Text section = gbk(kCustomSoundSection);
+    const Text loudness = gbk(kSlotLoudnessSection);
+    bool removed = removeProfileKey(settingsFile_, section, slotKey(slot, "path"));
+    removed = removeProfileKey(settingsFile_, section, slotKey(slot, "name")) && removed;
+    for (const char* suffix : {"", kSlotFileBytesSuffix, kSlotFileTimeSuffix, kSlotPeakSuffix})
+        removed = removeProfileKey(settingsFile_, loudness, slotKey(slot, suffix)) && removed;
+    return removeProfileKey(settingsFile_, gbk(kSoundVolumeSection), slotSoundKey(slot)) && removed;
+}
+
+double SoundBoard::slotGainDb(int slot, int decibels)
+{
+    checkSlotFile(slot);
+    return heldLoudnessGain(tables_.loudnessGains[slot].value_or(0) + decibels, slotFiles_[slot].peak);
+}
+
+double SoundBoard::effectGainDb(const Text& file, int decibels)
+{
+    // A cut needs no peak; a boost waits for the file's, and is held by it.
+    return heldLoudnessGain(decibels, decibels > 0 ? effectPeak(file) : std::nullopt);
+}
+
+std::optional<double> SoundBoard::effectPeak(const Text& file)
+{
+    EffectPeak& known = effectPeaks_[file];
+    if (!known.peak && !known.measuring) {
+        known.measuring = true;
+        loudnessWorker().measure(file, [this, file](std::optional<FileLevels> levels, std::optional<FileStamp>) {
+            EffectPeak& measured = effectPeaks_[file];
+            measured.measuring = false;
+            if (levels)
+                measured.peak = levels->peak;
+        });
+    }
+    return known.peak;
+}
+
+void SoundBoard::startAtSliderVolume(const Text& file, double gainDb)
+{
+    MediaPlayer& player = playerForNewSound();
+    player.open(file);
+    if (gainDb != 0)
+        player.setLoudnessGain(gainDb);
     // A new file starts at full volume; set the slider's first so the first
     // block cannot blare out before the volume after play takes hold.
     applyVolume();
-    player_.play(-1);
+    player.play(-1);
+}
+
+MediaPlayer& SoundBoard::playerForNewSound()
+{
+    if (!overlapping_)
+        return player_;
+    // A player that is quiet takes the sound; with every one playing, the
+    // one that started first makes room, and only then is another player made.
+    std::vector<MediaPlayer*> players{&player_};
+    for (const auto& more : morePlayers_)
+        players.push_back(more.get());
+    MediaPlayer* chosen = nullptr;
+    for (MediaPlayer* player : players) {
+        if (!player->playing()) {
+            chosen = player;
+            break;
+        }
+    }
+    if (!chosen && static_cast<int>(players.size()) < kMostMediaVoices) {
+        morePlayers_.push_back(std::make_unique<MediaPlayer>());
+        chosen = morePlayers_.back().get();
+    }
+    if (!chosen) {
+        chosen = *std::min_element(players.begin(), players.end(), [this](const MediaPlayer* a, const MediaPlayer* b) {
+            return started_[a] < started_[b];
+        });
+    }
+    started_[chosen] = ++starts_;
+    return *chosen;
 }
 
 void SoundBoard::stop()
 {
     player_.stop();
+    for (const auto& more : morePlayers_)
+        more->stop();
 }
 
 void SoundBoard::applyVolume()
@@ -67,6 +247,8 @@ void SoundBoard::applyVolume()
     const int left = surface_.volumePosition();
     const int right = surface_.volumePosition();
     player_.setVolume(left, right);
+    for (const auto& more : morePlayers_)
+        more->setVolume(left, right);
 }
 
 Text SoundBoard::slotKey(int slot, const char* suffix) const
@@ -83,12 +265,60 @@ void SoundBoard::restoreSlots(int count)
         tables_.paths[slot] = readProfileString(settings, section, slotKey(slot, "path"));
         tables_.names[slot] = readProfileString(settings, section, slotKey(slot, "name"));
         tables_.loudnessGains[slot].reset();
+        slotFiles_[slot] = SlotFile{};
         if (tables_.paths[slot].empty())
             continue;
-        tables_.loudnessGains[slot] =
-            loudnessGainFromText(readProfileString(settings, gbk(kSlotLoudnessSection), slotKey(slot, "")));
+        restoreSlotLevels(slot, settings);
         surface_.setSlotCaption(slot, tables_.names[slot]);
     }
+}
+
+// A stored gain counts only for the file it was measured on, and never
+// lifts that file's stored peak past full scale; any other is measured again.
+void SoundBoard::restoreSlotLevels(int slot, const ProfileSnapshot& settings)
+{
+    const Text section = gbk(kSlotLoudnessSection);
+    const auto stored = [&](const char* suffix) { return readProfileString(settings, section, slotKey(slot, suffix)); };
+    const Text gainText = stored("");
+    const std::optional<double> gain = loudnessGainFromText(gainText);
+    const std::optional<FileStamp> now = fileStamp(tables_.paths[slot]);
+    if (!now) {
+        // Nothing plays now; should the file come back, its first click measures it first.
+        tables_.loudnessGains[slot] = gain;
+        return;
+    }
+    const std::optional<std::int64_t> bytes = stampNumberFromText(stored(kSlotFileBytesSuffix));
+    const std::optional<std::int64_t> modified = stampNumberFromText(stored(kSlotFileTimeSuffix));
+    const Text peakText = stored(kSlotPeakSuffix);
+    const std::optional<double> peak = peakFromText(peakText);
+    // A slot never measured (bound before loudness was matched) plays as it always has.
+    if (gainText.empty() && !bytes && !modified && peakText.empty())
+        return;
+    const bool sameFile = bytes && modified && FileStamp{*bytes, *modified} == *now;
+    // A gain needs its peak; an empty peak or gain stands for none measured.
+    const bool consistent = (peak || peakText.empty()) && (gain ? peak.has_value() : gainText.empty());
+    if (!sameFile || !consistent) {
+        measureSlot(slot);
+        return;
+    }
+    slotFiles_[slot].stamp = now;
+    slotFiles_[slot].peak = peak;
+    if (gain)
+        tables_.loudnessGains[slot] = std::min(*gain, heldLoudnessGain(*gain, peak));
+}
+
+// The slot's file as it lies now: another file than the gain was measured
+// on loses the gain at once and is measured again.
+void SoundBoard::checkSlotFile(int slot)
+{
+    SlotFile& known = slotFiles_[slot];
+    // Nothing was measured for the slot: nothing to distrust.
+    if (!known.stamp && !known.measuring && !tables_.loudnessGains[slot])
+        return;
+    const std::optional<FileStamp> now = fileStamp(tables_.paths[slot]);
+    if (!now || now == known.stamp || now == known.measuring)
+        return;
+    measureSlot(slot);
 }
 
 void SoundBoard::customSlotClicked(int slot)
@@ -102,7 +332,8 @@ void SoundBoard::runSlotRoutine(int slot)
     if (!isSlot(slot))
         return;
     if (!tables_.paths[slot].empty()) {
-        startAtSliderVolume(tables_.paths[slot], tables_.loudnessGains[slot]);
+        const double gain = slotGainDb(slot, soundVolumeDb(slotSoundKey(slot)));
+        startAtSliderVolume(tables_.paths[slot], gain);
         return;
     }
     // The dialog opens on the last confirmed choice, but a cancel assigns nothing.
@@ -142,25 +373,54 @@ void SoundBoard::assignSlot(int slot, const Text& file, const std::optional<Text
     measureSlot(slot);
 }
 
+// A gain stored for the slot's old file must not outlive it, even if the
+// program ends before the new one is measured.
+void SoundBoard::forgetSlotLevels(int slot)
+{
+    tables_.loudnessGains[slot].reset();
+    slotFiles_[slot].stamp.reset();
+    slotFiles_[slot].peak.reset();
+    const ProfileSnapshot settings = readProfileSnapshot(settingsFile_);
+    const Text section = gbk(kSlotLoudnessSection);
+    for (const char* suffix : {"", kSlotFileBytesSuffix, kSlotFileTimeSuffix, kSlotPeakSuffix}) {
+        if (!readProfileString(settings, section, slotKey(slot, suffix)).empty())
+            writeProfileString(settingsFile_, section, slotKey(slot, suffix), {});
+    }
+}
+
 void SoundBoard::measureSlot(int slot)
 {
-    // A gain stored for the slot's old file must not outlive it, even if the
-    // program ends before the new one is measured.
-    if (tables_.loudnessGains[slot]) {
-        tables_.loudnessGains[slot].reset();
-        writeProfileString(settingsFile_, gbk(kSlotLoudnessSection), slotKey(slot, ""), {});
-    }
+    forgetSlotLevels(slot);
+    const Text file = tables_.paths[slot];
+    slotFiles_[slot].measuring = fileStamp(file);
+    loudnessWorker().measure(file, [this, slot, file](std::optional<FileLevels> levels, std::optional<FileStamp> stamp) {
+        // The slot may have been bound to another file meanwhile.
+        if (tables_.paths[slot] != file)
+            return;
+        SlotFile& known = slotFiles_[slot];
+        known.measuring.reset();
+        known.stamp = stamp;
+        known.peak = levels && levels->peak > 0 ? std::optional<double>(levels->peak) : std::nullopt;
+        const Text section = gbk(kSlotLoudnessSection);
+        if (levels && levels->integratedLufs && levels->peak > 0) {
+            const double gain = evenLoudnessGain({*levels->integratedLufs, levels->peak});
+            tables_.loudnessGains[slot] = gain;
+            writeProfileString(settingsFile_, section, slotKey(slot, ""), numberToText(gain));
+        }
+        if (!stamp)
+            return;
+        writeProfileString(settingsFile_, section, slotKey(slot, kSlotFileBytesSuffix), std::to_string(stamp->bytes));
+        writeProfileString(settingsFile_, section, slotKey(slot, kSlotFileTimeSuffix), std::to_string(stamp->modifiedMs));
+        writeProfileString(settingsFile_, section, slotKey(slot, kSlotPeakSuffix),
+                           known.peak ? numberToText(*known.peak) : Text());
+    });
+}
+
+LoudnessWorker& SoundBoard::loudnessWorker()
+{
     if (!loudness_)
         loudness_ = std::make_unique<LoudnessWorker>();
-    const Text file = tables_.paths[slot];
-    loudness_->measure(file, [this, slot, file](std::optional<FileLoudness> loudness) {
-        // The slot may have been bound to another file meanwhile.
-        if (!loudness || tables_.paths[slot] != file)
-            return;
-        const double gain = evenLoudnessGain(*loudness);
-        tables_.loudnessGains[slot] = gain;
-        writeProfileString(settingsFile_, gbk(kSlotLoudnessSection), slotKey(slot, ""), numberToText(gain));
-    });
+    return *loudness_;
 }
 
 }  // namespace qinghe

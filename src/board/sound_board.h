@@ -1,14 +1,19 @@
 #pragma once
 
 #include "board/custom_sound_tables.h"
+#include "base/profile_document.h"
 #include "board/slot_loudness.h"
 #include "text/text.h"
 
 #include <QString>
 
+#include <array>
+#include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace qinghe {
 
@@ -28,22 +33,68 @@ struct BoardSurface {
 };
 
 inline constexpr const char* kCustomSoundSection = "自定义音乐";
+// A sound's own volume in whole dB: the key is a built-in effect's caption,
+// or slotSoundKey(N) for custom slot N.
+inline constexpr const char* kSoundVolumeSection = "音量";
+inline constexpr int kLeastSoundVolumeDb = -30;
+inline constexpr int kMostSoundVolumeDb = 10;
+// "按钮N": a custom slot's key in the sections kept per sound.
+Text slotSoundKey(int slot);
 // Each slot's loudness gain in dB, key "按钮" + N; an empty value: no gain.
+// Beside it, the file it was measured on and that file's peak: "按钮N" +
+// kSlotFileBytesSuffix, kSlotFileTimeSuffix and kSlotPeakSuffix. A gain whose
+// file is not the slot's file now is measured again.
 inline constexpr const char* kSlotLoudnessSection = "响度";
+inline constexpr const char* kSlotFileBytesSuffix = "size";
+inline constexpr const char* kSlotFileTimeSuffix = "mtime";
+inline constexpr const char* kSlotPeakSuffix = "peak";
 
 // my.ini: beside a portable program it may write in, else in the user's config folder.
 QString defaultSettingsFile();
 
-// What the board's buttons and slider do with the one player.
+// What the board's buttons and slider do with its players. Every sound
+// plays at the slider's volume, its own volume and (a slot) its loudness
+// gain, never pushed past full scale; a sound that is cut fades out.
 class SoundBoard {
 public:
+    // The player plays every sound, unless sounds overlap.
     SoundBoard(MediaPlayer& player, CustomSoundTables& tables, QString settingsFile, BoardSurface surface);
+    ~SoundBoard();
+    SoundBoard(const SoundBoard&) = delete;
+    SoundBoard& operator=(const SoundBoard&) = delete;
 
-    // An effect button: cut off what plays, play the file from its start at the slider's volume.
-    void playEffect(const Text& file);
-    // A stop button: stop and rewind; the sound stays open.
+    // 叠加播放: on, a sound starts over those playing, up to
+    // kMostMediaVoices at once (the oldest stops for one more); off, as
+    // ever, a new sound cuts the one before. Off at first.
+    void setOverlapping(bool on);
+    bool overlapping() const { return overlapping_; }
+
+    // An effect button: cut off what plays, play the file from its start at
+    // the slider's volume and the sound's own.
+    void playEffect(const Text& file, const Text& soundKey = {});
+    // 试听: the file at this volume of its own, nothing stored.
+    void previewSound(const Text& file, const Text& soundKey, int decibels);
+    // A bound slot as its click plays it; nothing for an empty one.
+    void playSlot(int slot);
+
+    // The volume stored for the sound; 0 when there is none, or when what
+    // my.ini holds is no whole number in kLeastSoundVolumeDb..kMostSoundVolumeDb.
+    int soundVolumeDb(const Text& soundKey) const;
+    // False when my.ini could not be written or decibels is out of range;
+    // the volume holds for this run either way when in range.
+    bool setSoundVolumeDb(const Text& soundKey, int decibels);
+
+    // 更换声音文件…: the slot's own dialog (file, then name), as a click on an empty slot.
+    void chooseSlotFile(int slot);
+    // New caption on the button and in my.ini; false when my.ini could not be written.
+    bool renameSlot(int slot, const Text& name);
+    // Empties the slot: file, name and caption, and its keys in
+    // [自定义音乐], [响度] and [音量]. False when my.ini could not be written.
+    bool clearSlot(int slot);
+    // A stop button: stop and rewind every sound; they stay open.
     void stop();
-    // The slider moved, or a custom button was handled: both channels at the slider's position.
+    // The slider moved, or a custom button was handled: both channels of
+    // every player at the slider's position.
     void applyVolume();
     // At start: slots 1..count from my.ini, with their names on the buttons.
     void restoreSlots(int count);
@@ -56,18 +107,48 @@ public:
     bool fileDropped(int slot, const Text& file);
 
 private:
+    // What the board knows of a slot's file beyond its loudness gain.
+    struct SlotFile {
+        std::optional<FileStamp> stamp;     // the file the gain was measured on
+        std::optional<double> peak;         // its peak, 1.0 full scale
+        std::optional<FileStamp> measuring; // the file under measurement now
+    };
+    // A built-in effect's peak, measured when a boost first asks for it.
+    struct EffectPeak {
+        std::optional<double> peak;
+        bool measuring = false;
+    };
+
     void runSlotRoutine(int slot);
     void assignSlot(int slot, const Text& file, const std::optional<Text>& name);
     void measureSlot(int slot);
-    void startAtSliderVolume(const Text& file, std::optional<double> loudnessGain = std::nullopt);
+    void forgetSlotLevels(int slot);
+    void checkSlotFile(int slot);
+    void restoreSlotLevels(int slot, const ProfileSnapshot& settings);
+    std::optional<double> effectPeak(const Text& file);
+    double effectGainDb(const Text& file, int decibels);
+    void startAtSliderVolume(const Text& file, double gainDb);
+    MediaPlayer& playerForNewSound();
+    double slotGainDb(int slot, int decibels);
     Text slotKey(int slot, const char* suffix) const;
+    LoudnessWorker& loudnessWorker();
 
     MediaPlayer& player_;
     CustomSoundTables& tables_;
     QString settingsFile_;
     BoardSurface surface_;
     Text lastChosenFile_;
-    // Slots' files are measured here; made with the first one.
+    // The volumes set in this run, read from my.ini once.
+    mutable std::map<Text, int> soundVolumes_;
+    std::array<SlotFile, kCustomSoundTableSize + 1> slotFiles_;
+    std::map<Text, EffectPeak> effectPeaks_;
+    bool overlapping_ = false;
+    // The players beside player_ while sounds overlap, made as they are needed.
+    std::vector<std::unique_ptr<MediaPlayer>> morePlayers_;
+    // When each player last started a sound, to stop the oldest for one more.
+    std::map<const MediaPlayer*, std::uint64_t> started_;
+    std::uint64_t starts_ = 0;
+    // Slots' and effects' files are measured here; made with the first one.
     std::unique_ptr<LoudnessWorker> loudness_;
 };
 

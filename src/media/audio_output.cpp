@@ -1,11 +1,14 @@
 #include "audio_output.h"
 
+#include "sound_file_library.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <thread>
 #include <utility>
 
@@ -110,6 +113,7 @@ bool AudioOutput::open()
     deviceFrames_.store(0);
     lateBlocks_.store(0);
     pace_ = Pace{};
+    voices_.resetLimiter();
     library_->setPostMix(&AudioOutput::postMix, this);
     open_ = true;
     return true;
@@ -172,9 +176,12 @@ void AudioOutput::close()
     if (!open_)
         return;
     library_->haltMusic();
+    libraryPlaying_ = nullptr;
     // Every block up to the last one handed over is still finished and counted.
     library_->closeAudio();
     library_->setPostMix(nullptr, nullptr);
+    // The audio thread is gone: the voices can go without waiting for it.
+    voices_.clear();
     library_->quit();
     library_->quitSubSystem(SDL_INIT_AUDIO);
     open_ = false;
@@ -193,44 +200,121 @@ void AudioOutput::lengthenPeriodIfLate()
     open();
 }
 
-// SDL_mixer's own music handle stands for the opened music.
-OpenedMusic* AudioOutput::loadMusic(const char* path)
+namespace {
+
+Mix_Music* libraryMusicOf(const OpenedMusic* music)
 {
-    return reinterpret_cast<OpenedMusic*>(library_->loadMusic(path));
+    return static_cast<Mix_Music*>(music->libraryMusic);
+}
+
+}  // namespace
+
+OpenedMusic* AudioOutput::loadMusic(const char* path, bool ownVoice)
+{
+    if (ownVoice) {
+        if (const SoundFileLibrary* files = soundFileLibrary()) {
+            auto music = std::make_unique<OpenedMusic>();
+            music->path = path;
+            music->held = files->open(path, SFM_READ, &music->info);
+            if (music->held && music->info.samplerate > 0 && music->info.channels > 0)
+                return music.release();
+            if (music->held)
+                files->close(music->held);
+        }
+        // What libsndfile cannot read, the sound library may.
+    }
+    Mix_Music* libraryMusic = library_->loadMusic(path);
+    if (!libraryMusic)
+        return nullptr;
+    auto* music = new OpenedMusic;
+    music->libraryMusic = libraryMusic;
+    return music;
 }
 
 void AudioOutput::freeMusic(OpenedMusic* music)
 {
-    library_->freeMusic(reinterpret_cast<Mix_Music*>(music));
+    haltMusic(music, false);
+    if (music->libraryMusic)
+        library_->freeMusic(libraryMusicOf(music));
+    if (music->held)
+        soundFileLibrary()->close(music->held);
+    delete music;
 }
 
 double AudioOutput::musicDuration(OpenedMusic* music)
 {
-    return library_->musicDuration(reinterpret_cast<Mix_Music*>(music));
+    if (music->libraryMusic)
+        return library_->musicDuration(libraryMusicOf(music));
+    return voiceDuration(*music);
 }
 
-int AudioOutput::playMusic(OpenedMusic* music, std::optional<double> fromSeconds)
+int AudioOutput::playMusic(OpenedMusic* music, std::optional<double> fromSeconds, bool fadeAtEnd)
 {
-    auto* mixMusic = reinterpret_cast<Mix_Music*>(music);
-    return fromSeconds ? library_->fadeInMusicAt(mixMusic, 0, 0, *fromSeconds) : library_->playMusic(mixMusic, 0);
+    if (music->libraryMusic) {
+        // The music's volumes and gain are in force before its first block is mixed.
+        setMusicGain(music->leftVolume, music->rightVolume);
+        setMusicLoudnessGain(music->loudnessGain);
+        Mix_Music* libraryMusic = libraryMusicOf(music);
+        const int started = fromSeconds ? library_->fadeInMusicAt(libraryMusic, 0, 0, *fromSeconds)
+                                        : library_->playMusic(libraryMusic, 0);
+        libraryPlaying_ = started == 0 ? music : nullptr;
+        return started;
+    }
+    return startVoice(voices_, *soundFileLibrary(), *music, fromSeconds, fadeAtEnd, true) != nullptr ? 0 : -1;
 }
 
-void AudioOutput::haltMusic()
+void AudioOutput::haltMusic(OpenedMusic* music, bool fade)
 {
-    library_->haltMusic();
+    if (music->libraryMusic) {
+        if (libraryPlaying_ == music) {
+            library_->haltMusic();
+            libraryPlaying_ = nullptr;
+        }
+        return;
+    }
+    if (music->voice) {
+        if (fade)
+            voices_.fadeOut(music->voice);
+        else
+            voices_.remove(music->voice);
+        music->voice = nullptr;
+    }
 }
 
-bool AudioOutput::playingMusic()
+bool AudioOutput::playingMusic(OpenedMusic* music)
 {
-    return library_->playingMusic() != 0;
+    if (music->libraryMusic)
+        return libraryPlaying_ == music && library_->playingMusic() != 0;
+    return music->voice && !music->voice->finished();
 }
 
 double AudioOutput::musicPosition(OpenedMusic* music)
 {
-    return library_->musicPosition(reinterpret_cast<Mix_Music*>(music));
+    if (music->libraryMusic)
+        return library_->musicPosition(libraryMusicOf(music));
+    return music->voice ? static_cast<double>(music->voice->position()) / kRate : -1;
 }
 
-void AudioOutput::setGain(int left, int right)
+void AudioOutput::setGain(OpenedMusic* music, int left, int right)
+{
+    music->leftVolume = left;
+    music->rightVolume = right;
+    if (music->libraryMusic && libraryPlaying_ == music)
+        setMusicGain(left, right);
+    if (music->voice)
+        music->voice->setVolumes(left, right);
+}
+
+void AudioOutput::setLoudnessGain(OpenedMusic* music, float factor)
+{
+    music->loudnessGain = factor;
+    if (music->libraryMusic && libraryPlaying_ == music)
+        setMusicLoudnessGain(factor);
+    if (music->voice)
+        music->voice->setLoudnessGain(factor);
+}
+
+void AudioOutput::setMusicGain(int left, int right)
 {
     const std::uint64_t volumes = volumesWord(left, right);
     std::uint64_t word = counted_.load();
@@ -294,6 +378,8 @@ void AudioOutput::finishBlock(std::int16_t* samples, int frames)
             samples[2 * i + 1] = static_cast<std::int16_t>(scaled(samples[2 * i + 1], right));
         }
     }
+    // The own voices take their volumes here too, after the block is counted.
+    voices_.mixInto(samples, frames);
     observerCalls_.fetch_add(1);
     if (const MediaMixObserver* observer = observer_.load())
         (*observer)(samples, frames, word >> kFrameShift);

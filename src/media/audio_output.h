@@ -1,7 +1,8 @@
 #pragma once
 
-// The one audio device every media device plays through, with the exact
-// left and right volume applied to each block after mixing.
+// The one audio device every media device plays through: SDL_mixer's music
+// with the exact left and right volume applied to each block after mixing,
+// and the layer's own voices added to it there, each at its own volumes.
 //
 // The audio thread never waits for the window thread here: the volumes, the
 // frame count and the mix observer reach it through atomics, and its
@@ -10,6 +11,7 @@
 #include "media_control.h"
 #include "music_output.h"
 #include "sound_library.h"
+#include "sound_voice.h"
 
 #include <atomic>
 #include <chrono>
@@ -54,21 +56,26 @@ public:
     // behind at its period, it is opened again at the next longer one.
     void lengthenPeriodIfLate() override;
 
-    // SDL_mixer's music, streamed from the file.
-    OpenedMusic* loadMusic(const char* path) override;
+    // Files play as the layer's own voices (libsndfile), mixed in the
+    // post-mix stage, when ownVoice asks for it and libsndfile reads them;
+    // otherwise as SDL_mixer's music, streamed from the file, one at a time.
+    OpenedMusic* loadMusic(const char* path, bool ownVoice) override;
     void freeMusic(OpenedMusic* music) override;
     double musicDuration(OpenedMusic* music) override;
-    int playMusic(OpenedMusic* music, std::optional<double> fromSeconds) override;
-    void haltMusic() override;
-    bool playingMusic() override;
+    int playMusic(OpenedMusic* music, std::optional<double> fromSeconds, bool fadeAtEnd) override;
+    void haltMusic(OpenedMusic* music, bool fade) override;
+    bool playingMusic(OpenedMusic* music) override;
     double musicPosition(OpenedMusic* music) override;
 
-    // Volumes 0..kFullVolume for the blocks counted from now on.
-    void setGain(int left, int right) override;
-    // A factor on top of the volumes (kUnityLoudnessGain for none) for the
-    // blocks counted from now on; a sample it would push past full scale is
-    // held there.
-    void setLoudnessGain(float factor) override { loudnessGain_.store(factor); }
+    void setGain(OpenedMusic* music, int left, int right) override;
+    void setLoudnessGain(OpenedMusic* music, float factor) override;
+
+    // The library's music: volumes 0..kFullVolume for the blocks counted
+    // from now on, and a factor on top of them (kUnityLoudnessGain for
+    // none); a sample it would push past full scale is held there. The own
+    // voices take theirs as they are mixed, after the block is counted.
+    void setMusicGain(int left, int right);
+    void setMusicLoudnessGain(float factor) { loudnessGain_.store(factor); }
     // Frames of the blocks counted so far: a block is counted as its
     // post-mix stage begins, with the volumes in force at that instant.
     std::uint64_t mixedFrames() const;
@@ -110,6 +117,10 @@ private:
     // sound of one file under the gain of another.
     std::atomic<float> loudnessGain_{kUnityLoudnessGain};
     static_assert(std::atomic<float>::is_always_lock_free, "the audio thread must not wait for the gain");
+    // The file SDL_mixer's music plays now, if any (the window thread's own).
+    OpenedMusic* libraryPlaying_ = nullptr;
+    // The own voices, added to each block after it is counted.
+    VoiceMixer voices_;
 
     // The audio thread's own: how far the blocks lag behind the clock.
     struct Pace {

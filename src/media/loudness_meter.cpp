@@ -61,6 +61,14 @@ double highestPeak(ebur128_state* meter, int channels)
 
 std::optional<FileLoudness> measureFileLoudness(const Text& elementName, const std::atomic<bool>& cancelled)
 {
+    const std::optional<FileLevels> levels = measureFileLevels(elementName, cancelled);
+    if (!levels || !levels->integratedLufs || !(levels->peak > 0))
+        return std::nullopt;
+    return FileLoudness{*levels->integratedLufs, levels->peak};
+}
+
+std::optional<FileLevels> measureFileLevels(const Text& elementName, const std::atomic<bool>& cancelled)
+{
     const SoundFileLibrary* library = soundFileLibrary();
     const QString path = resolveMediaFile(elementName);
     if (!library || path.isEmpty())
@@ -85,14 +93,13 @@ std::optional<FileLoudness> measureFileLoudness(const Text& elementName, const s
             return std::nullopt;
     }
 
-    FileLoudness loudness;
-    if (ebur128_loudness_global(meter.get(), &loudness.integratedLufs) != EBUR128_SUCCESS
-        || !std::isfinite(loudness.integratedLufs))
-        return std::nullopt;  // silence, or too short for one measuring block
-    loudness.peak = highestPeak(meter.get(), info.channels);
-    if (!(loudness.peak > 0))
-        return std::nullopt;
-    return loudness;
+    FileLevels levels;
+    double integrated = 0;
+    // Silence, or a file too short for one measuring block, has no loudness.
+    if (ebur128_loudness_global(meter.get(), &integrated) == EBUR128_SUCCESS && std::isfinite(integrated))
+        levels.integratedLufs = integrated;
+    levels.peak = highestPeak(meter.get(), info.channels);
+    return levels;
 }
 
 }  // namespace qinghe

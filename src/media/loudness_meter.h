@@ -17,6 +17,19 @@ struct FileLoudness {
     double peak = 0;
 };
 
+// What a decoded file holds: its loudness, where it can be measured, and
+// its peak (0 for silence).
+struct FileLevels {
+    std::optional<double> integratedLufs;
+    double peak = 0;
+};
+
+// Decodes the whole file the element name stands for (found as the media
+// layer finds it) and measures its levels. Runs as long as the decoding
+// takes, so call it on a worker thread. nullopt when the file cannot be
+// decoded or cancelled turns true (looked at between blocks).
+std::optional<FileLevels> measureFileLevels(const Text& elementName, const std::atomic<bool>& cancelled);
+
 // Decodes the whole file the element name stands for (found as the media
 // layer finds it) and measures it. Runs as long as the decoding takes, so
 // call it on a worker thread. nullopt when the file cannot be decoded, holds

@@ -4,6 +4,7 @@
 #include "media_command.h"
 #include "media_devices.h"
 #include "server_streams.h"
+#include "sound_file_library.h"
 #include "sound_library.h"
 
 #include <memory>
@@ -93,6 +94,27 @@ int setMediaLoudnessGain(const Text& alias, double factor)
     return e.devices.setLoudnessGain(alias, factor);
 }
 
+void setMediaMixing(const MediaMixing& mixing)
+{
+    MediaEngine& e = engine();
+    std::lock_guard guard(e.lock);
+    e.devices.setMixing(mixing);
+}
+
+MediaMixing mediaMixing()
+{
+    MediaEngine& e = engine();
+    std::lock_guard guard(e.lock);
+    return e.devices.mixing();
+}
+
+bool mediaDevicePlaying(const Text& alias)
+{
+    MediaEngine& e = engine();
+    std::lock_guard guard(e.lock);
+    return e.devices.playing(alias);
+}
+
 void setMediaCommandObserver(MediaCommandObserver observer)
 {
     MediaEngine& e = engine();
@@ -179,7 +201,11 @@ void prepareMediaOutput()
     if (e.libraryLoad.joinable())
         return;
     try {
-        e.libraryLoad = std::thread([] { soundLibrary(); });
+        e.libraryLoad = std::thread([] {
+            soundLibrary();
+            // The own voices' decoder, for the first sound they play.
+            soundFileLibrary();
+        });
     } catch (const std::system_error&) {
         // No thread to spare: the first open loads the library itself.
     }

@@ -6,14 +6,16 @@
 // in the background and every command returns at once.
 //
 // Sound goes out through one audio device, opened on the first open command;
-// the sound library is loaded then too (or before, by prepareMediaOutput),
-// never at program start. When no audio device can be opened, or the
+// the sound library is loaded then too (or before, by prepareMediaOutput,
+// which loads the own voices' decoder as well), never at program start.
+// When no audio device can be opened, or the
 // library cannot be loaded, every command fails quietly and the next open
 // tries again.
 //
-// The sound output plays one stream at a time: when several aliases are
-// open, the latest play takes the output and the device playing before stops
-// where it stood, as if "stop" had been sent to it.
+// By default the sound output plays one stream at a time: when several
+// aliases are open, the latest play takes the output and the device playing
+// before stops where it stood, as if "stop" had been sent to it. The mixing
+// (setMediaMixing) lets several play at once and fades cuts out.
 
 #include "text/text.h"
 
@@ -63,6 +65,36 @@ int sendMediaCommand(const Text& command);
 // kMostLoudnessGain.
 inline constexpr double kMostLoudnessGain = 1000;  // +60 dB: more would only lift noise
 int setMediaLoudnessGain(const Text& alias, double factor);
+
+// How the devices share the sound output. The defaults are the layer as it
+// always was: one sound at a time, and a sound that loses the output stops
+// where it stands.
+inline constexpr int kMostMediaVoices = 8;
+// How long a cut sound takes to fade out.
+inline constexpr std::chrono::microseconds kMediaCutFade{8000};
+struct MediaMixing {
+    // Devices that play at once, 1..kMostMediaVoices. With 1 the latest play
+    // takes the output from the device playing before; with more, a play
+    // beside as many others stops the one that started first. Each plays at
+    // its own volumes, and their sum is held at full scale.
+    int voices = 1;
+    // A device that stops (by stop, seek, close, or another's play) fades
+    // out over kMediaCutFade instead of breaking off mid-wave, and the last
+    // kMediaCutFade of a file fade out too, in case it was cut short. A play
+    // never waits for a fade: the new sound starts at once.
+    bool fadeCuts = false;
+
+    bool operator==(const MediaMixing&) const = default;
+};
+// From the next command on. Files opened while the mixing is other than
+// the default are decoded by the layer's own voices; a file only the sound
+// library can read plays as before, one at a time and without a fade. Fewer
+// voices than play now stop those that started first.
+void setMediaMixing(const MediaMixing& mixing);
+MediaMixing mediaMixing();
+
+// Whether the device under alias plays now (not stopped, not at its end).
+bool mediaDevicePlaying(const Text& alias);
 
 // Every open and string command as it is sent, with its answer.
 struct SentMediaCommand {

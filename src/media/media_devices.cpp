@@ -5,6 +5,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <cmath>
 
 namespace qinghe {
@@ -91,7 +92,7 @@ int MediaDevices::open(const MediaOpenRecord& record)
         return kMediaFileNotFound;
     // Music is streamed from the file as it plays, so a long song costs no
     // more memory than a click and opens without being decoded.
-    OpenedMusic* music = output_->loadMusic(QFile::encodeName(path).constData());
+    OpenedMusic* music = output_->loadMusic(QFile::encodeName(path).constData(), ownVoices());
     if (!music)
         return kMediaInvalidFile;
     auto device = std::make_unique<Device>();
@@ -109,7 +110,7 @@ int MediaDevices::run(const MediaCommand& command)
         return kMediaInvalidDeviceName;
     switch (command.verb) {
     case MediaVerb::Close:
-        close(*device);
+        close(*device, true);
         return kMediaOk;
     case MediaVerb::Window:
         // No video is ever shown; audio devices accept the window and ignore it.
@@ -117,7 +118,7 @@ int MediaDevices::run(const MediaCommand& command)
     case MediaVerb::Play:
         return play(*device, command.from);
     case MediaVerb::Stop:
-        release(*device);
+        release(*device, true);
         return kMediaOk;
     case MediaVerb::Seek:
         return seek(*device, command);
@@ -130,7 +131,26 @@ int MediaDevices::run(const MediaCommand& command)
 void MediaDevices::closeAll()
 {
     while (!devices_.empty())
-        close(*devices_.begin()->second);
+        close(*devices_.begin()->second, false);
+}
+
+void MediaDevices::setMixing(const MediaMixing& mixing)
+{
+    mixing_ = mixing;
+    mixing_.voices = std::clamp(mixing_.voices, 1, kMostMediaVoices);
+    while (static_cast<int>(playing_.size()) > mixing_.voices)
+        release(*playing_.front(), true);
+}
+
+bool MediaDevices::playing(const Text& alias)
+{
+    const Device* device = find(alias);
+    return device && isPlaying(*device) && output_->playingMusic(device->music);
+}
+
+bool MediaDevices::ownVoices() const
+{
+    return mixing_ != MediaMixing{};
 }
 
 MediaDevices::Device* MediaDevices::find(const Text& alias)
@@ -139,9 +159,9 @@ MediaDevices::Device* MediaDevices::find(const Text& alias)
     return it == devices_.end() ? nullptr : it->second.get();
 }
 
-void MediaDevices::close(Device& device)
+void MediaDevices::close(Device& device, bool fade)
 {
-    release(device);
+    release(device, fade);
     output_->freeMusic(device.music);
     devices_.erase(lowerAlias(device.record.alias));
 }
@@ -154,27 +174,41 @@ int MediaDevices::play(Device& device, std::optional<std::int64_t> fromMs)
         if (start == kUnknown)
             return kMediaOutOfRange;
     } else {
-        if (playing_ == &device && output_->playingMusic())
+        if (isPlaying(device) && output_->playingMusic(device.music))
             return kMediaOk;  // already playing: carry on
         start = standingFrame(device);
     }
-    if (playing_)
-        release(*playing_);
+    release(device, true);
+    makeRoom(device);
     if (device.lengthFrames != kUnknown && start >= device.lengthFrames) {
         device.standFrame = device.lengthFrames;  // at the end: nothing left to play
         return kMediaOk;
     }
     // The device's volumes and gain are in force before its first block is mixed.
-    output_->setGain(device.leftVolume, device.rightVolume);
-    output_->setLoudnessGain(device.loudnessGain);
-    const int started =
-        output_->playMusic(device.music, start == 0 ? std::nullopt : std::optional<double>(secondsOfFrame(start)));
+    output_->setGain(device.music, device.leftVolume, device.rightVolume);
+    output_->setLoudnessGain(device.music, device.loudnessGain);
+    const int started = output_->playMusic(
+        device.music, start == 0 ? std::nullopt : std::optional<double>(secondsOfFrame(start)), mixing_.fadeCuts);
     if (started != 0) {
         device.standFrame = start;
         return kMediaHardwareError;
     }
-    playing_ = &device;
+    playing_.push_back(&device);
     return kMediaOk;
+}
+
+void MediaDevices::makeRoom(const Device& next)
+{
+    // A device played to its end holds no voice: it lets go, keeping its place at the end.
+    for (std::size_t i = 0; i < playing_.size();) {
+        Device* other = playing_[i];
+        if (other != &next && !output_->playingMusic(other->music))
+            release(*other, false);
+        else
+            ++i;
+    }
+    while (static_cast<int>(playing_.size()) >= mixing_.voices)
+        release(*playing_.front(), true);
 }
 
 int MediaDevices::seek(Device& device, const MediaCommand& command)
@@ -193,7 +227,7 @@ int MediaDevices::seek(Device& device, const MediaCommand& command)
         break;
     }
     // Seeking stops the device, as it does on the platform.
-    release(device);
+    release(device, true);
     device.standFrame = target;
     return kMediaOk;
 }
@@ -207,8 +241,8 @@ int MediaDevices::setAudio(Device& device, const MediaCommand& command)
         device.leftVolume = volume;
     if (command.channel != AudioChannel::Left)
         device.rightVolume = volume;
-    if (playing_ == &device)
-        output_->setGain(device.leftVolume, device.rightVolume);
+    if (isPlaying(device))
+        output_->setGain(device.music, device.leftVolume, device.rightVolume);
     return kMediaOk;
 }
 
@@ -220,16 +254,21 @@ int MediaDevices::setLoudnessGain(const Text& alias, double factor)
     if (!std::isfinite(factor) || factor <= 0 || factor > kMostLoudnessGain)
         return kMediaOutOfRange;
     device->loudnessGain = static_cast<float>(factor);
-    if (playing_ == device)
-        output_->setLoudnessGain(device->loudnessGain);
+    if (isPlaying(*device))
+        output_->setLoudnessGain(device->music, device->loudnessGain);
     return kMediaOk;
+}
+
+bool MediaDevices::isPlaying(const Device& device) const
+{
+    return std::find(playing_.begin(), playing_.end(), &device) != playing_.end();
 }
 
 std::int64_t MediaDevices::standingFrame(const Device& device) const
 {
-    if (playing_ != &device)
+    if (!isPlaying(device))
         return device.standFrame;
-    if (!output_->playingMusic() && device.lengthFrames != kUnknown)
+    if (!output_->playingMusic(device.music) && device.lengthFrames != kUnknown)
         return device.lengthFrames;  // played to its end and stays there
     std::int64_t frame = framesOfSeconds(output_->musicPosition(device.music));
     if (frame == kUnknown)
@@ -239,13 +278,14 @@ std::int64_t MediaDevices::standingFrame(const Device& device) const
     return frame;
 }
 
-void MediaDevices::release(Device& device)
+void MediaDevices::release(Device& device, bool fade)
 {
-    if (playing_ != &device)
+    const auto at = std::find(playing_.begin(), playing_.end(), &device);
+    if (at == playing_.end())
         return;
     device.standFrame = standingFrame(device);
-    output_->haltMusic();
-    playing_ = nullptr;
+    output_->haltMusic(device.music, fade && mixing_.fadeCuts);
+    playing_.erase(at);
 }
 
 }  // namespace qinghe

@@ -97,6 +97,11 @@ bool MediaPlayer::setLoudnessGain(double decibels)
     return setMediaLoudnessGain(alias_, std::pow(kDecibelBase, decibels / kDecibelsPerDecade)) == kMediaOk;
 }
 
+bool MediaPlayer::playing() const
+{
+    return mediaDevicePlaying(alias_);
+}
+
 bool mediaFileOpens(const Text& fileName)
 {
     const Text alias = newAlias();

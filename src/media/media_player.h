@@ -39,6 +39,8 @@ public:
     // A gain in decibels on top of the volume for the open file, until the
     // next open; a sample it would push past full scale is held there.
     bool setLoudnessGain(double decibels);
+    // Whether the open file plays now (not stopped, not at its end).
+    bool playing() const;
 
     const Text& alias() const { return alias_; }
     const Text& fileName() const { return fileName_; }

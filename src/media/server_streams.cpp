@@ -2,6 +2,7 @@
 
 #include "audio_output.h"
 #include "sound_file_library.h"
+#include "sound_voice.h"
 
 #include <pulse/context.h>
 #include <pulse/proplist.h>
@@ -43,203 +44,10 @@ constexpr std::uint32_t kRequestFrames = 64;
 constexpr std::uint32_t kCorkedTargetFrames = 2 * ServerStreams::kRate;
 // The most the write callback renders at once; a larger request is served in parts.
 constexpr std::size_t kBlockFrames = 4096;
-// Decoded ahead of the streams (0.74 s): the decoder sleeps between rounds,
-// and a long song costs no more memory than a click.
-constexpr std::size_t kRingFrames = std::size_t{1} << 15;
-// Decoded before a sound is handed over, so its first blocks are there at once.
-constexpr std::size_t kPrefillFrames = 4096;
-constexpr std::size_t kDecodeFrames = 4096;
-constexpr auto kDecoderNap = std::chrono::milliseconds(20);
 // How often the streams look whether they have been quiet long enough to
 // cork. By the clock, not by the frames the server asked for: a sink
 // nobody records from asks for seconds at once, and then for nothing.
 constexpr std::uint64_t kIdleCheckMicroseconds = 250000;
-constexpr float kSampleScale = 32768.0f;
-constexpr int kMostChannels = 64;  // a corrupt header should not size a buffer
-
-// Decoded frames handed from one decoder thread to the write callback.
-// One writer, one reader, no lock.
-class FrameRing {
-public:
-    explicit FrameRing(std::size_t frames) : samples_(frames * ServerStreams::kChannels), capacity_(frames) {}
-
-    std::size_t writable() const { return capacity_ - (head_.load(std::memory_order_relaxed) - tail_.load(std::memory_order_acquire)); }
-    std::size_t readable() const { return head_.load(std::memory_order_acquire) - tail_.load(std::memory_order_relaxed); }
-
-    void push(const std::int16_t* frames, std::size_t count)
-    {
-        const std::uint64_t head = head_.load(std::memory_order_relaxed);
-        for (std::size_t i = 0; i < count; ++i) {
-            const std::size_t at = ((head + i) % capacity_) * ServerStreams::kChannels;
-            samples_[at] = frames[2 * i];
-            samples_[at + 1] = frames[2 * i + 1];
-        }
-        head_.store(head + count, std::memory_order_release);
-    }
-
-    std::size_t pop(std::int16_t* frames, std::size_t count)
-    {
-        const std::uint64_t tail = tail_.load(std::memory_order_relaxed);
-        const std::size_t taken = std::min<std::size_t>(count, head_.load(std::memory_order_acquire) - tail);
-        for (std::size_t i = 0; i < taken; ++i) {
-            const std::size_t at = ((tail + i) % capacity_) * ServerStreams::kChannels;
-            frames[2 * i] = samples_[at];
-            frames[2 * i + 1] = samples_[at + 1];
-        }
-        tail_.store(tail + taken, std::memory_order_release);
-        return taken;
-    }
-
-private:
-    std::vector<std::int16_t> samples_;
-    std::size_t capacity_;
-    std::atomic<std::uint64_t> head_{0};
-    std::atomic<std::uint64_t> tail_{0};
-};
-
-std::int16_t toSample(float value)
-{
-    return static_cast<std::int16_t>(std::clamp(std::lrint(value * kSampleScale), long{std::numeric_limits<std::int16_t>::min()},
-                                                long{std::numeric_limits<std::int16_t>::max()}));
-}
-
-}  // namespace
-
-// A file opened for the streams; the first play takes the open file, later ones open it again.
-struct OpenedMusic {
-    std::string path;
-    SF_INFO info{};
-    SNDFILE* held = nullptr;
-};
-
-namespace {
-
-// One sound on its way out: its file, decoded on a thread of its own into
-// the ring at the streams' rate and channels.
-class Playing {
-public:
-    Playing(const SoundFileLibrary& files, SNDFILE* file, const SF_INFO& info, std::int64_t startFrame)
-        : files_(files), file_(file), channels_(std::clamp(info.channels, 1, kMostChannels)),
-          step_(static_cast<double>(info.samplerate) / ServerStreams::kRate), startFrame_(startFrame),
-          input_(kDecodeFrames * static_cast<std::size_t>(channels_)), output_(kDecodeFrames * 2 + 4)
-    {
-    }
-
-    ~Playing()
-    {
-        stop_.store(true);
-        if (decoder_.joinable())
-            decoder_.join();
-        files_.close(file_);
-    }
-
-    Playing(const Playing&) = delete;
-    Playing& operator=(const Playing&) = delete;
-
-    // Decodes the first blocks here, then the rest on a thread of its own.
-    void start()
-    {
-        while (!decodedAll_.load() && ring_.readable() < kPrefillFrames)
-            decodeRound();
-        if (decodedAll_.load())
-            return;
-        try {
-            decoder_ = std::thread([this] {
-                while (!stop_.load() && !decodedAll_.load()) {
-                    if (ring_.writable() >= kDecodeFrames)
-                        decodeRound();
-                    else
-                        std::this_thread::sleep_for(kDecoderNap);
-                }
-            });
-        } catch (const std::system_error&) {
-            // No thread to spare: what was decoded plays, and the sound ends there.
-            decodedAll_.store(true);
-        }
-    }
-
-    // The loop thread's side, once what the streams held before this sound
-    // has been flushed: from now on it plays.
-    void arm() { armed_.store(true, std::memory_order_release); }
-
-    // The write callback's side: frames taken, the rest of out left alone.
-    std::size_t take(std::int16_t* out, std::size_t frames)
-    {
-        if (!armed_.load(std::memory_order_acquire) || finished_.load(std::memory_order_relaxed))
-            return 0;
-        // Read before the ring: a ring found short after the last frame was decoded is the end.
-        const bool all = decodedAll_.load(std::memory_order_acquire);
-        const std::size_t taken = ring_.pop(out, frames);
-        played_.fetch_add(static_cast<std::int64_t>(taken), std::memory_order_relaxed);
-        if (taken < frames && all)
-            finished_.store(true, std::memory_order_relaxed);
-        return taken;
-    }
-
-    bool finished() const { return finished_.load(std::memory_order_relaxed); }
-    std::int64_t position() const { return startFrame_ + played_.load(std::memory_order_relaxed); }
-
-private:
-    // One round: a block of the file to frames at the streams' rate, linearly
-    // interpolated when the file's rate is another.
-    void decodeRound()
-    {
-        const std::size_t room = std::min(ring_.writable(), kDecodeFrames);
-        const auto wanted = static_cast<sf_count_t>(std::floor(static_cast<double>(room) * std::min(step_, 1.0)) - 2);
-        if (wanted <= 0)
-            return;
-        const sf_count_t read = files_.readFloatFrames(file_, input_.data(), std::min<sf_count_t>(wanted, kDecodeFrames));
-        if (read <= 0) {
-            decodedAll_.store(true, std::memory_order_release);
-            return;
-        }
-        std::size_t produced = 0;
-        for (sf_count_t i = 0; i < read; ++i) {
-            const float* frame = &input_[static_cast<std::size_t>(i) * static_cast<std::size_t>(channels_)];
-            const std::array<float, 2> now = {frame[0], channels_ > 1 ? frame[1] : frame[0]};
-            if (step_ == 1.0) {
-                output_[2 * produced] = toSample(now[0]);
-                output_[2 * produced + 1] = toSample(now[1]);
-                ++produced;
-                continue;
-            }
-            if (!primed_) {
-                previous_ = now;
-                primed_ = true;
-                continue;
-            }
-            while (phase_ < 1.0 && produced < kDecodeFrames + 2) {
-                const auto part = static_cast<float>(phase_);
-                output_[2 * produced] = toSample(previous_[0] + (now[0] - previous_[0]) * part);
-                output_[2 * produced + 1] = toSample(previous_[1] + (now[1] - previous_[1]) * part);
-                ++produced;
-                phase_ += step_;
-            }
-            phase_ -= 1.0;
-            previous_ = now;
-        }
-        ring_.push(output_.data(), std::min(produced, ring_.writable()));
-    }
-
-    const SoundFileLibrary& files_;
-    SNDFILE* file_;
-    const int channels_;
-    const double step_;  // file frames per stream frame
-    const std::int64_t startFrame_;
-    FrameRing ring_{kRingFrames};
-    std::atomic<bool> stop_{false};
-    std::atomic<bool> armed_{false};
-    std::atomic<bool> decodedAll_{false};
-    std::atomic<bool> finished_{false};
-    std::atomic<std::int64_t> played_{0};
-    std::thread decoder_;
-    // The decoder's own (the first round runs on the caller's thread, before the decoder starts).
-    std::vector<float> input_;
-    std::vector<std::int16_t> output_;
-    std::array<float, 2> previous_{};
-    bool primed_ = false;
-    double phase_ = 0;
-};
 
 }  // namespace
 
@@ -255,11 +63,8 @@ struct ServerStreams::Impl {
 
     std::atomic<bool> alive{false};
     std::atomic<bool> corked{true};
-    std::atomic<Playing*> current{nullptr};
-    std::atomic<int> inRender{0};
-    // Left volume in the high half, right in the low: one word, never half seen.
-    std::atomic<std::uint32_t> volumes{(std::uint32_t{kFullVolume} << 16) | kFullVolume};
-    std::atomic<float> loudness{kUnityLoudnessGain};
+    // The sounds, each decoded on a thread of its own; the loop thread mixes them.
+    VoiceMixer voices;
 
     // The loop thread's own.
     std::vector<std::int16_t> block = std::vector<std::int16_t>(kBlockFrames * kChannels);
@@ -272,7 +77,6 @@ struct ServerStreams::Impl {
     void cork();
     void wake();
     void awake();
-    void armCurrent();
     void flushBoth();
     static void onResized(pa_stream* stream, int success, void* self);
     static void onWritable(pa_stream* stream, std::size_t bytes, void* self);
@@ -307,30 +111,15 @@ ServerStreams::Impl::~Impl()
         pa_threaded_mainloop_free(loop);
     }
     // The loop has ended: nothing renders any more.
-    delete current.exchange(nullptr);
+    voices.clear();
     if (kick >= 0)
         ::close(kick);
 }
 
 void ServerStreams::Impl::render(std::int16_t* out, std::size_t frames)
 {
-    // Noted before the sound is read, so haltMusic knows when it may let the sound go.
-    inRender.fetch_add(1);
-    std::size_t taken = 0;
-    if (Playing* playing = current.load())
-        taken = playing->take(out, frames);
-    inRender.fetch_sub(1);
-    std::fill(out + taken * kChannels, out + frames * kChannels, std::int16_t{0});
-    const std::uint32_t word = volumes.load(std::memory_order_relaxed);
-    const float factor = loudness.load(std::memory_order_relaxed);
-    const float left = static_cast<float>(word >> 16) / kFullVolume * factor;
-    const float right = static_cast<float>(word & 0xffff) / kFullVolume * factor;
-    if (left == 1.0f && right == 1.0f)
-        return;
-    for (std::size_t i = 0; i < taken; ++i) {
-        out[2 * i] = toSample(out[2 * i] / kSampleScale * left);
-        out[2 * i + 1] = toSample(out[2 * i + 1] / kSampleScale * right);
-    }
+    std::fill(out, out + frames * kChannels, std::int16_t{0});
+    voices.mixInto(out, static_cast<int>(frames));
 }
 
 // The audio callback: the mix stream asks, both streams get the same block.
@@ -416,15 +205,7 @@ void ServerStreams::Impl::awake()
     corked.store(false);
     quietSince = Clock::now();
     pa_context_rttime_restart(context, idleCheck, pa_rtclock_now() + kIdleCheckMicroseconds);
-    armCurrent();
-}
-
-void ServerStreams::Impl::armCurrent()
-{
-    inRender.fetch_add(1);
-    if (Playing* playing = current.load())
-        playing->arm();
-    inRender.fetch_sub(1);
+    voices.armAll();
 }
 
 void ServerStreams::Impl::flushBoth()
@@ -443,27 +224,27 @@ void ServerStreams::Impl::onKick(pa_mainloop_api*, pa_io_event*, int fd, pa_io_e
     std::uint64_t count = 0;
     [[maybe_unused]] const ssize_t drained = read(fd, &count, sizeof count);
     impl->quietSince = Clock::now();
-    // What the streams hold is silence, or the sound the click cuts: it
-    // goes, and the new sound is written behind the flush, so it starts at
-    // once and none of its first frames goes with it. Corked streams are
-    // woken first; the sound is armed once they are.
+    // What the streams hold is silence, or the sound the click cuts off
+    // where it stands: it goes, and the new sound is written behind the
+    // flush, so it starts at once and none of its first frames goes with
+    // it. Where other sounds go on (beside it, or fading out), what is
+    // queued stays, so none of them skips. Corked streams are woken first;
+    // the sound is armed once they are.
     if (impl->waking)
         return;
     if (impl->corked.load()) {
         impl->wake();
         return;
     }
-    impl->flushBoth();
-    impl->armCurrent();
+    if (impl->voices.anyWaitingForFlush())
+        impl->flushBoth();
+    impl->voices.armAll();
 }
 
 void ServerStreams::Impl::onIdleCheck(pa_mainloop_api*, pa_time_event* event, const struct timeval*, void* self)
 {
     auto* impl = static_cast<Impl*>(self);
-    impl->inRender.fetch_add(1);
-    const Playing* playing = impl->current.load();
-    const bool sounding = playing && !playing->finished();
-    impl->inRender.fetch_sub(1);
+    const bool sounding = impl->voices.anySounding();
     const Clock::time_point now = Clock::now();
     if (sounding)
         impl->quietSince = now;
@@ -592,7 +373,7 @@ bool ServerStreams::open()
 
 void ServerStreams::close()
 {
-    haltMusic();
+    impl_->voices.clear();
 }
 
 bool ServerStreams::corked() const
@@ -600,7 +381,7 @@ bool ServerStreams::corked() const
     return impl_->corked.load();
 }
 
-OpenedMusic* ServerStreams::loadMusic(const char* path)
+OpenedMusic* ServerStreams::loadMusic(const char* path, bool)
 {
     auto music = std::make_unique<OpenedMusic>();
     music->path = path;
@@ -615,78 +396,64 @@ OpenedMusic* ServerStreams::loadMusic(const char* path)
 
 void ServerStreams::freeMusic(OpenedMusic* music)
 {
-    if (music && music->held)
+    haltMusic(music, false);
+    if (music->held)
         impl_->files->close(music->held);
     delete music;
 }
 
 double ServerStreams::musicDuration(OpenedMusic* music)
 {
-    const sf_count_t frames = music->info.frames;
-    if (frames <= 0 || frames == std::numeric_limits<sf_count_t>::max())
-        return -1;
-    return static_cast<double>(frames) / music->info.samplerate;
+    return voiceDuration(*music);
 }
 
-int ServerStreams::playMusic(OpenedMusic* music, std::optional<double> fromSeconds)
+int ServerStreams::playMusic(OpenedMusic* music, std::optional<double> fromSeconds, bool fadeAtEnd)
 {
-    haltMusic();
-    SF_INFO info = music->info;
-    SNDFILE* file = std::exchange(music->held, nullptr);
-    if (!file)
-        file = impl_->files->open(music->path.c_str(), SFM_READ, &info);
-    if (!file)
+    // With nothing else to be heard the streams hold only silence: the new
+    // sound goes behind a flush, at once.
+    const bool flushFirst = !impl_->voices.anyAudible();
+    if (!startVoice(impl_->voices, *impl_->files, *music, fromSeconds, fadeAtEnd, false, flushFirst))
         return -1;
-    std::int64_t startFrame = 0;
-    if (fromSeconds) {
-        const auto fileFrame = static_cast<sf_count_t>(std::llround(*fromSeconds * info.samplerate));
-        if (impl_->files->seek(file, fileFrame, SEEK_SET) < 0) {
-            impl_->files->close(file);
-            return -1;
-        }
-        startFrame = std::llround(*fromSeconds * kRate);
-    }
-    auto playing = std::make_unique<Playing>(*impl_->files, file, info, startFrame);
-    playing->start();
-    impl_->current.store(playing.release());
-    // The loop uncorks the streams if silence had corked them.
+    // The loop uncorks the streams if silence had corked them, and arms the sound.
     const std::uint64_t one = 1;
     [[maybe_unused]] const ssize_t written = write(impl_->kick, &one, sizeof one);
     return 0;
 }
 
-void ServerStreams::haltMusic()
+void ServerStreams::haltMusic(OpenedMusic* music, bool fade)
 {
-    Playing* old = impl_->current.exchange(nullptr);
-    if (!old)
+    if (!music->voice)
         return;
-    // The write callback (and the kick, which arms a sound) notes itself
-    // before it reads the sound: once it is out, none can still be using the old one.
-    while (impl_->inRender.load() != 0)
-        std::this_thread::yield();
-    delete old;
+    if (fade)
+        impl_->voices.fadeOut(music->voice);
+    else
+        impl_->voices.remove(music->voice);
+    music->voice = nullptr;
 }
 
-bool ServerStreams::playingMusic()
+bool ServerStreams::playingMusic(OpenedMusic* music)
 {
-    const Playing* playing = impl_->current.load();
-    return playing && !playing->finished();
+    return music->voice && !music->voice->finished();
 }
 
-double ServerStreams::musicPosition(OpenedMusic*)
+double ServerStreams::musicPosition(OpenedMusic* music)
 {
-    const Playing* playing = impl_->current.load();
-    return playing ? static_cast<double>(playing->position()) / kRate : -1;
+    return music->voice ? static_cast<double>(music->voice->position()) / kRate : -1;
 }
 
-void ServerStreams::setGain(int left, int right)
+void ServerStreams::setGain(OpenedMusic* music, int left, int right)
 {
-    impl_->volumes.store((static_cast<std::uint32_t>(left) << 16) | static_cast<std::uint32_t>(right));
+    music->leftVolume = left;
+    music->rightVolume = right;
+    if (music->voice)
+        music->voice->setVolumes(left, right);
 }
 
-void ServerStreams::setLoudnessGain(float factor)
+void ServerStreams::setLoudnessGain(OpenedMusic* music, float factor)
 {
-    impl_->loudness.store(factor);
+    music->loudnessGain = factor;
+    if (music->voice)
+        music->voice->setLoudnessGain(factor);
 }
 
 }  // namespace qinghe

@@ -3,15 +3,17 @@
 // The board's sound straight into the sound server while the virtual
 // microphone is served: two playback streams of our own, one into the mix
 // a chat program hears, one to the host's listening device, both fed the
-// same blocks from the one player, so they keep in step and a new click
+// same blocks of the same sounds, so they keep in step and a new click
 // cuts the old sound on both. No loopback stands between the board and
 // either place.
 //
-// Files are decoded by libsndfile a little ahead, on a thread of each
-// sound's own. The streams' write callback only copies decoded frames,
-// applies the volumes and counts: it takes no lock and allocates nothing.
-// A new sound flushes what the streams hold (silence, or the sound it
-// cuts) and starts right behind the flush. After kIdleBeforeCork with
+// Files are played by the layer's own voices (sound_voice.h), decoded by
+// libsndfile a little ahead, on a thread of each sound's own. The streams'
+// write callback only mixes decoded frames at their volumes: it takes no
+// lock and allocates nothing. A new sound with nothing else to be heard
+// flushes what the streams hold (silence, or the sound it cut off) and
+// starts right behind the flush; beside other sounds, or one that fades
+// out, it is written behind what is queued, so none of them skips. After kIdleBeforeCork with
 // nothing playing both streams are corked, and the server asks nothing of
 // them until the next sound uncorks them.
 
@@ -46,16 +48,16 @@ public:
     bool open() override;
     void close() override;
 
-    OpenedMusic* loadMusic(const char* path) override;
+    OpenedMusic* loadMusic(const char* path, bool ownVoice) override;
     void freeMusic(OpenedMusic* music) override;
     double musicDuration(OpenedMusic* music) override;
-    int playMusic(OpenedMusic* music, std::optional<double> fromSeconds) override;
-    void haltMusic() override;
-    bool playingMusic() override;
+    int playMusic(OpenedMusic* music, std::optional<double> fromSeconds, bool fadeAtEnd) override;
+    void haltMusic(OpenedMusic* music, bool fade) override;
+    bool playingMusic(OpenedMusic* music) override;
     double musicPosition(OpenedMusic* music) override;
 
-    void setGain(int left, int right) override;
-    void setLoudnessGain(float factor) override;
+    void setGain(OpenedMusic* music, int left, int right) override;
+    void setLoudnessGain(OpenedMusic* music, float factor) override;
 
     // Whether the streams are corked now (the server asks nothing of them).
     bool corked() const;

@@ -131,6 +131,7 @@ void SoundSettingsWindow::bindControls(ControlBinder& binder)
     binder.bind(controls_.hotKeys, "热键");
     binder.bind(controls_.hotKeyText, "热键说明");
     binder.bind(controls_.hotKeyRows, "热键栏");
+    binder.bind(controls_.overlapSwitch, "叠加播放");
     binder.bind(controls_.closeButton, "关闭");
 }
 
@@ -165,6 +166,7 @@ void SoundSettingsWindow::onCreated()
         level->setTracking(false);
         connect(level, &QSlider::valueChanged, this, [this] { settingsChanged(); });
     }
+    connect(controls_.overlapSwitch, &QCheckBox::clicked, this, [this] { overlapChanged(); });
     connect(controls_.closeButton, &QPushButton::clicked, this, &QWidget::close);
     buildHotKeyRows();
 }
@@ -312,6 +314,7 @@ void SoundSettingsWindow::showSettings()
 {
     const bool available = status_.serverReachable;
     controls_.microphoneSwitch->setChecked(settings_.virtualMicrophone);
+    controls_.overlapSwitch->setChecked(settings_.overlapPlayback);
     controls_.passThroughSwitch->setChecked(settings_.passThrough);
     for (const auto& [slider, level] : {std::pair{controls_.chatLevel, settings_.chatLevel},
                                         std::pair{controls_.listeningLevel, settings_.listeningLevel},
@@ -335,6 +338,14 @@ void SoundSettingsWindow::showStatus(const RoutingStatus& status)
     fillChoices(controls_.microphones, status.microphones, settings_.passThroughSource);
     controls_.statusText->setText(statusLine(status));
     showSettings();
+}
+
+// The board takes the option when the window closes; the sound server has no part in it.
+void SoundSettingsWindow::overlapChanged()
+{
+    settings_.overlapPlayback = controls_.overlapSwitch->isChecked();
+    if (!writeSoundSettings(settingsFile_, settings_))
+        messageBox(QString::fromUtf8(kNotSaved));
 }
 
 void SoundSettingsWindow::settingsChanged()

@@ -63,6 +63,7 @@ private:
         QGroupBox* hotKeys = nullptr;            // 热键
         QLabel* hotKeyText = nullptr;            // 热键说明
         QWidget* hotKeyRows = nullptr;           // 热键栏: where the key fields go
+        QCheckBox* overlapSwitch = nullptr;      // 叠加播放
         QPushButton* closeButton = nullptr;      // 关闭
     };
 
@@ -70,6 +71,7 @@ private:
     void fillChoices(QComboBox* box, const std::vector<ServerDevice>& devices, const std::string& chosen);
     void showSettings();
     void settingsChanged();
+    void overlapChanged();
     void buildHotKeyRows();
     void showHotKeys();
     void hotKeyPressed(int action);

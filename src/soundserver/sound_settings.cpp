@@ -19,6 +19,7 @@ constexpr const char* kPassThroughSourceKey = "直通来源";
 constexpr const char* kChatLevelKey = "聊天音量";
 constexpr const char* kListeningLevelKey = "监听音量";
 constexpr const char* kMicrophoneLevelKey = "麦克风音量";
+constexpr const char* kOverlapPlaybackKey = "叠加播放";
 constexpr const char* kOn = "1";
 constexpr const char* kOff = "0";
 
@@ -60,6 +61,7 @@ SoundSettings readSoundSettings(const QString& iniPath)
     settings.chatLevel = levelOf(read(kChatLevelKey));
     settings.listeningLevel = levelOf(read(kListeningLevelKey));
     settings.microphoneLevel = levelOf(read(kMicrophoneLevelKey));
+    settings.overlapPlayback = read(kOverlapPlaybackKey) == kOn;
     return settings;
 }
 
@@ -73,7 +75,8 @@ bool writeSoundSettings(const QString& iniPath, const SoundSettings& settings)
            && write(kPassThroughSourceKey, gbk(settings.passThroughSource))
            && write(kChatLevelKey, std::to_string(settings.chatLevel))
            && write(kListeningLevelKey, std::to_string(settings.listeningLevel))
-           && write(kMicrophoneLevelKey, std::to_string(settings.microphoneLevel));
+           && write(kMicrophoneLevelKey, std::to_string(settings.microphoneLevel))
+           && write(kOverlapPlaybackKey, settings.overlapPlayback ? kOn : kOff);
 }
 
 }  // namespace qinghe

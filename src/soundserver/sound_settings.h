@@ -26,6 +26,8 @@ struct SoundSettings {
     int chatLevel = kFullLevel;
     int listeningLevel = kFullLevel;
     int microphoneLevel = kFullLevel;
+    // 叠加播放: a click starts its sound over those playing instead of cutting them.
+    bool overlapPlayback = false;
 
     bool operator==(const SoundSettings&) const = default;
 };

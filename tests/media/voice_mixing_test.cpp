@@ -1,0 +1,274 @@
+// The layer's own voices: sounds side by side at their own volumes, their
+// sum held at full scale, the oldest stopped for one too many, and cuts
+// that fade out without delaying the sound that cuts in. Heard on the disk
+// driver's output.
+
+#include "media/media_control.h"
+
+#include "media_test_support.h"
+#include "text/gbk.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+#include <numbers>
+#include <string>
+
+namespace qinghe::test {
+namespace {
+
+// A stretch of output long enough to judge: several of the device's blocks.
+constexpr int kStretch = 512;
+// The longest a cut may take to fade out, and the shortest: 5 to 10 ms.
+constexpr int kLongestFade = kRate / 100;
+constexpr int kShortestFade = kRate / 200;
+// A block of the device: a sound starts within one after its play.
+constexpr int kOneBlock = 128;
+
+Text gbkPath(const QString& path)
+{
+    return fromQString(path);
+}
+
+// Every frame of the given value on the left and right.
+Samples constantWave(int frames, int left, int right)
+{
+    Samples s(static_cast<std::size_t>(frames) * 2);
+    for (int i = 0; i < frames; ++i) {
+        s[2 * i] = static_cast<std::int16_t>(left);
+        s[2 * i + 1] = static_cast<std::int16_t>(right);
+    }
+    return s;
+}
+
+// A sine from phase 0 on the chosen channels, silence on the others.
+Samples sineWave(int frames, double hertz, int amplitude, bool left, bool right)
+{
+    Samples s(static_cast<std::size_t>(frames) * 2);
+    for (int i = 0; i < frames; ++i) {
+        const auto v = static_cast<std::int16_t>(
+            std::lround(amplitude * std::sin(2 * std::numbers::pi * hertz * i / kRate)));
+        s[2 * i] = left ? v : 0;
+        s[2 * i + 1] = right ? v : 0;
+    }
+    return s;
+}
+
+// The largest step between neighbouring samples of one channel in [from, to).
+int largestStep(const Samples& out, std::int64_t from, std::int64_t to, int channel)
+{
+    int step = 0;
+    for (std::int64_t i = std::max<std::int64_t>(from, 1); i < to && i < frameCount(out); ++i)
+        step = std::max(step, std::abs(out[2 * i + channel] - out[2 * (i - 1) + channel]));
+    return step;
+}
+
+// The first frame at or after from with sound on the channel, or -1.
+std::int64_t firstSoundOn(const Samples& out, std::int64_t from, int channel)
+{
+    for (std::int64_t i = from; i < frameCount(out); ++i) {
+        if (out[2 * i + channel] != 0)
+            return i;
+    }
+    return -1;
+}
+
+// The first frame at or after from where the channel is silent from then
+// on until to, or -1.
+std::int64_t silentFrom(const Samples& out, std::int64_t from, std::int64_t to, int channel)
+{
+    std::int64_t last = -1;
+    for (std::int64_t i = from; i < to && i < frameCount(out); ++i) {
+        if (out[2 * i + channel] != 0)
+            last = i;
+    }
+    return last + 1;
+}
+
+class VoiceMixing : public DiskOutputTest {
+protected:
+    void TearDown() override
+    {
+        DiskOutputTest::TearDown();
+        setMediaMixing({});
+    }
+
+    void open(const QString& name, const Samples& samples, const Text& alias)
+    {
+        ASSERT_NO_FATAL_FAILURE(writeWav(pathOf(name), samples));
+        ASSERT_EQ(openMediaDevice({"waveaudio", gbkPath(pathOf(name)), alias}), kMediaOk) << alias;
+    }
+
+    std::int64_t send(const Text& command)
+    {
+        EXPECT_EQ(sendMediaCommand(command), kMediaOk) << command;
+        return static_cast<std::int64_t>(mediaMixedFrames());
+    }
+};
+
+TEST_F(VoiceMixing, SoundsPlaySideBySideEachAtItsOwnVolume)
+{
+    setMediaMixing({2, false});
+    ASSERT_NO_FATAL_FAILURE(open("a.wav", constantWave(2 * kRate, 3000, 3000), "a"));
+    ASSERT_NO_FATAL_FAILURE(open("b.wav", constantWave(2 * kRate, 5000, 5000), "b"));
+    send("setaudio b left volume to 500");
+    send("play a");
+    ASSERT_NO_FATAL_FAILURE(waitFrames(2 * kStretch));
+    const std::int64_t both = send("play b");
+    ASSERT_NO_FATAL_FAILURE(waitFrames(4 * kStretch));
+    EXPECT_TRUE(mediaDevicePlaying("a"));
+    EXPECT_TRUE(mediaDevicePlaying("b"));
+    const std::int64_t stopped = send("stop a");
+    ASSERT_NO_FATAL_FAILURE(waitFrames(4 * kStretch));
+    EXPECT_FALSE(mediaDevicePlaying("a"));
+    const std::int64_t end = static_cast<std::int64_t>(mediaMixedFrames());
+    const Samples out = recordedOutput();
+
+    const std::int64_t settled = both + kOneBlock;
+    EXPECT_EQ(framesAt(out, settled, stopped, 5500, 8000), stopped - settled)
+        << "the second adds to the first, each at its volumes";
+    EXPECT_EQ(framesAt(out, stopped + kOneBlock, end, 2500, 5000), end - stopped - kOneBlock)
+        << "a stop takes only its own sound away";
+}
+
+TEST_F(VoiceMixing, TheSumIsHeldAtFullScaleAndEachVoiceKeepsItsLevel)
+{
+    setMediaMixing({2, false});
+    ASSERT_NO_FATAL_FAILURE(open("a.wav", constantWave(2 * kRate, 25000, 25000), "a"));
+    ASSERT_NO_FATAL_FAILURE(open("b.wav", constantWave(2 * kRate, 20000, 20000), "b"));
+    const std::int64_t first = send("play a");
+    ASSERT_NO_FATAL_FAILURE(waitFrames(2 * kStretch));
+    const std::int64_t both = send("play b");
+    ASSERT_NO_FATAL_FAILURE(waitFrames(8 * kStretch));
+    const std::int64_t end = static_cast<std::int64_t>(mediaMixedFrames());
+    const Samples out = recordedOutput();
+
+    EXPECT_EQ(framesAt(out, first + kOneBlock, both, 25000, 25000), both - first - kOneBlock)
+        << "one voice alone is left as it is";
+    // Held at full scale, neither wrapped nor lowered below it.
+    EXPECT_EQ(framesAt(out, both + kOneBlock, end, 32767, 32767), end - both - kOneBlock);
+}
+
+TEST_F(VoiceMixing, OneMoreThanTheVoicesStopsTheOldest)
+{
+    setMediaMixing({kMostMediaVoices, false});
+    // Each sound holds a value of its own bit, so the sum says which play.
+    for (int i = 0; i <= kMostMediaVoices; ++i) {
+        const Text alias = "v" + std::to_string(i);
+        ASSERT_NO_FATAL_FAILURE(open(QString("v%1.wav").arg(i), constantWave(2 * kRate, 10 << i, 10 << i), alias));
+    }
+    for (int i = 0; i < kMostMediaVoices; ++i)
+        send("play v" + std::to_string(i));
+    ASSERT_NO_FATAL_FAILURE(waitFrames(2 * kStretch));
+    const std::int64_t ninth = send("play v8");
+    ASSERT_NO_FATAL_FAILURE(waitFrames(4 * kStretch));
+    EXPECT_FALSE(mediaDevicePlaying("v0"));
+    EXPECT_TRUE(mediaDevicePlaying("v8"));
+    const std::int64_t end = static_cast<std::int64_t>(mediaMixedFrames());
+    const Samples out = recordedOutput();
+
+    constexpr int kEight = (10 << kMostMediaVoices) - 10;  // v0..v7
+    EXPECT_GT(framesAt(out, 0, ninth, kEight, kEight), 0) << "eight play at once";
+    const int afterNinth = kEight - 10 + (10 << kMostMediaVoices);
+    EXPECT_EQ(framesAt(out, ninth + kOneBlock, end, afterNinth, afterNinth), end - ninth - kOneBlock)
+        << "the ninth plays and the first has stopped";
+}
+
+// A sound cut off by another fades out within 10 ms and never steps
+// further than it did itself; the sound that cuts in starts with the next
+// block all the same. The cut one plays on the left, the new one on the
+// right, so each is heard apart.
+TEST_F(VoiceMixing, ACutFadesOutWithoutAStepAndTheNewSoundStartsAtOnce)
+{
+    setMediaMixing({1, true});
+    ASSERT_NO_FATAL_FAILURE(open("left.wav", sineWave(3 * kRate, 441, 20000, true, false), "left"));
+    ASSERT_NO_FATAL_FAILURE(open("right.wav", sineWave(3 * kRate, 300, 20000, false, true), "right"));
+    send("play left");
+    ASSERT_NO_FATAL_FAILURE(waitFrames(4 * kStretch + 37));
+    const std::int64_t before = static_cast<std::int64_t>(mediaMixedFrames());
+    const std::int64_t cut = send("play right");
+    ASSERT_NO_FATAL_FAILURE(waitFrames(4 * kStretch));
+    const std::int64_t end = static_cast<std::int64_t>(mediaMixedFrames());
+    const Samples out = recordedOutput();
+
+    const int ownStep = largestStep(out, before - kLongestFade, before, 0);
+    ASSERT_GT(ownStep, 0);
+    EXPECT_LE(largestStep(out, before, end, 0), ownStep) << "no click where the sound was cut";
+    const std::int64_t quiet = silentFrom(out, before, end, 0);
+    EXPECT_LE(quiet, cut + kLongestFade) << "faded out within 10 ms of the cut";
+    EXPECT_GE(quiet, cut + kShortestFade - kOneBlock) << "a fade, not a break";
+    const std::int64_t start = firstSoundOn(out, before, 1);
+    ASSERT_GE(start, before);
+    EXPECT_LE(start, cut + kOneBlock) << "the new sound is not held back by the fade";
+}
+
+TEST_F(VoiceMixing, AStopFadesOutWithoutAStep)
+{
+    setMediaMixing({1, true});
+    ASSERT_NO_FATAL_FAILURE(open("a.wav", sineWave(3 * kRate, 441, 30000, true, true), "a"));
+    send("play a");
+    ASSERT_NO_FATAL_FAILURE(waitFrames(4 * kStretch + 11));
+    const std::int64_t before = static_cast<std::int64_t>(mediaMixedFrames());
+    const std::int64_t stopped = send("stop a");
+    ASSERT_NO_FATAL_FAILURE(waitFrames(4 * kStretch));
+    const std::int64_t end = static_cast<std::int64_t>(mediaMixedFrames());
+    const Samples out = recordedOutput();
+
+    for (int channel : {0, 1}) {
+        const int ownStep = largestStep(out, before - kLongestFade, before, channel);
+        EXPECT_LE(largestStep(out, before, end, channel), ownStep) << "channel " << channel;
+        EXPECT_LE(silentFrom(out, before, end, channel), stopped + kLongestFade) << "channel " << channel;
+    }
+}
+
+// A file that breaks off mid-wave (cut short in an editor) fades out over
+// its own last frames instead of clicking at its end.
+TEST_F(VoiceMixing, AFileThatEndsMidWaveFadesOutAtItsEnd)
+{
+    setMediaMixing({1, true});
+    // 0.1 s of a 441 Hz sine ends a quarter period past a whole one: at its peak.
+    const int frames = kRate / 10 + kRate / 441 / 4;
+    ASSERT_NO_FATAL_FAILURE(open("short.wav", sineWave(frames, 441, 30000, true, true), "a"));
+    const std::int64_t started = send("play a");
+    ASSERT_NO_FATAL_FAILURE(waitFrames(frames + 4 * kStretch));
+    const std::int64_t end = static_cast<std::int64_t>(mediaMixedFrames());
+    const Samples out = recordedOutput();
+
+    const std::int64_t first = firstSoundFrom(out, started);
+    ASSERT_GE(first, 0);
+    const int ownStep = largestStep(out, first, first + frames - kLongestFade, 0);
+    EXPECT_LE(largestStep(out, first, end, 0), ownStep) << "no click at the file's end";
+    EXPECT_GT(peakBetween(out, first + frames - kLongestFade - kRate / 441, first + frames - kLongestFade), 29000)
+        << "the file plays at its level until its last milliseconds";
+    EXPECT_TRUE(silentBetween(out, first + frames, end));
+}
+
+// Where the mixing stays the default, a cut still breaks off at once (the
+// media tests elsewhere pin that down sample for sample); fewer voices stop
+// the sounds that started first.
+TEST_F(VoiceMixing, FewerVoicesStopTheSoundsThatStartedFirst)
+{
+    setMediaMixing({3, false});
+    ASSERT_NO_FATAL_FAILURE(open("a.wav", constantWave(2 * kRate, 1000, 1000), "a"));
+    ASSERT_NO_FATAL_FAILURE(open("b.wav", constantWave(2 * kRate, 2000, 2000), "b"));
+    ASSERT_NO_FATAL_FAILURE(open("c.wav", constantWave(2 * kRate, 4000, 4000), "c"));
+    send("play a");
+    send("play b");
+    send("play c");
+    ASSERT_NO_FATAL_FAILURE(waitFrames(2 * kStretch));
+    setMediaMixing({1, false});
+    EXPECT_FALSE(mediaDevicePlaying("a"));
+    EXPECT_FALSE(mediaDevicePlaying("b"));
+    EXPECT_TRUE(mediaDevicePlaying("c"));
+    const std::int64_t one = static_cast<std::int64_t>(mediaMixedFrames());
+    ASSERT_NO_FATAL_FAILURE(waitFrames(2 * kStretch));
+    const std::int64_t end = static_cast<std::int64_t>(mediaMixedFrames());
+    const Samples out = recordedOutput();
+    EXPECT_EQ(framesAt(out, one, end, 4000, 4000), end - one);
+}
+
+}  // namespace
+}  // namespace qinghe::test
