@@ -70,4 +70,9 @@ bool writeHotKey(const QString& iniPath, int action, const QString& keyText)
                               gbk(keyText));
 }
 
+bool removeHotKey(const QString& iniPath, int action)
+{
+    return removeProfileKey(iniPath, gbk(QString::fromUtf8(kHotKeySection)), gbk(hotKeyName(action)));
+}
+
 }  // namespace qinghe

@@ -32,5 +32,7 @@ using HotKeyTexts = std::vector<QString>;
 HotKeyTexts readHotKeys(const QString& iniPath);
 // Stores one action's key (empty: none); false when my.ini cannot be written.
 bool writeHotKey(const QString& iniPath, int action, const QString& keyText);
+// Takes the action's key out of my.ini; false when my.ini cannot be written.
+bool removeHotKey(const QString& iniPath, int action);
 
 }  // namespace qinghe

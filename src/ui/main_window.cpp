@@ -108,6 +108,7 @@ void MainWindow::onCreated()
     // are restored, and the version check and the online counter start after.
     attachProgramSkin();
     board_->restoreSlots(kCustomSlotCount);
+    applyOverlapOption();
     wireUpdater();
     updater_->startBackgroundChecks();
     publishRemote();
@@ -244,7 +245,8 @@ void MainWindow::onBoardButton(const BoardButton& entry)
 {
     switch (entry.action) {
     case BoardAction::PlayEffect:
-        board_->playEffect(Text(entry.effectFile));
+        // At the effect's own volume, kept under its caption.
+        board_->playEffect(Text(entry.effectFile), fromQString(fromUtf8(entry.caption)));
         break;
     case BoardAction::Stop:
         board_->stop();
@@ -301,8 +303,12 @@ void MainWindow::wireMenu()
             [this] { openPartnerWindow(context_.runtime, context_.addresses); });
     connect(controls_.soundSettingsItem, &QAction::triggered, this, [this] {
         // The hot-key rows name each slot as its button does.
-        openSoundSettingsWindow(context_.runtime, context_.soundRouting, context_.settingsFile, context_.hotKeys,
-                                [this](int slot) { return slotCaption(slot); });
+        RuntimeWindow* settings =
+            openSoundSettingsWindow(context_.runtime, context_.soundRouting, context_.settingsFile, context_.hotKeys,
+                                    [this](int slot) { return slotCaption(slot); });
+        // 叠加播放 is taken once the host is done with the window.
+        if (settings != nullptr)
+            connect(settings, &QObject::destroyed, this, &MainWindow::applyOverlapOption, Qt::UniqueConnection);
     });
     // A hot key does what its button does.
     if (context_.hotKeys)
@@ -324,6 +330,11 @@ void MainWindow::wireMenu()
         {QStringLiteral("停止播放"), [this] { board_->stop(); }},
         {QStringLiteral("退出"), [this] { context_.runtime.closeAll(); }},
     });
+}
+
+void MainWindow::applyOverlapOption()
+{
+    board_->setOverlapping(readSoundSettings(context_.settingsFile).overlapPlayback);
 }
 
 QString MainWindow::slotCaption(int slot) const

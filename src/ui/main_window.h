@@ -111,6 +111,8 @@ private:
     void onBoardButton(const BoardButton& entry);
     void wireToolbar();
     void wireMenu();
+    // 叠加播放 as 声音设置 keeps it in my.ini.
+    void applyOverlapOption();
     // Ctrl+F: the search over every effect and bound slot.
     void wireSearch();
     // What a custom slot (1..18) shows; empty while nothing is bound to it.

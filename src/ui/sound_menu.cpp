@@ -1,10 +1,12 @@
 #include "sound_menu.h"
 
 #include "sound_hot_key_window.h"
+#include "sound_volume_window.h"
 
 #include "board/sound_board.h"
 #include "hotkeys/global_hot_keys.h"
 #include "runtime/dialogs.h"
+#include "runtime/message_box.h"
 #include "text/gbk.h"
 
 #include <QMenu>
@@ -13,9 +15,19 @@
 namespace qinghe {
 namespace {
 
+constexpr const char* kClearQuestion = "清除按钮%1“%2”？它的声音文件、名称、音量和热键都会去掉。";
+constexpr const char* kClearNotSaved = "清除无法写入 my.ini，下次启动时这个按钮还会回来。";
+constexpr const char* kRenameNotSaved = "新名称无法写入 my.ini，下次启动时仍是原来的名称。";
+
 QString fromUtf8(std::string_view text)
 {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// The key of the sound's own volume in my.ini: the effect's caption, or the slot's.
+Text soundKeyOf(const BoardButton& entry)
+{
+    return entry.action == BoardAction::CustomSlot ? slotSoundKey(entry.slot) : fromQString(fromUtf8(entry.caption));
 }
 
 // The hot-key action of the button, or -1 when it has none.
@@ -57,7 +69,16 @@ void SoundMenus::openMenu(QPushButton* button, const BoardButton& entry, const Q
         connect(item, &QAction::triggered, this, handler, Qt::QueuedConnection);
         return item;
     };
+    addItem(kVolumeItem, [this, &entry] { askVolume(entry); });
     addItem(kHotKeyItem, [this, &entry] { askHotKey(entry); });
+    if (entry.action == BoardAction::CustomSlot) {
+        const int slot = entry.slot;
+        const bool bound = !context_.customSounds.paths[slot].empty();
+        menu->addSeparator();
+        addItem(kRenameItem, [this, slot] { rename(slot); })->setEnabled(bound);
+        addItem(kChangeFileItem, [this, slot] { context_.board.chooseSlotFile(slot); });
+        addItem(kClearItem, [this, slot] { clear(slot); })->setEnabled(bound);
+    }
     menu->popup(button->mapToGlobal(at));
 }
 
@@ -69,11 +90,52 @@ QString SoundMenus::soundName(const BoardButton& entry) const
     return name.empty() ? hotKeyName(slotHotKeyAction(entry.slot)) : nameToQString(name);
 }
 
+void SoundMenus::askVolume(const BoardButton& entry)
+{
+    const Text key = soundKeyOf(entry);
+    const int slot = entry.slot;
+    const Text effectFile(entry.effectFile);
+    SoundVolumeRequest request;
+    request.soundName = soundName(entry);
+    request.decibels = context_.board.soundVolumeDb(key);
+    request.preview = [this, key, slot, effectFile](int decibels) {
+        // A slot is tried with the file it holds at the moment of the click.
+        const Text& file = slot > 0 ? context_.customSounds.paths[slot] : effectFile;
+        if (!file.empty())
+            context_.board.previewSound(file, key, decibels);
+    };
+    request.store = [this, key](int decibels) { return context_.board.setSoundVolumeDb(key, decibels); };
+    openSoundVolumeWindow(context_.runtime, std::move(request));
+}
+
 void SoundMenus::askHotKey(const BoardButton& entry)
 {
     const int action = hotKeyActionOf(entry);
     if (action >= 0)
         openSoundHotKeyWindow(context_.runtime, context_.hotKeys, context_.settingsFile, action, soundName(entry));
+}
+
+void SoundMenus::rename(int slot)
+{
+    const std::optional<Text> name = askSlotName(context_.customSounds.names[slot]);
+    if (name && !context_.board.renameSlot(slot, *name))
+        messageBox(QString::fromUtf8(kRenameNotSaved));
+}
+
+void SoundMenus::clear(int slot)
+{
+    const QString question =
+        QString::fromUtf8(kClearQuestion).arg(slot).arg(nameToQString(context_.customSounds.names[slot]));
+    if (messageBox(question, kBoxYesNoQuestion) != kAnswerYes)
+        return;
+    // The slot's key goes with it; the hot keys keep their own section of my.ini.
+    const int action = slotHotKeyAction(slot);
+    if (context_.hotKeys != nullptr)
+        context_.hotKeys->assign(action, QString());
+    const bool keyGone = removeHotKey(context_.settingsFile, action);
+    const bool kept = context_.board.clearSlot(slot) && keyGone;
+    if (!kept)
+        messageBox(QString::fromUtf8(kClearNotSaved));
 }
 
 }  // namespace qinghe

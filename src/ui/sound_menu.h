@@ -52,7 +52,10 @@ public:
 private:
     void openMenu(QPushButton* button, const BoardButton& entry, const QPoint& at);
     QString soundName(const BoardButton& entry) const;
+    void askVolume(const BoardButton& entry);
     void askHotKey(const BoardButton& entry);
+    void rename(int slot);
+    void clear(int slot);
 
     SoundMenuContext context_;
 };

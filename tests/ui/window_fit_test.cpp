@@ -20,6 +20,7 @@
 #include "app/startup.h"
 #include "ui/main_window.h"
 #include "ui/sound_hot_key_window.h"
+#include "ui/sound_volume_window.h"
 
 #include <QApplication>
 #include <QAbstractScrollArea>
@@ -198,6 +199,7 @@ private slots:
         windows["update_window.ui"] = update;
         windows["partner_window.ui"] = openPartnerWindow(runtime, addresses);
         windows["sound_search_window.ui"] = openSoundSearchWindow(runtime, boardSearchEntries({}), {});
+        windows["sound_volume_window.ui"] = openSoundVolumeWindow(runtime, {QStringLiteral("哄堂大笑"), -6, {}, {}});
         windows["sound_hot_key_window.ui"] =
             openSoundHotKeyWindow(runtime, nullptr, dir.filePath("my.ini"), kFirstEffectHotKeyAction, QStringLiteral("哄堂大笑"));
         // Every definition the program carries is among them.
