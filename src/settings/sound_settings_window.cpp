@@ -47,10 +47,6 @@ constexpr const char* kPortalKeys = "热键由桌面管理：这里的键交给�
 constexpr const char* kPortalTrigger = "桌面使用：%1";
 // Some desktops bind nothing at first and open their own shortcut settings instead.
 constexpr const char* kPortalNoKeysYet = "桌面还没有给这些热键绑定按键，请在桌面的快捷键设置里设置。";
-constexpr const char* kKeyTakenByOther = "热键“%1”已被其他程序占用，请换一个键。";
-constexpr const char* kKeyTakenByUs = "热键“%1”已用于“%2”，请换一个键。";
-constexpr const char* kKeyInvalid = "“%1”不能用作热键，请换一个键。";
-constexpr const char* kKeyNotSaved = "热键无法写入 my.ini，下次启动时不会保留。";
 constexpr const char* kClearText = "清除";
 constexpr const char* kStoredKeysTaken = "以下热键已被其他程序占用，暂不起作用，请换一个键：";
 // The 19 key fields stand in two columns so the window stays on a small screen.
@@ -261,35 +257,20 @@ void SoundSettingsWindow::hotKeyPressed(int action)
     const QKeySequence keys = keyFields_[action]->keySequence();
     const QString text = QKeySequence(keys[0]).toString(QKeySequence::PortableText);
     const QString shown = QKeySequence(keys[0]).toString(QKeySequence::NativeText);
-    const GrabResult result = hotKeys_->assign(action, text);
-    showHotKey(action);
-    switch (result) {
-    case GrabResult::Grabbed:
-    case GrabResult::Proposed:
-        if (!writeHotKey(settingsFile_, action, hotKeys_->keyOf(action)))
-            messageBox(QString::fromUtf8(kKeyNotSaved));
-        break;
-    case GrabResult::TakenByOther:
-        messageBox(QString::fromUtf8(kKeyTakenByOther).arg(shown));
-        break;
-    case GrabResult::TakenByUs:
-        messageBox(QString::fromUtf8(kKeyTakenByUs).arg(shown, hotKeyName(hotKeys_->actionWithKey(text))));
-        break;
-    case GrabResult::Invalid:
-        messageBox(QString::fromUtf8(kKeyInvalid).arg(shown));
-        break;
-    case GrabResult::Released:
-    case GrabResult::Unavailable:
-        break;
-    }
+    changeKey(action, text, shown);
 }
 
 void SoundSettingsWindow::hotKeyCleared(int action)
 {
-    hotKeys_->assign(action, QString());
+    changeKey(action, QString(), QString());
+}
+
+void SoundSettingsWindow::changeKey(int action, const QString& keyText, const QString& shownKey)
+{
+    const HotKeyChange change = changeHotKey(*hotKeys_, settingsFile_, action, keyText, shownKey);
     showHotKey(action);
-    if (!writeHotKey(settingsFile_, action, QString()))
-        messageBox(QString::fromUtf8(kKeyNotSaved));
+    if (!change.message.isEmpty())
+        messageBox(change.message);
 }
 
 void SoundSettingsWindow::fillChoices(QComboBox* box, const std::vector<ServerDevice>& devices,

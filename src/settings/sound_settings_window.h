@@ -76,6 +76,8 @@ private:
     void showHotKeys();
     void hotKeyPressed(int action);
     void hotKeyCleared(int action);
+    // Gives the key to action and stores it, or tells the host why not.
+    void changeKey(int action, const QString& keyText, const QString& shownKey);
     void showHotKey(int action);
 
     SoundRouting* routing_;
