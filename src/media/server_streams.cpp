@@ -236,8 +236,11 @@ void ServerStreams::Impl::onKick(pa_mainloop_api*, pa_io_event*, int fd, pa_io_e
         impl->wake();
         return;
     }
-    if (impl->voices.anyWaitingForFlush())
+    if (impl->voices.anyWaitingForFlush()) {
         impl->flushBoth();
+        // A sound fading out lost what was queued of it: its tail would not join what was heard.
+        impl->voices.endFadingOut();
+    }
     impl->voices.armAll();
 }
 
@@ -409,9 +412,10 @@ double ServerStreams::musicDuration(OpenedMusic* music)
 
 int ServerStreams::playMusic(OpenedMusic* music, std::optional<double> fromSeconds, bool fadeAtEnd)
 {
-    // With nothing else to be heard the streams hold only silence: the new
-    // sound goes behind a flush, at once.
-    const bool flushFirst = !impl_->voices.anyAudible();
+    // With nothing else playing on, the streams hold silence or a sound
+    // being cut: the new sound goes behind a flush, at once. (After a wake
+    // the server may hold a second of what plays; a fade is not worth that wait.)
+    const bool flushFirst = !impl_->voices.anyPlayingOn();
     if (!startVoice(impl_->voices, *impl_->files, *music, fromSeconds, fadeAtEnd, false, flushFirst))
         return -1;
     // The loop uncorks the streams if silence had corked them, and arms the sound.

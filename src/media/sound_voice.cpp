@@ -399,6 +399,25 @@ bool VoiceMixer::anyAudible() const
     });
 }
 
+bool VoiceMixer::anyPlayingOn() const
+{
+    return std::any_of(slots_.begin(), slots_.end(), [](const auto& slot) {
+        const SoundVoice* voice = slot.load();
+        return voice && voice->armed() && !voice->finished() && !voice->fadingOut();
+    });
+}
+
+void VoiceMixer::endFadingOut()
+{
+    inMix_.fetch_add(1);
+    for (auto& slot : slots_) {
+        SoundVoice* voice = slot.load();
+        if (voice && voice->fadingOut())
+            voice->endNow();
+    }
+    inMix_.fetch_sub(1);
+}
+
 bool VoiceMixer::anyWaitingForFlush()
 {
     inMix_.fetch_add(1);
@@ -423,7 +442,7 @@ void VoiceMixer::armAll()
 bool VoiceMixer::anySounding()
 {
     inMix_.fetch_add(1);
-    const bool sounding = anyAudible();
+    const bool sounding = anyPlayingOn();
     inMix_.fetch_sub(1);
     return sounding;
 }

@@ -86,6 +86,8 @@ public:
     void fadeOut();
     // Plays from the next block on (a voice made unarmed).
     void arm() { armed_.store(true, std::memory_order_release); }
+    // Ends here, without its fade (the thread that mixes).
+    void endNow() { finished_.store(true, std::memory_order_release); }
 
     bool armed() const { return armed_.load(std::memory_order_acquire); }
     // Played to its end, or faded out.
@@ -203,11 +205,16 @@ public:
     void resetLimiter() { limiterGain_ = 1.0f; }
     // Whether a voice is heard or about to be (armed, not finished).
     bool anyAudible() const;
+    // Whether a voice is heard or about to be and is not fading out.
+    bool anyPlayingOn() const;
+    // Ends every voice that fades out (the thread that mixes).
+    void endFadingOut();
     // Whether any voice waits to be armed and asks for a flush first.
     bool anyWaitingForFlush();
     // Arms every voice that waits (the thread that mixes, or with it held).
     void armAll();
-    // Whether any voice still sounds (armed, not finished).
+    // Whether any voice still plays on (armed, not finished, not fading
+    // out), from the thread that mixes.
     bool anySounding();
 
     // The audio thread's side: adds every voice to the block (what else
