@@ -36,18 +36,6 @@ int slotOfKey(const Text& soundKey)
     return 0;
 }
 
-// A whole number of decibels in range, as [音量] holds it; nothing else.
-std::optional<int> soundVolumeFromText(const Text& text)
-{
-    int value = 0;
-    const char* end = text.data() + text.size();
-    const auto [stop, error] = std::from_chars(text.data(), end, value);
-    if (text.empty() || error != std::errc() || stop != end || value < kLeastSoundVolumeDb
-        || value > kMostSoundVolumeDb)
-        return std::nullopt;
-    return value;
-}
-
 // The file's name without its folder and its last extension.
 Text baseName(const Text& file)
 {
@@ -111,7 +99,9 @@ int SoundBoard::soundVolumeDb(const Text& soundKey) const
     if (known != soundVolumes_.end())
         return known->second;
     const int volume =
-        soundVolumeFromText(readProfileString(settingsFile_, gbk(kSoundVolumeSection), soundKey)).value_or(0);
+        soundVolumeFromText(readProfileString(settingsFile_, gbk(kSoundVolumeSection), soundKey), kLeastSoundVolumeDb,
+                            kMostSoundVolumeDb)
+            .value_or(0);
     soundVolumes_[soundKey] = volume;
     return volume;
 }
