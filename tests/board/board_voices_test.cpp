@@ -22,7 +22,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <functional>
-#include <numbers>
 
 namespace qinghe::test {
 namespace {
@@ -38,27 +37,6 @@ constexpr int kPatienceMs = 30000;
 Text gbk(const char* utf8)
 {
     return fromQString(QString::fromUtf8(utf8));
-}
-
-// A sine from phase 0 on the chosen channels, silence on the others.
-Samples sineWave(int frames, double hertz, int amplitude, bool left, bool right)
-{
-    Samples s(static_cast<std::size_t>(frames) * 2);
-    for (int i = 0; i < frames; ++i) {
-        const auto v = static_cast<std::int16_t>(
-            std::lround(amplitude * std::sin(2 * std::numbers::pi * hertz * i / kRate)));
-        s[2 * i] = left ? v : 0;
-        s[2 * i + 1] = right ? v : 0;
-    }
-    return s;
-}
-
-int largestStep(const Samples& out, std::int64_t from, std::int64_t to, int channel)
-{
-    int step = 0;
-    for (std::int64_t i = std::max<std::int64_t>(from, 1); i < to && i < frameCount(out); ++i)
-        step = std::max(step, std::abs(out[2 * i + channel] - out[2 * (i - 1) + channel]));
-    return step;
 }
 
 int channelPeak(const Samples& out, std::int64_t from, std::int64_t to, int channel)

@@ -6,11 +6,13 @@
 #include <QTemporaryFile>
 
 #include <algorithm>
+#include <cmath>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <mutex>
+#include <numbers>
 #include <thread>
 #include <vector>
 
@@ -113,6 +115,18 @@ Samples patternWave(int frames)
     return s;
 }
 
+Samples sineWave(int frames, double hertz, int amplitude, bool left, bool right)
+{
+    Samples s(static_cast<std::size_t>(frames) * kChannels);
+    for (int i = 0; i < frames; ++i) {
+        const auto v = static_cast<std::int16_t>(
+            std::lround(amplitude * std::sin(2 * std::numbers::pi * hertz * i / kRate)));
+        s[2 * i] = left ? v : 0;
+        s[2 * i + 1] = right ? v : 0;
+    }
+    return s;
+}
+
 void writeWav(const QString& path, const Samples& samples)
 {
     QFile f(path);
@@ -189,6 +203,14 @@ int peakBetween(const Samples& out, std::int64_t from, std::int64_t to)
     for (std::int64_t i = 2 * from; i < 2 * to && i < static_cast<std::int64_t>(out.size()); ++i)
         peak = std::max(peak, magnitude(out[i]));
     return peak;
+}
+
+int largestStep(const Samples& out, std::int64_t from, std::int64_t to, int channel)
+{
+    int step = 0;
+    for (std::int64_t i = std::max<std::int64_t>(from, 1); i < to && i < frameCount(out); ++i)
+        step = std::max(step, std::abs(out[2 * i + channel] - out[2 * (i - 1) + channel]));
+    return step;
 }
 
 ChildRun runChildCases(const QString& program, const QString& filter,

@@ -27,6 +27,8 @@ Samples squareWave(int frames, int amplitude);
 // Every frame different and none silent, so a stretch of output can be told
 // apart from any other stretch of the file.
 Samples patternWave(int frames);
+// A sine from phase 0 on the chosen channels, silence on the others.
+Samples sineWave(int frames, double hertz, int amplitude, bool left, bool right);
 void writeWav(const QString& path, const Samples& samples);
 // A square wave of the given length, written in pieces.
 void writeLongSquareWav(const QString& path, int seconds, int amplitude);
@@ -46,6 +48,9 @@ bool matchesFile(const Samples& out, std::int64_t outFrame, const Samples& file,
 std::int64_t framesAt(const Samples& out, std::int64_t from, std::int64_t to, int left, int right);
 // Largest sample magnitude in frames [from, to).
 int peakBetween(const Samples& out, std::int64_t from, std::int64_t to);
+// Largest step between neighbouring samples of one channel (0 left, 1
+// right) in frames [from, to).
+int largestStep(const Samples& out, std::int64_t from, std::int64_t to, int channel);
 
 // A test program run again in a child process, for cases that need a
 // process of their own: another program folder, another library path.

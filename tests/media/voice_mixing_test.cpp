@@ -13,8 +13,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <functional>
-#include <numbers>
 #include <string>
 
 namespace qinghe::test {
@@ -42,28 +40,6 @@ Samples constantWave(int frames, int left, int right)
         s[2 * i + 1] = static_cast<std::int16_t>(right);
     }
     return s;
-}
-
-// A sine from phase 0 on the chosen channels, silence on the others.
-Samples sineWave(int frames, double hertz, int amplitude, bool left, bool right)
-{
-    Samples s(static_cast<std::size_t>(frames) * 2);
-    for (int i = 0; i < frames; ++i) {
-        const auto v = static_cast<std::int16_t>(
-            std::lround(amplitude * std::sin(2 * std::numbers::pi * hertz * i / kRate)));
-        s[2 * i] = left ? v : 0;
-        s[2 * i + 1] = right ? v : 0;
-    }
-    return s;
-}
-
-// The largest step between neighbouring samples of one channel in [from, to).
-int largestStep(const Samples& out, std::int64_t from, std::int64_t to, int channel)
-{
-    int step = 0;
-    for (std::int64_t i = std::max<std::int64_t>(from, 1); i < to && i < frameCount(out); ++i)
-        step = std::max(step, std::abs(out[2 * i + channel] - out[2 * (i - 1) + channel]));
-    return step;
 }
 
 // The first frame at or after from with sound on the channel, or -1.
