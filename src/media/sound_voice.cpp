@@ -31,10 +31,15 @@ constexpr auto kDecoderNap = std::chrono::milliseconds(20);
 // The most a voice adds at once: the mixer's part.
 constexpr int kMostFramesAtOnce = 1024;
 
-// The limiter's gain comes back towards unity with this time constant once
-// the sum is below full scale again, and counts as back within a third of
+// The limiter holds its gain while the sum comes near full scale, and for
+// 10 ms after: longer than half a period of anything above 50 Hz, so it does
+// not pump within a wave. Then the gain comes back towards unity with a
+// 10 ms time constant, so a sound after an over (a cut's fade under the new
+// sound) is not held down for long, and counts as back within a third of
 // the last bit at full scale.
-constexpr float kLimiterReturn = 1.0f - 0.999546f;  // 1 - exp(-1 / (50 ms at 44100 Hz))
+constexpr int kLimiterHoldFrames = 441;
+constexpr float kLimiterNear = 0.98f * 32767;
+constexpr float kLimiterReturn = 1.0f - 0.997735f;  // 1 - exp(-1 / (10 ms at 44100 Hz))
 constexpr float kLimiterBack = 1.0f - 1e-5f;
 
 std::int16_t toSample(float value)
@@ -467,8 +472,11 @@ void VoiceMixer::mixInto(std::int16_t* samples, int frames)
             const std::int32_t left = sum_[2 * i];
             const std::int32_t right = sum_[2 * i + 1];
             const std::int32_t peak = std::max(std::abs(left), std::abs(right));
-            if (static_cast<float>(peak) * limiterGain_ > static_cast<float>(kHighest))
+            const float reached = static_cast<float>(peak) * limiterGain_;
+            if (reached > static_cast<float>(kHighest))
                 limiterGain_ = static_cast<float>(kHighest) / static_cast<float>(peak);
+            if (reached >= kLimiterNear && limiterGain_ < 1.0f)
+                limiterHold_ = kLimiterHoldFrames;
             if (limiterGain_ == 1.0f) {
                 part[2 * i] = static_cast<std::int16_t>(std::clamp(left, kLowest, kHighest));
                 part[2 * i + 1] = static_cast<std::int16_t>(std::clamp(right, kLowest, kHighest));
@@ -480,7 +488,12 @@ void VoiceMixer::mixInto(std::int16_t* samples, int frames)
             };
             part[2 * i] = held(left);
             part[2 * i + 1] = held(right);
-            limiterGain_ += (1.0f - limiterGain_) * kLimiterReturn;
+            if (limiterHold_ > 0) {
+                --limiterHold_;
+                continue;
+            }
+            // Over silence no step of the gain can be heard: it is back at once.
+            limiterGain_ = peak == 0 ? 1.0f : limiterGain_ + (1.0f - limiterGain_) * kLimiterReturn;
             if (limiterGain_ > kLimiterBack)
                 limiterGain_ = 1.0f;
         }

@@ -202,7 +202,11 @@ public:
     // Takes every voice away (the audio thread must be out of the mix for good, or not mind).
     void clear();
     // The limiter back at unity, for an output opened afresh (no mix runs).
-    void resetLimiter() { limiterGain_ = 1.0f; }
+    void resetLimiter()
+    {
+        limiterGain_ = 1.0f;
+        limiterHold_ = 0;
+    }
     // Whether a voice is heard or about to be (armed, not finished).
     bool anyAudible() const;
     // Whether a voice is heard or about to be and is not fading out.
@@ -234,10 +238,11 @@ private:
 
     // The audio thread's own: the sum of a part of the block, and the
     // limiter's gain, which falls at once to hold a peak at full scale and
-    // comes back slowly.
+    // comes back once the sum has stayed clear of it.
     static constexpr int kPartFrames = 1024;
     std::array<std::int32_t, kPartFrames * kVoiceChannels> sum_{};
     float limiterGain_ = 1.0f;
+    int limiterHold_ = 0;  // frames the gain stays before it comes back
 };
 
 }  // namespace qinghe
