@@ -217,7 +217,7 @@ void SoundVoice::fadeOut()
     fadeAsked_.store(true, std::memory_order_release);
 }
 
-bool SoundVoice::addTo(std::int32_t* mix, int frames)
+bool SoundVoice::addTo(std::int32_t* mix, std::int32_t* steady, int frames)
 {
     if (!armed_.load(std::memory_order_acquire) || finished_.load(std::memory_order_relaxed))
         return false;
@@ -257,6 +257,10 @@ bool SoundVoice::addTo(std::int32_t* mix, int frames)
         }
         mix[2 * used] += outLeft;
         mix[2 * used + 1] += outRight;
+        if (!fading_) {
+            steady[2 * used] += outLeft;
+            steady[2 * used + 1] += outRight;
+        }
         ++used;
         if (fading_ && fadeDone_ >= fadeLength_) {
             ended = true;
@@ -461,44 +465,53 @@ void VoiceMixer::mixInto(std::int16_t* samples, int frames)
         std::int16_t* part = samples + static_cast<std::ptrdiff_t>(offset) * kVoiceChannels;
         const int values = count * kVoiceChannels;
         std::copy(part, part + values, sum_.begin());
+        std::copy(part, part + values, steady_.begin());
         bool added = false;
         for (auto& slot : slots_) {
             if (SoundVoice* voice = slot.load())
-                added = voice->addTo(sum_.data(), count) || added;
+                added = voice->addTo(sum_.data(), steady_.data(), count) || added;
         }
         if (!added && limiterGain_ == 1.0f)
             continue;
-        for (int i = 0; i < count; ++i) {
-            const std::int32_t left = sum_[2 * i];
-            const std::int32_t right = sum_[2 * i + 1];
-            const std::int32_t peak = std::max(std::abs(left), std::abs(right));
-            const float reached = static_cast<float>(peak) * limiterGain_;
-            if (reached > static_cast<float>(kHighest))
-                limiterGain_ = static_cast<float>(kHighest) / static_cast<float>(peak);
-            if (reached >= kLimiterNear && limiterGain_ < 1.0f)
-                limiterHold_ = kLimiterHoldFrames;
-            if (limiterGain_ == 1.0f) {
-                part[2 * i] = static_cast<std::int16_t>(std::clamp(left, kLowest, kHighest));
-                part[2 * i + 1] = static_cast<std::int16_t>(std::clamp(right, kLowest, kHighest));
-                continue;
-            }
-            const auto held = [this](std::int32_t value) {
-                return static_cast<std::int16_t>(std::clamp<long>(
-                    std::lrint(static_cast<float>(value) * limiterGain_), -kHighest, kHighest));
-            };
-            part[2 * i] = held(left);
-            part[2 * i + 1] = held(right);
-            if (limiterHold_ > 0) {
-                --limiterHold_;
-                continue;
-            }
-            // Over silence no step of the gain can be heard: it is back at once.
-            limiterGain_ = peak == 0 ? 1.0f : limiterGain_ + (1.0f - limiterGain_) * kLimiterReturn;
-            if (limiterGain_ > kLimiterBack)
-                limiterGain_ = 1.0f;
-        }
+        for (int i = 0; i < count; ++i)
+            limitFrame(part + 2 * i, &sum_[2 * i], &steady_[2 * i]);
     }
     inMix_.fetch_sub(1);
+}
+
+// The limiter follows the sounds that play on. A sound fading out may push
+// the sum past full scale for the few milliseconds of its fade: those frames
+// alone are held, so the sound that cut in is not held down after it.
+void VoiceMixer::limitFrame(std::int16_t* out, const std::int32_t* sum, const std::int32_t* steady)
+{
+    const std::int32_t steadyPeak = std::max(std::abs(steady[0]), std::abs(steady[1]));
+    const std::int32_t peak = std::max(std::abs(sum[0]), std::abs(sum[1]));
+    const float reached = static_cast<float>(steadyPeak) * limiterGain_;
+    if (reached > static_cast<float>(kHighest))
+        limiterGain_ = static_cast<float>(kHighest) / static_cast<float>(steadyPeak);
+    if (reached >= kLimiterNear && limiterGain_ < 1.0f)
+        limiterHold_ = kLimiterHoldFrames;
+    float gain = limiterGain_;
+    if (static_cast<float>(peak) * gain > static_cast<float>(kHighest))
+        gain = static_cast<float>(kHighest) / static_cast<float>(peak);
+    if (gain == 1.0f) {
+        out[0] = static_cast<std::int16_t>(std::clamp(sum[0], kLowest, kHighest));
+        out[1] = static_cast<std::int16_t>(std::clamp(sum[1], kLowest, kHighest));
+    } else {
+        for (int channel = 0; channel < kVoiceChannels; ++channel)
+            out[channel] = static_cast<std::int16_t>(
+                std::clamp<long>(std::lrint(static_cast<float>(sum[channel]) * gain), -kHighest, kHighest));
+    }
+    if (limiterGain_ == 1.0f)
+        return;
+    if (limiterHold_ > 0) {
+        --limiterHold_;
+        return;
+    }
+    // Over silence no step of the gain can be heard: it is back at once.
+    limiterGain_ = steadyPeak == 0 ? 1.0f : limiterGain_ + (1.0f - limiterGain_) * kLimiterReturn;
+    if (limiterGain_ > kLimiterBack)
+        limiterGain_ = 1.0f;
 }
 
 }  // namespace qinghe

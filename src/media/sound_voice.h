@@ -97,8 +97,9 @@ public:
     std::int64_t position() const { return startFrame_ + played_.load(std::memory_order_acquire); }
 
     // The audio thread's side: adds at most frames frames to mix
-    // (interleaved stereo); true when the voice added any.
-    bool addTo(std::int32_t* mix, int frames);
+    // (interleaved stereo), and to steady those not fading out; true when
+    // the voice added any.
+    bool addTo(std::int32_t* mix, std::int32_t* steady, int frames);
 
     // The window thread's own marks for the mixer: a voice that is no
     // longer any file's is deleted once it has finished.
@@ -228,6 +229,7 @@ public:
 
 private:
     void deleteFinished();
+    void limitFrame(std::int16_t* out, const std::int32_t* sum, const std::int32_t* steady);
     // Waits until the audio thread is out of any mix that may have seen a
     // voice just taken out of its slot.
     void waitForMix() const;
@@ -241,6 +243,7 @@ private:
     // comes back once the sum has stayed clear of it.
     static constexpr int kPartFrames = 1024;
     std::array<std::int32_t, kPartFrames * kVoiceChannels> sum_{};
+    std::array<std::int32_t, kPartFrames * kVoiceChannels> steady_{};  // without the sounds fading out
     float limiterGain_ = 1.0f;
     int limiterHold_ = 0;  // frames the gain stays before it comes back
 };
