@@ -26,6 +26,8 @@ namespace {
 constexpr int kRate = 44100;
 constexpr int kLoud = 30000;
 constexpr int kQuiet = 10000;
+// Frames a cut sound takes to fade out, the block it began in included.
+constexpr int kCutFrames = int(kRate * kMediaCutFade.count() / 1000000) + 512;
 // Longest wait for the audio device to take the frames a check needs.
 constexpr int kDeviceTimeoutMs = 10000;
 
@@ -191,7 +193,7 @@ private slots:
         button("按钮109")->click();  // loud
         QVERIFY(heard.waitPast(heard.now() + kRate / 10));
         button("按钮112")->click();  // quiet
-        const std::uint64_t cut = heard.now();
+        const std::uint64_t cut = heard.now() + kCutFrames;
         QVERIFY(heard.waitPast(cut + kRate / 5));
         QCOMPARE(heard.levels(cut, cut + kRate / 5),
                  (std::map<std::pair<int, int>, int>{{{kQuiet, kQuiet}, kRate / 5}}));
@@ -207,7 +209,7 @@ private slots:
             QVERIFY(heard.waitPast(heard.now() + kRate / 20));
             sent_.clear();
             window_->findChild<QPushButton*>(buttonName(entry))->click();
-            const std::uint64_t stopped = heard.now();
+            const std::uint64_t stopped = heard.now() + kCutFrames;
             QCOMPARE(sent_.size(), 2);
             QCOMPARE(toQString(sent_[0].command), "stop " + toQString(window_->player().alias()));
             QCOMPARE(toQString(sent_[1].command), "seek " + toQString(window_->player().alias()) + " to start");
@@ -223,7 +225,7 @@ private slots:
         button("按钮109")->click();
         QVERIFY(heard.waitPast(heard.now() + kRate / 20));
         button("按钮115")->click();  // slot 3: its file is gone
-        const std::uint64_t silent = heard.now();
+        const std::uint64_t silent = heard.now() + kCutFrames;
         QVERIFY(sent_.size() >= 2);
         QVERIFY(std::any_of(sent_.begin(), sent_.end(),
                             [](const SentMediaCommand& c) { return c.isOpen && c.result != kMediaOk; }));
