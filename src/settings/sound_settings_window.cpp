@@ -50,7 +50,7 @@ constexpr const char* kPortalNoKeysYet = "桌面还没有给这些热键绑定�
 constexpr const char* kClearText = "清除";
 constexpr const char* kStoredKeysTaken = "以下热键已被其他程序占用，暂不起作用，请换一个键：";
 // The 19 key fields stand in two columns so the window stays on a small screen.
-constexpr int kHotKeyColumns = 2;
+constexpr int kHotKeyColumns = 3;
 // A row names its slot by the slot's caption, or says the slot is empty.
 constexpr const char* kEmptySlot = "(空)";
 // Longer captions are cut with an ellipsis, so both columns stay on a small screen.

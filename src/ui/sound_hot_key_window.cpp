@@ -15,7 +15,8 @@ namespace {
 constexpr const char* kSoundHotKeyWindowKey = "sound hot key";
 constexpr const char* kCaption = "“%1”的热键：";
 constexpr const char* kPortalCaption = "“%1”的热键（由桌面管理，桌面可能另定）：";
-constexpr const char* kNoGlobalKeys = "本桌面不支持全局热键。";
+// Where no key can be global, the host binds the remote's command in the desktop's own settings.
+constexpr const char* kNoGlobalKeys = "本桌面不支持全局热键；可在桌面的快捷键设置里绑定命令：%1";
 
 }  // namespace
 
@@ -43,10 +44,13 @@ void SoundHotKeyWindow::bindControls(ControlBinder& binder)
 void SoundHotKeyWindow::onCreated()
 {
     const bool available = hotKeys_ != nullptr && hotKeys_->available();
-    const char* caption = !available                      ? kNoGlobalKeys
-                          : hotKeys_->portal() != nullptr ? kPortalCaption
-                                                          : kCaption;
-    controls_.caption->setText(QString::fromUtf8(caption).arg(soundName_));
+    if (available)
+        controls_.caption->setText(
+            QString::fromUtf8(hotKeys_->portal() != nullptr ? kPortalCaption : kCaption).arg(soundName_));
+    else
+        controls_.caption->setText(QString::fromUtf8(kNoGlobalKeys).arg(remoteCommand()));
+    // The command can be copied from here.
+    controls_.caption->setTextInteractionFlags(Qt::TextSelectableByMouse);
     controls_.key->setEnabled(available);
     controls_.clear->setEnabled(available);
     if (available)
@@ -74,6 +78,13 @@ void SoundHotKeyWindow::changeKey(const QString& keyText, const QString& shownKe
     showKey();
     if (!change.message.isEmpty())
         messageBox(change.message);
+}
+
+QString SoundHotKeyWindow::remoteCommand() const
+{
+    if (action_ < kHotKeySlotCount)
+        return QStringLiteral("%1 --play-slot %2").arg(remoteProgram()).arg(action_ + 1);
+    return QStringLiteral("%1 --play \"%2\"").arg(remoteProgram(), soundName_);
 }
 
 void SoundHotKeyWindow::showKey()

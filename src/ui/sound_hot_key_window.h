@@ -45,6 +45,8 @@ private:
     void keyPressed();
     void changeKey(const QString& keyText, const QString& shownKey);
     void showKey();
+    // The remote's command that plays this sound, for the desktop's own shortcut settings.
+    QString remoteCommand() const;
 
     // The program's keys outlive its windows, but a window never reaches for gone ones.
     QPointer<GlobalHotKeys> hotKeys_;

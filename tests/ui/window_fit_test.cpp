@@ -54,6 +54,9 @@ namespace {
 constexpr const char* kFontVariable = "QINGHE_FIT_FONT";
 // The smallest screen the windows are made for.
 constexpr QSize kSmallScreen(1366, 768);
+// What a desktop adds above a window that offscreen windows lack: a title
+// bar, with room to spare for a frame.
+constexpr int kTitleBarAllowance = 40;
 
 // A caption as drawn: "(&F)" shows as "(F)", "&&" as "&".
 QString shown(QString caption) { return caption.replace(QRegularExpression("&(.)"), "\\1"); }
@@ -159,8 +162,10 @@ QStringList misfitsOf(RuntimeWindow* window, const QString& name)
         QCoreApplication::processEvents();
         checkControls(window->centralWidget(), window->centralWidget(), name, misfits);
     }
+    const QRect frame = window->frameGeometry();
+    const int titleBar = std::max(0, kTitleBarAllowance - (window->geometry().top() - frame.top()));
     if (qFuzzyCompare(window->devicePixelRatioF(), 1.0) &&
-        (window->frameGeometry().width() > kSmallScreen.width() || window->frameGeometry().height() > kSmallScreen.height()))
+        (frame.width() > kSmallScreen.width() || frame.height() + titleBar > kSmallScreen.height()))
         misfits << name + ": larger than a 1366×768 screen";
     return misfits;
 }
