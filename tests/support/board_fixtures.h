@@ -16,16 +16,17 @@
 #include <QWidget>
 
 #include <memory>
+#include <utility>
 
 namespace qinghe::test_support {
 
 // Every test sound is at the board's output rate, so samples compare 1:1.
 inline constexpr int kWavRate = 44100;
 
-// A stereo 16-bit file of that many frames, sampleAt(frame) on both
-// channels; false when it cannot be written.
-template <typename SampleAt>
-[[nodiscard]] bool writeWav(const QString& path, int frames, SampleAt sampleAt)
+// A stereo 16-bit file of that many frames, framesAt(frame) giving the
+// left and right samples; false when it cannot be written.
+template <typename FrameAt>
+[[nodiscard]] bool writeStereoWav(const QString& path, int frames, FrameAt frameAt)
 {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly))
@@ -41,10 +42,20 @@ template <typename SampleAt>
     out.writeRawData("data", 4);
     out << dataBytes;
     for (int i = 0; i < frames; ++i) {
-        const qint16 v = qint16(sampleAt(i));
-        out << v << v;
+        const auto [left, right] = frameAt(i);
+        out << qint16(left) << qint16(right);
     }
     return out.status() == QDataStream::Ok && file.flush();
+}
+
+// The same with sampleAt(frame) on both channels.
+template <typename SampleAt>
+[[nodiscard]] bool writeWav(const QString& path, int frames, SampleAt sampleAt)
+{
+    return writeStereoWav(path, frames, [&sampleAt](int frame) {
+        const auto sample = sampleAt(frame);
+        return std::pair{sample, sample};
+    });
 }
 
 // Half-periods of 50 frames: a tone any decoder gives back sample for sample.

@@ -89,25 +89,10 @@ private:
 // A 3 s sine from phase 0 on the chosen channels.
 [[nodiscard]] bool writeSine(const QString& path, double hertz, bool left, bool right)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    QDataStream out(&file);
-    out.setByteOrder(QDataStream::LittleEndian);
-    const int frames = 3 * kWavRate;
-    const quint32 dataBytes = quint32(frames) * 4;
-    out.writeRawData("RIFF", 4);
-    out << quint32(36 + dataBytes);
-    out.writeRawData("WAVEfmt ", 8);
-    out << quint32(16) << quint16(1) << quint16(2) << quint32(kWavRate) << quint32(kWavRate * 4) << quint16(4)
-        << quint16(16);
-    out.writeRawData("data", 4);
-    out << dataBytes;
-    for (int i = 0; i < frames; ++i) {
-        const auto v = qint16(std::lround(kAmplitude * std::sin(2 * std::numbers::pi * hertz * i / kWavRate)));
-        out << qint16(left ? v : 0) << qint16(right ? v : 0);
-    }
-    return out.status() == QDataStream::Ok && file.flush();
+    return writeStereoWav(path, 3 * kWavRate, [&](int frame) {
+        const auto v = qint16(std::lround(kAmplitude * std::sin(2 * std::numbers::pi * hertz * frame / kWavRate)));
+        return std::pair{left ? v : qint16(0), right ? v : qint16(0)};
+    });
 }
 
 }  // namespace
