@@ -48,6 +48,36 @@ constexpr std::size_t kBlockFrames = 4096;
 // cork. By the clock, not by the frames the server asked for: a sink
 // nobody records from asks for seconds at once, and then for nothing.
 constexpr std::uint64_t kIdleCheckMicroseconds = 250000;
+// What each stream keeps of the frames it was given, for a cut: 370 ms,
+// far more than a stream holds at its short latency.
+constexpr std::size_t kHistoryFrames = 16384;
+// What a cut leaves to play of what a stream holds, while the writing over
+// the rest is on its way: the server reads in steps of about this much.
+constexpr std::int64_t kCutLeadFrames = 64;
+// The most a cut writes over, behind which a stream that holds more (one
+// nobody reads) keeps it.
+constexpr std::int64_t kMostOverwrittenFrames = kHistoryFrames / 2;
+
+// One stream's side of the writing: what it was given of late, where the
+// server's write index stands, and a cut sound's fade still to be mixed
+// under what it gets next. The loop thread's own.
+struct Feed {
+    pa_stream* stream = nullptr;
+    std::vector<std::int16_t> history = std::vector<std::int16_t>(kHistoryFrames * ServerStreams::kChannels);
+    std::uint64_t given = 0;  // frames given since the connection; the history ends there
+    // The server's write index in bytes, counted here from the answer to
+    // the last flush's timing query on; until that answer, bytes since the flush.
+    std::int64_t end = 0;
+    bool endKnown = false;
+    int queries = 0;          // timing queries not answered yet
+    bool cutAwaited = false;  // a cut waits for the answer, and the writing with it
+    std::int64_t unread = -1;  // bytes the server held unread at the cut's query; -1 for none
+    std::int64_t seekTo = -1;  // where the next write begins, over what the server holds; -1 behind it
+    std::vector<std::int16_t> fade = std::vector<std::int16_t>(kCutFadeFrames * ServerStreams::kChannels);
+    int fadeLength = 0;
+    int fadeAt = 0;
+    std::vector<std::int16_t> out = std::vector<std::int16_t>(kBlockFrames * ServerStreams::kChannels);
+};
 
 }  // namespace
 
@@ -68,16 +98,28 @@ struct ServerStreams::Impl {
 
     // The loop thread's own.
     std::vector<std::int16_t> block = std::vector<std::int16_t>(kBlockFrames * kChannels);
+    std::array<Feed, 2> feeds;  // the mix's, then the listening stream's
+    // The sounds a cut fades out, rendered past the last frame given: where
+    // less than a fade's length is written over, the fade goes on with them.
+    std::vector<std::int16_t> beyond = std::vector<std::int16_t>(kCutFadeFrames * kChannels);
     Clock::time_point quietSince = Clock::now();
     bool waking = false;     // the short latency is asked for; the streams play once the server has it
     int pendingResizes = 0;
 
     ~Impl();
     void render(std::int16_t* out, std::size_t frames);
+    void writeBoth(std::size_t bytes);
+    void give(Feed& feed, std::size_t frames);
+    bool holding() const;
+    void finishCut();
+    bool takeCutFade(Feed& feed, std::int64_t over);
     void cork();
     void wake();
     void awake();
+    void flush(Feed& feed);
     void flushBoth();
+    void startCut();
+    static void onTimed(pa_stream* stream, int success, void* self);
     static void onResized(pa_stream* stream, int success, void* self);
     static void onWritable(pa_stream* stream, std::size_t bytes, void* self);
     static void onKick(pa_mainloop_api* api, pa_io_event* event, int fd, pa_io_event_flags_t flags, void* self);
@@ -123,18 +165,66 @@ void ServerStreams::Impl::render(std::int16_t* out, std::size_t frames)
 }
 
 // The audio callback: the mix stream asks, both streams get the same block.
-void ServerStreams::Impl::onWritable(pa_stream* stream, std::size_t bytes, void* self)
+void ServerStreams::Impl::onWritable(pa_stream*, std::size_t bytes, void* self)
 {
     auto* impl = static_cast<Impl*>(self);
+    // A cut waits for the server to say where it reads; the answer writes what is asked meanwhile.
+    if (!impl->holding())
+        impl->writeBoth(bytes);
+}
+
+void ServerStreams::Impl::writeBoth(std::size_t bytes)
+{
     while (bytes >= static_cast<std::size_t>(kBytesPerFrame)) {
         const std::size_t frames = std::min(bytes / kBytesPerFrame, kBlockFrames);
-        impl->render(impl->block.data(), frames);
-        const std::size_t length = frames * kBytesPerFrame;
-        pa_stream_write(stream, impl->block.data(), length, nullptr, 0, PA_SEEK_RELATIVE);
-        if (impl->listening)
-            pa_stream_write(impl->listening, impl->block.data(), length, nullptr, 0, PA_SEEK_RELATIVE);
-        bytes -= length;
+        render(block.data(), frames);
+        for (Feed& feed : feeds)
+            if (feed.stream)
+                give(feed, frames);
+        bytes -= frames * kBytesPerFrame;
     }
+}
+
+// The block, with what is left of a cut sound's fade beneath it, into one
+// stream and its history.
+void ServerStreams::Impl::give(Feed& feed, std::size_t frames)
+{
+    const std::int16_t* data = block.data();
+    if (feed.fadeAt < feed.fadeLength) {
+        std::copy(block.begin(), block.begin() + static_cast<std::ptrdiff_t>(frames * kChannels), feed.out.begin());
+        const std::size_t count = std::min<std::size_t>(frames, static_cast<std::size_t>(feed.fadeLength - feed.fadeAt));
+        for (std::size_t i = 0; i < count * kChannels; ++i) {
+            const int sum = feed.out[i] + feed.fade[static_cast<std::size_t>(feed.fadeAt) * kChannels + i];
+            feed.out[i] = static_cast<std::int16_t>(std::clamp(sum, -32768, 32767));
+        }
+        feed.fadeAt += static_cast<int>(count);
+        data = feed.out.data();
+    }
+    const std::size_t length = frames * kBytesPerFrame;
+    std::int64_t offset = 0;
+    pa_seek_mode_t seek = PA_SEEK_RELATIVE;
+    if (feed.seekTo >= 0) {
+        // Over what the server holds: the history there is written anew.
+        feed.given -= static_cast<std::uint64_t>((feed.end - feed.seekTo) / kBytesPerFrame);
+        feed.end = feed.seekTo;
+        offset = feed.seekTo;
+        seek = PA_SEEK_ABSOLUTE;
+        feed.seekTo = -1;
+    }
+    if (pa_stream_write(feed.stream, data, length, nullptr, offset, seek) < 0)
+        feed.endKnown = false;
+    feed.end += static_cast<std::int64_t>(length);
+    for (std::size_t i = 0; i < frames; ++i) {
+        const std::size_t at = ((feed.given + i) % kHistoryFrames) * kChannels;
+        feed.history[at] = data[i * kChannels];
+        feed.history[at + 1] = data[i * kChannels + 1];
+    }
+    feed.given += frames;
+}
+
+bool ServerStreams::Impl::holding() const
+{
+    return std::any_of(feeds.begin(), feeds.end(), [](const Feed& feed) { return feed.cutAwaited; });
 }
 
 pa_buffer_attr bufferAttributes(std::uint32_t targetFrames)
@@ -208,14 +298,141 @@ void ServerStreams::Impl::awake()
     voices.armAll();
 }
 
+// Every flush is followed by a timing query, answered after it: the write
+// index it gives is where the flush left it, and the count goes on from there.
+void ServerStreams::Impl::flush(Feed& feed)
+{
+    if (!feed.stream || pa_stream_get_state(feed.stream) != PA_STREAM_READY)
+        return;
+    pa_operation* flushed = pa_stream_flush(feed.stream, nullptr, nullptr);
+    if (!flushed)
+        return;
+    pa_operation_unref(flushed);
+    feed.end = 0;
+    feed.endKnown = false;
+    // What was left of an earlier fade went with the flush.
+    feed.fadeLength = 0;
+    feed.fadeAt = 0;
+    feed.seekTo = -1;
+    feed.unread = -1;
+    if (pa_operation* asked = pa_stream_update_timing_info(feed.stream, &Impl::onTimed, this)) {
+        pa_operation_unref(asked);
+        ++feed.queries;
+    }
+}
+
 void ServerStreams::Impl::flushBoth()
 {
-    for (pa_stream* stream : {mix, listening}) {
-        if (!stream || pa_stream_get_state(stream) != PA_STREAM_READY)
+    for (Feed& feed : feeds)
+        flush(feed);
+}
+
+// A cut. A flush would leave the server nothing to play until the new
+// sound came, and the sound cut off would break off mid-wave into that
+// silence. Instead what a stream holds of it is written over, from a
+// little past the frame the server reads now: the cut sound goes on from
+// there under a fade, and the new sound starts there, mixed over it. A
+// timing query says where the server reads; the writing waits for the
+// answer. A stream whose write index is not known here, or that does not
+// answer, is flushed: the new sound starts as soon, and the old one breaks off.
+void ServerStreams::Impl::startCut()
+{
+    for (Feed& feed : feeds) {
+        if (!feed.stream || pa_stream_get_state(feed.stream) != PA_STREAM_READY)
             continue;
-        if (pa_operation* flushed = pa_stream_flush(stream, nullptr, nullptr))
-            pa_operation_unref(flushed);
+        feed.cutAwaited = false;
+        feed.unread = -1;
+        pa_operation* asked =
+            feed.endKnown ? pa_stream_update_timing_info(feed.stream, &Impl::onTimed, this) : nullptr;
+        if (!asked) {
+            flush(feed);
+            continue;
+        }
+        pa_operation_unref(asked);
+        ++feed.queries;
+        feed.cutAwaited = true;
     }
+}
+
+void ServerStreams::Impl::onTimed(pa_stream* stream, int success, void* self)
+{
+    auto* impl = static_cast<Impl*>(self);
+    const auto found = std::find_if(impl->feeds.begin(), impl->feeds.end(),
+                                    [stream](const Feed& feed) { return feed.stream == stream; });
+    if (found == impl->feeds.end())
+        return;
+    Feed& feed = *found;
+    // An earlier query's answer: the latest one's is on its way.
+    if (--feed.queries > 0)
+        return;
+    const pa_timing_info* timing = success ? pa_stream_get_timing_info(stream) : nullptr;
+    const bool valid = timing && !timing->write_index_corrupt;
+    const bool cut = std::exchange(feed.cutAwaited, false);
+    if (cut) {
+        // Nothing was written since the query: the write index is the one counted here.
+        if (valid && timing->write_index == feed.end)
+            feed.unread = std::max<std::int64_t>(feed.end - timing->read_index, 0);
+        else
+            impl->flush(feed);
+    } else if (valid) {
+        // The answer counts what was written since the query, which came right after the flush.
+        feed.end = timing->write_index;
+        feed.endKnown = true;
+    }
+    if (cut && !impl->holding())
+        impl->finishCut();
+}
+
+// Both answers are in: what the server asked for meanwhile is written, and
+// the cut goes over what the mix holds. The listening stream gets the same
+// frames, written over no more of what it holds, so the chat's stream never
+// gets more than it asked for and the new sound comes no later there.
+void ServerStreams::Impl::finishCut()
+{
+    if (!mix || pa_stream_get_state(mix) != PA_STREAM_READY)
+        return;
+    const std::size_t asked = pa_stream_writable_size(mix);
+    const std::int64_t askedFrames =
+        asked == static_cast<std::size_t>(-1) ? 0 : static_cast<std::int64_t>(asked / kBytesPerFrame);
+    const auto overwritable = [](const Feed& feed) {
+        if (feed.unread < 0 || feed.unread % kBytesPerFrame != 0)
+            return std::int64_t{-1};
+        const std::int64_t unread = feed.unread / kBytesPerFrame;
+        return std::min(unread - std::min(unread, kCutLeadFrames), kMostOverwrittenFrames);
+    };
+    const std::int64_t mixOver = std::max<std::int64_t>(overwritable(feeds[0]), 0);
+    for (Feed& feed : feeds) {
+        if (feed.unread < 0)
+            continue;
+        const std::int64_t over = std::min(overwritable(feed), mixOver + askedFrames);
+        feed.unread = -1;
+        if (!takeCutFade(feed, over))
+            flush(feed);
+    }
+    writeBoth(static_cast<std::size_t>(mixOver + askedFrames) * kBytesPerFrame);
+}
+
+// Where the stream is written over from, over frames before its write
+// index, and the fade of what it held: the frames from there on, then the
+// cut sounds past them, under a fade over kCutFadeFrames. False when the
+// history does not reach back there.
+bool ServerStreams::Impl::takeCutFade(Feed& feed, std::int64_t over)
+{
+    if (over < 0 || static_cast<std::uint64_t>(over) > feed.given)
+        return false;
+    const std::uint64_t from = feed.given - static_cast<std::uint64_t>(over);
+    for (int i = 0; i < kCutFadeFrames; ++i) {
+        const std::int16_t* frame = i < over ? &feed.history[((from + static_cast<std::uint64_t>(i)) % kHistoryFrames) * kChannels]
+                                             : &beyond[static_cast<std::size_t>(i - over) * kChannels];
+        const float gain = fadeOutGain(i + 1, kCutFadeFrames);
+        for (int channel = 0; channel < kChannels; ++channel)
+            feed.fade[static_cast<std::size_t>(i) * kChannels + static_cast<std::size_t>(channel)] =
+                static_cast<std::int16_t>(std::lrint(static_cast<float>(frame[channel]) * gain));
+    }
+    feed.fadeLength = kCutFadeFrames;
+    feed.fadeAt = 0;
+    feed.seekTo = feed.end - over * kBytesPerFrame;
+    return true;
 }
 
 void ServerStreams::Impl::onKick(pa_mainloop_api*, pa_io_event*, int fd, pa_io_event_flags_t, void* self)
@@ -224,12 +441,12 @@ void ServerStreams::Impl::onKick(pa_mainloop_api*, pa_io_event*, int fd, pa_io_e
     std::uint64_t count = 0;
     [[maybe_unused]] const ssize_t drained = read(fd, &count, sizeof count);
     impl->quietSince = Clock::now();
-    // What the streams hold is silence, or the sound the click cuts off
-    // where it stands: it goes, and the new sound is written behind the
-    // flush, so it starts at once and none of its first frames goes with
-    // it. Where other sounds go on (beside it, or fading out), what is
-    // queued stays, so none of them skips. Corked streams are woken first;
-    // the sound is armed once they are.
+    // What the streams hold is silence, or the sound the click cuts off:
+    // the new sound is written over it, so it starts at once, and the cut
+    // sound fades out under it from the frame where it starts. Where other
+    // sounds go on (beside it, or fading out), what is queued stays, so
+    // none of them skips. Corked streams are woken first; the sound is
+    // armed once they are.
     if (impl->waking)
         return;
     if (impl->corked.load()) {
@@ -237,8 +454,11 @@ void ServerStreams::Impl::onKick(pa_mainloop_api*, pa_io_event*, int fd, pa_io_e
         return;
     }
     if (impl->voices.anyWaitingForFlush()) {
-        impl->flushBoth();
-        // A sound fading out lost what was queued of it: its tail would not join what was heard.
+        // The sounds being cut, on past the last frame given (the new one is not armed yet).
+        std::fill(impl->beyond.begin(), impl->beyond.end(), std::int16_t{0});
+        impl->voices.mixInto(impl->beyond.data(), kCutFadeFrames);
+        impl->startCut();
+        // Their fade is the streams' own now, from the frame where the new sound starts.
         impl->voices.endFadingOut();
     }
     impl->voices.armAll();
@@ -336,6 +556,8 @@ std::unique_ptr<ServerStreams> ServerStreams::connect(const std::string& mixSink
         impl->listening = newStream(impl->context, "青禾音效（监听）", kListeningStreamRole);
     if (!impl->mix || (listens && !impl->listening))
         return nullptr;
+    impl->feeds[0].stream = impl->mix;
+    impl->feeds[1].stream = impl->listening;
     // Made corked, as silence leaves them.
     const pa_buffer_attr attributes = bufferAttributes(kCorkedTargetFrames);
     const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
@@ -413,7 +635,7 @@ double ServerStreams::musicDuration(OpenedMusic* music)
 int ServerStreams::playMusic(OpenedMusic* music, std::optional<double> fromSeconds, bool fadeAtEnd)
 {
     // With nothing else playing on, the streams hold silence or a sound
-    // being cut: the new sound goes behind a flush, at once. (After a wake
+    // being cut: the new sound is written over it, at once. (After a wake
     // the server may hold a second of what plays; a fade is not worth that wait.)
     const bool flushFirst = !impl_->voices.anyPlayingOn();
     if (!startVoice(impl_->voices, *impl_->files, *music, fromSeconds, fadeAtEnd, false, flushFirst))

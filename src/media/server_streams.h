@@ -11,11 +11,14 @@
 // libsndfile a little ahead, on a thread of each sound's own. The streams'
 // write callback only mixes decoded frames at their volumes: it takes no
 // lock and allocates nothing. A new sound with nothing else to be heard
-// flushes what the streams hold (silence, or the sound it cut off) and
-// starts right behind the flush; beside other sounds, or one that fades
-// out, it is written behind what is queued, so none of them skips. After kIdleBeforeCork with
-// nothing playing both streams are corked, and the server asks nothing of
-// them until the next sound uncorks them.
+// is written over what the streams hold (silence, or the sound it cut
+// off), from a little past the frame the server reads, so it starts at
+// once; the sound it cut off goes on there under the new one and fades out
+// over kMediaCutFade, so it never breaks off mid-wave. Beside other sounds,
+// or one that fades out, it is written behind what is queued, so none of
+// them skips. After kIdleBeforeCork with nothing playing both streams are
+// corked, and the server asks nothing of them until the next sound uncorks
+// them.
 
 #include "media_control.h"
 #include "music_output.h"

@@ -61,20 +61,19 @@ std::int32_t atFactor(std::int32_t sample, float factor)
     return static_cast<std::int32_t>(std::nearbyint(static_cast<float>(sample) * factor));
 }
 
-// The gain at frame done (1..length) of a fade: half a cosine from unity to
-// silence, so the sound's slope is not bent at the fade's start and its
-// last frame is silent.
-float fadeGain(int done, int length)
-{
-    return 0.5f * (1.0f + std::cos(std::numbers::pi_v<float> * static_cast<float>(done) / static_cast<float>(length)));
-}
-
 std::uint32_t volumesWord(int left, int right)
 {
     return (static_cast<std::uint32_t>(left) << 16) | static_cast<std::uint32_t>(right);
 }
 
 }  // namespace
+
+// Half a cosine from unity to silence, so the sound's slope is not bent at
+// the fade's start and its last frame is silent.
+float fadeOutGain(int done, int length)
+{
+    return 0.5f * (1.0f + std::cos(std::numbers::pi_v<float> * static_cast<float>(done) / static_cast<float>(length)));
+}
 
 SoundVoice::FrameRing::FrameRing(std::size_t frames) : samples_(frames * kVoiceChannels), capacity_(frames) {}
 
@@ -251,7 +250,7 @@ bool SoundVoice::addTo(std::int32_t* mix, std::int32_t* steady, int frames)
         std::int32_t outLeft = unity ? atVolume(l, leftVolume) : atFactor(l, leftFactor);
         std::int32_t outRight = unity ? atVolume(r, rightVolume) : atFactor(r, rightFactor);
         if (fading_) {
-            const float gain = fadeGain(++fadeDone_, fadeLength_);
+            const float gain = fadeOutGain(++fadeDone_, fadeLength_);
             outLeft = static_cast<std::int32_t>(std::lrint(static_cast<float>(outLeft) * gain));
             outRight = static_cast<std::int32_t>(std::lrint(static_cast<float>(outRight) * gain));
         }

@@ -36,6 +36,8 @@ inline constexpr int kCutFadeFrames =
     static_cast<int>(kMediaCutFade.count() * kVoiceRate / 1000000);
 static_assert(kCutFadeFrames * 1000 >= 5 * kVoiceRate && kCutFadeFrames * 100 <= kVoiceRate,
               "a cut fades over 5 to 10 ms");
+// The gain at frame done (1..length) of a fade out, the last frame silent.
+float fadeOutGain(int done, int length);
 
 class SoundVoice;
 

@@ -22,6 +22,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -30,7 +31,9 @@
 #include <iterator>
 #include <limits>
 #include <map>
+#include <numbers>
 #include <thread>
+#include <vector>
 
 #include <sys/types.h>
 
@@ -266,6 +269,81 @@ TEST_F(RoutingOnServer, AfterSomeSilenceTheStreamsAreCorkedAndTheNextClickIsStil
         clickAndListen({100}, {kMicrophoneName, std::string(test_support::kFakeHeadphones) + ".monitor"});
     EXPECT_TRUE(heard[0][0].sound);
     EXPECT_TRUE(heard[1][0].sound);
+}
+
+// A steady sound's own largest step between neighbouring samples: the
+// middle of the largest steps of 10 ms stretches, so a stretch the server
+// played late (a gap of silence) does not count as the sound's own.
+int typicalLargestStep(const ServerSamples& samples, std::int64_t from, std::int64_t to, int channel)
+{
+    constexpr std::int64_t kStretch = test_support::kServerRate / 100;
+    std::vector<int> steps;
+    for (std::int64_t at = from; at + kStretch <= to; at += kStretch)
+        steps.push_back(largestStep(samples, at, at + kStretch, channel));
+    if (steps.empty())
+        return 0;
+    std::nth_element(steps.begin(), steps.begin() + static_cast<std::ptrdiff_t>(steps.size() / 2), steps.end());
+    return steps[steps.size() / 2];
+}
+
+// A loud steady tone cut by another sound while the virtual microphone is
+// on: the streams drop what they held of the tone so the new sound starts
+// at once, and the tone fades out from the very frame the chat heard last.
+// No step the chat hears is larger than the two sounds' own steps together
+// (each measured in the same recording, past the server's conversions),
+// and the new sound is heard.
+TEST_F(RoutingOnServer, AToneCutByAnotherSoundFadesOutInTheChatWithoutAClick)
+{
+    auto routing = makeRouting();
+    applyAndWait(*routing, {test_support::kFakeHeadphones, true, false, {}});
+    ASSERT_TRUE(routing->status().microphoneOn);
+    constexpr int kToneAmplitude = 20000;
+    constexpr int kNextAmplitude = 6000;
+    // Both start at a zero crossing; the next one is low, so its own steps are small beside the tone's.
+    ASSERT_NO_FATAL_FAILURE(
+        writeWav(dir_.filePath("tone.wav"), sineWave(kEffectSeconds * kRate, 441, kToneAmplitude, true, true)));
+    ASSERT_NO_FATAL_FAILURE(
+        writeWav(dir_.filePath("next.wav"), sineWave(kEffectSeconds * kRate, 110, kNextAmplitude, true, true)));
+    SourceRecorder chat(server_.address(), kMicrophoneName);
+    ASSERT_TRUE(chat.waitUntilFlowing(kFlowLimit));
+    const std::int64_t toneClick = chat.framesSoFar();
+    board_.playEffect(fromQString(dir_.filePath("tone.wav")));
+    std::this_thread::sleep_for(kListenFor / 2);
+    const std::int64_t cutClick = chat.framesSoFar();
+    board_.playEffect(fromQString(dir_.filePath("next.wav")));
+    std::this_thread::sleep_for(kListenFor / 2);
+    const ServerSamples samples = chat.stop();
+    const std::int64_t end = test_support::frameCountOf(samples);
+
+    const std::int64_t onset = test_support::onsetFrame(samples, toneClick, kSoundThreshold);
+    ASSERT_GE(onset, 0);
+    ASSERT_LT(onset + kSettleFrames, cutClick);
+    // The sounds alone: the tone before the cut, the next sound well after it.
+    const std::int64_t nextFrom = end - kSettleFrames * 2;
+    ASSERT_GT(nextFrom, cutClick + kSettleFrames);
+    for (int channel = 0; channel < 2; ++channel) {
+        SCOPED_TRACE(channel);
+        const int toneStep = typicalLargestStep(samples, onset + kSettleFrames, cutClick, channel);
+        const int nextStep = typicalLargestStep(samples, nextFrom, end, channel);
+        ASSERT_GT(toneStep, nextStep * 4);
+        // A little for the rounding of the server's conversions.
+        const int allowed = (toneStep + nextStep) * 21 / 20;
+        int worst = 0;
+        std::int64_t worstAt = 0;
+        // From the click that cuts, well before the cut reaches the recording, to the end.
+        for (std::int64_t i = cutClick; i < end; ++i) {
+            const int step = std::abs(samples[2 * i + channel] - samples[2 * (i - 1) + channel]);
+            if (step > worst) {
+                worst = step;
+                worstAt = i;
+            }
+        }
+        EXPECT_LE(worst, allowed) << "at frame " << worstAt - cutClick << " after the cut's click; the tone steps by "
+                                  << toneStep << ", the next sound by " << nextStep;
+    }
+    // The next sound is heard, at its own level and alone.
+    EXPECT_NEAR(test_support::rmsLevel(samples, nextFrom, end), kNextAmplitude / std::numbers::sqrt2,
+                kNextAmplitude / std::numbers::sqrt2 * kLevelTolerance);
 }
 
 // A voice just below full scale and a loud effect added together: the
