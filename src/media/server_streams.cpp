@@ -52,8 +52,11 @@ constexpr std::uint64_t kIdleCheckMicroseconds = 250000;
 // far more than a stream holds at its short latency.
 constexpr std::size_t kHistoryFrames = 16384;
 // What a cut leaves to play of what a stream holds, while the writing over
-// the rest is on its way: the server reads in steps of about this much.
-constexpr std::int64_t kCutLeadFrames = 64;
+// the rest is on its way: what the server last asked for, as it reads
+// about that much at once (a graph takes a whole period), kept between a
+// millisecond and a fade's length.
+constexpr std::int64_t kLeastCutLeadFrames = ServerStreams::kRate / 1000;
+constexpr std::int64_t kMostCutLeadFrames = kCutFadeFrames;
 // The most a cut writes over, behind which a stream that holds more (one
 // nobody reads) keeps it.
 constexpr std::int64_t kMostOverwrittenFrames = kHistoryFrames / 2;
@@ -105,6 +108,7 @@ struct ServerStreams::Impl {
     Clock::time_point quietSince = Clock::now();
     bool waking = false;     // the short latency is asked for; the streams play once the server has it
     int pendingResizes = 0;
+    std::int64_t lastAskedFrames = 0;  // what the mix's last request asked for
 
     ~Impl();
     void render(std::int16_t* out, std::size_t frames);
@@ -169,8 +173,10 @@ void ServerStreams::Impl::onWritable(pa_stream*, std::size_t bytes, void* self)
 {
     auto* impl = static_cast<Impl*>(self);
     // A cut waits for the server to say where it reads; the answer writes what is asked meanwhile.
-    if (!impl->holding())
-        impl->writeBoth(bytes);
+    if (impl->holding())
+        return;
+    impl->lastAskedFrames = static_cast<std::int64_t>(bytes / kBytesPerFrame);
+    impl->writeBoth(bytes);
 }
 
 void ServerStreams::Impl::writeBoth(std::size_t bytes)
@@ -394,11 +400,12 @@ void ServerStreams::Impl::finishCut()
     const std::size_t asked = pa_stream_writable_size(mix);
     const std::int64_t askedFrames =
         asked == static_cast<std::size_t>(-1) ? 0 : static_cast<std::int64_t>(asked / kBytesPerFrame);
-    const auto overwritable = [](const Feed& feed) {
+    const std::int64_t lead = std::clamp(lastAskedFrames, kLeastCutLeadFrames, kMostCutLeadFrames);
+    const auto overwritable = [lead](const Feed& feed) {
         if (feed.unread < 0 || feed.unread % kBytesPerFrame != 0)
             return std::int64_t{-1};
         const std::int64_t unread = feed.unread / kBytesPerFrame;
-        return std::min(unread - std::min(unread, kCutLeadFrames), kMostOverwrittenFrames);
+        return std::min(unread - std::min(unread, lead), kMostOverwrittenFrames);
     };
     const std::int64_t mixOver = std::max<std::int64_t>(overwritable(feeds[0]), 0);
     for (Feed& feed : feeds) {
