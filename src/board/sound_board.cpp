@@ -243,7 +243,7 @@ void SoundBoard::applyVolume()
 
 Text SoundBoard::slotKey(int slot, const char* suffix) const
 {
-    return gbk("按钮") + std::to_string(slot) + suffix;
+    return slotSoundKey(slot) + suffix;
 }
 
 void SoundBoard::restoreSlots(int count)
