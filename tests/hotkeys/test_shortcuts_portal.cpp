@@ -1,5 +1,7 @@
 #include "test_shortcuts_portal.h"
 
+#include <QCoreApplication>
+
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
@@ -30,6 +32,11 @@ TestShortcutsPortal::TestShortcutsPortal() : bus_(QDBusConnection::connectToBus(
 
 TestShortcutsPortal::~TestShortcutsPortal()
 {
+    // Calls still queued for the portal go while its connection stands: dropped
+    // after the disconnect, they would reach into a connection already gone.
+    bus_.unregisterService(QString::fromLatin1(kPortalService));
+    bus_.unregisterObject(QString::fromLatin1(kPortalPath), QDBusConnection::UnregisterTree);
+    QCoreApplication::removePostedEvents(this);
     QDBusConnection::disconnectFromBus(kConnection);
 }
 
