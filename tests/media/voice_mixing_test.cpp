@@ -127,8 +127,9 @@ TEST_F(VoiceMixing, SoundsPlaySideBySideEachAtItsOwnVolume)
 
     EXPECT_EQ(framesAt(out, both.latest, stopped.earliest, 5500, 8000), stopped.earliest - both.latest)
         << "the second adds to the first, each at its volumes";
-    EXPECT_EQ(framesAt(out, stopped.latest, end, 2500, 5000), end - stopped.latest)
-        << "a stop takes only its own sound away";
+    // The stopped sound fades for up to 10 ms from the moment the stop is heard.
+    const std::int64_t faded = stopped.latest + kLongestFade;
+    EXPECT_EQ(framesAt(out, faded, end, 2500, 5000), end - faded) << "a stop takes only its own sound away";
 }
 
 TEST_F(VoiceMixing, TheSumIsHeldAtFullScaleAndEachVoiceKeepsItsLevel)
@@ -170,7 +171,9 @@ TEST_F(VoiceMixing, OneMoreThanTheVoicesStopsTheOldest)
     constexpr int kEight = (10 << kMostMediaVoices) - 10;  // v0..v7
     EXPECT_GT(framesAt(out, 0, ninth.earliest, kEight, kEight), 0) << "eight play at once";
     const int afterNinth = kEight - 10 + (10 << kMostMediaVoices);
-    EXPECT_EQ(framesAt(out, ninth.latest, end, afterNinth, afterNinth), end - ninth.latest)
+    // The first is cut, so it fades for up to 10 ms after the ninth is heard.
+    const std::int64_t faded = ninth.latest + kLongestFade;
+    EXPECT_EQ(framesAt(out, faded, end, afterNinth, afterNinth), end - faded)
         << "the ninth plays and the first has stopped";
 }
 
