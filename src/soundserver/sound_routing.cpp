@@ -1,6 +1,7 @@
 #include "sound_routing.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <functional>
@@ -43,6 +44,36 @@ std::optional<ServerPicture> pictureOf(PulseConnection& server)
     if (!sinks || !sources || !defaults)
         return std::nullopt;
     return ServerPicture{std::move(*sinks), std::move(*sources), std::move(*defaults)};
+}
+
+bool listsMicrophone(const std::vector<ServerDevice>& sources)
+{
+    for (const ServerDevice& source : sources)
+        if (source.name == kMicrophoneName)
+            return true;
+    return false;
+}
+
+// PipeWire answers a module's load before it has made the module's devices,
+// and on a busy machine the microphone's source comes a moment later: it is
+// looked for again on each change the server reports, for as long as a call
+// may take, before the microphone counts as refused. A request from the
+// program or a lost server ends the wait at once; the caller sees to both.
+std::optional<std::vector<ServerDevice>> sourcesOnceMicrophoneIsIn(PulseConnection& server)
+{
+    const auto deadline = std::chrono::steady_clock::now() + kCallLimit;
+    auto sources = server.sources(kCallLimit);
+    while (sources && !listsMicrophone(*sources)) {
+        const auto left =
+            std::chrono::duration_cast<PulseConnection::Limit>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            break;
+        const ServerNews news = server.waitForNews(left);
+        if (news != ServerNews::Changed && news != ServerNews::Streams)
+            break;
+        sources = server.sources(kCallLimit);
+    }
+    return sources;
 }
 
 std::vector<ServerModule> ownModules(PulseConnection& server, bool& answered)
@@ -314,8 +345,7 @@ void SoundRouting::State::bringInLine(const SoundSettings& wanted)
     // What the server has now, not what was asked of it, is what the host is told.
     bool answered = false;
     const std::vector<ServerModule> loaded = ownModules(*server, answered);
-    auto sources = server->sources(kCallLimit);
-    if (!answered || !sources) {
+    if (!answered) {
         serverAway();
         return;
     }
@@ -328,12 +358,15 @@ void SoundRouting::State::bringInLine(const SoundSettings& wanted)
             }
         return false;
     };
-    bool microphoneSource = false;
-    for (const ServerDevice& source : *sources)
-        microphoneSource = microphoneSource || source.name == kMicrophoneName;
-    bool microphoneOn = plan.microphone && microphoneSource;
+    bool coreLoaded = plan.microphone;
     for (const PlannedModule& planned : plan.modules)
-        microphoneOn = microphoneOn && (!isCoreRole(planned.role) || has(planned.role));
+        coreLoaded = coreLoaded && (!isCoreRole(planned.role) || has(planned.role));
+    auto sources = coreLoaded ? sourcesOnceMicrophoneIsIn(*server) : server->sources(kCallLimit);
+    if (!sources) {
+        serverAway();
+        return;
+    }
+    const bool microphoneOn = coreLoaded && listsMicrophone(*sources);
     if (plan.microphone && !microphoneOn) {
         moveOutput(OutputTarget{});
         plan = planRouting({wanted.listeningDevice, false, false, {}}, *picture);

@@ -31,6 +31,7 @@
 #include <iterator>
 #include <limits>
 #include <map>
+#include <mutex>
 #include <numbers>
 #include <thread>
 #include <vector>
@@ -209,11 +210,24 @@ protected:
 TEST_F(RoutingOnServer, EffectReachesTheVirtualMicrophoneAndTheListeningDeviceAtTheSlidersVolumeAndTheirOwnLevels)
 {
     auto routing = makeRouting();
+    // Turned on from the settings window, as a host does: PipeWire makes the
+    // microphone's source a moment after it has loaded its module, and the
+    // host is never told meanwhile that the server refused it.
+    applyAndWait(*routing, {test_support::kFakeHeadphones, false, false, {}});
+    std::mutex toldLock;
+    std::vector<RoutingStatus> told;
+    routing->setStatusListener([&](const RoutingStatus& status) {
+        const std::lock_guard hold(toldLock);
+        told.push_back(status);
+    });
     applyAndWait(*routing, {test_support::kFakeHeadphones, true, false, {}});
     const RoutingStatus status = routing->status();
     ASSERT_TRUE(status.serverReachable);
     ASSERT_TRUE(status.microphoneOn);
     EXPECT_EQ(status.problem, RoutingProblem::None);
+    routing->setStatusListener({});
+    for (const RoutingStatus& earlier : told)
+        EXPECT_TRUE(earlier.microphoneOn && earlier.problem == RoutingProblem::None) << "told before the end";
     // Straight into the mix and to the headphones, as two streams of the board's own.
     EXPECT_EQ(mediaOutputDevice(), (MediaOutputDevice{kServerStreamsDriver, kMixSinkName, test_support::kFakeHeadphones}));
 
