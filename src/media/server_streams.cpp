@@ -35,11 +35,16 @@ using Clock = std::chrono::steady_clock;
 // The name the server shows for the streams' connection.
 constexpr const char* kClientName = "青禾主持人音效辅助工具";
 constexpr int kBytesPerFrame = ServerStreams::kChannels * 2;
-// What each stream keeps in hand for the server: 5.8 ms at 44100 Hz, asked
+// What each stream keeps in hand for the server at first: 5.8 ms at 44100 Hz, asked
 // for in steps of 1.5 ms. The server wakes the program that often while a
 // sound plays; a click waits at most this long behind what is queued.
 constexpr std::uint32_t kTargetFrames = 256;
 constexpr std::uint32_t kRequestFrames = 64;
+// A busy machine may keep the loop thread from writing in time, and the chat
+// then hears a gap. Each gap the server reports doubles what the streams
+// hold, up to this much (23 ms), where a click still sounds at once to the
+// host; a gap in the chat is worse than a click a few milliseconds later.
+constexpr std::uint32_t kMostTargetFrames = 4 * kTargetFrames;
 // What a corked stream asks for: two seconds, the longest a sink keeps.
 constexpr std::uint32_t kCorkedTargetFrames = 2 * ServerStreams::kRate;
 // The most the write callback renders at once; a larger request is served in parts.
@@ -75,6 +80,12 @@ struct Feed {
     int queries = 0;          // timing queries not answered yet
     bool cutAwaited = false;  // a cut waits for the answer, and the writing with it
     std::int64_t unread = -1;  // bytes the server held unread at the cut's query; -1 for none
+    // When that answer was current, how long a write takes to reach the
+    // server, and whether it was reading: what it reads before the cut's
+    // writing is in can no longer be written over.
+    struct timeval unreadAt{};
+    pa_usec_t transportUsec = 0;
+    bool reading = false;
     std::int64_t seekTo = -1;  // where the next write begins, over what the server holds; -1 behind it
     std::vector<std::int16_t> fade = std::vector<std::int16_t>(kCutFadeFrames * ServerStreams::kChannels);
     int fadeLength = 0;
@@ -109,6 +120,7 @@ struct ServerStreams::Impl {
     bool waking = false;     // the short latency is asked for; the streams play once the server has it
     int pendingResizes = 0;
     std::int64_t lastAskedFrames = 0;  // what the mix's last request asked for
+    std::uint32_t targetFrames = kTargetFrames;  // what the streams hold while awake
 
     ~Impl();
     void render(std::int16_t* out, std::size_t frames);
@@ -125,6 +137,7 @@ struct ServerStreams::Impl {
     void startCut();
     static void onTimed(pa_stream* stream, int success, void* self);
     static void onResized(pa_stream* stream, int success, void* self);
+    static void onUnderflow(pa_stream* stream, void* self);
     static void onWritable(pa_stream* stream, std::size_t bytes, void* self);
     static void onKick(pa_mainloop_api* api, pa_io_event* event, int fd, pa_io_event_flags_t flags, void* self);
     static void onIdleCheck(pa_mainloop_api* api, pa_time_event* event, const struct timeval* when, void* self);
@@ -271,7 +284,7 @@ void ServerStreams::Impl::wake()
     for (pa_stream* stream : {mix, listening}) {
         if (!stream || pa_stream_get_state(stream) != PA_STREAM_READY)
             continue;
-        const pa_buffer_attr attributes = bufferAttributes(kTargetFrames);
+        const pa_buffer_attr attributes = bufferAttributes(targetFrames);
         if (pa_operation* resized = pa_stream_set_buffer_attr(stream, &attributes, &Impl::onResized, this)) {
             ++pendingResizes;
             pa_operation_unref(resized);
@@ -286,6 +299,24 @@ void ServerStreams::Impl::onResized(pa_stream*, int, void* self)
     auto* impl = static_cast<Impl*>(self);
     if (--impl->pendingResizes == 0)
         impl->awake();
+}
+
+void ServerStreams::Impl::onUnderflow(pa_stream*, void* self)
+{
+    auto* impl = static_cast<Impl*>(self);
+    // Only a gap in a sound counts: a sink nobody records from may ask for
+    // more at once than the streams hold, and in silence nobody hears it.
+    if (impl->corked.load() || impl->waking || impl->targetFrames >= kMostTargetFrames
+        || !impl->voices.anySounding())
+        return;
+    impl->targetFrames = std::min(impl->targetFrames * 2, kMostTargetFrames);
+    const pa_buffer_attr attributes = bufferAttributes(impl->targetFrames);
+    for (pa_stream* stream : {impl->mix, impl->listening}) {
+        if (!stream || pa_stream_get_state(stream) != PA_STREAM_READY)
+            continue;
+        if (pa_operation* resized = pa_stream_set_buffer_attr(stream, &attributes, nullptr, nullptr))
+            pa_operation_unref(resized);
+    }
 }
 
 void ServerStreams::Impl::awake()
@@ -376,10 +407,14 @@ void ServerStreams::Impl::onTimed(pa_stream* stream, int success, void* self)
     const bool cut = std::exchange(feed.cutAwaited, false);
     if (cut) {
         // Nothing was written since the query: the write index is the one counted here.
-        if (valid && timing->write_index == feed.end)
+        if (valid && timing->write_index == feed.end) {
             feed.unread = std::max<std::int64_t>(feed.end - timing->read_index, 0);
-        else
+            feed.unreadAt = timing->timestamp;
+            feed.transportUsec = timing->transport_usec;
+            feed.reading = timing->playing != 0;
+        } else {
             impl->flush(feed);
+        }
     } else if (valid) {
         // The answer counts what was written since the query, which came right after the flush.
         feed.end = timing->write_index;
@@ -404,7 +439,12 @@ void ServerStreams::Impl::finishCut()
     const auto overwritable = [lead](const Feed& feed) {
         if (feed.unread < 0 || feed.unread % kBytesPerFrame != 0)
             return std::int64_t{-1};
-        const std::int64_t unread = feed.unread / kBytesPerFrame;
+        // On a busy machine the answer may be old by now: what the server has
+        // read since, and will read before the writing is in, is no longer
+        // there to be written over.
+        const pa_usec_t since = feed.reading ? pa_timeval_age(&feed.unreadAt) + feed.transportUsec : 0;
+        const auto read = static_cast<std::int64_t>(since * ServerStreams::kRate / PA_USEC_PER_SEC);
+        const std::int64_t unread = std::max<std::int64_t>(feed.unread / kBytesPerFrame - read, 0);
         return std::min(unread - std::min(unread, lead), kMostOverwrittenFrames);
     };
     const std::int64_t mixOver = std::max<std::int64_t>(overwritable(feeds[0]), 0);
@@ -571,6 +611,9 @@ std::unique_ptr<ServerStreams> ServerStreams::connect(const std::string& mixSink
     // The mix is the chat's: the stream never wanders off it. The listening
     // stream follows its device, or the default, as the server moves it.
     pa_stream_set_write_callback(impl->mix, &Impl::onWritable, self);
+    pa_stream_set_underflow_callback(impl->mix, &Impl::onUnderflow, self);
+    if (listens)
+        pa_stream_set_underflow_callback(impl->listening, &Impl::onUnderflow, self);
     if (pa_stream_connect_playback(impl->mix, mixSink.c_str(), &attributes,
                                    static_cast<pa_stream_flags_t>(flags | PA_STREAM_DONT_MOVE), nullptr, nullptr)
             < 0
