@@ -173,10 +173,13 @@ bool PrivateSoundServer::startPipeWire()
         return false;
     for (int waited = 0; !QFile::exists(bus) && waited < kStartLimitMs; waited += kStartPollMs)
         QThread::msleep(kStartPollMs);
+    // WirePlumber and the Pulse layer give up at once if PipeWire does not
+    // answer yet. A server killed before this start left its socket behind,
+    // which is no sign of the new one.
+    const QString socket = folder_.filePath("pipewire-0");
+    QFile::remove(socket);
     if (!launch("pipewire", {}))
         return false;
-    // WirePlumber and the Pulse layer give up at once if PipeWire does not answer yet.
-    const QString socket = folder_.filePath("pipewire-0");
     for (int waited = 0; !QFile::exists(socket) && waited < kStartLimitMs; waited += kStartPollMs)
         QThread::msleep(kStartPollMs);
     if (!launch("wireplumber", {}) || !launch("pipewire-pulse", {}) || !waitUntilAnswering({}))
