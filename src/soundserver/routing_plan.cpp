@@ -62,14 +62,6 @@ PlannedModule loopback(const char* role, const std::string& source, const std::s
                 + " sink_input_properties=" + roleProperty(role)};
 }
 
-const ServerDevice* findDevice(const std::vector<ServerDevice>& devices, const std::string& name)
-{
-    for (const ServerDevice& device : devices)
-        if (device.name == name)
-            return &device;
-    return nullptr;
-}
-
 const ServerDevice* firstHostDevice(const std::vector<ServerDevice>& devices, bool monitorsToo)
 {
     for (const ServerDevice& device : devices)
@@ -117,6 +109,14 @@ const ServerDevice* pickMicrophone(const SoundSettings& settings, const ServerPi
 }
 
 }  // namespace
+
+const ServerDevice* findDevice(const std::vector<ServerDevice>& devices, const std::string& name)
+{
+    for (const ServerDevice& device : devices)
+        if (device.name == name)
+            return &device;
+    return nullptr;
+}
 
 std::string findLimiterPlugin()
 {

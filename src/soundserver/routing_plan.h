@@ -95,5 +95,7 @@ std::string findLimiterPlugin();
 std::string roleOfModule(const ServerModule& module);
 // Devices the program made: people choose among the others.
 bool isOwnDevice(const ServerDevice& device);
+// The device of that name in the list; null when it is not there.
+const ServerDevice* findDevice(const std::vector<ServerDevice>& devices, const std::string& name);
 
 }  // namespace qinghe

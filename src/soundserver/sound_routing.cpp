@@ -46,14 +46,6 @@ std::optional<ServerPicture> pictureOf(PulseConnection& server)
     return ServerPicture{std::move(*sinks), std::move(*sources), std::move(*defaults)};
 }
 
-bool listsMicrophone(const std::vector<ServerDevice>& sources)
-{
-    for (const ServerDevice& source : sources)
-        if (source.name == kMicrophoneName)
-            return true;
-    return false;
-}
-
 // PipeWire answers a module's load before it has made the module's devices,
 // and on a busy machine the microphone's source comes a moment later: it is
 // looked for again on each change the server reports, for as long as a call
@@ -63,7 +55,7 @@ std::optional<std::vector<ServerDevice>> sourcesOnceMicrophoneIsIn(PulseConnecti
 {
     const auto deadline = std::chrono::steady_clock::now() + kCallLimit;
     auto sources = server.sources(kCallLimit);
-    while (sources && !listsMicrophone(*sources)) {
+    while (sources && !findDevice(*sources, kMicrophoneName)) {
         const auto left =
             std::chrono::duration_cast<PulseConnection::Limit>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0)
@@ -366,7 +358,7 @@ void SoundRouting::State::bringInLine(const SoundSettings& wanted)
         serverAway();
         return;
     }
-    const bool microphoneOn = coreLoaded && listsMicrophone(*sources);
+    const bool microphoneOn = coreLoaded && findDevice(*sources, kMicrophoneName) != nullptr;
     if (plan.microphone && !microphoneOn) {
         moveOutput(OutputTarget{});
         plan = planRouting({wanted.listeningDevice, false, false, {}}, *picture);
