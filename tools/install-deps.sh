@@ -8,8 +8,14 @@ packages=(
   qt6-translations-l10n
   qt6-webengine-dev qt6-webengine-dev-tools libqt6webenginecore6-bin
   libgl-dev libopengl-dev libglx-dev
-  libsdl2-mixer-dev libcurl4-openssl-dev libjpeg-dev
+  libsdl2-dev libcurl4-openssl-dev libjpeg-dev
   libebur128-dev libsndfile1-dev
+  # The decoder layer: FFmpeg for what libsndfile does not read, libsoxr for
+  # the rate, FluidSynth with a General MIDI sound font, libopenmpt for modules.
+  libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libsoxr-dev
+  libfluidsynth-dev libopenmpt-dev timgm6mb-soundfont
+  # The decoder tests make their sound files with these.
+  sox libsox-fmt-all ffmpeg
   # The sound search's pinyin table is made at build time from Unihan's readings.
   unicode-data
   libpulse-dev pulseaudio pulseaudio-utils

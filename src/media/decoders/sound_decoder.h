@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace qinghe {
 
@@ -23,12 +24,34 @@ enum class SoundFileProblem {
     Damaged,      // a format a decoder knows, but truncated, lying or broken
 };
 
+// Where a channel is meant to be heard, as far as the file says.
+enum class Speaker {
+    Unknown,
+    FrontLeft,
+    FrontRight,
+    FrontCentre,
+    LowFrequency,
+    BackLeft,
+    BackRight,
+    BackCentre,
+    SideLeft,
+    SideRight,
+    FrontLeftOfCentre,
+    FrontRightOfCentre,
+    TopLeft,  // any height channel on the left
+    TopRight,
+    TopCentre,
+};
+
 // What a decoder says of its file.
 struct SoundFileFacts {
     int rate = 0;              // frames per second
     int channels = 0;          // interleaved, in the format's own order (WAV: L R C LFE Ls Rs ...)
     std::int64_t frames = -1;  // the length, -1 when the format does not tell it
     std::string decoder;       // "sndfile", "ffmpeg", "fluidsynth", "openmpt"
+    // One a channel when the file names its speakers; empty when it does not,
+    // and the format's default order for the channel count stands.
+    std::vector<Speaker> speakers;
 };
 
 class SoundDecoder {
