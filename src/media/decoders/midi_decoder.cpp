@@ -37,6 +37,9 @@ constexpr double kMostTailSeconds = 2.0;
 constexpr float kSilentTail = 1e-4f;
 // Bytes read at a time when checking a file.
 constexpr std::size_t kCheckBlockBytes = 4096;
+// Synthesisers kept loaded after their song: loading the sound font takes
+// some 30 ms, and a host clicks the same MIDI sound again and again.
+constexpr std::size_t kMostSpareSynths = 2;
 
 void quietFluidsynth()
 {
@@ -55,6 +58,67 @@ const char* soundFontPath()
             return path;
     }
     return nullptr;
+}
+
+// A synthesiser with the sound font loaded, used by one decoder at a time.
+struct LoadedSynth {
+    fluid_settings_t* settings = nullptr;
+    fluid_synth_t* synth = nullptr;
+    int rate = 0;
+};
+
+void unload(LoadedSynth& loaded)
+{
+    if (loaded.synth)
+        delete_fluid_synth(loaded.synth);
+    if (loaded.settings)
+        delete_fluid_settings(loaded.settings);
+    loaded = {};
+}
+
+// Synthesisers whose songs ended, ready for the next. FluidSynth shares no
+// sound font between synthesisers safely across threads, so each keeps its own.
+class SpareSynths {
+public:
+    ~SpareSynths()
+    {
+        for (LoadedSynth& loaded : spare_)
+            unload(loaded);
+    }
+
+    LoadedSynth take(int rate)
+    {
+        const std::lock_guard lock(mutex_);
+        const auto found = std::find_if(spare_.begin(), spare_.end(), [rate](const LoadedSynth& each) { return each.rate == rate; });
+        if (found == spare_.end())
+            return {};
+        const LoadedSynth loaded = *found;
+        spare_.erase(found);
+        return loaded;
+    }
+
+    void give(LoadedSynth loaded)
+    {
+        fluid_synth_system_reset(loaded.synth);
+        {
+            const std::lock_guard lock(mutex_);
+            if (spare_.size() < kMostSpareSynths) {
+                spare_.push_back(loaded);
+                return;
+            }
+        }
+        unload(loaded);
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<LoadedSynth> spare_;
+};
+
+SpareSynths& spareSynths()
+{
+    static SpareSynths spare;
+    return spare;
 }
 
 // Reads a file front to back through a small buffer.
@@ -186,10 +250,10 @@ public:
             fluid_player_stop(player_);
             delete_fluid_player(player_);
         }
-        if (synth_)
-            delete_fluid_synth(synth_);
-        if (settings_)
-            delete_fluid_settings(settings_);
+        if (loaded_.synth)
+            spareSynths().give(loaded_);
+        else
+            unload(loaded_);
     }
 
     FluidsynthDecoder(const FluidsynthDecoder&) = delete;
@@ -197,19 +261,26 @@ public:
 
     std::string open(const char* soundFont)
     {
-        settings_ = new_fluid_settings();
-        if (!settings_)
-            return "no synthesiser settings";
-        fluid_settings_setnum(settings_, "synth.sample-rate", facts_.rate);
-        fluid_settings_setint(settings_, "synth.polyphony", kMostVoices);
-        fluid_settings_setint(settings_, "synth.threadsafe-api", 0);  // one thread plays each decoder
-        fluid_settings_setint(settings_, "synth.lock-memory", 0);
-        fluid_settings_setint(settings_, "synth.cpu-cores", 1);
-        synth_ = new_fluid_synth(settings_);
-        if (!synth_)
-            return "no synthesiser";
-        if (fluid_synth_sfload(synth_, soundFont, 1) == FLUID_FAILED)
-            return std::string("the sound font ") + soundFont + " does not load";
+        loaded_ = spareSynths().take(facts_.rate);
+        if (!loaded_.synth) {
+            loaded_.rate = facts_.rate;
+            loaded_.settings = new_fluid_settings();
+            if (!loaded_.settings)
+                return "no synthesiser settings";
+            fluid_settings_setnum(loaded_.settings, "synth.sample-rate", facts_.rate);
+            fluid_settings_setint(loaded_.settings, "synth.polyphony", kMostVoices);
+            fluid_settings_setint(loaded_.settings, "synth.threadsafe-api", 0);  // one thread at a time plays it
+            fluid_settings_setint(loaded_.settings, "synth.lock-memory", 0);
+            fluid_settings_setint(loaded_.settings, "synth.cpu-cores", 1);
+            loaded_.synth = new_fluid_synth(loaded_.settings);
+            if (!loaded_.synth)
+                return "no synthesiser";
+            if (fluid_synth_sfload(loaded_.synth, soundFont, 1) == FLUID_FAILED) {
+                unload(loaded_);
+                return std::string("the sound font ") + soundFont + " does not load";
+            }
+        }
+        synth_ = loaded_.synth;
         return start() ? "" : "the player refuses the file";
     }
 
@@ -225,8 +296,16 @@ public:
             if (fluid_synth_write_float(synth_, count, out, 0, 2, out, 1, 2) != FLUID_OK)
                 return done > 0 ? done : -1;
             done += count;
-            if (fluid_player_get_status(player_) != FLUID_PLAYER_DONE)
-                continue;
+            if (!eventsDone_) {
+                // FluidSynth's player keeps going while any note sounds; the
+                // song ends at its last event, and a note still held there
+                // is let go so it fades as its instrument does.
+                eventsDone_ = fluid_player_get_status(player_) == FLUID_PLAYER_DONE ||
+                              fluid_player_get_current_tick(player_) > fluid_player_get_total_ticks(player_);
+                if (!eventsDone_)
+                    continue;
+                fluid_synth_all_notes_off(synth_, -1);
+            }
             tail_ += count;
             float loudest = 0;
             for (std::int64_t index = 0; index < std::int64_t{count} * 2; ++index)
@@ -263,6 +342,7 @@ private:
         fluid_synth_system_reset(synth_);
         player_ = new_fluid_player(synth_);
         ended_ = false;
+        eventsDone_ = false;
         tail_ = 0;
         return player_ && fluid_player_add_mem(player_, song_.data(), song_.size()) == FLUID_OK &&
                fluid_player_play(player_) == FLUID_OK;
@@ -270,10 +350,11 @@ private:
 
     std::vector<unsigned char> song_;  // kept for a seek, which plays it again
     SoundFileFacts facts_;
-    fluid_settings_t* settings_ = nullptr;
-    fluid_synth_t* synth_ = nullptr;
+    LoadedSynth loaded_;
+    fluid_synth_t* synth_ = nullptr;  // loaded_'s
     fluid_player_t* player_ = nullptr;
     bool ended_ = false;
+    bool eventsDone_ = false;
     std::int64_t tail_ = 0;  // frames rendered since the player finished
 };
 

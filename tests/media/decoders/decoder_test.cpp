@@ -330,6 +330,30 @@ TEST_F(DecoderTest, AFileThatCannotPlayIsKnownAtOnceWithItsReason)
     EXPECT_EQ(checkSoundFile(write("held.mid", heldNote(false))), SoundFileProblem::None);
 }
 
+TEST_F(DecoderTest, AMidiSongEndsWithinTwoSecondsOfItsLastEventEvenWithTenThousandNotesHeld)
+{
+    // Ten thousand notes struck at once and never let go; the last event
+    // (end of track) one second in, at 96 ticks a half second.
+    std::vector<unsigned char> track;
+    for (int note = 0; note < 10000; ++note)
+        track.insert(track.end(), {0x00, static_cast<unsigned char>(0x90 | (note % 16)),
+                                   static_cast<unsigned char>(24 + note % 80), 100});
+    track.insert(track.end(), {0x81, 0x40, 0xFF, 0x2F, 0x00});
+    std::vector<unsigned char> bytes{'M', 'T', 'h', 'd'};
+    put32(bytes, 6);
+    put16(bytes, 0);
+    put16(bytes, 1);
+    put16(bytes, 96);
+    bytes.insert(bytes.end(), {'M', 'T', 'r', 'k'});
+    put32(bytes, static_cast<std::uint32_t>(track.size()));
+    bytes.insert(bytes.end(), track.begin(), track.end());
+    StreamOpening opening = openStereoStream(write("storm.mid", bytes), kOutputRate);
+    ASSERT_TRUE(opening.stream) << opening.reason;
+    const std::vector<float> all = readAll(*opening.stream, 60 * kOutputRate);
+    EXPECT_GT(toneAmplitude(side(all, 0, 0, kOutputRate)), kAudible);
+    EXPECT_LE(all.size() / 2, static_cast<std::size_t>(3 * kOutputRate + 4096));
+}
+
 TEST_F(DecoderTest, ResamplingKeepsAliasesNinetyDecibelsDownAndTheTopOfTheBandAtItsLevel)
 {
     for (const double frequency : {10000.0, 19000.0}) {
