@@ -22,7 +22,7 @@ namespace {
 
 // Bytes looked at to tell the format: enough for any header but a
 // video's, and what keeps opening within a few milliseconds.
-constexpr int kProbeBytes = 1 << 20;
+constexpr int kProbeBytes = 1 << 18;
 // The most FFmpeg spends reading ahead for stream facts a header left out.
 constexpr std::int64_t kAnalyseMicroseconds = 500000;
 // Read buffer between our file and FFmpeg.
