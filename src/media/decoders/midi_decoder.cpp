@@ -263,6 +263,10 @@ public:
     {
         loaded_ = spareSynths().take(facts_.rate);
         if (!loaded_.synth) {
+            // FluidSynth sets up its shared tables on the first synthesiser
+            // without a lock of its own: two decoders opening at once wait.
+            static std::mutex creating;
+            const std::lock_guard lock(creating);
             loaded_.rate = facts_.rate;
             loaded_.settings = new_fluid_settings();
             if (!loaded_.settings)

@@ -5,7 +5,6 @@
 #include <soxr.h>
 
 #include <algorithm>
-#include <array>
 #include <exception>
 #include <utility>
 #include <vector>
