@@ -159,10 +159,10 @@ public:
     {
         value = 0;
         for (int index = 0; index < bytes; ++index) {
-            unsigned char part = 0;
-            if (!byte(part))
+            unsigned char piece = 0;
+            if (!byte(piece))
                 return false;
-            value = (value << 8) | part;
+            value = (value << 8) | piece;
         }
         return true;
     }
@@ -172,11 +172,11 @@ public:
     {
         value = 0;
         for (int index = 0; index < 4; ++index) {
-            unsigned char part = 0;
-            if (!byte(part))
+            unsigned char piece = 0;
+            if (!byte(piece))
                 return false;
-            value = (value << 7) | (part & 0x7Fu);
-            if (!(part & 0x80))
+            value = (value << 7) | (piece & 0x7Fu);
+            if (!(piece & 0x80))
                 return true;
         }
         return false;

@@ -1,5 +1,5 @@
 // libsndfile's formats: WAV, AIFF, FLAC, Ogg Vorbis and Opus, MP3 and the rest
-// of its list, read through our own file so the name plays no part.
+// of its list, read through our own file so the name is never looked at.
 
 #include "media/decoders/decoder_backends.h"
 
