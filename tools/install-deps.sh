@@ -12,7 +12,7 @@ packages=(
   libebur128-dev libsndfile1-dev
   # The decoder layer: FFmpeg for what libsndfile does not read, libsoxr for
   # the rate, FluidSynth with a General MIDI sound font, libopenmpt for modules.
-  libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libsoxr-dev
+  libavformat-dev libavcodec-dev libavutil-dev libsoxr-dev
   libfluidsynth-dev libopenmpt-dev timgm6mb-soundfont
   # The decoder tests make their sound files with these.
   sox libsox-fmt-all ffmpeg

@@ -12,7 +12,7 @@ deb=$(ls "$here"/build/package/qinghe_*.deb)
 info=$(dpkg-deb --info "$deb")
 echo "$info"
 depends=$(echo "$info" | sed -n 's/^ Depends: //p')
-for needed in libqt6webenginewidgets6 libsdl2-mixer-2.0-0 libcurl4 qt6-wayland; do
+for needed in libqt6webenginewidgets6 libsdl2-2.0-0 libavformat59 libfluidsynth3 timgm6mb-soundfont libcurl4 qt6-wayland; do
   if ! grep -q "$needed" <<<"$depends"; then
     echo "package-check: the package does not depend on $needed" >&2
     exit 1

@@ -6,7 +6,7 @@
 //       each file's integrated loudness and peak, then the median loudness:
 //       the figure the custom slots are brought to (kEffectLoudnessLufs).
 
-#include "media/loudness_meter.h"
+#include "media/player/loudness_meter.h"
 #include "text/gbk.h"
 
 #include <QDir>

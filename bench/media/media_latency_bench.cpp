@@ -28,8 +28,8 @@
 // prints the time between blocks rather than assume it.
 
 #include "board/sound_board.h"
-#include "media/media_control.h"
-#include "media/media_player.h"
+#include "media/engine/sound_engine.h"
+#include "media/player/media_player.h"
 #include "text/gbk.h"
 
 #include <QByteArray>
@@ -94,7 +94,7 @@ class BlockWatch {
 public:
     BlockWatch()
     {
-        qinghe::setMediaMixObserver(
+        qinghe::setMixObserver(
             [this](const std::int16_t* samples, int frames, std::uint64_t firstFrame) {
                 const auto handed = Clock::now();
                 blockFrames_.store(frames);
@@ -127,7 +127,7 @@ public:
                 }
             });
     }
-    ~BlockWatch() { qinghe::setMediaMixObserver({}); }
+    ~BlockWatch() { qinghe::setMixObserver({}); }
 
     // Times kTimedBlocks blocks from now; the median time between them in
     // microseconds, or 0 when the device stopped taking blocks.
@@ -258,7 +258,7 @@ void writeSquareWav(const QString& path, int frames, int amplitude)
 
 void printDriver()
 {
-    const std::string driver = qinghe::mediaAudioDriver();
+    const std::string driver = qinghe::mediaOutputFacts().driver;
     const char* delay = std::getenv("SDL_DISKAUDIODELAY");
     std::printf("audio driver: %s", driver.empty() ? "(none)" : driver.c_str());
     if (driver == "disk")
@@ -276,7 +276,7 @@ bool describeDevice(int asked, BlockWatch& watch, double& betweenBlocksUs)
         return false;
     }
     printDriver();
-    const qinghe::MediaOutputFormat f = qinghe::mediaOutputFormat();
+    const qinghe::OutputFacts f = qinghe::mediaOutputFacts();
     std::printf("period asked %d frames; the device takes %d frames = %.2f ms at %d Hz "
                 "(blocks seen: %d frames); a block every %.2f ms (median of %d)\n",
                 asked, f.periodFrames, 1000.0 * f.periodFrames / f.rate, f.rate,
@@ -304,7 +304,7 @@ bool clicksAtPeriod(int asked, int clicks, int volume, const QTemporaryDir& dir,
     qinghe::CustomSoundTables tables;
     qinghe::BoardSurface surface;
     surface.volumePosition = [volume] { return volume; };
-    qinghe::SoundBoard board(player, tables, dir.filePath("my.ini"), surface);
+    qinghe::SoundBoard board(tables, dir.filePath("my.ini"), surface);
     BlockWatch watch;
     if (!player.open(clickName)) {
         std::printf("no audio device could be opened\n");
@@ -314,7 +314,7 @@ bool clicksAtPeriod(int asked, int clicks, int volume, const QTemporaryDir& dir,
     if (!describeDevice(asked, watch, betweenBlocksUs))
         return false;
     run.asked = asked;
-    run.given = qinghe::mediaOutputFormat().periodFrames;
+    run.given = qinghe::mediaOutputFacts().periodFrames;
 
     std::mt19937 random(12345);
     std::uniform_int_distribution<std::int64_t> offsetUs(
@@ -362,7 +362,7 @@ bool clicksAtPeriod(int asked, int clicks, int volume, const QTemporaryDir& dir,
     print("click cutting a sound: old sound gone", cutGone);
     print("click cutting a sound: handler returns", cutCall);
     std::printf("late blocks while measuring: %llu\n\n",
-                static_cast<unsigned long long>(qinghe::mediaLateBlocks()));
+                static_cast<unsigned long long>(qinghe::mediaOutputFacts().lateBlocks));
     return true;
 }
 

@@ -35,9 +35,9 @@
 // blocks to a client, which a chat program pays as well.
 
 #include "board/sound_board.h"
-#include "media/media_control.h"
-#include "media/media_player.h"
-#include "media/server_streams.h"
+#include "media/engine/sound_engine.h"
+#include "media/player/media_player.h"
+#include "media/engine/server_streams.h"
 #include "soundserver/sound_routing.h"
 #include "support/board_fixtures.h"
 #include "support/private_sound_server.h"
@@ -363,7 +363,7 @@ bool benchOn(SoundServerKind kind, const Options& options, const QString& clickF
     }
     MediaPlayer player;
     CustomSoundTables tables;
-    SoundBoard board(player, tables, iniFile, BoardSurface{[] { return 100; }, {}, {}, {}, {}});
+    SoundBoard board(tables, iniFile, BoardSurface{[] { return 100; }, {}, {}, {}, {}});
     const Click boardClick = [&] { board.playEffect(fromQString(clickFile)); };
     const Quiet boardQuiet = [&] { board.stop(); };
     const std::string headphones = std::string(test_support::kFakeHeadphones) + ".monitor";
@@ -376,7 +376,7 @@ bool benchOn(SoundServerKind kind, const Options& options, const QString& clickF
     if (!clickLatencies(server, boardClick, boardQuiet, {kMicrophoneName, headphones}, options.clicks, randomGap,
                         program))
         return false;
-    std::printf("click to first sample (the board's streams, %s):\n", mediaAudioDriver().c_str());
+    std::printf("click to first sample (the board's streams, %s):\n", mediaOutputFacts().driver.c_str());
     printFigures("at 青禾虚拟麦克风", program[0], options.clicks);
     printFigures("at the listening device (monitor)", program[1], options.clicks);
 

@@ -3,7 +3,7 @@
 #include "ending_signals.h"
 #include "program_state.h"
 #include "base/program_places.h"
-#include "media/media_control.h"
+#include "media/engine/sound_engine.h"
 #include "runtime/first_paint.h"
 #include "runtime/message_box.h"
 #include "runtime/window_runtime.h"

@@ -5,7 +5,7 @@
 // peak reaches full scale, and how my.ini holds gains, peaks, file stamps and
 // a sound's own volume. Nothing here touches a file.
 
-#include "media/loudness_meter.h"
+#include "media/player/loudness_meter.h"
 #include "text/text.h"
 
 #include <cstdint>

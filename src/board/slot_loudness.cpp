@@ -1,7 +1,7 @@
 #include "slot_loudness.h"
 
 #include "base/window_thread.h"
-#include "media/media_path.h"
+#include "media/player/media_path.h"
 
 #include <QDateTime>
 #include <QFileInfo>

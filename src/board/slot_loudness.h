@@ -5,7 +5,7 @@
 // window thread. The numbers themselves are in loudness_numbers.h.
 
 #include "board/loudness_numbers.h"
-#include "media/loudness_meter.h"
+#include "media/player/loudness_meter.h"
 #include "text/text.h"
 
 #include <atomic>

@@ -2,8 +2,8 @@
 
 #include "base/private_profile.h"
 #include "base/program_places.h"
-#include "media/media_control.h"
-#include "media/media_player.h"
+#include "media/player/media_path.h"
+#include "media/player/media_player.h"
 #include "text/gbk.h"
 
 #include <QFileInfo>
@@ -44,6 +44,21 @@ Text baseName(const Text& file)
 
 }  // namespace
 
+QString soundFileProblemText(SoundFileProblem problem)
+{
+    switch (problem) {
+    case SoundFileProblem::NotFound:
+        return QStringLiteral("找不到文件");
+    case SoundFileProblem::Unsupported:
+        return QStringLiteral("无法播放这个文件：格式不支持");
+    case SoundFileProblem::Damaged:
+        return QStringLiteral("文件已损坏");
+    case SoundFileProblem::None:
+        break;
+    }
+    return {};
+}
+
 Text slotSoundKey(int slot)
 {
     return gbk("按钮") + std::to_string(slot);
@@ -54,26 +69,29 @@ QString defaultSettingsFile()
     return settingsFileFor(programFolder());
 }
 
-SoundBoard::SoundBoard(MediaPlayer& player, CustomSoundTables& tables, QString settingsFile, BoardSurface surface)
-    : player_(player), tables_(tables), settingsFile_(std::move(settingsFile)), surface_(std::move(surface))
+SoundBoard::SoundBoard(CustomSoundTables& tables, QString settingsFile, BoardSurface surface)
+    : tables_(tables), settingsFile_(std::move(settingsFile)), surface_(std::move(surface))
 {
     setOverlapping(false);
 }
 
-SoundBoard::~SoundBoard() = default;
+// The board's sounds end with it, as they would with the window.
+SoundBoard::~SoundBoard()
+{
+    stop();
+}
 
 void SoundBoard::setOverlapping(bool on)
 {
     overlapping_ = on;
-    // Every cut fades out, overlapping or not; the layer stops the sounds
+    // Every cut fades out, overlapping or not; the engine stops the sounds
     // that started first where fewer may play now.
-    setMediaMixing({on ? kMostMediaVoices : 1, true});
+    SoundEngine::instance().setMostPlaying(on ? kMostVoices : 1);
 }
 
 void SoundBoard::playEffect(const Text& file, const Text& soundKey)
 {
     startAtSliderVolume(file, effectGainDb(file, soundKey.empty() ? 0 : soundVolumeDb(soundKey)));
-    applyVolume();
 }
 
 void SoundBoard::previewSound(const Text& file, const Text& soundKey, int decibels)
@@ -84,7 +102,6 @@ void SoundBoard::previewSound(const Text& file, const Text& soundKey, int decibe
         startAtSliderVolume(file, slotGainDb(slot, volume));
     else
         startAtSliderVolume(file, effectGainDb(file, volume));
-    applyVolume();
 }
 
 void SoundBoard::playSlot(int slot)
@@ -121,10 +138,9 @@ void SoundBoard::chooseSlotFile(int slot)
 {
     if (!isSlot(slot))
         return;
-    const Text chosen = surface_.askSoundFile(lastChosenFile_);
+    const Text chosen = askPlayableFile();
     if (chosen.empty())
         return;
-    lastChosenFile_ = chosen;
     const std::optional<Text> name = surface_.askSlotName(tables_.names[slot]);
     assignSlot(slot, chosen, name);
 }
@@ -184,61 +200,61 @@ std::optional<double> SoundBoard::effectPeak(const Text& file)
     return known.peak;
 }
 
-void SoundBoard::startAtSliderVolume(const Text& file, double gainDb)
+VoiceGains SoundBoard::gainsAtSlider(double gainDb) const
 {
-    MediaPlayer& player = playerForNewSound();
-    player.open(file);
-    if (gainDb != 0)
-        player.setLoudnessGain(gainDb);
-    // A new file starts at full volume; set the slider's first so the first
-    // block cannot blare out before the volume after play takes hold.
-    applyVolume();
-    player.play(-1);
+    // The slider's percent on the engine's 0..kFullVolume scale.
+    constexpr int kPercentScale = kFullVolume / 100;
+    const int position = surface_.volumePosition() * kPercentScale;
+    return {position, position, gainDb};
 }
 
-MediaPlayer& SoundBoard::playerForNewSound()
+void SoundBoard::startAtSliderVolume(const Text& file, double gainDb)
 {
+    SoundEngine& engine = SoundEngine::instance();
+    // Sounds the board started that have ended since are forgotten here.
+    for (auto it = voices_.begin(); it != voices_.end();)
+        it = engine.playing(it->first) ? std::next(it) : voices_.erase(it);
+    const QString path = resolveMediaFile(file);
+    VoiceStart started{kNoVoice, SoundFileProblem::NotFound, false};
+    if (!path.isEmpty())
+        started = engine.play(QFile::encodeName(path).toStdString(), gainsAtSlider(gainDb));
+    if (started.voice != kNoVoice) {
+        voices_[started.voice] = gainDb;
+        return;
+    }
+    // A click cuts the sound before it, as ever, even when its own cannot play.
     if (!overlapping_)
-        return player_;
-    // A player that is quiet takes the sound; with every one playing, the
-    // one that started first makes room, and only then is another player made.
-    std::vector<MediaPlayer*> players{&player_};
-    for (const auto& more : morePlayers_)
-        players.push_back(more.get());
-    MediaPlayer* chosen = nullptr;
-    for (MediaPlayer* player : players) {
-        if (!player->playing()) {
-            chosen = player;
-            break;
-        }
-    }
-    if (!chosen && static_cast<int>(players.size()) < kMostMediaVoices) {
-        morePlayers_.push_back(std::make_unique<MediaPlayer>());
-        chosen = morePlayers_.back().get();
-    }
-    if (!chosen) {
-        chosen = *std::min_element(players.begin(), players.end(), [this](const MediaPlayer* a, const MediaPlayer* b) {
-            return started_[a] < started_[b];
-        });
-    }
-    started_[chosen] = ++starts_;
-    return *chosen;
+        stop();
+    // Said on the board itself: a box would stop the host mid-show.
+    if (!surface_.soundNotPlayed)
+        return;
+    const QString name = QFileInfo(nameToQString(file).replace(QLatin1Char('\\'), QLatin1Char('/'))).fileName();
+    surface_.soundNotPlayed(started.noOutput ? QStringLiteral("没有可用的声音输出，“%1”没有播放").arg(name)
+                                             : QStringLiteral("“%1”没有播放：%2").arg(name, soundFileProblemText(started.problem)));
 }
 
 void SoundBoard::stop()
 {
-    player_.stop();
-    for (const auto& more : morePlayers_)
-        more->stop();
+    SoundEngine& engine = SoundEngine::instance();
+    for (const auto& entry : voices_)
+        engine.stop(entry.first);
+    voices_.clear();
 }
 
 void SoundBoard::applyVolume()
 {
-    const int left = surface_.volumePosition();
-    const int right = surface_.volumePosition();
-    player_.setVolume(left, right);
-    for (const auto& more : morePlayers_)
-        more->setVolume(left, right);
+    SoundEngine& engine = SoundEngine::instance();
+    for (const auto& [voice, gainDb] : voices_)
+        engine.setGains(voice, gainsAtSlider(gainDb));
+}
+
+std::vector<VoiceId> SoundBoard::playingVoices() const
+{
+    std::vector<VoiceId> playing;
+    for (const auto& entry : voices_)
+        if (SoundEngine::instance().playing(entry.first))
+            playing.push_back(entry.first);
+    return playing;
 }
 
 Text SoundBoard::slotKey(int slot, const char* suffix) const
@@ -326,17 +342,36 @@ void SoundBoard::runSlotRoutine(int slot)
         startAtSliderVolume(tables_.paths[slot], gain);
         return;
     }
-    // The dialog opens on the last confirmed choice, but a cancel assigns nothing.
-    const Text chosen = surface_.askSoundFile(lastChosenFile_);
+    const Text chosen = askPlayableFile();
     if (chosen.empty())
         return;
-    lastChosenFile_ = chosen;
     assignSlot(slot, chosen, surface_.askSlotName({}));
+}
+
+// The dialog opens on the last confirmed choice, but a cancel assigns nothing.
+Text SoundBoard::askPlayableFile()
+{
+    const Text chosen = surface_.askSoundFile(lastChosenFile_);
+    if (chosen.empty())
+        return {};
+    lastChosenFile_ = chosen;
+    return refuseUnplayable(chosen) ? Text() : chosen;
+}
+
+// A file that will not play is never bound: the host hears why now, not on air.
+bool SoundBoard::refuseUnplayable(const Text& file)
+{
+    const SoundFileProblem problem = mediaFileProblem(file);
+    if (problem == SoundFileProblem::None)
+        return false;
+    if (surface_.fileRefused)
+        surface_.fileRefused(soundFileProblemText(problem));
+    return true;
 }
 
 bool SoundBoard::fileDropped(int slot, const Text& file)
 {
-    if (!isSlot(slot) || !mediaFileOpens(file))
+    if (!isSlot(slot) || refuseUnplayable(file))
         return false;
     const bool bound = !tables_.paths[slot].empty();
     const std::optional<Text> name = surface_.askSlotName(baseName(file));

@@ -3,6 +3,7 @@
 #include "board/custom_sound_tables.h"
 #include "base/profile_document.h"
 #include "board/slot_loudness.h"
+#include "media/engine/sound_engine.h"
 #include "text/text.h"
 
 #include <QString>
@@ -17,8 +18,6 @@
 
 namespace qinghe {
 
-class MediaPlayer;
-
 // What the board needs from its window: the slider, the custom buttons'
 // captions, the two questions it asks the host, and a word when a slot the
 // host bound could not be kept in my.ini.
@@ -30,7 +29,14 @@ struct BoardSurface {
     std::function<std::optional<Text>(const Text& prefill)> askSlotName;
     // The slot plays until the program ends, but the next start will not know it. May be empty.
     std::function<void(int slot)> slotNotSaved;
+    // A file chosen or dropped for a slot will not play: why, for a box. May be empty.
+    std::function<void(const QString& reason)> fileRefused;
+    // A click that played nothing: what went wrong, for the board's status line. May be empty.
+    std::function<void(const QString& message)> soundNotPlayed;
 };
+
+// The host's words for a file that will not play ("找不到文件", ...).
+QString soundFileProblemText(SoundFileProblem problem);
 
 inline constexpr const char* kCustomSoundSection = "自定义音乐";
 // A sound's own volume in whole dB: the key is a built-in effect's caption,
@@ -52,20 +58,19 @@ inline constexpr const char* kSlotPeakSuffix = "peak";
 // my.ini: beside a portable program it may write in, else in the user's config folder.
 QString defaultSettingsFile();
 
-// What the board's buttons and slider do with its players. Every sound
+// What the board's buttons and slider do with the sound engine. Every sound
 // plays at the slider's volume, its own volume and (a slot) its loudness
 // gain, never pushed past full scale; a sound that is cut fades out.
 class SoundBoard {
 public:
-    // The player plays every sound, unless sounds overlap.
-    SoundBoard(MediaPlayer& player, CustomSoundTables& tables, QString settingsFile, BoardSurface surface);
+    SoundBoard(CustomSoundTables& tables, QString settingsFile, BoardSurface surface);
     ~SoundBoard();
     SoundBoard(const SoundBoard&) = delete;
     SoundBoard& operator=(const SoundBoard&) = delete;
 
-    // 叠加播放: on, a sound starts over those playing, up to
-    // kMostMediaVoices at once (the oldest stops for one more); off, as
-    // ever, a new sound cuts the one before. Off at first.
+    // 叠加播放: on, a sound starts over those playing, up to kMostVoices
+    // at once (the oldest stops for one more); off, as ever, a new sound
+    // cuts the one before. Off at first.
     void setOverlapping(bool on);
     bool overlapping() const { return overlapping_; }
 
@@ -91,11 +96,13 @@ public:
     // Empties the slot: file, name and caption, and its keys in
     // [自定义音乐], [响度] and [音量]. False when my.ini could not be written.
     bool clearSlot(int slot);
-    // A stop button: stop and rewind every sound; they stay open.
+    // A stop button: every sound the board plays fades out.
     void stop();
     // The slider moved, or a custom button was handled: both channels of
-    // every player at the slider's position.
+    // every sound the board plays at the slider's position.
     void applyVolume();
+    // The voices the board has started that play now, oldest first.
+    std::vector<VoiceId> playingVoices() const;
     // At start: slots 1..count from my.ini, with their names on the buttons.
     void restoreSlots(int count);
     // A custom button: play its file, or let the host assign one; then the volume.
@@ -103,7 +110,7 @@ public:
     // A file dropped on a custom button: assigned as the button's own dialog
     // assigns one, the name box opening with the file's name; a bound slot is
     // bound anew, unless the host cancels the name box. False, with nothing
-    // changed, when the file does not open in the player.
+    // changed, when the file will not play: the host is told why.
     bool fileDropped(int slot, const Text& file);
 
 private:
@@ -120,6 +127,9 @@ private:
     };
 
     void runSlotRoutine(int slot);
+    // The host's choice in the slot's file dialog, once it is known to play; empty when cancelled or refused.
+    Text askPlayableFile();
+    bool refuseUnplayable(const Text& file);
     void assignSlot(int slot, const Text& file, const std::optional<Text>& name);
     void measureSlot(int slot);
     void forgetSlotLevels(int slot);
@@ -128,12 +138,11 @@ private:
     std::optional<double> effectPeak(const Text& file);
     double effectGainDb(const Text& file, int decibels);
     void startAtSliderVolume(const Text& file, double gainDb);
-    MediaPlayer& playerForNewSound();
+    VoiceGains gainsAtSlider(double gainDb) const;
     double slotGainDb(int slot, int decibels);
     Text slotKey(int slot, const char* suffix) const;
     LoudnessWorker& loudnessWorker();
 
-    MediaPlayer& player_;
     CustomSoundTables& tables_;
     QString settingsFile_;
     BoardSurface surface_;
@@ -143,11 +152,8 @@ private:
     std::array<SlotFile, kCustomSoundTableSize + 1> slotFiles_;
     std::map<Text, EffectPeak> effectPeaks_;
     bool overlapping_ = false;
-    // The players beside player_ while sounds overlap, made as they are needed.
-    std::vector<std::unique_ptr<MediaPlayer>> morePlayers_;
-    // When each player last started a sound, to stop the oldest for one more.
-    std::map<const MediaPlayer*, std::uint64_t> started_;
-    std::uint64_t starts_ = 0;
+    // The sounds the board started, each with the gain it plays at on top of the slider.
+    std::map<VoiceId, double> voices_;
     // Slots' and effects' files are measured here; made with the first one.
     std::unique_ptr<LoudnessWorker> loudness_;
 };

@@ -1,9 +1,9 @@
 #include "routing_plan.h"
 
+#include "base/program_plugins.h"
+
 #include <algorithm>
 #include <cctype>
-#include <filesystem>
-#include <system_error>
 
 namespace qinghe {
 
@@ -120,16 +120,7 @@ const ServerDevice* findDevice(const std::vector<ServerDevice>& devices, const s
 
 std::string findLimiterPlugin()
 {
-    std::error_code error;
-    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error)
-        return {};
-    for (const std::filesystem::path& candidate :
-         {program.parent_path() / kLimiterFile, program.parent_path() / QINGHE_INSTALLED_LIMITER}) {
-        if (std::filesystem::is_regular_file(candidate, error))
-            return std::filesystem::weakly_canonical(candidate, error).string();
-    }
-    return {};
+    return findProgramPlugin(kLimiterFile);
 }
 
 bool isOwnDevice(const ServerDevice& device)

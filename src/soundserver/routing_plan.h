@@ -21,7 +21,7 @@
 
 #include "pulse_connection.h"
 #include "sound_settings.h"
-#include "media/media_control.h"
+#include "media/engine/output_target.h"
 
 #include <string>
 #include <vector>

@@ -33,6 +33,7 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QSlider>
+#include <QTimer>
 #include <QTabWidget>
 #include <QToolBar>
 #include <QWebEngineView>
@@ -83,6 +84,7 @@ void MainWindow::bindControls(ControlBinder& binder)
     binder.bind(controls_.newVersionLabel, "新版本");
     binder.bind(controls_.userCountLabel, "标签5");
     binder.bind(controls_.versionLabel, "检查更新");
+    binder.bind(controls_.statusLine, "状态行");
     binder.bind(controls_.siteHomeItem, "官方网站");
     binder.bind(controls_.updateItem, "在线更新");
     binder.bind(controls_.helpItem, "使用帮助");
@@ -186,8 +188,11 @@ void MainWindow::buildBoard()
     QTabWidget* tabs = controls_.boardTabs;
     auto* grid = new BoardGrid(tabs);
     auto* drops = new SlotDropTarget(this, [this](int slot, const QString& file) {
-        if (file.isEmpty() || !board_->fileDropped(slot, nameFromQString(file)))
+        // A file that will not play is refused by the board, with its reason.
+        if (file.isEmpty())
             refuseDroppedFile();
+        else
+            board_->fileDropped(slot, nameFromQString(file));
     });
     auto* menus =
         new SoundMenus(this, {context_.runtime, *board_, context_.customSounds, context_.settingsFile, context_.hotKeys});
@@ -229,7 +234,9 @@ void MainWindow::wireBoard()
     surface.slotNotSaved = [](int) {
         messageBox(QString::fromUtf8(kSlotNotSavedBox));
     };
-    board_ = std::make_unique<SoundBoard>(player_, context_.customSounds, context_.settingsFile, std::move(surface));
+    surface.fileRefused = [](const QString& reason) { messageBox(reason, kBoxOkInformation); };
+    surface.soundNotPlayed = [this](const QString& message) { showStatus(message); };
+    board_ = std::make_unique<SoundBoard>(context_.customSounds, context_.settingsFile, std::move(surface));
 
     connect(slider, &QSlider::valueChanged, this, [this](int position) {
         controls_.volumeText->setText(QString::number(position));
@@ -239,6 +246,21 @@ void MainWindow::wireBoard()
     connect(controls_.soundCardOption, &QCheckBox::clicked, this, [](bool checked) {
         messageBox(checked ? QStringLiteral("恭喜,开启成功!") : QStringLiteral("哦耶,关闭成功!"));
     });
+}
+
+void MainWindow::showStatus(const QString& message)
+{
+    // Long enough to be read between two sentences of a show.
+    constexpr int kStatusShownMs = 8000;
+    controls_.statusLine->setText(message);
+    controls_.statusLine->show();
+    controls_.statusLine->raise();
+    if (!statusTimer_) {
+        statusTimer_ = new QTimer(this);
+        statusTimer_->setSingleShot(true);
+        connect(statusTimer_, &QTimer::timeout, controls_.statusLine, &QWidget::hide);
+    }
+    statusTimer_->start(kStatusShownMs);
 }
 
 void MainWindow::onBoardButton(const BoardButton& entry)

@@ -5,7 +5,7 @@
 #include "board/custom_sound_tables.h"
 #include "board/sound_board.h"
 #include "board/sound_catalogue.h"
-#include "media/media_player.h"
+#include "media/player/media_player.h"
 #include "online/addresses.h"
 #include "online/online_jobs.h"
 
@@ -19,6 +19,7 @@ class QCheckBox;
 class QLabel;
 class QSlider;
 class QTabWidget;
+class QTimer;
 class QToolBar;
 class QWebEngineView;
 
@@ -97,6 +98,7 @@ private:
         QLabel* newVersionLabel = nullptr;         // 新版本
         QLabel* userCountLabel = nullptr;          // 标签5
         QLabel* versionLabel = nullptr;            // 检查更新
+        QLabel* statusLine = nullptr;              // 状态行
         QAction* siteHomeItem = nullptr;           // 官方网站
         QAction* updateItem = nullptr;             // 在线更新
         QAction* helpItem = nullptr;               // 使用帮助
@@ -108,6 +110,8 @@ private:
 
     void buildBoard();
     void wireBoard();
+    // The status line says it for a few seconds.
+    void showStatus(const QString& message);
     void onBoardButton(const BoardButton& entry);
     void wireToolbar();
     void wireMenu();
@@ -133,6 +137,7 @@ private:
     // The board's one player, the control 媒体播放1.
     MediaPlayer player_;
     std::unique_ptr<SoundBoard> board_;
+    QTimer* statusTimer_ = nullptr;  // hides the status line; made with its first message
     std::unique_ptr<Updater> ownUpdater_;
     Updater* updater_ = nullptr;
     QPointer<SoundSearchWindow> searchWindow_;

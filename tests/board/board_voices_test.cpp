@@ -5,8 +5,8 @@
 #include "board/sound_board.h"
 
 #include "base/private_profile.h"
-#include "media/media_control.h"
-#include "media/media_player.h"
+#include "media/engine/sound_engine.h"
+#include "media/player/media_player.h"
 #include "media_test_support.h"
 #include "text/gbk.h"
 
@@ -80,7 +80,7 @@ protected:
     {
         board_.reset();
         DiskOutputTest::TearDown();
-        setMediaMixing({});
+        SoundEngine::instance().setMostPlaying(1);
     }
 
     // Slots from my.ini as the program starts with it.
@@ -95,7 +95,7 @@ protected:
         surface.setSlotCaption = [](int, const Text&) {};
         surface.askSoundFile = [this](const Text&) { return chosenFile_; };
         surface.askSlotName = [](const Text&) { return std::optional<Text>("n"); };
-        board_ = std::make_unique<SoundBoard>(player_, tables_, ini_, surface);
+        board_ = std::make_unique<SoundBoard>(tables_, ini_, surface);
         board_->restoreSlots(kCustomSlotCount);
     }
 

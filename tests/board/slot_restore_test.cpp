@@ -1,7 +1,7 @@
 #include "board/sound_board.h"
 
 #include "base/private_profile.h"
-#include "media/media_player.h"
+#include "media/player/media_player.h"
 #include "text/gbk.h"
 
 #include <gtest/gtest.h>
@@ -80,7 +80,7 @@ protected:
         BoardSurface surface;
         surface.volumePosition = [] { return 50; };
         surface.setSlotCaption = [this](int slot, const Text& caption) { captions_[slot] = caption; };
-        SoundBoard board(player_, tables_, ini_, surface);
+        SoundBoard board(tables_, ini_, surface);
         board.restoreSlots(kSlotCount);
     }
 
@@ -140,22 +140,25 @@ TEST_F(SlotRestore, SlotsHoldWhatEachKeyReadsOnItsOwn)
 // time, and the host hears that the next start will not know it.
 TEST_F(SlotRestore, SlotThatCannotBeKeptIsToldAndStillBound)
 {
+    // A file that plays: one that would not is never bound.
+    const std::string opening = QFile::encodeName(folder_.filePath("opening.mp3")).toStdString();
+    ASSERT_TRUE(QFile::copy(QStringLiteral(QINGHE_SOURCE_DIR "/data/1.mp3"), folder_.filePath("opening.mp3")));
     for (const bool writable : {true, false}) {
         const QString ini = writable ? ini_ : folder_.filePath("gone/my.ini");
         std::vector<int> notSaved;
         BoardSurface surface;
         surface.volumePosition = [] { return 50; };
         surface.setSlotCaption = [this](int slot, const Text& caption) { captions_[slot] = caption; };
-        surface.askSoundFile = [](const Text&) { return Text("/music/opening.mp3"); };
+        surface.askSoundFile = [&opening](const Text&) { return Text(opening); };
         surface.askSlotName = [](const Text&) { return std::optional<Text>("Opening"); };
         surface.slotNotSaved = [&notSaved](int slot) { notSaved.push_back(slot); };
-        SoundBoard board(player_, tables_, ini, surface);
+        SoundBoard board(tables_, ini, surface);
         board.customSlotClicked(3);
 
-        EXPECT_EQ(tables_.paths[3], "/music/opening.mp3");
+        EXPECT_EQ(tables_.paths[3], opening);
         EXPECT_EQ(captions_[3], "Opening");
         EXPECT_EQ(notSaved, writable ? std::vector<int>{} : std::vector<int>{3});
-        EXPECT_EQ(readProfileString(ini, gbk("自定义音乐"), key(3, "path")), writable ? "/music/opening.mp3" : "");
+        EXPECT_EQ(readProfileString(ini, gbk("自定义音乐"), key(3, "path")), writable ? opening : "");
         tables_ = CustomSoundTables{};
     }
 }

@@ -7,12 +7,14 @@
 #include "hotkeys/global_hot_keys.h"
 
 #include "hotkeys/test_shortcuts_portal.h"
-#include "media/media_control.h"
+#include "media/engine/sound_engine.h"
 #include "runtime/window_runtime.h"
 #include "settings/sound_settings_window.h"
 #include "support/window_test_main.h"
 #include "text/gbk.h"
 #include "ui/main_window.h"
+
+#include "support/played_sounds.h"
 
 #include <QDBusConnectionInterface>
 #include <QFile>
@@ -30,7 +32,8 @@ class PortalHotKeyTest : public QObject {
     std::unique_ptr<WindowRuntime> runtime_ = std::make_unique<WindowRuntime>();
     std::unique_ptr<TestShortcutsPortal> portal_;
     std::unique_ptr<GlobalHotKeys> hotKeys_;
-    QStringList sent_;
+    test::PlayedSounds played_;
+    QStringList& sent_ = played_.lines;
 
     // The hot keys as start-up makes them on Wayland from these [热键] lines, once the desktop answered.
     void start(const QString& keys, PortalState expected = PortalState::Bound)
@@ -60,10 +63,6 @@ private slots:
     void initTestCase()
     {
         QVERIFY2(QDBusConnection::sessionBus().isConnected(), "run under dbus-run-session");
-        setMediaCommandObserver([this](const SentMediaCommand& command) {
-            sent_ << (command.isOpen ? QStringLiteral("open ") + toQString(command.open.elementName)
-                                     : toQString(command.command));
-        });
     }
 
     void cleanup()

@@ -297,6 +297,8 @@ class InstalledProgram(unittest.TestCase):
         portable = os.path.join(self.work, "portable")
         os.makedirs(portable)
         shutil.copy(os.path.join(BUILD, "bin", "qinghe"), portable)
+        # The sound module travels with the program: it plays every sound.
+        shutil.copy(os.path.join(BUILD, "bin", "qinghe_sound.so"), portable)
         shutil.copytree(os.path.join(BUILD, "bin", "data"), os.path.join(portable, "data"))
 
         self.bind_slot_restart_and_play(os.path.join(portable, "qinghe"))

@@ -1,9 +1,9 @@
 // The loudness meter the custom slots are measured with, and the loudness
 // gain the output applies on top of the volumes.
 
-#include "media/loudness_meter.h"
+#include "media/player/loudness_meter.h"
 
-#include "media/media_control.h"
+#include "media/engine/sound_engine.h"
 #include "media_test_support.h"
 #include "text/gbk.h"
 
@@ -142,27 +142,28 @@ TEST_F(LoudnessGain, ScalesOnTopOfTheVolumesAndHoldsAtFullScale)
     constexpr int kAmplitude = 30000;
     constexpr int kSettle = 4096;
     ASSERT_NO_FATAL_FAILURE(writeWav(pathOf("a.wav"), squareWave(3 * kRate, kAmplitude)));
-    ASSERT_EQ(openMediaDevice({"waveaudio", fromQString(pathOf("a.wav")), "a"}), kMediaOk);
-    ASSERT_EQ(sendMediaCommand("setaudio a volume to 370"), kMediaOk);
-    ASSERT_EQ(setMediaLoudnessGain("a", 0.5), kMediaOk);
-    ASSERT_EQ(sendMediaCommand("play a"), kMediaOk);
+    SoundEngine& engine = SoundEngine::instance();
+    const std::string path = QFile::encodeName(pathOf("a.wav")).toStdString();
+    const VoiceId voice = engine.play(path, {370, 370, 20 * std::log10(0.5)}).voice;
+    ASSERT_NE(voice, kNoVoice);
     ASSERT_NO_FATAL_FAILURE(waitFrames(kSettle));
 
-    ASSERT_EQ(setMediaLoudnessGain("A", 3), kMediaOk);
+    ASSERT_TRUE(engine.setGains(voice, {370, 370, 20 * std::log10(3.0)}));
     const auto raised = static_cast<std::int64_t>(mediaMixedFrames());
     ASSERT_NO_FATAL_FAILURE(waitFrames(kSettle));
     const auto end = static_cast<std::int64_t>(mediaMixedFrames());
     // The block being counted as the gain changed may carry either gain.
-    const std::int64_t before = raised - mediaOutputFormat().periodFrames;
+    const std::int64_t before = raised - mediaOutputFacts().periodFrames;
+    // A gain that is no number is none.
+    ASSERT_TRUE(engine.setGains(voice, {370, 370, std::nan("")}));
+    ASSERT_NO_FATAL_FAILURE(waitFrames(kSettle));
+    const auto unity = static_cast<std::int64_t>(mediaMixedFrames());
+    ASSERT_NO_FATAL_FAILURE(waitFrames(kSettle));
 
-    EXPECT_EQ(setMediaLoudnessGain("nobody", 2), kMediaInvalidDeviceName);
-    for (const double refused : {0.0, -1.0, std::nan(""), kMostLoudnessGain * 2})
-        EXPECT_EQ(setMediaLoudnessGain("a", refused), kMediaOutOfRange) << refused;
-
-    // A device opened anew starts without a gain.
-    ASSERT_EQ(sendMediaCommand("close a"), kMediaOk);
-    ASSERT_EQ(openMediaDevice({"waveaudio", fromQString(pathOf("a.wav")), "a"}), kMediaOk);
-    ASSERT_EQ(sendMediaCommand("play a"), kMediaOk);
+    // A sound played anew starts without a gain.
+    engine.stop(voice);
+    ASSERT_NO_FATAL_FAILURE(waitFrames(kSettle));
+    ASSERT_NE(engine.play(path, {}).voice, kNoVoice);
     const auto reopened = static_cast<std::int64_t>(mediaMixedFrames());
     ASSERT_NO_FATAL_FAILURE(waitFrames(kSettle));
     const auto last = static_cast<std::int64_t>(mediaMixedFrames());
@@ -173,6 +174,7 @@ TEST_F(LoudnessGain, ScalesOnTopOfTheVolumesAndHoldsAtFullScale)
     EXPECT_EQ(framesAt(out, start, before, 5550, 5550), before - start) << "30000 x 0.37 x 0.5";
     // 30000 x 0.37 x 3 would be 33300: +30000 is held at 32767, -30000 at -32768.
     EXPECT_EQ(framesAt(out, raised, end, 32767, 32767) + framesAt(out, raised, end, 32768, 32768), end - raised);
+    EXPECT_EQ(framesAt(out, unity, unity + kSettle, 11100, 11100), kSettle) << "30000 x 0.37";
     const std::int64_t again = firstSoundFrom(out, reopened);
     EXPECT_EQ(framesAt(out, again, last, kAmplitude, kAmplitude), last - again);
 }

@@ -4,7 +4,7 @@
 // out: the disk audio driver writes every mixed block to a file, so the
 // tests measure loudness, silence and cut-off on the samples themselves.
 
-#include "media/media_control.h"
+#include "media/engine/sound_engine.h"
 
 #include <QString>
 #include <QStringList>
@@ -70,7 +70,7 @@ QString ownProgram();
 // Sets the observer of the mixed blocks for a test; the output a test reads
 // back is still located by every counted block, which the fixture keeps
 // behind any observer set here. An empty one sets none of the test's own.
-void observeMix(MediaMixObserver observer);
+void observeMix(MixObserver observer);
 
 // Each test gets the disk audio driver writing into a file of its own.
 class DiskOutputTest : public ::testing::Test {

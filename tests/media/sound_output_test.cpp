@@ -1,13 +1,14 @@
-// The sound output under the media-control layer: the period it asks of the
-// device and reports, an audio thread that never waits for the window
-// thread, late blocks, and the sound library loaded only when first needed.
+// The engine's SDL output: the period it asks of the device and reports, an
+// audio thread that never waits for the window thread, late blocks, and the
+// sound module loaded only when first needed.
 
-#include "media/media_control.h"
+#include "media/engine/sound_engine.h"
 
 #include "media_test_support.h"
 #include "text/gbk.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -32,11 +33,12 @@ constexpr int kOldPeriod = 512;
 constexpr int kSettle = 4 * kOldPeriod;
 // Longer than any block takes on a busy machine; only a hang reaches it.
 constexpr auto kHoldLimit = std::chrono::seconds(5);
-constexpr const char* kSoundLibraryName = "libSDL2_mixer-2.0.so.0";
+constexpr const char* kSoundModuleName = "qinghe_sound.so";
 
-Text gbkPath(const QString& path)
+// Plays the file from its start at full volume.
+VoiceId playFile(const QString& path)
 {
-    return fromQString(path);
+    return SoundEngine::instance().play(QFile::encodeName(path).toStdString(), {}).voice;
 }
 
 // Notes the frames of every block the device takes, and can hold the audio
@@ -112,15 +114,14 @@ TEST_F(SoundOutput, AsksForShortBlocksAndSaysWhatTheDeviceGives)
     writeWav(pathOf("a.wav"), squareWave(2 * kRate, 1000));
     BlockWatch watch;
     const auto periodHeard = [&](int& reported) {
-        ASSERT_EQ(openMediaDevice({"waveaudio", gbkPath(pathOf("a.wav")), "a"}), kMediaOk);
-        ASSERT_EQ(sendMediaCommand("play a"), kMediaOk);
+        ASSERT_NE(playFile(pathOf("a.wav")), kNoVoice);
         waitFrames(kSettle);
         watch.resetSizes();
         waitFrames(kSettle);
-        reported = mediaOutputFormat().periodFrames;
+        reported = mediaOutputFacts().periodFrames;
         EXPECT_EQ(watch.smallest(), reported) << "every block is of the reported size";
         EXPECT_EQ(watch.largest(), reported);
-        EXPECT_EQ(mediaAudioDriver(), "disk");
+        EXPECT_EQ(mediaOutputFacts().driver, "disk");
         closeMediaOutput();
     };
     int reported = 0;
@@ -131,7 +132,7 @@ TEST_F(SoundOutput, AsksForShortBlocksAndSaysWhatTheDeviceGives)
     EXPECT_EQ(reported, kOldPeriod);
     periodHeard(reported);
     EXPECT_EQ(reported, kShortPeriod) << "closing the output asks for the short period again";
-    EXPECT_EQ(mediaAudioDriver(), "") << "closed";
+    EXPECT_EQ(mediaOutputFacts().driver, "") << "closed";
 }
 
 // The volume and the frame count are handed over without a lock: a volume
@@ -142,13 +143,12 @@ TEST_F(SoundOutput, VolumeChangesNeverWaitForTheAudioThread)
     constexpr int kAmplitude = 30000;
     writeWav(pathOf("loud.wav"), squareWave(3 * kRate, kAmplitude));
     BlockWatch watch;
-    ASSERT_EQ(openMediaDevice({"waveaudio", gbkPath(pathOf("loud.wav")), "a"}), kMediaOk);
-    ASSERT_EQ(sendMediaCommand("play a"), kMediaOk);
+    const VoiceId voice = playFile(pathOf("loud.wav"));
+    ASSERT_NE(voice, kNoVoice);
     waitFrames(kSettle);
 
     ASSERT_TRUE(watch.hold());
-    EXPECT_EQ(sendMediaCommand("setaudio a left volume to 370"), kMediaOk);
-    EXPECT_EQ(sendMediaCommand("setaudio a right volume to 0"), kMediaOk);
+    EXPECT_TRUE(SoundEngine::instance().setGains(voice, {370, 0, 0}));
     const auto changed = static_cast<std::int64_t>(mediaMixedFrames());
     EXPECT_TRUE(watch.stillHeld()) << "the volume change waited for the audio thread";
     watch.letGo();
@@ -169,30 +169,31 @@ TEST_F(SoundOutput, LateBlocksAreCountedAndASelfPacedDriverKeepsItsPeriod)
 {
     writeWav(pathOf("a.wav"), squareWave(2 * kRate, 1000));
     BlockWatch watch;
-    ASSERT_EQ(openMediaDevice({"waveaudio", gbkPath(pathOf("a.wav")), "a"}), kMediaOk);
-    ASSERT_EQ(sendMediaCommand("play a"), kMediaOk);
+    const VoiceId voice = playFile(pathOf("a.wav"));
+    ASSERT_NE(voice, kNoVoice);
     waitFrames(kSettle);
     // Many periods long, so no jitter of a busy machine comes near it.
     constexpr auto kStall = std::chrono::milliseconds(60);
     for (int i = 0; i < 4; ++i) {
-        const std::uint64_t before = mediaLateBlocks();
+        const std::uint64_t before = mediaOutputFacts().lateBlocks;
         watch.stall(kStall);
         waitFrames(kSettle);
-        EXPECT_GT(mediaLateBlocks(), before) << "stall " << i;
+        EXPECT_GT(mediaOutputFacts().lateBlocks, before) << "stall " << i;
     }
-    ASSERT_EQ(sendMediaCommand("close a"), kMediaOk);
+    SoundEngine::instance().stop(voice);
+    waitFrames(kSettle);
     const std::uint64_t counted = mediaMixedFrames();
-    ASSERT_EQ(openMediaDevice({"waveaudio", gbkPath(pathOf("a.wav")), "a"}), kMediaOk);
+    ASSERT_NE(playFile(pathOf("a.wav")), kNoVoice);
     EXPECT_GE(mediaMixedFrames(), counted) << "the output was not opened again";
     waitFrames(kSettle);
-    EXPECT_EQ(mediaOutputFormat().periodFrames, kShortPeriod);
+    EXPECT_EQ(mediaOutputFacts().periodFrames, kShortPeriod);
 }
 
-bool soundLibraryMapped()
+bool soundModuleMapped()
 {
     std::ifstream maps("/proc/self/maps");
     const std::string all((std::istreambuf_iterator<char>(maps)), {});
-    return all.find(kSoundLibraryName) != std::string::npos;
+    return all.find(kSoundModuleName) != std::string::npos;
 }
 
 std::size_t threadsOfThisProcess()
@@ -201,76 +202,76 @@ std::size_t threadsOfThisProcess()
                                                   std::filesystem::directory_iterator()));
 }
 
-// Runs in a child whose library path finds an empty file under the sound
-// library's name before the real library (see the case below).
-TEST_F(SoundOutput, InChildAnUnloadableLibraryIsLikeNoAudioDevice)
+// Runs in a copy of this program beside an empty file under the sound
+// module's name (see the case below).
+TEST_F(SoundOutput, InChildAnUnloadableModuleIsLikeNoAudioDevice)
 {
     if (!isChildRun())
-        GTEST_SKIP() << "runs inside SoundLibrary.UnloadableIsLikeNoAudioDevice";
-    const QString standIn = qEnvironmentVariable("LD_LIBRARY_PATH") + "/" + kSoundLibraryName;
-    ASSERT_TRUE(QFile::exists(standIn));
+        GTEST_SKIP() << "runs inside SoundModule.UnloadableIsLikeNoAudioDevice";
+    const QString standIn = QFileInfo(ownProgram()).absolutePath() + "/" + kSoundModuleName;
+    ASSERT_EQ(QFileInfo(standIn).size(), 0);
     writeWav(pathOf("a.wav"), squareWave(kRate, 1000));
 
-    EXPECT_FALSE(soundLibraryMapped()) << "nothing loads the sound library before a sound opens";
-    EXPECT_EQ(openMediaDevice({"waveaudio", gbkPath(pathOf("a.wav")), "a"}), kMediaHardwareError);
-    EXPECT_EQ(sendMediaCommand("play a"), kMediaInvalidDeviceName);
-    EXPECT_EQ(sendMediaCommand("setaudio a left volume to 500"), kMediaInvalidDeviceName);
-    EXPECT_EQ(sendMediaCommand("stop a"), kMediaInvalidDeviceName);
-    EXPECT_EQ(mediaAudioDriver(), "");
+    EXPECT_FALSE(soundModuleMapped()) << "nothing loads the sound module before a sound plays";
+    const VoiceStart failed = SoundEngine::instance().play(QFile::encodeName(pathOf("a.wav")).toStdString(), {});
+    EXPECT_EQ(failed.voice, kNoVoice);
+    EXPECT_TRUE(failed.noOutput);
+    EXPECT_EQ(mediaOutputFacts().driver, "");
     closeMediaOutput();
 
-    // With the stand-in gone the real library is found: the next open tries again.
+    // With the real module in its place the next play tries again.
     ASSERT_TRUE(QFile::remove(standIn));
-    EXPECT_EQ(openMediaDevice({"waveaudio", gbkPath(pathOf("a.wav")), "a"}), kMediaOk);
-    EXPECT_EQ(sendMediaCommand("play a"), kMediaOk);
-    EXPECT_TRUE(soundLibraryMapped());
+    ASSERT_TRUE(QFile::copy(qEnvironmentVariable("QINGHE_TEST_REAL_MODULE"), standIn));
+    EXPECT_NE(playFile(pathOf("a.wav")), kNoVoice);
+    EXPECT_TRUE(soundModuleMapped());
     waitFrames(kSettle);
     const Samples out = recordedOutput();
     EXPECT_EQ(peakBetween(out, 0, frameCount(out)), 1000) << "and plays";
 }
 
-TEST(SoundLibrary, UnloadableIsLikeNoAudioDevice)
+TEST(SoundModule, UnloadableIsLikeNoAudioDevice)
 {
-    QTemporaryDir libraries;
-    ASSERT_TRUE(libraries.isValid());
-    QFile standIn(libraries.filePath(kSoundLibraryName));
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString copy = folder.filePath("media_tests");
+    ASSERT_TRUE(QFile::copy(ownProgram(), copy));
+    QFile standIn(folder.filePath(kSoundModuleName));
     ASSERT_TRUE(standIn.open(QIODevice::WriteOnly));
     standIn.close();
-    const ChildRun run = runChildCases(ownProgram(),
-                                       "SoundOutput.InChildAnUnloadableLibraryIsLikeNoAudioDevice",
-                                       {"LD_LIBRARY_PATH=" + libraries.path()});
+    const QString real = QFileInfo(ownProgram()).absolutePath() + "/" + kSoundModuleName;
+    const ChildRun run = runChildCases(copy, "SoundOutput.InChildAnUnloadableModuleIsLikeNoAudioDevice",
+                                       {"QINGHE_TEST_REAL_MODULE=" + real});
     EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
 }
 
-// Runs in a child of its own, where nothing has loaded the sound library yet.
-TEST_F(SoundOutput, InChildPreparingLoadsTheLibraryAndOpensNoDevice)
+// Runs in a child of its own, where nothing has loaded the sound module yet.
+TEST_F(SoundOutput, InChildPreparingLoadsTheModuleAndOpensNoDevice)
 {
     if (!isChildRun())
-        GTEST_SKIP() << "runs inside SoundLibrary.PreparedBeforeTheFirstSound";
+        GTEST_SKIP() << "runs inside SoundModule.PreparedBeforeTheFirstSound";
     writeWav(pathOf("a.wav"), squareWave(kRate, 1000));
-    EXPECT_FALSE(soundLibraryMapped());
+    EXPECT_FALSE(soundModuleMapped());
     // The first thread of a process may bring a sanitizer's own helper
     // thread, which stays: it is there before the count.
     std::thread([] {}).join();
     const std::size_t threadsBefore = threadsOfThisProcess();
     prepareMediaOutput();
-    // Shutting down waits for the load it started: the library is in, and
+    // Shutting down waits for the load it started: the module is in, and
     // no thread of the load is left.
     shutDownMediaOutput();
-    EXPECT_TRUE(soundLibraryMapped());
+    EXPECT_TRUE(soundModuleMapped());
     EXPECT_EQ(threadsOfThisProcess(), threadsBefore);
-    EXPECT_EQ(mediaAudioDriver(), "") << "no audio device is opened";
-    EXPECT_EQ(openMediaDevice({"waveaudio", gbkPath(pathOf("a.wav")), "a"}), kMediaOk);
-    EXPECT_EQ(sendMediaCommand("play a"), kMediaOk);
+    EXPECT_EQ(mediaOutputFacts().driver, "") << "no audio device is opened";
+    EXPECT_NE(playFile(pathOf("a.wav")), kNoVoice);
     waitFrames(kSettle);
     const Samples out = recordedOutput();
     EXPECT_EQ(peakBetween(out, 0, frameCount(out)), 1000);
 }
 
-TEST(SoundLibrary, PreparedBeforeTheFirstSound)
+TEST(SoundModule, PreparedBeforeTheFirstSound)
 {
     const ChildRun run = runChildCases(
-        ownProgram(), "SoundOutput.InChildPreparingLoadsTheLibraryAndOpensNoDevice");
+        ownProgram(), "SoundOutput.InChildPreparingLoadsTheModuleAndOpensNoDevice");
     EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
 }
 

@@ -1,18 +1,21 @@
-// The layer's own voices: sounds side by side at their own volumes, their
+// The engine's voices: sounds side by side at their own volumes, their
 // sum held at full scale, the oldest stopped for one too many, and cuts
 // that fade out without delaying the sound that cuts in. Heard on the disk
 // driver's output.
 
-#include "media/media_control.h"
+#include "media/engine/sound_engine.h"
 
 #include "media_test_support.h"
 #include "text/gbk.h"
+
+#include <QFile>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <map>
 #include <string>
 
 namespace qinghe::test {
@@ -25,11 +28,6 @@ constexpr int kLongestFade = kRate / 100;
 constexpr int kShortestFade = kRate / 200;
 // A block of the device: a sound starts within one after its play.
 constexpr int kOneBlock = 128;
-
-Text gbkPath(const QString& path)
-{
-    return fromQString(path);
-}
 
 // Every frame of the given value on the left and right.
 Samples constantWave(int frames, int left, int right)
@@ -80,18 +78,20 @@ protected:
     void TearDown() override
     {
         DiskOutputTest::TearDown();
-        setMediaMixing({});
+        engine().setMostPlaying(1);
     }
 
-    void open(const QString& name, const Samples& samples, const Text& alias)
+    static SoundEngine& engine() { return SoundEngine::instance(); }
+
+    void open(const QString& name, const Samples& samples, const std::string& sound)
     {
         ASSERT_NO_FATAL_FAILURE(writeWav(pathOf(name), samples));
-        ASSERT_EQ(openMediaDevice({"waveaudio", gbkPath(pathOf(name)), alias}), kMediaOk) << alias;
+        paths_[sound] = QFile::encodeName(pathOf(name)).toStdString();
     }
 
-    // Where a command is first heard. The audio thread counts a block before
-    // it mixes the voices into it, so the block counted just before the
-    // command may already take it; every block counted after the command
+    // Where a play or stop is first heard. The audio thread counts a block
+    // before it mixes the voices into it, so the block counted just before
+    // the call may already take it; every block counted after the call
     // returns surely does. The window is wider when the test thread is held
     // up between the two readings.
     struct Heard {
@@ -99,29 +99,49 @@ protected:
         std::int64_t latest;
     };
 
-    Heard send(const Text& command)
+    template <typename Call>
+    Heard heard(Call call)
     {
         const auto before = static_cast<std::int64_t>(mediaMixedFrames());
-        EXPECT_EQ(sendMediaCommand(command), kMediaOk) << command;
+        call();
         return {std::max<std::int64_t>(0, before - kOneBlock), static_cast<std::int64_t>(mediaMixedFrames())};
     }
+
+    Heard play(const std::string& sound)
+    {
+        return heard([&] {
+            voices_[sound] = engine().play(paths_[sound], gains_[sound]).voice;
+            EXPECT_NE(voices_[sound], kNoVoice) << sound;
+        });
+    }
+
+    Heard stop(const std::string& sound)
+    {
+        return heard([&] { engine().stop(voices_[sound]); });
+    }
+
+    bool playing(const std::string& sound) { return engine().playing(voices_[sound]); }
+
+    std::map<std::string, std::string> paths_;
+    std::map<std::string, VoiceGains> gains_;
+    std::map<std::string, VoiceId> voices_;
 };
 
 TEST_F(VoiceMixing, SoundsPlaySideBySideEachAtItsOwnVolume)
 {
-    setMediaMixing({2, false});
+    engine().setMostPlaying(2);
     ASSERT_NO_FATAL_FAILURE(open("a.wav", constantWave(2 * kRate, 3000, 3000), "a"));
     ASSERT_NO_FATAL_FAILURE(open("b.wav", constantWave(2 * kRate, 5000, 5000), "b"));
-    send("setaudio b left volume to 500");
-    send("play a");
+    gains_["b"].left = 500;
+    play("a");
     ASSERT_NO_FATAL_FAILURE(waitFrames(2 * kStretch));
-    const Heard both = send("play b");
+    const Heard both = play("b");
     ASSERT_NO_FATAL_FAILURE(waitFrames(4 * kStretch));
-    EXPECT_TRUE(mediaDevicePlaying("a"));
-    EXPECT_TRUE(mediaDevicePlaying("b"));
-    const Heard stopped = send("stop a");
+    EXPECT_TRUE(playing("a"));
+    EXPECT_TRUE(playing("b"));
+    const Heard stopped = stop("a");
     ASSERT_NO_FATAL_FAILURE(waitFrames(4 * kStretch));
-    EXPECT_FALSE(mediaDevicePlaying("a"));
+    EXPECT_FALSE(playing("a"));
     const std::int64_t end = static_cast<std::int64_t>(mediaMixedFrames());
     const Samples out = recordedOutput();
 
@@ -134,12 +154,12 @@ TEST_F(VoiceMixing, SoundsPlaySideBySideEachAtItsOwnVolume)
 
 TEST_F(VoiceMixing, TheSumIsHeldAtFullScaleAndEachVoiceKeepsItsLevel)
 {
-    setMediaMixing({2, false});
+    engine().setMostPlaying(2);
     ASSERT_NO_FATAL_FAILURE(open("a.wav", constantWave(2 * kRate, 25000, 25000), "a"));
     ASSERT_NO_FATAL_FAILURE(open("b.wav", constantWave(2 * kRate, 20000, 20000), "b"));
-    const Heard first = send("play a");
+    const Heard first = play("a");
     ASSERT_NO_FATAL_FAILURE(waitFrames(2 * kStretch));
-    const Heard both = send("play b");
+    const Heard both = play("b");
     ASSERT_NO_FATAL_FAILURE(waitFrames(8 * kStretch));
     const std::int64_t end = static_cast<std::int64_t>(mediaMixedFrames());
     const Samples out = recordedOutput();
@@ -152,23 +172,23 @@ TEST_F(VoiceMixing, TheSumIsHeldAtFullScaleAndEachVoiceKeepsItsLevel)
 
 TEST_F(VoiceMixing, OneMoreThanTheVoicesStopsTheOldest)
 {
-    setMediaMixing({kMostMediaVoices, false});
+    engine().setMostPlaying(kMostVoices);
     // Each sound holds a value of its own bit, so the sum says which play.
-    for (int i = 0; i <= kMostMediaVoices; ++i) {
-        const Text alias = "v" + std::to_string(i);
+    for (int i = 0; i <= kMostVoices; ++i) {
+        const std::string alias = "v" + std::to_string(i);
         ASSERT_NO_FATAL_FAILURE(open(QString("v%1.wav").arg(i), constantWave(2 * kRate, 10 << i, 10 << i), alias));
     }
-    for (int i = 0; i < kMostMediaVoices; ++i)
-        send("play v" + std::to_string(i));
+    for (int i = 0; i < kMostVoices; ++i)
+        play("v" + std::to_string(i));
     ASSERT_NO_FATAL_FAILURE(waitFrames(2 * kStretch));
-    const Heard ninth = send("play v8");
+    const Heard ninth = play("v8");
     ASSERT_NO_FATAL_FAILURE(waitFrames(4 * kStretch));
-    EXPECT_FALSE(mediaDevicePlaying("v0"));
-    EXPECT_TRUE(mediaDevicePlaying("v8"));
+    EXPECT_FALSE(playing("v0"));
+    EXPECT_TRUE(playing("v8"));
     const std::int64_t end = static_cast<std::int64_t>(mediaMixedFrames());
     const Samples out = recordedOutput();
 
-    constexpr int kEight = (10 << kMostMediaVoices) - 10;  // v0..v7
+    constexpr int kEight = (10 << kMostVoices) - 10;  // v0..v7
     EXPECT_GT(framesAt(out, 0, ninth.earliest, kEight, kEight), 0) << "eight play at once";
     // The first is cut, so it fades for up to 10 ms after the ninth is heard.
     // From then on every frame holds the ninth's bit and not the first's.
@@ -178,13 +198,13 @@ TEST_F(VoiceMixing, OneMoreThanTheVoicesStopsTheOldest)
     const std::int64_t faded = ninth.latest + kLongestFade;
     const auto ninthWithoutFirst = [](std::int16_t sample) {
         const int bits = sample / 10;
-        return sample % 10 == 0 && (bits & 1) == 0 && (bits & (1 << kMostMediaVoices)) != 0;
+        return sample % 10 == 0 && (bits & 1) == 0 && (bits & (1 << kMostVoices)) != 0;
     };
     std::int64_t rightFrames = 0;
     for (std::int64_t i = faded; i < end && i < frameCount(out); ++i)
         rightFrames += ninthWithoutFirst(out[2 * i]) && ninthWithoutFirst(out[2 * i + 1]) ? 1 : 0;
     EXPECT_EQ(rightFrames, end - faded) << "the ninth plays and the first has stopped";
-    const int afterNinth = kEight - 10 + (10 << kMostMediaVoices);
+    const int afterNinth = kEight - 10 + (10 << kMostVoices);
     EXPECT_GT(framesAt(out, faded, end, afterNinth, afterNinth), 0) << "the seven between play on beside the ninth";
 }
 
@@ -194,12 +214,12 @@ TEST_F(VoiceMixing, OneMoreThanTheVoicesStopsTheOldest)
 // right, so each is heard apart.
 TEST_F(VoiceMixing, ACutFadesOutWithoutAStepAndTheNewSoundStartsAtOnce)
 {
-    setMediaMixing({1, true});
+    engine().setMostPlaying(1);
     ASSERT_NO_FATAL_FAILURE(open("left.wav", sineWave(3 * kRate, 441, 20000, true, false), "left"));
     ASSERT_NO_FATAL_FAILURE(open("right.wav", sineWave(3 * kRate, 300, 20000, false, true), "right"));
-    send("play left");
+    play("left");
     ASSERT_NO_FATAL_FAILURE(waitFrames(4 * kStretch + 37));
-    const Heard cut = send("play right");
+    const Heard cut = play("right");
     ASSERT_NO_FATAL_FAILURE(waitFrames(4 * kStretch));
     const std::int64_t end = static_cast<std::int64_t>(mediaMixedFrames());
     const Samples out = recordedOutput();
@@ -224,12 +244,12 @@ TEST_F(VoiceMixing, ACutFadesOutWithoutAStepAndTheNewSoundStartsAtOnce)
 
 TEST_F(VoiceMixing, AStopFadesOutWithoutAStep)
 {
-    setMediaMixing({1, true});
+    engine().setMostPlaying(1);
     ASSERT_NO_FATAL_FAILURE(open("a.wav", sineWave(3 * kRate, 441, 30000, true, true), "a"));
-    send("play a");
+    play("a");
     ASSERT_NO_FATAL_FAILURE(waitFrames(4 * kStretch + 11));
     const std::int64_t before = static_cast<std::int64_t>(mediaMixedFrames());
-    const Heard stopped = send("stop a");
+    const Heard stopped = stop("a");
     ASSERT_NO_FATAL_FAILURE(waitFrames(4 * kStretch));
     const std::int64_t end = static_cast<std::int64_t>(mediaMixedFrames());
     const Samples out = recordedOutput();
@@ -245,11 +265,11 @@ TEST_F(VoiceMixing, AStopFadesOutWithoutAStep)
 // its own last frames instead of clicking at its end.
 TEST_F(VoiceMixing, AFileThatEndsMidWaveFadesOutAtItsEnd)
 {
-    setMediaMixing({1, true});
+    engine().setMostPlaying(1);
     // 0.1 s of a 441 Hz sine ends a quarter period past a whole one: at its peak.
     const int frames = kRate / 10 + kRate / 441 / 4;
     ASSERT_NO_FATAL_FAILURE(open("short.wav", sineWave(frames, 441, 30000, true, true), "a"));
-    const Heard started = send("play a");
+    const Heard started = play("a");
     ASSERT_NO_FATAL_FAILURE(waitFrames(frames + 4 * kStretch));
     const std::int64_t end = static_cast<std::int64_t>(mediaMixedFrames());
     const Samples out = recordedOutput();
@@ -263,25 +283,23 @@ TEST_F(VoiceMixing, AFileThatEndsMidWaveFadesOutAtItsEnd)
     EXPECT_TRUE(silentBetween(out, first + frames, end));
 }
 
-// Where the mixing stays the default, a cut still breaks off at once (the
-// media tests elsewhere pin that down sample for sample); fewer voices stop
-// the sounds that started first.
+// Fewer voices at once stop the sounds that started first, fading out.
 TEST_F(VoiceMixing, FewerVoicesStopTheSoundsThatStartedFirst)
 {
-    setMediaMixing({3, false});
+    engine().setMostPlaying(3);
     ASSERT_NO_FATAL_FAILURE(open("a.wav", constantWave(2 * kRate, 1000, 1000), "a"));
     ASSERT_NO_FATAL_FAILURE(open("b.wav", constantWave(2 * kRate, 2000, 2000), "b"));
     ASSERT_NO_FATAL_FAILURE(open("c.wav", constantWave(2 * kRate, 4000, 4000), "c"));
-    send("play a");
-    send("play b");
-    send("play c");
+    play("a");
+    play("b");
+    play("c");
     ASSERT_NO_FATAL_FAILURE(waitFrames(2 * kStretch));
-    setMediaMixing({1, false});
-    EXPECT_FALSE(mediaDevicePlaying("a"));
-    EXPECT_FALSE(mediaDevicePlaying("b"));
-    EXPECT_TRUE(mediaDevicePlaying("c"));
-    const std::int64_t one = static_cast<std::int64_t>(mediaMixedFrames());
-    ASSERT_NO_FATAL_FAILURE(waitFrames(2 * kStretch));
+    engine().setMostPlaying(1);
+    EXPECT_FALSE(playing("a"));
+    EXPECT_FALSE(playing("b"));
+    EXPECT_TRUE(playing("c"));
+    const std::int64_t one = static_cast<std::int64_t>(mediaMixedFrames()) + kLongestFade;
+    ASSERT_NO_FATAL_FAILURE(waitFrames(2 * kStretch + kLongestFade));
     const std::int64_t end = static_cast<std::int64_t>(mediaMixedFrames());
     const Samples out = recordedOutput();
     EXPECT_EQ(framesAt(out, one, end, 4000, 4000), end - one);

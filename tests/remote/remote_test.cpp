@@ -5,13 +5,15 @@
 
 #include "remote/board_remote.h"
 
-#include "media/media_control.h"
+#include "media/engine/sound_engine.h"
 #include "runtime/window_runtime.h"
 #include "soundserver/sound_routing.h"
 #include "support/private_sound_server.h"
 #include "support/window_test_main.h"
 #include "text/gbk.h"
 #include "ui/main_window.h"
+
+#include "support/played_sounds.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -49,7 +51,8 @@ class RemoteTest : public QObject {
     CustomSoundTables tables_;
     std::unique_ptr<WindowRuntime> runtime_;
     QPointer<MainWindow> window_;
-    QStringList sent_;
+    test::PlayedSounds played_;
+    QStringList& sent_ = played_.lines;
 
     // The program's command line, run while this thread's loop serves the board.
     static RemoteRun remote(const QStringList& arguments)
@@ -109,13 +112,7 @@ private slots:
     {
         QVERIFY(dir_.isValid());
         QVERIFY2(QDBusConnection::sessionBus().isConnected(), "run under dbus-run-session");
-        setMediaCommandObserver([this](const SentMediaCommand& command) {
-            sent_ << (command.isOpen ? QStringLiteral("open ") + toQString(command.open.elementName)
-                                     : toQString(command.command));
-        });
     }
-
-    void cleanupTestCase() { setMediaCommandObserver({}); }
 
     void cleanup()
     {
@@ -137,7 +134,7 @@ private slots:
         run = remote({QStringLiteral("--play"), QStringLiteral("哄堂大笑")});
         QCOMPARE(run.exitCode, kRemoteDone);
         QTRY_VERIFY(sentStartingWith(QStringLiteral("play ")));
-        QVERIFY(sentStartingWith(QStringLiteral("open data\\qzxs.mp3")));
+        QVERIFY(sentStartingWith(QStringLiteral("open ") + test::effectFile("qzxs.mp3")));
 
         sent_.clear();
         QCOMPARE(remote({QStringLiteral("--stop")}).exitCode, kRemoteDone);

@@ -7,7 +7,7 @@
 
 #include "app/startup.h"
 #include "hotkeys/global_hot_keys.h"
-#include "media/media_control.h"
+#include "media/engine/sound_engine.h"
 #include "runtime/window_runtime.h"
 #include "soundserver/routing_plan.h"
 #include "support/private_sound_server.h"

@@ -7,9 +7,9 @@
 #include "soundserver/sound_routing.h"
 
 #include "board/sound_board.h"
-#include "media/media_control.h"
-#include "media/media_player.h"
-#include "media/server_streams.h"
+#include "media/engine/sound_engine.h"
+#include "media/player/media_player.h"
+#include "media/engine/server_streams.h"
 #include "media_test_support.h"
 #include "support/private_sound_server.h"
 #include "text/gbk.h"
@@ -203,7 +203,7 @@ protected:
     int slider_ = 100;
     MediaPlayer player_;
     CustomSoundTables tables_;
-    SoundBoard board_{player_, tables_, dir_.filePath("my.ini"),
+    SoundBoard board_{tables_, dir_.filePath("my.ini"),
                       BoardSurface{[this] { return slider_; }, {}, {}, {}, {}}};
 };
 
@@ -476,7 +476,7 @@ TEST_F(RoutingOnServer, AServerThatRestartsGetsTheVirtualMicrophoneBackAndTheNex
     EXPECT_EQ(mediaOutputDevice(), kNoOutput);
     // A click meanwhile plays nowhere and returns.
     board_.playEffect(fromQString(dir_.filePath("effect.wav")));
-    EXPECT_EQ(mediaAudioDriver(), "");
+    EXPECT_EQ(mediaOutputFacts().driver, "");
 
     ASSERT_TRUE(server_.start()) << server_.log().toStdString();
     // The host waits no longer than this for the chat to hear the board again.
@@ -649,9 +649,9 @@ TEST_F(RoutingWithoutServer, SaysWhyAndTheBoardStillPlaysThroughTheDiskDriver)
     constexpr int kSlider = 37;
     MediaPlayer player;
     CustomSoundTables tables;
-    SoundBoard board(player, tables, pathOf("my.ini"), BoardSurface{[] { return kSlider; }, {}, {}, {}, {}});
+    SoundBoard board(tables, pathOf("my.ini"), BoardSurface{[] { return kSlider; }, {}, {}, {}, {}});
     board.playEffect(fromQString(pathOf("effect.wav")));
-    EXPECT_EQ(mediaAudioDriver(), "disk");
+    EXPECT_EQ(mediaOutputFacts().driver, "disk");
     waitFrames(kRate / 2);
     const Samples out = recordedOutput();
     const int expected = kEffectAmplitude * kSlider / 100;

@@ -1,6 +1,7 @@
 #include "runtime/dialogs.h"
 #include "runtime/window_runtime.h"
 #include "board/sound_catalogue.h"
+#include "support/played_sounds.h"
 #include "support/recorded_boxes.h"
 #include "support/board_fixtures.h"
 #include "support/board_window.h"
@@ -46,6 +47,13 @@ class BoardTest : public QObject {
     QPointer<MainWindow> window_;
     QStringList fileAnswers_;  // next answers of the file dialog; "" cancels
     QList<FileDialogRequest> fileRequests_;
+
+    // What the board's status line shows now; empty while hidden.
+    QString statusLine() const
+    {
+        const auto* line = window_->findChild<QLabel*>(QStringLiteral("状态行"));
+        return line && line->isVisible() ? line->text() : QString();
+    }
     QList<InputBoxAnswer> nameAnswers_;
     QList<InputBoxRequest> nameRequests_;
 
@@ -113,6 +121,7 @@ private slots:
     {
         QVERIFY(openWindow());
         const QString chosen = dir_->filePath("我的掌声 01.wav");
+        QVERIFY(writeSquareWav(chosen, 1, 10000));
         fileAnswers_ << chosen;
         nameAnswers_ << InputBoxAnswer{true, QStringLiteral("热烈掌声")};
         slotButton(5)->click();
@@ -146,6 +155,7 @@ private slots:
         QVERIFY(QDir(dir_->path()).mkdir("my.ini"));
         QVERIFY(openWindow());
         RecordedBoxes boxes;
+        QVERIFY(writeSquareWav(dir_->filePath("opening.wav"), 1, 10000));
         fileAnswers_ << dir_->filePath("opening.wav");
         nameAnswers_ << InputBoxAnswer{true, QStringLiteral("开场")};
         slotButton(2)->click();
@@ -163,6 +173,22 @@ private slots:
         QVERIFY(!QFile::exists(iniPath()));
         QVERIFY(tables_.paths[1].empty());
 
+        // A file that will not play is refused with its reason, and binds nothing.
+        RecordedBoxes boxes;
+        const QString notes = dir_->filePath("notes.mp3");
+        QFile text(notes);
+        QVERIFY(text.open(QIODevice::WriteOnly) && text.write("主持人的笔记\n") > 0);
+        text.close();
+        fileAnswers_ << notes << dir_->filePath("gone.wav");
+        slotButton(1)->click();
+        slotButton(1)->click();
+        QCOMPARE(boxes.shown.size(), 2);
+        QCOMPARE(boxes.shown[0].text, QStringLiteral("无法播放这个文件：格式不支持"));
+        QCOMPARE(boxes.shown[1].text, QStringLiteral("找不到文件"));
+        QVERIFY(tables_.paths[1].empty());
+        QVERIFY(!QFile::exists(iniPath()));
+
+        QVERIFY(writeSquareWav(dir_->filePath("a.wav"), 1, 10000));
         fileAnswers_ << dir_->filePath("a.wav");
         nameAnswers_ << InputBoxAnswer{true, QStringLiteral("甲")};
         slotButton(2)->click();
@@ -178,6 +204,7 @@ private slots:
     void cancellingTheNameKeepsTheFileWithAnEmptyName()
     {
         QVERIFY(openWindow());
+        QVERIFY(writeSquareWav(dir_->filePath("b.wav"), 1, 10000));
         fileAnswers_ << dir_->filePath("b.wav");
         nameAnswers_ << InputBoxAnswer{false, {}};
         slotButton(18)->click();
@@ -211,9 +238,10 @@ private slots:
         QVERIFY(ini.contains(gbkBytes(QStringLiteral("[自定义音乐]\r\n按钮4path=") + wav + "\r\n按钮4name=掌声\r\n")));
 
         // The slot is bound: a click plays the file and asks nothing.
+        test::PlayedSounds played;
         slotButton(4)->click();
         QVERIFY(fileRequests_.isEmpty());
-        QCOMPARE(toQString(window_->player().fileName()), wav);
+        QCOMPARE(played.lines.filter(QStringLiteral("open ")), QStringList{"open " + wav});
     }
 
     void droppingAnythingButOnePlayableFileIsRefusedWithAMessage()
@@ -248,12 +276,17 @@ private slots:
         }
 
         QCOMPARE(boxes.shown.size(), qsizetype(drops.size()));
+        // A file is refused with the reason it will not play; anything else with a word on what to drop.
+        for (int i : {0, 1})
+            QCOMPARE(boxes.shown[i].text, QStringLiteral("无法播放这个文件：格式不支持"));
+        for (const ShownMessageBox& box : boxes.shown.mid(2)) {
+            QCOMPARE(box.text, boxes.shown[2].text);
+        }
         for (const ShownMessageBox& box : boxes.shown) {
-            QCOMPARE(box.text, boxes.shown[0].text);
             QCOMPARE(box.style, int(kBoxOkInformation));
             QCOMPARE(box.caption, QStringLiteral("信息："));
         }
-        QVERIFY(!boxes.shown[0].text.isEmpty());
+        QVERIFY(!boxes.shown[2].text.isEmpty());
         QVERIFY(nameRequests_.isEmpty());
         QVERIFY(tables_.paths[6].empty());
         QCOMPARE(slotButton(6)->text(), QStringLiteral("个性音效"));
@@ -300,7 +333,8 @@ private slots:
         QCOMPARE(slotButton(7)->text(), QString());
         slotButton(7)->click();
         QVERIFY(fileRequests_.isEmpty());
-        QCOMPARE(toQString(window_->player().fileName()), QStringLiteral("/nowhere/铃声.wav"));
+        // A file gone since it was bound is told on the board, not in a box that would stop the show.
+        QCOMPARE(statusLine(), QStringLiteral("“铃声.wav”没有播放：找不到文件"));
     }
 
     // Ctrl+F on the board opens the search; Enter there plays what a click on
@@ -320,15 +354,16 @@ private slots:
         auto* field = search->findChild<QLineEdit*>(QStringLiteral("查找框"));
         QVERIFY(field != nullptr);
 
+        test::PlayedSounds played;
         QTest::keyClicks(field, QStringLiteral("htdx"));
         QTest::keyClick(field, Qt::Key_Return);
-        QCOMPARE(toQString(window_->player().fileName()), QStringLiteral("data\\qzxs.mp3"));  // 哄堂大笑
+        QCOMPARE(played.lines.filter(QStringLiteral("open ")), QStringList{"open " + test::effectFile("qzxs.mp3")});  // 哄堂大笑
         QVERIFY(search->isVisible());
 
         field->clear();
         QTest::keyClicks(field, QStringLiteral("kcls"));  // 开场铃声
         QTest::keyClick(field, Qt::Key_Return);
-        QCOMPARE(toQString(window_->player().fileName()), QStringLiteral("/nowhere/铃声.wav"));
+        QCOMPARE(statusLine(), QStringLiteral("“铃声.wav”没有播放：找不到文件"));
         QVERIFY(fileRequests_.isEmpty());
         search->close();
     }

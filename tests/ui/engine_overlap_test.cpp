@@ -2,7 +2,7 @@
 // 停止播放 silences both; a stop or a cut fades out without a click.
 // Measured on every sample the board hands to the audio device.
 
-#include "media/media_control.h"
+#include "media/engine/sound_engine.h"
 #include "support/board_fixtures.h"
 #include "support/board_window.h"
 #include "support/window_test_main.h"
@@ -39,13 +39,13 @@ class HeardFrames {
 public:
     HeardFrames()
     {
-        setMediaMixObserver([this](const std::int16_t* samples, int frames, std::uint64_t firstFrame) {
+        setMixObserver([this](const std::int16_t* samples, int frames, std::uint64_t firstFrame) {
             std::lock_guard lock(mutex_);
             for (int i = 0; i < frames; ++i)
                 frames_[firstFrame + i] = {samples[2 * i], samples[2 * i + 1]};
         });
     }
-    ~HeardFrames() { setMediaMixObserver({}); }
+    ~HeardFrames() { setMixObserver({}); }
     HeardFrames(const HeardFrames&) = delete;
     HeardFrames& operator=(const HeardFrames&) = delete;
 

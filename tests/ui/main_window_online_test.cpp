@@ -1,4 +1,4 @@
-#include "media/media_control.h"
+#include "media/engine/sound_engine.h"
 #include "net/scripted_http_server.h"
 #include "runtime/window_runtime.h"
 #include "support/recorded_boxes.h"
@@ -6,6 +6,8 @@
 #include "support/window_test_main.h"
 #include "text/gbk.h"
 #include "ui/main_window.h"
+
+#include "support/played_sounds.h"
 
 #include <QAction>
 #include <QPushButton>
@@ -206,11 +208,8 @@ private slots:
             const std::string page = gbk("版本号（v1.0）结束").toStdString();
             return ScriptedHttpServer::Reply{replyHeader("200 OK", {"Content-Length: " + std::to_string(page.size())}) + page};
         });
-        QStringList sent;
-        setMediaCommandObserver([&](const SentMediaCommand& command) {
-            if (!command.isOpen)
-                sent << toQString(command.command);
-        });
+        test::PlayedSounds played;
+        QStringList& sent = played.lines;
         RecordedBoxes boxes(kAnswerNo);
         MainWindowContext context{*runtime_, tables_, Addresses::allAt(QStringLiteral("127.0.0.1:%1").arg(slowSite.port())),
                                   settings_.filePath("my.ini"), [] { return true; }, [this](int code) { endedWith_ << code; },
@@ -229,7 +228,6 @@ private slots:
         QVERIFY(boxes.shown.isEmpty());
         release = true;
         QTRY_COMPARE_WITH_TIMEOUT(textsOf(boxes.shown), QStringList({kLatestBox}), kPatienceMs);
-        setMediaCommandObserver({});
     }
 
     // The whole update from the menu: the old build deleted, the new one

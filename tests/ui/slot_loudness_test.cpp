@@ -4,7 +4,7 @@
 
 #include "board/slot_loudness.h"
 #include "base/private_profile.h"
-#include "media/media_control.h"
+#include "media/engine/sound_engine.h"
 #include "runtime/dialogs.h"
 #include "runtime/window_runtime.h"
 #include "support/board_fixtures.h"
@@ -47,7 +47,7 @@ class HeardFrames {
 public:
     HeardFrames()
     {
-        setMediaMixObserver([this](const std::int16_t* samples, int frames, std::uint64_t firstFrame) {
+        setMixObserver([this](const std::int16_t* samples, int frames, std::uint64_t firstFrame) {
             std::lock_guard lock(mutex_);
             if (samples_.empty())
                 first_ = firstFrame;
@@ -56,7 +56,7 @@ public:
             samples_.insert(samples_.end(), samples, samples + 2 * frames);
         });
     }
-    ~HeardFrames() { setMediaMixObserver({}); }
+    ~HeardFrames() { setMixObserver({}); }
     HeardFrames(const HeardFrames&) = delete;
     HeardFrames& operator=(const HeardFrames&) = delete;
 

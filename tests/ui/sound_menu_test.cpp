@@ -2,7 +2,7 @@
 // in its window is heard on the disk audio driver's output and read again by
 // the next start; a slot is renamed and cleared, its keys in my.ini with it.
 
-#include "media/media_control.h"
+#include "media/engine/sound_engine.h"
 #include "runtime/dialogs.h"
 #include "runtime/window_runtime.h"
 #include "support/board_fixtures.h"

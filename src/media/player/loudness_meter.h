@@ -3,6 +3,7 @@
 // How loud a sound file is, as EBU R128 measures it: its integrated
 // loudness, and its peak, so that a gain can be kept below full scale.
 
+#include "media/decoders/file_levels.h"
 #include "text/text.h"
 
 #include <atomic>
@@ -14,13 +15,6 @@ struct FileLoudness {
     double integratedLufs = 0;  // integrated loudness over the whole file, LUFS
     // The highest of the sample peak and the inter-sample (true) peak over
     // every channel; 1.0 is full scale.
-    double peak = 0;
-};
-
-// What a decoded file holds: its loudness, where it can be measured, and
-// its peak (0 for silence).
-struct FileLevels {
-    std::optional<double> integratedLufs;
     double peak = 0;
 };
 

@@ -7,21 +7,21 @@
 // cuts the old sound on both. No loopback stands between the board and
 // either place.
 //
-// Files are played by the layer's own voices (sound_voice.h), decoded by
-// libsndfile a little ahead, on a thread of each sound's own. The streams'
+// The sounds are the engine's voices (sound_voice.h), decoded a little
+// ahead on a thread of each sound's own, at the server's own rate. The streams'
 // write callback only mixes decoded frames at their volumes: it takes no
 // lock and allocates nothing. A new sound with nothing else to be heard
 // is written over what the streams hold (silence, or the sound it cut
 // off), from a little past the frame the server reads, so it starts at
 // once; the sound it cut off goes on there under the new one and fades out
-// over kMediaCutFade, so it never breaks off mid-wave. Beside other sounds,
+// over kCutFade, so it never breaks off mid-wave. Beside other sounds,
 // or one that fades out, it is written behind what is queued, so none of
 // them skips. After kIdleBeforeCork with nothing playing both streams are
 // corked, and the server asks nothing of them until the next sound uncorks
 // them.
 
-#include "media_control.h"
-#include "music_output.h"
+#include "output_target.h"
+#include "sound_output.h"
 
 #include <chrono>
 #include <memory>
@@ -29,15 +29,14 @@
 
 namespace qinghe {
 
-class ServerStreams final : public MusicOutput {
+class ServerStreams final : public SoundOutput {
 public:
     // Silence this long corks the streams.
     static constexpr std::chrono::seconds kIdleBeforeCork{5};
-    static constexpr int kRate = 44100;
     static constexpr int kChannels = 2;
 
     // Connects to the server the environment names and makes both streams,
-    // corked: into mixSink (never moved elsewhere) and into listeningSink
+    // corked, at the server's default rate: into mixSink (never moved elsewhere) and into listeningSink
     // (the server's default when empty). The streams carry the role marks
     // kChatStreamRole and kListeningStreamRole for whoever sets their
     // levels. nullptr when the server, or a sink, does not answer within limit.
@@ -51,16 +50,11 @@ public:
     bool open() override;
     void close() override;
 
-    OpenedMusic* loadMusic(const char* path, bool ownVoice) override;
-    void freeMusic(OpenedMusic* music) override;
-    double musicDuration(OpenedMusic* music) override;
-    int playMusic(OpenedMusic* music, std::optional<double> fromSeconds, bool fadeAtEnd) override;
-    void haltMusic(OpenedMusic* music, bool fade) override;
-    bool playingMusic(OpenedMusic* music) override;
-    double musicPosition(OpenedMusic* music) override;
-
-    void setGain(OpenedMusic* music, int left, int right) override;
-    void setLoudnessGain(OpenedMusic* music, float factor) override;
+    int rate() const override;
+    VoiceMixer& mixer() override;
+    // The loop uncorks the streams if silence had corked them, and arms the sound.
+    void voiceAdded(SoundVoice* voice) override;
+    OutputFacts facts() const override;
 
     // Whether the streams are corked now (the server asks nothing of them).
     bool corked() const;

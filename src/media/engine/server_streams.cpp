@@ -1,10 +1,10 @@
 #include "server_streams.h"
 
-#include "audio_output.h"
-#include "sound_file_library.h"
 #include "sound_voice.h"
+#include "voice_mixer.h"
 
 #include <pulse/context.h>
+#include <pulse/introspect.h>
 #include <pulse/proplist.h>
 #include <pulse/rtclock.h>
 #include <pulse/timeval.h>
@@ -35,7 +35,8 @@ using Clock = std::chrono::steady_clock;
 // The name the server shows for the streams' connection.
 constexpr const char* kClientName = "青禾主持人音效辅助工具";
 constexpr int kBytesPerFrame = ServerStreams::kChannels * 2;
-// What each stream keeps in hand for the server at first: 5.8 ms at 44100 Hz, asked
+// What each stream keeps in hand for the server at first: 5.8 ms at 44100 Hz
+// (5.3 ms at 48000 Hz), asked
 // for in steps of 1.5 ms. The server wakes the program that often while a
 // sound plays; a click waits at most this long behind what is queued.
 constexpr std::uint32_t kTargetFrames = 256;
@@ -46,7 +47,7 @@ constexpr std::uint32_t kRequestFrames = 64;
 // host; a gap in the chat is worse than a click a few milliseconds later.
 constexpr std::uint32_t kMostTargetFrames = 4 * kTargetFrames;
 // What a corked stream asks for: two seconds, the longest a sink keeps.
-constexpr std::uint32_t kCorkedTargetFrames = 2 * ServerStreams::kRate;
+constexpr std::uint32_t kCorkedTargetSeconds = 2;
 // The most the write callback renders at once; a larger request is served in parts.
 constexpr std::size_t kBlockFrames = 4096;
 // How often the streams look whether they have been quiet long enough to
@@ -60,8 +61,12 @@ constexpr std::size_t kHistoryFrames = 16384;
 // the rest is on its way: what the server last asked for, as it reads
 // about that much at once (a graph takes a whole period), kept between a
 // millisecond and a fade's length.
-constexpr std::int64_t kLeastCutLeadFrames = ServerStreams::kRate / 1000;
-constexpr std::int64_t kMostCutLeadFrames = kCutFadeFrames;
+constexpr int kLeastCutLeadPerSecond = 1000;
+// The rate the streams play at when the server does not say its own.
+constexpr std::uint32_t kFallbackRate = 44100;
+// The highest rate taken from a server: past it, the resampler's work for
+// every voice buys nothing a host can hear.
+constexpr std::uint32_t kHighestRate = 192000;
 // The most a cut writes over, behind which a stream that holds more (one
 // nobody reads) keeps it.
 constexpr std::int64_t kMostOverwrittenFrames = kHistoryFrames / 2;
@@ -87,7 +92,7 @@ struct Feed {
     pa_usec_t transportUsec = 0;
     bool reading = false;
     std::int64_t seekTo = -1;  // where the next write begins, over what the server holds; -1 behind it
-    std::vector<std::int16_t> fade = std::vector<std::int16_t>(kCutFadeFrames * ServerStreams::kChannels);
+    std::vector<std::int16_t> fade;
     int fadeLength = 0;
     int fadeAt = 0;
     std::vector<std::int16_t> out = std::vector<std::int16_t>(kBlockFrames * ServerStreams::kChannels);
@@ -96,7 +101,19 @@ struct Feed {
 }  // namespace
 
 struct ServerStreams::Impl {
-    const SoundFileLibrary* files = nullptr;
+    // The rate is the server's, known once connected: everything sized by it is made then.
+    void setRate(int serverRate)
+    {
+        rate = serverRate;
+        fadeFrames = cutFadeFrames(rate);
+        voices = std::make_unique<VoiceMixer>(rate);
+        for (Feed& feed : feeds)
+            feed.fade.assign(static_cast<std::size_t>(fadeFrames) * kChannels, 0);
+        beyond.assign(static_cast<std::size_t>(fadeFrames) * kChannels, 0);
+    }
+
+    int rate = 0;
+    int fadeFrames = 0;  // a cut's fade
     pa_threaded_mainloop* loop = nullptr;
     pa_context* context = nullptr;
     pa_stream* mix = nullptr;
@@ -108,14 +125,14 @@ struct ServerStreams::Impl {
     std::atomic<bool> alive{false};
     std::atomic<bool> corked{true};
     // The sounds, each decoded on a thread of its own; the loop thread mixes them.
-    VoiceMixer voices;
+    std::unique_ptr<VoiceMixer> voices;
 
     // The loop thread's own.
     std::vector<std::int16_t> block = std::vector<std::int16_t>(kBlockFrames * kChannels);
     std::array<Feed, 2> feeds;  // the mix's, then the listening stream's
     // The sounds a cut fades out, rendered past the last frame given: where
     // less than a fade's length is written over, the fade goes on with them.
-    std::vector<std::int16_t> beyond = std::vector<std::int16_t>(kCutFadeFrames * kChannels);
+    std::vector<std::int16_t> beyond;
     Clock::time_point quietSince = Clock::now();
     bool waking = false;     // the short latency is asked for; the streams play once the server has it
     int pendingResizes = 0;
@@ -170,7 +187,8 @@ ServerStreams::Impl::~Impl()
         pa_threaded_mainloop_free(loop);
     }
     // The loop has ended: nothing renders any more.
-    voices.clear();
+    if (voices)
+        voices->clear();
     if (kick >= 0)
         ::close(kick);
 }
@@ -178,7 +196,7 @@ ServerStreams::Impl::~Impl()
 void ServerStreams::Impl::render(std::int16_t* out, std::size_t frames)
 {
     std::fill(out, out + frames * kChannels, std::int16_t{0});
-    voices.mixInto(out, static_cast<int>(frames));
+    voices->mixInto(out, static_cast<int>(frames));
 }
 
 // The audio callback: the mix stream asks, both streams get the same block.
@@ -267,7 +285,7 @@ void ServerStreams::Impl::cork()
         // A corked stream still asks its sink for its short latency, and a
         // sink asked for that wakes every few milliseconds: while corked it
         // asks for a long one.
-        const pa_buffer_attr attributes = bufferAttributes(kCorkedTargetFrames);
+        const pa_buffer_attr attributes = bufferAttributes(kCorkedTargetSeconds * static_cast<std::uint32_t>(rate));
         if (pa_operation* resized = pa_stream_set_buffer_attr(stream, &attributes, nullptr, nullptr))
             pa_operation_unref(resized);
     }
@@ -307,7 +325,7 @@ void ServerStreams::Impl::onUnderflow(pa_stream*, void* self)
     // Only a gap in a sound counts: a sink nobody records from may ask for
     // more at once than the streams hold, and in silence nobody hears it.
     if (impl->corked.load() || impl->waking || impl->targetFrames >= kMostTargetFrames
-        || !impl->voices.anySounding())
+        || !impl->voices->anySounding())
         return;
     impl->targetFrames = std::min(impl->targetFrames * 2, kMostTargetFrames);
     const pa_buffer_attr attributes = bufferAttributes(impl->targetFrames);
@@ -332,7 +350,7 @@ void ServerStreams::Impl::awake()
     corked.store(false);
     quietSince = Clock::now();
     pa_context_rttime_restart(context, idleCheck, pa_rtclock_now() + kIdleCheckMicroseconds);
-    voices.armAll();
+    voices->armAll();
 }
 
 // Every flush is followed by a timing query, answered after it: the write
@@ -435,15 +453,15 @@ void ServerStreams::Impl::finishCut()
     const std::size_t asked = pa_stream_writable_size(mix);
     const std::int64_t askedFrames =
         asked == static_cast<std::size_t>(-1) ? 0 : static_cast<std::int64_t>(asked / kBytesPerFrame);
-    const std::int64_t lead = std::clamp(lastAskedFrames, kLeastCutLeadFrames, kMostCutLeadFrames);
-    const auto overwritable = [lead](const Feed& feed) {
+    const std::int64_t lead = std::clamp<std::int64_t>(lastAskedFrames, rate / kLeastCutLeadPerSecond, fadeFrames);
+    const auto overwritable = [this, lead](const Feed& feed) {
         if (feed.unread < 0 || feed.unread % kBytesPerFrame != 0)
             return std::int64_t{-1};
         // On a busy machine the answer may be old by now: what the server has
         // read since, and will read before the writing is in, is no longer
         // there to be written over.
         const pa_usec_t since = feed.reading ? pa_timeval_age(&feed.unreadAt) + feed.transportUsec : 0;
-        const auto read = static_cast<std::int64_t>(since * ServerStreams::kRate / PA_USEC_PER_SEC);
+        const auto read = static_cast<std::int64_t>(since * static_cast<pa_usec_t>(rate) / PA_USEC_PER_SEC);
         const std::int64_t unread = std::max<std::int64_t>(feed.unread / kBytesPerFrame - read, 0);
         return std::min(unread - std::min(unread, lead), kMostOverwrittenFrames);
     };
@@ -461,22 +479,22 @@ void ServerStreams::Impl::finishCut()
 
 // Where the stream is written over from, over frames before its write
 // index, and the fade of what it held: the frames from there on, then the
-// cut sounds past them, under a fade over kCutFadeFrames. False when the
+// cut sounds past them, under a fade over a cut's fade. False when the
 // history does not reach back there.
 bool ServerStreams::Impl::takeCutFade(Feed& feed, std::int64_t over)
 {
     if (over < 0 || static_cast<std::uint64_t>(over) > feed.given)
         return false;
     const std::uint64_t from = feed.given - static_cast<std::uint64_t>(over);
-    for (int i = 0; i < kCutFadeFrames; ++i) {
+    for (int i = 0; i < fadeFrames; ++i) {
         const std::int16_t* frame = i < over ? &feed.history[((from + static_cast<std::uint64_t>(i)) % kHistoryFrames) * kChannels]
                                              : &beyond[static_cast<std::size_t>(i - over) * kChannels];
-        const float gain = fadeOutGain(i + 1, kCutFadeFrames);
+        const float gain = fadeOutGain(i + 1, fadeFrames);
         for (int channel = 0; channel < kChannels; ++channel)
             feed.fade[static_cast<std::size_t>(i) * kChannels + static_cast<std::size_t>(channel)] =
                 static_cast<std::int16_t>(std::lrint(static_cast<float>(frame[channel]) * gain));
     }
-    feed.fadeLength = kCutFadeFrames;
+    feed.fadeLength = fadeFrames;
     feed.fadeAt = 0;
     feed.seekTo = feed.end - over * kBytesPerFrame;
     return true;
@@ -500,21 +518,21 @@ void ServerStreams::Impl::onKick(pa_mainloop_api*, pa_io_event*, int fd, pa_io_e
         impl->wake();
         return;
     }
-    if (impl->voices.anyWaitingForFlush()) {
+    if (impl->voices->anyWaitingForFlush()) {
         // The sounds being cut, on past the last frame given (the new one is not armed yet).
         std::fill(impl->beyond.begin(), impl->beyond.end(), std::int16_t{0});
-        impl->voices.mixInto(impl->beyond.data(), kCutFadeFrames);
+        impl->voices->mixInto(impl->beyond.data(), impl->fadeFrames);
         impl->startCut();
         // Their fade is the streams' own now, from the frame where the new sound starts.
-        impl->voices.endFadingOut();
+        impl->voices->endFadingOut();
     }
-    impl->voices.armAll();
+    impl->voices->armAll();
 }
 
 void ServerStreams::Impl::onIdleCheck(pa_mainloop_api*, pa_time_event* event, const struct timeval*, void* self)
 {
     auto* impl = static_cast<Impl*>(self);
-    const bool sounding = impl->voices.anySounding();
+    const bool sounding = impl->voices->anySounding();
     const Clock::time_point now = Clock::now();
     if (sounding)
         impl->quietSince = now;
@@ -547,9 +565,9 @@ bool awaitState(pa_threaded_mainloop* loop, Clock::time_point deadline, Ready re
     return true;
 }
 
-pa_stream* newStream(pa_context* context, const char* name, const std::string& role)
+pa_stream* newStream(pa_context* context, const char* name, const std::string& role, int rate)
 {
-    const pa_sample_spec format{PA_SAMPLE_S16LE, ServerStreams::kRate, ServerStreams::kChannels};
+    const pa_sample_spec format{PA_SAMPLE_S16LE, static_cast<std::uint32_t>(rate), ServerStreams::kChannels};
     pa_proplist* properties = pa_proplist_new();
     pa_proplist_sets(properties, "qinghe.role", role.c_str());
     // Each stream is remembered by the server apart from the other, so
@@ -567,10 +585,9 @@ std::unique_ptr<ServerStreams> ServerStreams::connect(const std::string& mixSink
 {
     const Clock::time_point deadline = Clock::now() + limit;
     auto impl = std::make_unique<Impl>();
-    impl->files = soundFileLibrary();
     impl->kick = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     impl->loop = pa_threaded_mainloop_new();
-    if (!impl->files || impl->kick < 0 || !impl->loop)
+    if (impl->kick < 0 || !impl->loop)
         return nullptr;
     pa_threaded_mainloop* loop = impl->loop;
     pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop);
@@ -597,16 +614,36 @@ std::unique_ptr<ServerStreams> ServerStreams::connect(const std::string& mixSink
                     [&] { return !PA_CONTEXT_IS_GOOD(contextState()); }))
         return nullptr;
 
+    // The streams play at the server's own rate, so it resamples nothing of ours.
+    std::uint32_t serverRate = 0;
+    pa_operation* asked = pa_context_get_server_info(
+        impl->context,
+        [](pa_context*, const pa_server_info* info, void* userdata) {
+            *static_cast<std::uint32_t*>(userdata) = info && pa_sample_spec_valid(&info->sample_spec)
+                                                          ? info->sample_spec.rate
+                                                          : kFallbackRate;
+        },
+        &serverRate);
+    if (!asked)
+        return nullptr;
+    const bool answered = awaitState(loop, deadline, [&] { return serverRate != 0; },
+                                     [&] { return !PA_CONTEXT_IS_GOOD(contextState()); });
+    pa_operation_cancel(asked);
+    pa_operation_unref(asked);
+    if (!answered)
+        return nullptr;
+    impl->setRate(static_cast<int>(std::min(serverRate, kHighestRate)));
+
     const bool listens = listeningSink != kNoListeningDevice;
-    impl->mix = newStream(impl->context, "青禾音效（聊天）", kChatStreamRole);
+    impl->mix = newStream(impl->context, "青禾音效（聊天）", kChatStreamRole, impl->rate);
     if (listens)
-        impl->listening = newStream(impl->context, "青禾音效（监听）", kListeningStreamRole);
+        impl->listening = newStream(impl->context, "青禾音效（监听）", kListeningStreamRole, impl->rate);
     if (!impl->mix || (listens && !impl->listening))
         return nullptr;
     impl->feeds[0].stream = impl->mix;
     impl->feeds[1].stream = impl->listening;
     // Made corked, as silence leaves them.
-    const pa_buffer_attr attributes = bufferAttributes(kCorkedTargetFrames);
+    const pa_buffer_attr attributes = bufferAttributes(kCorkedTargetSeconds * static_cast<std::uint32_t>(impl->rate));
     const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
     // The mix is the chat's: the stream never wanders off it. The listening
     // stream follows its device, or the default, as the server moves it.
@@ -648,7 +685,7 @@ bool ServerStreams::open()
 
 void ServerStreams::close()
 {
-    impl_->voices.clear();
+    impl_->voices->clear();
 }
 
 bool ServerStreams::corked() const
@@ -656,80 +693,35 @@ bool ServerStreams::corked() const
     return impl_->corked.load();
 }
 
-OpenedMusic* ServerStreams::loadMusic(const char* path, bool)
+int ServerStreams::rate() const
 {
-    auto music = std::make_unique<OpenedMusic>();
-    music->path = path;
-    music->held = impl_->files->open(path, SFM_READ, &music->info);
-    if (!music->held || music->info.samplerate <= 0 || music->info.channels <= 0) {
-        if (music->held)
-            impl_->files->close(music->held);
-        return nullptr;
-    }
-    return music.release();
+    return impl_->rate;
 }
 
-void ServerStreams::freeMusic(OpenedMusic* music)
+VoiceMixer& ServerStreams::mixer()
 {
-    haltMusic(music, false);
-    if (music->held)
-        impl_->files->close(music->held);
-    delete music;
+    return *impl_->voices;
 }
 
-double ServerStreams::musicDuration(OpenedMusic* music)
-{
-    return voiceDuration(*music);
-}
-
-int ServerStreams::playMusic(OpenedMusic* music, std::optional<double> fromSeconds, bool fadeAtEnd)
+void ServerStreams::voiceAdded(SoundVoice* voice)
 {
     // With nothing else playing on, the streams hold silence or a sound
     // being cut: the new sound is written over it, at once. (After a wake
     // the server may hold a second of what plays; a fade is not worth that wait.)
-    const bool flushFirst = !impl_->voices.anyPlayingOn();
-    if (!startVoice(impl_->voices, *impl_->files, *music, fromSeconds, fadeAtEnd, false, flushFirst))
-        return -1;
-    // The loop uncorks the streams if silence had corked them, and arms the sound.
+    voice->flushFirst.store(!impl_->voices->anyPlayingOn());
     const std::uint64_t one = 1;
     [[maybe_unused]] const ssize_t written = write(impl_->kick, &one, sizeof one);
-    return 0;
 }
 
-void ServerStreams::haltMusic(OpenedMusic* music, bool fade)
+OutputFacts ServerStreams::facts() const
 {
-    if (!music->voice)
-        return;
-    if (fade)
-        impl_->voices.fadeOut(music->voice);
-    else
-        impl_->voices.remove(music->voice);
-    music->voice = nullptr;
-}
-
-bool ServerStreams::playingMusic(OpenedMusic* music)
-{
-    return music->voice && !music->voice->finished();
-}
-
-double ServerStreams::musicPosition(OpenedMusic* music)
-{
-    return music->voice ? static_cast<double>(music->voice->position()) / kRate : -1;
-}
-
-void ServerStreams::setGain(OpenedMusic* music, int left, int right)
-{
-    music->leftVolume = left;
-    music->rightVolume = right;
-    if (music->voice)
-        music->voice->setVolumes(left, right);
-}
-
-void ServerStreams::setLoudnessGain(OpenedMusic* music, float factor)
-{
-    music->loudnessGain = factor;
-    if (music->voice)
-        music->voice->setLoudnessGain(factor);
+    OutputFacts facts;
+    facts.rate = impl_->rate;
+    facts.channels = kChannels;
+    facts.periodFrames = static_cast<int>(kTargetFrames);
+    if (impl_->alive.load())
+        facts.driver = kServerStreamsDriver;
+    return facts;
 }
 
 }  // namespace qinghe

@@ -1,0 +1,387 @@
+#include "sound_engine.h"
+
+#include "device_output.h"
+#include "server_streams.h"
+#include "sound_module.h"
+#include "voice_mixer.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace qinghe {
+
+namespace {
+
+// How often the engine looks for voices that have ended, while any plays:
+// often enough for a now-playing row to follow within a tenth of a second.
+constexpr std::chrono::milliseconds kWatchInterval{20};
+constexpr double kDecibelsPerDecade = 20;
+// The most a gain may lift a sound: more would only lift its noise.
+constexpr double kMostGainDb = 60;
+
+// A gain that is no number is none; one past the most is held there.
+float factorOf(double decibels)
+{
+    if (!std::isfinite(decibels))
+        return 1.0f;
+    return static_cast<float>(std::pow(10.0, std::clamp(decibels, -kMostGainDb * 2, kMostGainDb) / kDecibelsPerDecade));
+}
+
+AudioDeviceRequest deviceRequestFor(const MediaOutputDevice& target)
+{
+    AudioDeviceRequest request;
+    request.driver = target.driver;
+    request.device = target.device;
+    return request;
+}
+
+// A voice the engine holds a handle on, in the mixer of the output it plays on.
+struct HeldVoice {
+    SoundVoice* voice = nullptr;
+    SoundOutput* output = nullptr;
+};
+
+// The engine's state, shared by the window thread's plays and the routing
+// thread's output changes. The voices go before the outputs.
+struct EngineState {
+    std::mutex lock;
+    DeviceOutput device{{}};
+    // The sound server's own streams, while the target is kServerStreamsDriver.
+    std::unique_ptr<ServerStreams> streams;
+    MediaOutputDevice target;
+    int mostPlaying = 1;
+    VoiceId lastVoice = kNoVoice;
+    std::map<VoiceId, HeldVoice> voices;
+    // Ended by a stop or a change of output, to be told by the watch.
+    std::vector<std::pair<VoiceId, VoiceEnd>> ended;
+    // Loads the sound module ahead of the first sound. Set under lock and
+    // joined outside it, so that plays meanwhile are not held up.
+    std::thread moduleLoad;
+
+    ~EngineState()
+    {
+        // A program that did not shut the engine down still ends no thread unjoined.
+        if (moduleLoad.joinable())
+            moduleLoad.join();
+        dropVoices();
+        device.close();
+    }
+
+    SoundOutput& active() { return streams ? static_cast<SoundOutput&>(*streams) : device; }
+
+    // Every handle ends at once; the output takes its voices away with it.
+    void dropVoices()
+    {
+        for (const auto& [id, held] : voices)
+            ended.emplace_back(id, VoiceEnd::Stopped);
+        voices.clear();
+    }
+
+    // Voices that ended on their own (or were cut for one more) let go of
+    // their handles, their ends kept to be told.
+    void reapEnded()
+    {
+        for (auto it = voices.begin(); it != voices.end();) {
+            SoundVoice* voice = it->second.voice;
+            if (!voice->finished()) {
+                ++it;
+                continue;
+            }
+            const VoiceEnd end = voice->brokeOff()    ? VoiceEnd::BrokeOff
+                                 : voice->fadingOut() ? VoiceEnd::Cut
+                                                      : VoiceEnd::Finished;
+            ended.emplace_back(it->first, end);
+            it->second.output->mixer().remove(voice);
+            it = voices.erase(it);
+        }
+    }
+
+    HeldVoice* find(VoiceId id)
+    {
+        const auto found = voices.find(id);
+        return found == voices.end() ? nullptr : &found->second;
+    }
+};
+
+EngineState& state()
+{
+    static EngineState instance;
+    return instance;
+}
+
+}  // namespace
+
+SoundEngine::SoundEngine()
+{
+    auto* watch = new QTimer(this);
+    watch->setObjectName(QStringLiteral("voiceWatch"));
+    watch->setInterval(kWatchInterval);
+    connect(watch, &QTimer::timeout, this, &SoundEngine::watchVoices);
+}
+
+SoundEngine& SoundEngine::instance()
+{
+    static auto* const engine = new SoundEngine;
+    return *engine;
+}
+
+VoiceStart SoundEngine::play(const std::string& path, const VoiceGains& asked, std::chrono::milliseconds from)
+{
+    // Volumes outside the scale are held at its ends.
+    VoiceGains gains = asked;
+    gains.left = std::clamp(gains.left, 0, kFullVolume);
+    gains.right = std::clamp(gains.right, 0, kFullVolume);
+    const SoundModule* module = soundModule();
+    if (!module)
+        return {kNoVoice, SoundFileProblem::None, true};
+    EngineState& e = state();
+    VoiceStart started;
+    {
+        std::lock_guard guard(e.lock);
+        e.reapEnded();
+        SoundOutput& output = e.active();
+        if (!output.mixer().anyAudible())
+            output.lengthenPeriodIfLate();
+        if (!output.open())
+            return {kNoVoice, SoundFileProblem::None, true};
+        StreamOpening opening = module->openStream(path, output.rate());
+        if (!opening.stream)
+            return {kNoVoice, opening.problem, false};
+        if (from.count() > 0 && !opening.stream->seek(from.count() * output.rate() / 1000))
+            return {kNoVoice, SoundFileProblem::Damaged, false};
+        SoundVoice::Setup setup;
+        setup.rate = output.rate();
+        setup.armed = false;
+        // The file's own last frames fade out, in case it was cut short.
+        setup.fadeAtEnd = true;
+        setup.leftVolume = gains.left;
+        setup.rightVolume = gains.right;
+        setup.loudnessGain = factorOf(gains.decibels);
+        auto voice = std::make_unique<SoundVoice>(std::move(opening.stream), setup);
+        voice->start();
+        SoundVoice* added = output.mixer().add(std::move(voice), e.mostPlaying);
+        if (!added)
+            return {kNoVoice, SoundFileProblem::None, true};
+        output.voiceAdded(added);
+        started.voice = ++e.lastVoice;
+        e.voices[started.voice] = {added, &output};
+    }
+    // Without an event loop (a program that only plays) the next play reaps instead.
+    if (QCoreApplication::instance())
+        findChild<QTimer*>(QStringLiteral("voiceWatch"))->start();
+    emit voiceStarted(started.voice, QFile::decodeName(path.c_str()));
+    return started;
+}
+
+void SoundEngine::stop(VoiceId voice, std::chrono::milliseconds fade)
+{
+    EngineState& e = state();
+    std::lock_guard guard(e.lock);
+    HeldVoice* held = e.find(voice);
+    if (!held)
+        return;
+    const auto frames = static_cast<int>(fade.count() * held->output->rate() / 1000);
+    held->output->mixer().fadeOut(held->voice, frames);
+    e.voices.erase(voice);
+    e.ended.emplace_back(voice, VoiceEnd::Stopped);
+}
+
+void SoundEngine::stopAll(std::chrono::milliseconds fade)
+{
+    std::vector<VoiceId> ids;
+    {
+        EngineState& e = state();
+        std::lock_guard guard(e.lock);
+        for (const auto& entry : e.voices)
+            ids.push_back(entry.first);
+    }
+    for (VoiceId id : ids)
+        stop(id, fade);
+}
+
+bool SoundEngine::setGains(VoiceId voice, const VoiceGains& gains)
+{
+    EngineState& e = state();
+    std::lock_guard guard(e.lock);
+    HeldVoice* held = e.find(voice);
+    if (!held || held->voice->finished())
+        return false;
+    held->voice->setVolumes(std::clamp(gains.left, 0, kFullVolume), std::clamp(gains.right, 0, kFullVolume));
+    held->voice->setLoudnessGain(factorOf(gains.decibels));
+    return true;
+}
+
+bool SoundEngine::playing(VoiceId voice) const
+{
+    EngineState& e = state();
+    std::lock_guard guard(e.lock);
+    const HeldVoice* held = e.find(voice);
+    return held && !held->voice->finished() && !held->voice->fadingOut();
+}
+
+std::optional<VoiceProgress> SoundEngine::progress(VoiceId voice) const
+{
+    EngineState& e = state();
+    std::lock_guard guard(e.lock);
+    const HeldVoice* held = e.find(voice);
+    if (!held)
+        return std::nullopt;
+    return VoiceProgress{held->voice->position(), held->voice->length(), held->output->rate()};
+}
+
+void SoundEngine::setMostPlaying(int voices)
+{
+    EngineState& e = state();
+    std::lock_guard guard(e.lock);
+    e.mostPlaying = std::clamp(voices, 1, kMostVoices);
+    e.active().mixer().keepAtMost(e.mostPlaying);
+}
+
+int SoundEngine::mostPlaying() const
+{
+    EngineState& e = state();
+    std::lock_guard guard(e.lock);
+    return e.mostPlaying;
+}
+
+SoundFileProblem SoundEngine::check(const std::string& path, std::string* reason) const
+{
+    const SoundModule* module = soundModule();
+    // Without the module nothing can be told of the file but whether it is there.
+    if (!module)
+        return SoundFileProblem::None;
+    return module->checkFile(path, reason);
+}
+
+// Every end is told here, on the window thread.
+void SoundEngine::watchVoices()
+{
+    EngineState& e = state();
+    std::vector<std::pair<VoiceId, VoiceEnd>> ended;
+    bool watching = false;
+    {
+        std::lock_guard guard(e.lock);
+        e.reapEnded();
+        ended.swap(e.ended);
+        watching = !e.voices.empty();
+    }
+    if (!watching)
+        findChild<QTimer*>(QStringLiteral("voiceWatch"))->stop();
+    for (const auto& [voice, end] : ended)
+        emit voiceEnded(voice, end);
+}
+
+void setMediaOutputDevice(const MediaOutputDevice& target)
+{
+    EngineState& e = state();
+    {
+        std::lock_guard guard(e.lock);
+        if (e.target == target)
+            return;
+    }
+    // The server is waited for without the lock, so a click meanwhile plays on where it did.
+    std::unique_ptr<ServerStreams> fresh;
+    if (target.driver == kServerStreamsDriver)
+        fresh = ServerStreams::connect(target.device, target.listeningDevice, kServerStreamsLimit);
+    std::unique_ptr<ServerStreams> old;
+    {
+        std::lock_guard guard(e.lock);
+        e.dropVoices();
+        e.active().close();
+        old = std::move(e.streams);
+        e.streams = std::move(fresh);
+        e.target = target;
+        // Streams that could not be made leave the board silent rather than playing elsewhere.
+        e.device.setTarget(deviceRequestFor(target.driver == kServerStreamsDriver
+                                                ? MediaOutputDevice{kNoAudioDriver, {}, {}}
+                                                : target));
+    }
+}
+
+MediaOutputDevice mediaOutputDevice()
+{
+    EngineState& e = state();
+    std::lock_guard guard(e.lock);
+    return e.target;
+}
+
+OutputFacts mediaOutputFacts()
+{
+    EngineState& e = state();
+    std::lock_guard guard(e.lock);
+    return e.active().facts();
+}
+
+void setMediaOutputPeriod(int frames)
+{
+    EngineState& e = state();
+    std::lock_guard guard(e.lock);
+    e.device.setRequestedPeriod(frames);
+}
+
+std::uint64_t mediaMixedFrames()
+{
+    return state().device.mixedFrames();
+}
+
+void setMixObserver(MixObserver observer)
+{
+    state().device.setMixObserver(std::move(observer));
+}
+
+void prepareMediaOutput()
+{
+    EngineState& e = state();
+    std::lock_guard guard(e.lock);
+    // One load is enough: the module stays once it is in.
+    if (e.moduleLoad.joinable())
+        return;
+    try {
+        e.moduleLoad = std::thread([] { soundModule(); });
+    } catch (const std::system_error&) {
+        // No thread to spare: the first sound loads the module itself.
+    }
+}
+
+void closeMediaOutput()
+{
+    EngineState& e = state();
+    std::lock_guard guard(e.lock);
+    e.dropVoices();
+    e.active().close();
+    e.device.setRequestedPeriod(0);
+}
+
+void shutDownMediaOutput()
+{
+    closeMediaOutput();
+    EngineState& e = state();
+    std::thread load;
+    std::unique_ptr<ServerStreams> streams;
+    {
+        std::lock_guard guard(e.lock);
+        load = std::move(e.moduleLoad);
+        // The streams' loop thread ends here, not after main.
+        streams = std::move(e.streams);
+        e.target = {};
+        e.device.setTarget({});
+    }
+    streams.reset();
+    // Loading cannot be cut short, but it ends on its own within the time
+    // the dynamic loader takes.
+    if (load.joinable())
+        load.join();
+}
+
+}  // namespace qinghe

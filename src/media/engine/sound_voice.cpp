@@ -1,0 +1,239 @@
+#include "sound_voice.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <numbers>
+#include <system_error>
+#include <utility>
+
+namespace qinghe {
+
+namespace {
+
+constexpr int kWholeVolume = kFullVolume;
+constexpr int kHalfVolume = kWholeVolume / 2;
+constexpr std::int32_t kHighest = std::numeric_limits<std::int16_t>::max();
+constexpr std::int32_t kLowest = std::numeric_limits<std::int16_t>::min();
+constexpr float kSampleScale = 32768.0f;
+
+// Decoded ahead of the mix (0.74 s): the decoder naps between rounds, and a
+// long song costs no more memory than a click.
+constexpr std::size_t kRingFrames = std::size_t{1} << 15;
+// Decoded before a voice is handed over, so its first blocks are there at
+// once (46 ms at 44100 Hz: far more than the first blocks a device takes).
+constexpr std::size_t kPrefillFrames = 2048;
+constexpr std::size_t kDecodeFrames = 4096;
+constexpr auto kDecoderNap = std::chrono::milliseconds(20);
+// The most a voice adds at once: the mixer's part.
+constexpr int kMostFramesAtOnce = 1024;
+
+std::int16_t toSample(float value)
+{
+    return static_cast<std::int16_t>(
+        std::clamp(std::lrint(value * kSampleScale), long{kLowest}, long{kHighest}));
+}
+
+// A sample at a volume, rounded half away from zero as the output always has.
+std::int32_t atVolume(std::int32_t sample, int volume)
+{
+    const std::int32_t product = sample * volume;
+    return (product >= 0 ? product + kHalfVolume : product - kHalfVolume) / kWholeVolume;
+}
+
+// A sample at a volume and a loudness gain, rounded to the nearest value.
+std::int32_t atFactor(std::int32_t sample, float factor)
+{
+    return static_cast<std::int32_t>(std::nearbyint(static_cast<float>(sample) * factor));
+}
+
+std::uint32_t volumesWord(int left, int right)
+{
+    return (static_cast<std::uint32_t>(left) << 16) | static_cast<std::uint32_t>(right);
+}
+
+}  // namespace
+
+// Half a cosine from unity to silence, so the sound's slope is not bent at
+// the fade's start and its last frame is silent.
+float fadeOutGain(int done, int length)
+{
+    return 0.5f * (1.0f + std::cos(std::numbers::pi_v<float> * static_cast<float>(done) / static_cast<float>(length)));
+}
+
+SoundVoice::FrameRing::FrameRing(std::size_t frames) : samples_(frames * kVoiceChannels), capacity_(frames) {}
+
+std::size_t SoundVoice::FrameRing::writable() const
+{
+    return capacity_ - (head_.load(std::memory_order_relaxed) - tail_.load(std::memory_order_acquire));
+}
+
+std::size_t SoundVoice::FrameRing::readable() const
+{
+    return head_.load(std::memory_order_acquire) - tail_.load(std::memory_order_relaxed);
+}
+
+void SoundVoice::FrameRing::push(const std::int16_t* frames, std::size_t count)
+{
+    const std::uint64_t head = head_.load(std::memory_order_relaxed);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t at = ((head + i) % capacity_) * kVoiceChannels;
+        samples_[at] = frames[2 * i];
+        samples_[at + 1] = frames[2 * i + 1];
+    }
+    head_.store(head + count, std::memory_order_release);
+}
+
+std::size_t SoundVoice::FrameRing::pop(std::int16_t* frames, std::size_t count)
+{
+    const std::uint64_t tail = tail_.load(std::memory_order_relaxed);
+    const std::size_t taken = std::min<std::size_t>(count, head_.load(std::memory_order_acquire) - tail);
+    for (std::size_t i = 0; i < taken; ++i) {
+        const std::size_t at = ((tail + i) % capacity_) * kVoiceChannels;
+        frames[2 * i] = samples_[at];
+        frames[2 * i + 1] = samples_[at + 1];
+    }
+    tail_.store(tail + taken, std::memory_order_release);
+    return taken;
+}
+
+SoundVoice::SoundVoice(std::unique_ptr<StereoStream> stream, const Setup& setup)
+    : stream_(std::move(stream)), cutFadeFrames_(cutFadeFrames(setup.rate)), fadeAtEnd_(setup.fadeAtEnd),
+      length_(stream_->frames()), ring_(kRingFrames), armed_(setup.armed),
+      volumes_(volumesWord(setup.leftVolume, setup.rightVolume)), loudness_(setup.loudnessGain),
+      input_(kDecodeFrames * kVoiceChannels), output_(kDecodeFrames * kVoiceChannels),
+      taken_(static_cast<std::size_t>(kMostFramesAtOnce) * kVoiceChannels)
+{
+}
+
+SoundVoice::~SoundVoice()
+{
+    {
+        std::lock_guard guard(napLock_);
+        stop_.store(true);
+    }
+    napEnd_.notify_all();
+    if (decoder_.joinable())
+        decoder_.join();
+}
+
+void SoundVoice::start()
+{
+    while (!decodedAll_.load() && ring_.readable() < kPrefillFrames)
+        decodeRound();
+    if (decodedAll_.load())
+        return;
+    try {
+        decoder_ = std::thread([this] { decodeOnThread(); });
+    } catch (const std::system_error&) {
+        // No thread to spare: what was decoded plays, and the sound ends there.
+        decodedAll_.store(true);
+    }
+}
+
+void SoundVoice::decodeOnThread()
+{
+    while (!stop_.load() && !decodedAll_.load() && !finished_.load()) {
+        if (ring_.writable() >= kDecodeFrames) {
+            decodeRound();
+            continue;
+        }
+        std::unique_lock guard(napLock_);
+        napEnd_.wait_for(guard, kDecoderNap, [this] { return stop_.load(); });
+    }
+}
+
+// One round: a block of the stream, already stereo at the output's rate.
+void SoundVoice::decodeRound()
+{
+    const std::size_t room = std::min(ring_.writable(), kDecodeFrames);
+    if (room == 0)
+        return;
+    const std::int64_t read = stream_->read(input_.data(), static_cast<std::int64_t>(room));
+    if (read <= 0) {
+        if (read < 0)
+            brokeOff_.store(true, std::memory_order_release);
+        decodedAll_.store(true, std::memory_order_release);
+        return;
+    }
+    const auto count = static_cast<std::size_t>(read) * kVoiceChannels;
+    for (std::size_t i = 0; i < count; ++i)
+        output_[i] = toSample(input_[i]);
+    ring_.push(output_.data(), static_cast<std::size_t>(read));
+}
+
+void SoundVoice::setVolumes(int left, int right)
+{
+    volumes_.store(volumesWord(left, right));
+}
+
+void SoundVoice::setLoudnessGain(float factor)
+{
+    loudness_.store(factor);
+}
+
+void SoundVoice::fadeOut(int frames)
+{
+    fadeAsked_.store(std::max(frames, cutFadeFrames_), std::memory_order_release);
+}
+
+bool SoundVoice::addTo(std::int32_t* mix, std::int32_t* steady, int frames)
+{
+    if (!armed_.load(std::memory_order_acquire) || finished_.load(std::memory_order_relaxed))
+        return false;
+    // Read before the ring: once everything is decoded, what the ring holds is all that is left.
+    const bool all = decodedAll_.load(std::memory_order_acquire);
+    const std::size_t remaining = ring_.readable();
+    const std::size_t taken = ring_.pop(taken_.data(), static_cast<std::size_t>(std::min(frames, kMostFramesAtOnce)));
+    if (const int asked = fadeAsked_.load(std::memory_order_acquire); asked > 0 && (!fading_ || asked < fadeLength_ - fadeDone_)) {
+        // A fade asked for cuts short a longer one under way, never lengthens it.
+        fading_ = true;
+        fadeLength_ = asked;
+        fadeDone_ = 0;
+    }
+    const std::uint32_t word = volumes_.load();
+    const float loudness = loudness_.load();
+    const int leftVolume = static_cast<int>(word >> 16);
+    const int rightVolume = static_cast<int>(word & 0xffff);
+    const float leftFactor = static_cast<float>(leftVolume) / kWholeVolume * loudness;
+    const float rightFactor = static_cast<float>(rightVolume) / kWholeVolume * loudness;
+    const bool unity = loudness == 1.0f;
+    bool ended = false;
+    std::size_t used = 0;
+    while (used < taken) {
+        // A file's own last frames fade out, in case it was cut short.
+        if (!fading_ && fadeAtEnd_ && all && remaining - used <= static_cast<std::size_t>(cutFadeFrames_)) {
+            fading_ = true;
+            fadeLength_ = static_cast<int>(remaining - used);
+            fadeDone_ = 0;
+        }
+        const std::int32_t l = taken_[2 * used];
+        const std::int32_t r = taken_[2 * used + 1];
+        std::int32_t outLeft = unity ? atVolume(l, leftVolume) : atFactor(l, leftFactor);
+        std::int32_t outRight = unity ? atVolume(r, rightVolume) : atFactor(r, rightFactor);
+        if (fading_) {
+            const float gain = fadeOutGain(++fadeDone_, fadeLength_);
+            outLeft = static_cast<std::int32_t>(std::lrint(static_cast<float>(outLeft) * gain));
+            outRight = static_cast<std::int32_t>(std::lrint(static_cast<float>(outRight) * gain));
+        }
+        mix[2 * used] += outLeft;
+        mix[2 * used + 1] += outRight;
+        if (!fading_) {
+            steady[2 * used] += outLeft;
+            steady[2 * used + 1] += outRight;
+        }
+        ++used;
+        if (fading_ && fadeDone_ >= fadeLength_) {
+            ended = true;
+            break;
+        }
+    }
+    played_.fetch_add(static_cast<std::int64_t>(used), std::memory_order_release);
+    if (ended || (all && taken < static_cast<std::size_t>(frames)))
+        finished_.store(true, std::memory_order_release);
+    return used > 0;
+}
+
+}  // namespace qinghe

@@ -1,0 +1,155 @@
+#pragma once
+
+// The engine's voices: each plays one sound, read from its stereo stream a
+// little ahead on a thread of its own, already at the output's rate. The
+// voices are added together on the audio thread, each at its own volumes,
+// and the sum passes the one limiter of the program, which holds it at full
+// scale. Every output plays through a VoiceMixer: the SDL device and the
+// sound server's streams alike.
+//
+// The audio thread takes no lock here and allocates nothing: what the
+// window thread changes reaches it through atomics, and a voice the window
+// thread takes away is deleted only once the audio thread is out of the mix.
+
+#include "media/decoders/stereo_stream.h"
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace qinghe {
+
+inline constexpr int kVoiceChannels = 2;
+// The most sounds a host may have playing at once.
+inline constexpr int kMostVoices = 8;
+// Volume scale of a voice's channels; full volume leaves the samples untouched.
+inline constexpr int kFullVolume = 1000;
+// How long a cut sound takes to fade out: long enough to leave no click,
+// short enough that the sound that cuts in is not muddied.
+inline constexpr std::chrono::microseconds kCutFade{8000};
+// Frames of a cut's fade at a rate.
+constexpr int cutFadeFrames(int rate)
+{
+    return static_cast<int>(kCutFade.count() * rate / 1000000);
+}
+// The gain at frame done (1..length) of a fade out, the last frame silent.
+float fadeOutGain(int done, int length);
+
+// One sound on its way out.
+class SoundVoice {
+public:
+    struct Setup {
+        int rate = 44100;             // the output's, which the stream already plays at
+        bool armed = true;            // plays from its first mix on; else from arm()
+        bool fadeAtEnd = false;       // the sound's own last frames fade out
+        int leftVolume = kFullVolume; // 0..kFullVolume
+        int rightVolume = kFullVolume;
+        float loudnessGain = 1.0f;
+    };
+
+    SoundVoice(std::unique_ptr<StereoStream> stream, const Setup& setup);
+    // Stops the decoder and waits for it (it never sleeps through a stop).
+    ~SoundVoice();
+    SoundVoice(const SoundVoice&) = delete;
+    SoundVoice& operator=(const SoundVoice&) = delete;
+
+    // Decodes the first blocks here, then the rest on a thread of its own.
+    void start();
+
+    // The window thread's side, in force for every block mixed after the call.
+    void setVolumes(int left, int right);
+    void setLoudnessGain(float factor);
+    // Fades out over frames (at least a cut's fade) from the next block on, then ends.
+    void fadeOut(int frames = 0);
+    // Plays from the next block on (a voice made unarmed).
+    void arm() { armed_.store(true, std::memory_order_release); }
+    // Ends here, without its fade (the thread that mixes).
+    void endNow() { finished_.store(true, std::memory_order_release); }
+
+    bool armed() const { return armed_.load(std::memory_order_acquire); }
+    // Played to its end, or faded out.
+    bool finished() const { return finished_.load(std::memory_order_acquire); }
+    bool fadingOut() const { return fadeAsked_.load(std::memory_order_acquire) > 0; }
+    // Output frames from the sound's start to the next frame it plays.
+    std::int64_t position() const { return played_.load(std::memory_order_acquire); }
+    // The sound's length in output frames; -1 when not known.
+    std::int64_t length() const { return length_; }
+    // The stream broke off before its end (a file that went bad under it).
+    bool brokeOff() const { return brokeOff_.load(std::memory_order_acquire); }
+
+    // The audio thread's side: adds at most frames frames to mix
+    // (interleaved stereo), and to steady those not fading out; true when
+    // the voice added any.
+    bool addTo(std::int32_t* mix, std::int32_t* steady, int frames);
+
+    // The window thread's own marks for the mixer: a voice that is no
+    // longer any handle's is deleted once it has finished.
+    bool detached = false;
+    // Added to the mixer in this order.
+    std::uint64_t order = 0;
+    // ServerStreams: the streams are flushed before the voice is armed.
+    std::atomic<bool> flushFirst{false};
+
+private:
+    void decodeRound();
+    void decodeOnThread();
+
+    // Decoded frames handed from the decoder to the audio thread: one
+    // writer, one reader, no lock.
+    class FrameRing {
+    public:
+        explicit FrameRing(std::size_t frames);
+        std::size_t writable() const;
+        std::size_t readable() const;
+        void push(const std::int16_t* frames, std::size_t count);
+        std::size_t pop(std::int16_t* frames, std::size_t count);
+
+    private:
+        std::vector<std::int16_t> samples_;
+        std::size_t capacity_;
+        std::atomic<std::uint64_t> head_{0};
+        std::atomic<std::uint64_t> tail_{0};
+    };
+
+    std::unique_ptr<StereoStream> stream_;
+    const int cutFadeFrames_;
+    const bool fadeAtEnd_;
+    const std::int64_t length_;
+    FrameRing ring_;
+
+    std::atomic<bool> armed_;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> decodedAll_{false};
+    std::atomic<bool> brokeOff_{false};
+    std::atomic<bool> finished_{false};
+    std::atomic<int> fadeAsked_{0};  // the fade's length in frames; 0 until asked
+    std::atomic<std::int64_t> played_{0};
+    // Left volume in the high half, right in the low: one word, never half seen.
+    std::atomic<std::uint32_t> volumes_;
+    std::atomic<float> loudness_;
+
+    // The decoder's nap, cut short by a stop.
+    std::mutex napLock_;
+    std::condition_variable napEnd_;
+    std::thread decoder_;
+
+    // The decoder's own (the first rounds run on the caller's thread, before the decoder starts).
+    std::vector<float> input_;
+    std::vector<std::int16_t> output_;
+
+    // The audio thread's own.
+    std::vector<std::int16_t> taken_;
+    bool fading_ = false;
+    int fadeLength_ = 0;
+    int fadeDone_ = 0;
+};
+
+}  // namespace qinghe
