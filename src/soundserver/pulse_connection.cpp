@@ -1,5 +1,7 @@
 #include "pulse_connection.h"
 
+#include "media/engine/pulse_client.h"
+
 #include <pulse/context.h>
 #include <pulse/introspect.h>
 #include <pulse/mainloop.h>
@@ -134,26 +136,21 @@ std::unique_ptr<PulseConnection> PulseConnection::open(const std::string& client
     pa_mainloop* loop = pa_mainloop_new();
     if (!loop)
         return nullptr;
-    pa_context* context = pa_context_new(pa_mainloop_get_api(loop), clientName.c_str());
+    pa_context* context = connectPulseClient(pa_mainloop_get_api(loop), clientName);
     if (!context) {
         pa_mainloop_free(loop);
         return nullptr;
     }
     std::unique_ptr<PulseConnection> connection(
         new PulseConnection(loop, context, std::move(stop), std::move(wake)));
-    // Starting a server is the desktop's business, not a sound board's.
-    if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
-        return nullptr;
     Wait ready;
     pa_context_set_state_callback(
         context,
         [](pa_context* c, void* userdata) {
             auto* wait = static_cast<Wait*>(userdata);
-            const pa_context_state_t state = pa_context_get_state(c);
-            if (state == PA_CONTEXT_READY)
-                *wait = {true, true};
-            else if (!PA_CONTEXT_IS_GOOD(state))
-                *wait = {true, false};
+            const PulseClientState state = pulseClientState(c);
+            if (state != PulseClientState::Connecting)
+                *wait = {true, state == PulseClientState::Ready};
         },
         &ready);
     const bool connected = connection->runUntilDone(ready, limit) && ready.ok;

@@ -6,6 +6,8 @@
 // a stuck thread. Nothing is kept between calls but the connection itself;
 // names and descriptions are the server's UTF-8.
 
+#include "media/engine/pulse_client.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -21,9 +23,6 @@ struct pa_mainloop;
 
 namespace qinghe {
 
-// The property the program marks everything it loads with; its value says
-// which part of the virtual microphone the module is.
-inline constexpr const char* kRoleProperty = "qinghe.role";
 
 struct ServerDevice {
     std::string name;         // the server's own name, e.g. "alsa_output.pci-0000_00_1b.0.analog-stereo"

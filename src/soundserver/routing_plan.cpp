@@ -144,9 +144,12 @@ RoutingPlan planRouting(const SoundSettings& settings, const ServerPicture& serv
     RoutingPlan plan;
     const Listening listening = pickListening(settings, server, plan.problem);
     if (!settings.virtualMicrophone) {
-        // The board plays straight to the chosen device, or as it always has.
+        // The board plays in a stream of its own at the server's rate, to the
+        // chosen device or the server's default.
         if (listening.device)
-            plan.output = {kServerAudioDriver, listening.device->description};
+            plan.output = {kServerStreamsDriver, {}, listening.device->name};
+        else if (listening.followsDefault)
+            plan.output = {kServerStreamsDriver, {}, {}};
         return plan;
     }
     // The chat records what comes out of the limiter, or the plain mix without it.

@@ -34,8 +34,6 @@ inline constexpr const char* kLimitedSinkName = "qinghe_limited";
 inline constexpr const char* kLimitedSinkDescription = "青禾虚拟麦克风限幅";
 inline constexpr const char* kMicrophoneName = "qinghe_microphone";
 inline constexpr const char* kMicrophoneDescription = "青禾虚拟麦克风";
-// The audio driver that reaches the sound server's devices by name.
-inline constexpr const char* kServerAudioDriver = "pulseaudio";
 
 // Where the board's sound output opens; an empty driver is the audio
 // layer's own choice, an empty device that driver's default.

@@ -217,8 +217,8 @@ private slots:
         QVERIFY(f_->iniBytes().contains(gbkBytes("虚拟麦克风=0\r\n")));
         settledStatus();
         QVERIFY(!serverHas({"list", "modules", "short"}, "qinghe.role"));
-        // Without the virtual microphone the board plays straight to the chosen device.
-        QCOMPARE(mediaOutputDevice(), (MediaOutputDevice{"pulseaudio", "Headphones", {}}));
+        // Without the virtual microphone the board plays straight to the chosen device, in a stream of its own.
+        QCOMPARE(mediaOutputDevice(), (MediaOutputDevice{kServerStreamsDriver, {}, test_support::kFakeHeadphones}));
     }
 
     void aSavedDeviceTheServerLacksStaysChosenAndIsMarked()
@@ -230,7 +230,7 @@ private slots:
         QTRY_COMPARE(outputs->count(), 5);
         QCOMPARE(outputs->currentText(), QStringLiteral("unplugged_usb（未连接）"));
         QVERIFY(settledStatus().endsWith(QStringLiteral("所选监听设备不在，暂用系统默认设备。")));
-        QCOMPARE(mediaOutputDevice(), MediaOutputDevice{});
+        QCOMPARE(mediaOutputDevice(), (MediaOutputDevice{kServerStreamsDriver, {}, {}}));
     }
 
     // What the window shows is what the server has, as it changes: the

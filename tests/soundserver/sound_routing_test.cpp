@@ -553,7 +553,7 @@ TEST(SecondCopy, InChildSharesTheServerUntilTold)
     ASSERT_TRUE(routing.waitUntilIdle(kRequestLimit));
     const RoutingStatus status = routing.status();
     const bool heldElsewhere = !status.microphoneOn && status.problem == RoutingProblem::HeldByOtherCopy
-                               && output == OutputTarget{kServerAudioDriver, "Headphones", {}};
+                               && output == OutputTarget{kServerStreamsDriver, {}, test_support::kFakeHeadphones};
     const QString readyFile = qEnvironmentVariable(kReadyFileVariable);
     QFile ready(readyFile + ".part");
     ASSERT_TRUE(ready.open(QIODevice::WriteOnly));

@@ -21,8 +21,9 @@ struct MediaOutputDevice {
 };
 
 // The driver name that stands for the sound server's own streams: the
-// board's sound goes straight into two sinks at once (see server_streams.h).
-// device and listeningDevice are the sinks' server names.
+// board's sound goes straight into two sinks at once (see server_streams.h),
+// or into the listening sink alone. device and listeningDevice are the
+// sinks' server names; an empty device is no chat mix.
 inline constexpr const char* kServerStreamsDriver = "qinghe-streams";
 // The listening device that stands for none: only the chat hears the board.
 inline constexpr const char* kNoListeningDevice = "-";
@@ -30,6 +31,9 @@ inline constexpr const char* kNoListeningDevice = "-";
 // so their levels can be set from outside.
 inline constexpr const char* kChatStreamRole = "feed";
 inline constexpr const char* kListeningStreamRole = "listen";
+// The mark of the one stream that plays while there is no virtual
+// microphone: the host hears the board as ever, at no level of the settings.
+inline constexpr const char* kBoardStreamRole = "board";
 
 // The driver name that stands for no output at all: while it is the target,
 // nothing plays and nothing is tried (the sound server the output belongs

@@ -1,5 +1,6 @@
 #include "server_streams.h"
 
+#include "pulse_client.h"
 #include "sound_voice.h"
 #include "voice_mixer.h"
 
@@ -116,8 +117,11 @@ struct ServerStreams::Impl {
     int fadeFrames = 0;  // a cut's fade
     pa_threaded_mainloop* loop = nullptr;
     pa_context* context = nullptr;
-    pa_stream* mix = nullptr;
-    pa_stream* listening = nullptr;
+    // The stream whose requests drive the writing: the chat's mix, or the
+    // listening stream alone while there is no virtual microphone.
+    pa_stream* lead = nullptr;
+    // The listening stream beside the mix, fed the same blocks; null when none.
+    pa_stream* follower = nullptr;
     pa_io_event* kickWatch = nullptr;
     pa_time_event* idleCheck = nullptr;
     int kick = -1;  // eventfd: a new sound asks the loop to flush, uncork and start it
@@ -129,14 +133,14 @@ struct ServerStreams::Impl {
 
     // The loop thread's own.
     std::vector<std::int16_t> block = std::vector<std::int16_t>(kBlockFrames * kChannels);
-    std::array<Feed, 2> feeds;  // the mix's, then the listening stream's
+    std::array<Feed, 2> feeds;  // the lead's, then the follower's
     // The sounds a cut fades out, rendered past the last frame given: where
     // less than a fade's length is written over, the fade goes on with them.
     std::vector<std::int16_t> beyond;
     Clock::time_point quietSince = Clock::now();
     bool waking = false;     // the short latency is asked for; the streams play once the server has it
     int pendingResizes = 0;
-    std::int64_t lastAskedFrames = 0;  // what the mix's last request asked for
+    std::int64_t lastAskedFrames = 0;  // what the lead's last request asked for
     std::uint32_t targetFrames = kTargetFrames;  // what the streams hold while awake
 
     ~Impl();
@@ -169,7 +173,7 @@ ServerStreams::Impl::~Impl()
             api->io_free(kickWatch);
         if (idleCheck)
             api->time_free(idleCheck);
-        for (pa_stream* stream : {mix, listening}) {
+        for (pa_stream* stream : {lead, follower}) {
             if (!stream)
                 continue;
             pa_stream_set_write_callback(stream, nullptr, nullptr);
@@ -199,7 +203,7 @@ void ServerStreams::Impl::render(std::int16_t* out, std::size_t frames)
     voices->mixInto(out, static_cast<int>(frames));
 }
 
-// The audio callback: the mix stream asks, both streams get the same block.
+// The audio callback: the lead stream asks, both streams get the same block.
 void ServerStreams::Impl::onWritable(pa_stream*, std::size_t bytes, void* self)
 {
     auto* impl = static_cast<Impl*>(self);
@@ -277,7 +281,7 @@ pa_buffer_attr bufferAttributes(std::uint32_t targetFrames)
 
 void ServerStreams::Impl::cork()
 {
-    for (pa_stream* stream : {mix, listening}) {
+    for (pa_stream* stream : {lead, follower}) {
         if (!stream || pa_stream_get_state(stream) != PA_STREAM_READY)
             continue;
         if (pa_operation* corking = pa_stream_cork(stream, 1, nullptr, nullptr))
@@ -299,7 +303,7 @@ void ServerStreams::Impl::wake()
 {
     waking = true;
     pendingResizes = 0;
-    for (pa_stream* stream : {mix, listening}) {
+    for (pa_stream* stream : {lead, follower}) {
         if (!stream || pa_stream_get_state(stream) != PA_STREAM_READY)
             continue;
         const pa_buffer_attr attributes = bufferAttributes(targetFrames);
@@ -329,7 +333,7 @@ void ServerStreams::Impl::onUnderflow(pa_stream*, void* self)
         return;
     impl->targetFrames = std::min(impl->targetFrames * 2, kMostTargetFrames);
     const pa_buffer_attr attributes = bufferAttributes(impl->targetFrames);
-    for (pa_stream* stream : {impl->mix, impl->listening}) {
+    for (pa_stream* stream : {impl->lead, impl->follower}) {
         if (!stream || pa_stream_get_state(stream) != PA_STREAM_READY)
             continue;
         if (pa_operation* resized = pa_stream_set_buffer_attr(stream, &attributes, nullptr, nullptr))
@@ -341,7 +345,7 @@ void ServerStreams::Impl::awake()
 {
     waking = false;
     flushBoth();
-    for (pa_stream* stream : {mix, listening}) {
+    for (pa_stream* stream : {lead, follower}) {
         if (!stream || pa_stream_get_state(stream) != PA_STREAM_READY)
             continue;
         if (pa_operation* uncorking = pa_stream_cork(stream, 0, nullptr, nullptr))
@@ -448,9 +452,9 @@ void ServerStreams::Impl::onTimed(pa_stream* stream, int success, void* self)
 // gets more than it asked for and the new sound comes no later there.
 void ServerStreams::Impl::finishCut()
 {
-    if (!mix || pa_stream_get_state(mix) != PA_STREAM_READY)
+    if (!lead || pa_stream_get_state(lead) != PA_STREAM_READY)
         return;
-    const std::size_t asked = pa_stream_writable_size(mix);
+    const std::size_t asked = pa_stream_writable_size(lead);
     const std::int64_t askedFrames =
         asked == static_cast<std::size_t>(-1) ? 0 : static_cast<std::int64_t>(asked / kBytesPerFrame);
     const std::int64_t lead = std::clamp<std::int64_t>(lastAskedFrames, rate / kLeastCutLeadPerSecond, fadeFrames);
@@ -568,11 +572,7 @@ bool awaitState(pa_threaded_mainloop* loop, Clock::time_point deadline, Ready re
 pa_stream* newStream(pa_context* context, const char* name, const std::string& role, int rate)
 {
     const pa_sample_spec format{PA_SAMPLE_S16LE, static_cast<std::uint32_t>(rate), ServerStreams::kChannels};
-    pa_proplist* properties = pa_proplist_new();
-    pa_proplist_sets(properties, "qinghe.role", role.c_str());
-    // Each stream is remembered by the server apart from the other, so
-    // neither is restored to the other's device or volume.
-    pa_proplist_sets(properties, "module-stream-restore.id", ("sink-input-by-qinghe-role:" + role).c_str());
+    pa_proplist* properties = roleProperties(role);
     pa_stream* stream = pa_stream_new_with_proplist(context, name, &format, nullptr, properties);
     pa_proplist_free(properties);
     return stream;
@@ -591,9 +591,8 @@ std::unique_ptr<ServerStreams> ServerStreams::connect(const std::string& mixSink
         return nullptr;
     pa_threaded_mainloop* loop = impl->loop;
     pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop);
-    impl->context = pa_context_new(api, kClientName);
-    if (!impl->context || pa_context_connect(impl->context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0
-        || pa_threaded_mainloop_start(loop) < 0)
+    impl->context = connectPulseClient(api, kClientName);
+    if (!impl->context || pa_threaded_mainloop_start(loop) < 0)
         return nullptr;
     Impl* self = impl.get();
     pa_threaded_mainloop_lock(loop);
@@ -609,9 +608,9 @@ std::unique_ptr<ServerStreams> ServerStreams::connect(const std::string& mixSink
                 impl->alive.store(false);
         },
         self);
-    const auto contextState = [&] { return pa_context_get_state(impl->context); };
-    if (!awaitState(loop, deadline, [&] { return contextState() == PA_CONTEXT_READY; },
-                    [&] { return !PA_CONTEXT_IS_GOOD(contextState()); }))
+    const auto contextState = [&] { return pulseClientState(impl->context); };
+    if (!awaitState(loop, deadline, [&] { return contextState() == PulseClientState::Ready; },
+                    [&] { return contextState() == PulseClientState::Failed; }))
         return nullptr;
 
     // The streams play at the server's own rate, so it resamples nothing of ours.
@@ -627,50 +626,59 @@ std::unique_ptr<ServerStreams> ServerStreams::connect(const std::string& mixSink
     if (!asked)
         return nullptr;
     const bool answered = awaitState(loop, deadline, [&] { return serverRate != 0; },
-                                     [&] { return !PA_CONTEXT_IS_GOOD(contextState()); });
+                                     [&] { return contextState() == PulseClientState::Failed; });
     pa_operation_cancel(asked);
     pa_operation_unref(asked);
     if (!answered)
         return nullptr;
     impl->setRate(static_cast<int>(std::min(serverRate, kHighestRate)));
 
+    // With the virtual microphone the mix leads and the listening stream
+    // follows it; without, the listening stream plays alone.
+    const bool chat = !mixSink.empty();
     const bool listens = listeningSink != kNoListeningDevice;
-    impl->mix = newStream(impl->context, "青禾音效（聊天）", kChatStreamRole, impl->rate);
-    if (listens)
-        impl->listening = newStream(impl->context, "青禾音效（监听）", kListeningStreamRole, impl->rate);
-    if (!impl->mix || (listens && !impl->listening))
+    if (!chat && !listens)
         return nullptr;
-    impl->feeds[0].stream = impl->mix;
-    impl->feeds[1].stream = impl->listening;
+    pa_stream* mix = chat ? newStream(impl->context, "青禾音效（聊天）", kChatStreamRole, impl->rate) : nullptr;
+    pa_stream* listening =
+        listens ? newStream(impl->context, "青禾音效（监听）", chat ? kListeningStreamRole : kBoardStreamRole, impl->rate)
+                : nullptr;
+    impl->lead = chat ? mix : listening;
+    impl->follower = chat ? listening : nullptr;
+    if ((chat && !mix) || (listens && !listening))
+        return nullptr;
+    impl->feeds[0].stream = impl->lead;
+    impl->feeds[1].stream = impl->follower;
     // Made corked, as silence leaves them.
     const pa_buffer_attr attributes = bufferAttributes(kCorkedTargetSeconds * static_cast<std::uint32_t>(impl->rate));
     const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
+    pa_stream_set_write_callback(impl->lead, &Impl::onWritable, self);
+    for (pa_stream* stream : {mix, listening})
+        if (stream)
+            pa_stream_set_underflow_callback(stream, &Impl::onUnderflow, self);
     // The mix is the chat's: the stream never wanders off it. The listening
     // stream follows its device, or the default, as the server moves it.
-    pa_stream_set_write_callback(impl->mix, &Impl::onWritable, self);
-    pa_stream_set_underflow_callback(impl->mix, &Impl::onUnderflow, self);
-    if (listens)
-        pa_stream_set_underflow_callback(impl->listening, &Impl::onUnderflow, self);
-    if (pa_stream_connect_playback(impl->mix, mixSink.c_str(), &attributes,
-                                   static_cast<pa_stream_flags_t>(flags | PA_STREAM_DONT_MOVE), nullptr, nullptr)
-            < 0
+    if ((chat
+         && pa_stream_connect_playback(mix, mixSink.c_str(), &attributes,
+                                       static_cast<pa_stream_flags_t>(flags | PA_STREAM_DONT_MOVE), nullptr, nullptr)
+                < 0)
         || (listens
-            && pa_stream_connect_playback(impl->listening, listeningSink.empty() ? nullptr : listeningSink.c_str(),
+            && pa_stream_connect_playback(listening, listeningSink.empty() ? nullptr : listeningSink.c_str(),
                                           &attributes, flags, nullptr, nullptr)
                    < 0))
         return nullptr;
     const auto ready = [](pa_stream* stream) { return !stream || pa_stream_get_state(stream) == PA_STREAM_READY; };
     const auto failed = [](pa_stream* stream) { return stream && !PA_STREAM_IS_GOOD(pa_stream_get_state(stream)); };
-    if (!awaitState(loop, deadline, [&] { return ready(impl->mix) && ready(impl->listening); },
-                    [&] { return failed(impl->mix) || failed(impl->listening) || !PA_CONTEXT_IS_GOOD(contextState()); }))
+    if (!awaitState(loop, deadline, [&] { return ready(impl->lead) && ready(impl->follower); },
+                    [&] { return failed(impl->lead) || failed(impl->follower) || contextState() == PulseClientState::Failed; }))
         return nullptr;
     const auto streamFailed = [](pa_stream* stream, void* userdata) {
         if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream)))
             static_cast<Impl*>(userdata)->alive.store(false);
     };
-    pa_stream_set_state_callback(impl->mix, streamFailed, self);
-    if (impl->listening)
-        pa_stream_set_state_callback(impl->listening, streamFailed, self);
+    pa_stream_set_state_callback(impl->lead, streamFailed, self);
+    if (impl->follower)
+        pa_stream_set_state_callback(impl->follower, streamFailed, self);
     impl->kickWatch = api->io_new(api, impl->kick, PA_IO_EVENT_INPUT, &Impl::onKick, self);
     // Started by the first sound: the streams begin corked.
     impl->idleCheck = pa_context_rttime_new(impl->context, PA_USEC_INVALID, &Impl::onIdleCheck, self);

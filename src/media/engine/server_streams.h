@@ -35,8 +35,9 @@ public:
     static constexpr std::chrono::seconds kIdleBeforeCork{5};
     static constexpr int kChannels = 2;
 
-    // Connects to the server the environment names and makes both streams,
-    // corked, at the server's default rate: into mixSink (never moved elsewhere) and into listeningSink
+    // Connects to the server the environment names and makes both streams
+    // (or, with an empty mixSink, the listening one alone), corked, at the
+    // server's default rate: into mixSink (never moved elsewhere) and into listeningSink
     // (the server's default when empty). The streams carry the role marks
     // kChatStreamRole and kListeningStreamRole for whoever sets their
     // levels. nullptr when the server, or a sink, does not answer within limit.
