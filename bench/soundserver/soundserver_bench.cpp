@@ -363,7 +363,7 @@ bool benchOn(SoundServerKind kind, const Options& options, const QString& clickF
     }
     MediaPlayer player;
     CustomSoundTables tables;
-    SoundBoard board(tables, iniFile, BoardSurface{[] { return 100; }, {}, {}, {}, {}});
+    SoundBoard board(tables, iniFile, BoardSurface{[] { return 100; }, {}, {}, {}, {}, {}, {}});
     const Click boardClick = [&] { board.playEffect(fromQString(clickFile)); };
     const Quiet boardQuiet = [&] { board.stop(); };
     const std::string headphones = std::string(test_support::kFakeHeadphones) + ".monitor";

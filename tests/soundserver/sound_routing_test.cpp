@@ -204,7 +204,7 @@ protected:
     MediaPlayer player_;
     CustomSoundTables tables_;
     SoundBoard board_{tables_, dir_.filePath("my.ini"),
-                      BoardSurface{[this] { return slider_; }, {}, {}, {}, {}}};
+                      BoardSurface{[this] { return slider_; }, {}, {}, {}, {}, {}, {}}};
 };
 
 TEST_F(RoutingOnServer, EffectReachesTheVirtualMicrophoneAndTheListeningDeviceAtTheSlidersVolumeAndTheirOwnLevels)
@@ -255,6 +255,14 @@ TEST_F(RoutingOnServer, EffectReachesTheVirtualMicrophoneAndTheListeningDeviceAt
     ASSERT_TRUE(levelled[1][0].sound);
     EXPECT_NEAR(levelled[0][0].level / heard[0][0].level, 0.5, 0.5 * kLevelTolerance);
     EXPECT_NEAR(levelled[1][0].level / heard[1][0].level, 1.0, kLevelTolerance);
+
+    applyAndWait(*routing, {test_support::kFakeHeadphones, false, false, {}});
+    // Without the virtual microphone the board plays to the chosen device alone, in a stream of its own.
+    EXPECT_EQ(mediaOutputDevice(), (MediaOutputDevice{kServerStreamsDriver, {}, test_support::kFakeHeadphones}));
+    const auto alone = clickAndListen({100}, {"fake_headphones.monitor", "fake_speakers.monitor"});
+    ASSERT_TRUE(alone[0][0].sound);
+    EXPECT_NEAR(alone[0][0].level, kEffectAmplitude, kEffectAmplitude * kLevelTolerance);
+    EXPECT_FALSE(alone[1][0].sound);
 }
 
 // Silence costs nothing: a few seconds after the last sound the board's
@@ -649,7 +657,7 @@ TEST_F(RoutingWithoutServer, SaysWhyAndTheBoardStillPlaysThroughTheDiskDriver)
     constexpr int kSlider = 37;
     MediaPlayer player;
     CustomSoundTables tables;
-    SoundBoard board(tables, pathOf("my.ini"), BoardSurface{[] { return kSlider; }, {}, {}, {}, {}});
+    SoundBoard board(tables, pathOf("my.ini"), BoardSurface{[] { return kSlider; }, {}, {}, {}, {}, {}, {}});
     board.playEffect(fromQString(pathOf("effect.wav")));
     EXPECT_EQ(mediaOutputFacts().driver, "disk");
     waitFrames(kRate / 2);

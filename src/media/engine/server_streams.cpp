@@ -108,8 +108,7 @@ struct ServerStreams::Impl {
         rate = serverRate;
         fadeFrames = cutFadeFrames(rate);
         voices = std::make_unique<VoiceMixer>(rate);
-        for (Feed& feed : feeds)
-            feed.fade.assign(static_cast<std::size_t>(fadeFrames) * kChannels, 0);
+        feed.fade.assign(static_cast<std::size_t>(fadeFrames) * kChannels, 0);
         beyond.assign(static_cast<std::size_t>(fadeFrames) * kChannels, 0);
     }
 
@@ -117,11 +116,7 @@ struct ServerStreams::Impl {
     int fadeFrames = 0;  // a cut's fade
     pa_threaded_mainloop* loop = nullptr;
     pa_context* context = nullptr;
-    // The stream whose requests drive the writing: the chat's mix, or the
-    // listening stream alone while there is no virtual microphone.
-    pa_stream* lead = nullptr;
-    // The listening stream beside the mix, fed the same blocks; null when none.
-    pa_stream* follower = nullptr;
+    pa_stream* stream = nullptr;
     pa_io_event* kickWatch = nullptr;
     pa_time_event* idleCheck = nullptr;
     int kick = -1;  // eventfd: a new sound asks the loop to flush, uncork and start it
@@ -133,19 +128,19 @@ struct ServerStreams::Impl {
 
     // The loop thread's own.
     std::vector<std::int16_t> block = std::vector<std::int16_t>(kBlockFrames * kChannels);
-    std::array<Feed, 2> feeds;  // the lead's, then the follower's
+    Feed feed;
     // The sounds a cut fades out, rendered past the last frame given: where
     // less than a fade's length is written over, the fade goes on with them.
     std::vector<std::int16_t> beyond;
     Clock::time_point quietSince = Clock::now();
     bool waking = false;     // the short latency is asked for; the streams play once the server has it
     int pendingResizes = 0;
-    std::int64_t lastAskedFrames = 0;  // what the lead's last request asked for
+    std::int64_t lastAskedFrames = 0;  // what the stream's last request asked for
     std::uint32_t targetFrames = kTargetFrames;  // what the streams hold while awake
 
     ~Impl();
     void render(std::int16_t* out, std::size_t frames);
-    void writeBoth(std::size_t bytes);
+    void write(std::size_t bytes);
     void give(Feed& feed, std::size_t frames);
     bool holding() const;
     void finishCut();
@@ -154,7 +149,7 @@ struct ServerStreams::Impl {
     void wake();
     void awake();
     void flush(Feed& feed);
-    void flushBoth();
+    void flushStream();
     void startCut();
     static void onTimed(pa_stream* stream, int success, void* self);
     static void onResized(pa_stream* stream, int success, void* self);
@@ -173,9 +168,7 @@ ServerStreams::Impl::~Impl()
             api->io_free(kickWatch);
         if (idleCheck)
             api->time_free(idleCheck);
-        for (pa_stream* stream : {lead, follower}) {
-            if (!stream)
-                continue;
+        if (stream) {
             pa_stream_set_write_callback(stream, nullptr, nullptr);
             pa_stream_set_state_callback(stream, nullptr, nullptr);
             pa_stream_disconnect(stream);
@@ -203,7 +196,7 @@ void ServerStreams::Impl::render(std::int16_t* out, std::size_t frames)
     voices->mixInto(out, static_cast<int>(frames));
 }
 
-// The audio callback: the lead stream asks, both streams get the same block.
+// The audio callback: the stream asks for blocks of the voices' sum.
 void ServerStreams::Impl::onWritable(pa_stream*, std::size_t bytes, void* self)
 {
     auto* impl = static_cast<Impl*>(self);
@@ -211,17 +204,15 @@ void ServerStreams::Impl::onWritable(pa_stream*, std::size_t bytes, void* self)
     if (impl->holding())
         return;
     impl->lastAskedFrames = static_cast<std::int64_t>(bytes / kBytesPerFrame);
-    impl->writeBoth(bytes);
+    impl->write(bytes);
 }
 
-void ServerStreams::Impl::writeBoth(std::size_t bytes)
+void ServerStreams::Impl::write(std::size_t bytes)
 {
     while (bytes >= static_cast<std::size_t>(kBytesPerFrame)) {
         const std::size_t frames = std::min(bytes / kBytesPerFrame, kBlockFrames);
         render(block.data(), frames);
-        for (Feed& feed : feeds)
-            if (feed.stream)
-                give(feed, frames);
+        give(feed, frames);
         bytes -= frames * kBytesPerFrame;
     }
 }
@@ -265,7 +256,7 @@ void ServerStreams::Impl::give(Feed& feed, std::size_t frames)
 
 bool ServerStreams::Impl::holding() const
 {
-    return std::any_of(feeds.begin(), feeds.end(), [](const Feed& feed) { return feed.cutAwaited; });
+    return feed.cutAwaited;
 }
 
 pa_buffer_attr bufferAttributes(std::uint32_t targetFrames)
@@ -281,9 +272,7 @@ pa_buffer_attr bufferAttributes(std::uint32_t targetFrames)
 
 void ServerStreams::Impl::cork()
 {
-    for (pa_stream* stream : {lead, follower}) {
-        if (!stream || pa_stream_get_state(stream) != PA_STREAM_READY)
-            continue;
+    if (stream && pa_stream_get_state(stream) == PA_STREAM_READY) {
         if (pa_operation* corking = pa_stream_cork(stream, 1, nullptr, nullptr))
             pa_operation_unref(corking);
         // A corked stream still asks its sink for its short latency, and a
@@ -303,9 +292,7 @@ void ServerStreams::Impl::wake()
 {
     waking = true;
     pendingResizes = 0;
-    for (pa_stream* stream : {lead, follower}) {
-        if (!stream || pa_stream_get_state(stream) != PA_STREAM_READY)
-            continue;
+    if (stream && pa_stream_get_state(stream) == PA_STREAM_READY) {
         const pa_buffer_attr attributes = bufferAttributes(targetFrames);
         if (pa_operation* resized = pa_stream_set_buffer_attr(stream, &attributes, &Impl::onResized, this)) {
             ++pendingResizes;
@@ -333,9 +320,7 @@ void ServerStreams::Impl::onUnderflow(pa_stream*, void* self)
         return;
     impl->targetFrames = std::min(impl->targetFrames * 2, kMostTargetFrames);
     const pa_buffer_attr attributes = bufferAttributes(impl->targetFrames);
-    for (pa_stream* stream : {impl->lead, impl->follower}) {
-        if (!stream || pa_stream_get_state(stream) != PA_STREAM_READY)
-            continue;
+    if (pa_stream* stream = impl->stream; stream && pa_stream_get_state(stream) == PA_STREAM_READY) {
         if (pa_operation* resized = pa_stream_set_buffer_attr(stream, &attributes, nullptr, nullptr))
             pa_operation_unref(resized);
     }
@@ -344,10 +329,8 @@ void ServerStreams::Impl::onUnderflow(pa_stream*, void* self)
 void ServerStreams::Impl::awake()
 {
     waking = false;
-    flushBoth();
-    for (pa_stream* stream : {lead, follower}) {
-        if (!stream || pa_stream_get_state(stream) != PA_STREAM_READY)
-            continue;
+    flushStream();
+    if (stream && pa_stream_get_state(stream) == PA_STREAM_READY) {
         if (pa_operation* uncorking = pa_stream_cork(stream, 0, nullptr, nullptr))
             pa_operation_unref(uncorking);
     }
@@ -380,10 +363,9 @@ void ServerStreams::Impl::flush(Feed& feed)
     }
 }
 
-void ServerStreams::Impl::flushBoth()
+void ServerStreams::Impl::flushStream()
 {
-    for (Feed& feed : feeds)
-        flush(feed);
+    flush(feed);
 }
 
 // A cut. A flush would leave the server nothing to play until the new
@@ -396,31 +378,26 @@ void ServerStreams::Impl::flushBoth()
 // answer, is flushed: the new sound starts as soon, and the old one breaks off.
 void ServerStreams::Impl::startCut()
 {
-    for (Feed& feed : feeds) {
-        if (!feed.stream || pa_stream_get_state(feed.stream) != PA_STREAM_READY)
-            continue;
-        feed.cutAwaited = false;
-        feed.unread = -1;
-        pa_operation* asked =
-            feed.endKnown ? pa_stream_update_timing_info(feed.stream, &Impl::onTimed, this) : nullptr;
-        if (!asked) {
-            flush(feed);
-            continue;
-        }
-        pa_operation_unref(asked);
-        ++feed.queries;
-        feed.cutAwaited = true;
+    if (!feed.stream || pa_stream_get_state(feed.stream) != PA_STREAM_READY)
+        return;
+    feed.cutAwaited = false;
+    feed.unread = -1;
+    pa_operation* asked = feed.endKnown ? pa_stream_update_timing_info(feed.stream, &Impl::onTimed, this) : nullptr;
+    if (!asked) {
+        flush(feed);
+        return;
     }
+    pa_operation_unref(asked);
+    ++feed.queries;
+    feed.cutAwaited = true;
 }
 
 void ServerStreams::Impl::onTimed(pa_stream* stream, int success, void* self)
 {
     auto* impl = static_cast<Impl*>(self);
-    const auto found = std::find_if(impl->feeds.begin(), impl->feeds.end(),
-                                    [stream](const Feed& feed) { return feed.stream == stream; });
-    if (found == impl->feeds.end())
+    if (stream != impl->feed.stream)
         return;
-    Feed& feed = *found;
+    Feed& feed = impl->feed;
     // An earlier query's answer: the latest one's is on its way.
     if (--feed.queries > 0)
         return;
@@ -446,15 +423,13 @@ void ServerStreams::Impl::onTimed(pa_stream* stream, int success, void* self)
         impl->finishCut();
 }
 
-// Both answers are in: what the server asked for meanwhile is written, and
-// the cut goes over what the mix holds. The listening stream gets the same
-// frames, written over no more of what it holds, so the chat's stream never
-// gets more than it asked for and the new sound comes no later there.
+// The answer is in: what the server asked for meanwhile is written, and
+// the cut goes over what the stream holds.
 void ServerStreams::Impl::finishCut()
 {
-    if (!lead || pa_stream_get_state(lead) != PA_STREAM_READY)
+    if (!stream || pa_stream_get_state(stream) != PA_STREAM_READY)
         return;
-    const std::size_t asked = pa_stream_writable_size(lead);
+    const std::size_t asked = pa_stream_writable_size(stream);
     const std::int64_t askedFrames =
         asked == static_cast<std::size_t>(-1) ? 0 : static_cast<std::int64_t>(asked / kBytesPerFrame);
     const std::int64_t lead = std::clamp<std::int64_t>(lastAskedFrames, rate / kLeastCutLeadPerSecond, fadeFrames);
@@ -469,16 +444,13 @@ void ServerStreams::Impl::finishCut()
         const std::int64_t unread = std::max<std::int64_t>(feed.unread / kBytesPerFrame - read, 0);
         return std::min(unread - std::min(unread, lead), kMostOverwrittenFrames);
     };
-    const std::int64_t mixOver = std::max<std::int64_t>(overwritable(feeds[0]), 0);
-    for (Feed& feed : feeds) {
-        if (feed.unread < 0)
-            continue;
-        const std::int64_t over = std::min(overwritable(feed), mixOver + askedFrames);
-        feed.unread = -1;
-        if (!takeCutFade(feed, over))
-            flush(feed);
-    }
-    writeBoth(static_cast<std::size_t>(mixOver + askedFrames) * kBytesPerFrame);
+    const std::int64_t over = overwritable(feed);
+    if (feed.unread < 0)
+        return;
+    feed.unread = -1;
+    if (!takeCutFade(feed, over))
+        flush(feed);
+    write(static_cast<std::size_t>(std::max<std::int64_t>(over, 0) + askedFrames) * kBytesPerFrame);
 }
 
 // Where the stream is written over from, over frames before its write
@@ -569,6 +541,16 @@ bool awaitState(pa_threaded_mainloop* loop, Clock::time_point deadline, Ready re
     return true;
 }
 
+// What the server shows for the stream of each role.
+const char* nameOfRole(const std::string& role)
+{
+    if (role == kChatStreamRole)
+        return "青禾音效（聊天）";
+    if (role == kListeningStreamRole)
+        return "青禾音效（监听）";
+    return "青禾音效";
+}
+
 pa_stream* newStream(pa_context* context, const char* name, const std::string& role, int rate)
 {
     const pa_sample_spec format{PA_SAMPLE_S16LE, static_cast<std::uint32_t>(rate), ServerStreams::kChannels};
@@ -580,7 +562,7 @@ pa_stream* newStream(pa_context* context, const char* name, const std::string& r
 
 }  // namespace
 
-std::unique_ptr<ServerStreams> ServerStreams::connect(const std::string& mixSink, const std::string& listeningSink,
+std::unique_ptr<ServerStreams> ServerStreams::connect(const std::string& sink, const std::string& role,
                                                       std::chrono::milliseconds limit)
 {
     const Clock::time_point deadline = Clock::now() + limit;
@@ -633,52 +615,34 @@ std::unique_ptr<ServerStreams> ServerStreams::connect(const std::string& mixSink
         return nullptr;
     impl->setRate(static_cast<int>(std::min(serverRate, kHighestRate)));
 
-    // With the virtual microphone the mix leads and the listening stream
-    // follows it; without, the listening stream plays alone.
-    const bool chat = !mixSink.empty();
-    const bool listens = listeningSink != kNoListeningDevice;
-    if (!chat && !listens)
+    impl->stream = newStream(impl->context, nameOfRole(role), role, impl->rate);
+    if (!impl->stream)
         return nullptr;
-    pa_stream* mix = chat ? newStream(impl->context, "青禾音效（聊天）", kChatStreamRole, impl->rate) : nullptr;
-    pa_stream* listening =
-        listens ? newStream(impl->context, "青禾音效（监听）", chat ? kListeningStreamRole : kBoardStreamRole, impl->rate)
-                : nullptr;
-    impl->lead = chat ? mix : listening;
-    impl->follower = chat ? listening : nullptr;
-    if ((chat && !mix) || (listens && !listening))
-        return nullptr;
-    impl->feeds[0].stream = impl->lead;
-    impl->feeds[1].stream = impl->follower;
-    // Made corked, as silence leaves them.
+    impl->feed.stream = impl->stream;
+    // Made corked, as silence leaves it.
     const pa_buffer_attr attributes = bufferAttributes(kCorkedTargetSeconds * static_cast<std::uint32_t>(impl->rate));
-    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
-    pa_stream_set_write_callback(impl->lead, &Impl::onWritable, self);
-    for (pa_stream* stream : {mix, listening})
-        if (stream)
-            pa_stream_set_underflow_callback(stream, &Impl::onUnderflow, self);
-    // The mix is the chat's: the stream never wanders off it. The listening
+    auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
+    // The mix is the chat's: its stream never wanders off it. A listening
     // stream follows its device, or the default, as the server moves it.
-    if ((chat
-         && pa_stream_connect_playback(mix, mixSink.c_str(), &attributes,
-                                       static_cast<pa_stream_flags_t>(flags | PA_STREAM_DONT_MOVE), nullptr, nullptr)
-                < 0)
-        || (listens
-            && pa_stream_connect_playback(listening, listeningSink.empty() ? nullptr : listeningSink.c_str(),
-                                          &attributes, flags, nullptr, nullptr)
-                   < 0))
+    if (role == kChatStreamRole)
+        flags = static_cast<pa_stream_flags_t>(flags | PA_STREAM_DONT_MOVE);
+    pa_stream_set_write_callback(impl->stream, &Impl::onWritable, self);
+    pa_stream_set_underflow_callback(impl->stream, &Impl::onUnderflow, self);
+    if (pa_stream_connect_playback(impl->stream, sink.empty() ? nullptr : sink.c_str(), &attributes, flags, nullptr,
+                                   nullptr)
+        < 0)
         return nullptr;
-    const auto ready = [](pa_stream* stream) { return !stream || pa_stream_get_state(stream) == PA_STREAM_READY; };
-    const auto failed = [](pa_stream* stream) { return stream && !PA_STREAM_IS_GOOD(pa_stream_get_state(stream)); };
-    if (!awaitState(loop, deadline, [&] { return ready(impl->lead) && ready(impl->follower); },
-                    [&] { return failed(impl->lead) || failed(impl->follower) || contextState() == PulseClientState::Failed; }))
+    const auto streamState = [&] { return pa_stream_get_state(impl->stream); };
+    if (!awaitState(loop, deadline, [&] { return streamState() == PA_STREAM_READY; },
+                    [&] { return !PA_STREAM_IS_GOOD(streamState()) || contextState() == PulseClientState::Failed; }))
         return nullptr;
-    const auto streamFailed = [](pa_stream* stream, void* userdata) {
-        if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream)))
-            static_cast<Impl*>(userdata)->alive.store(false);
-    };
-    pa_stream_set_state_callback(impl->lead, streamFailed, self);
-    if (impl->follower)
-        pa_stream_set_state_callback(impl->follower, streamFailed, self);
+    pa_stream_set_state_callback(
+        impl->stream,
+        [](pa_stream* stream, void* userdata) {
+            if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream)))
+                static_cast<Impl*>(userdata)->alive.store(false);
+        },
+        self);
     impl->kickWatch = api->io_new(api, impl->kick, PA_IO_EVENT_INPUT, &Impl::onKick, self);
     // Started by the first sound: the streams begin corked.
     impl->idleCheck = pa_context_rttime_new(impl->context, PA_USEC_INVALID, &Impl::onIdleCheck, self);

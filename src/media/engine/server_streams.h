@@ -1,24 +1,24 @@
 #pragma once
 
-// The board's sound straight into the sound server while the virtual
-// microphone is served: two playback streams of our own, one into the mix
-// a chat program hears, one to the host's listening device, both fed the
-// same blocks of the same sounds, so they keep in step and a new click
-// cuts the old sound on both. No loopback stands between the board and
-// either place.
+// The board's sound straight into one of the sound server's sinks: a
+// playback stream of our own at the server's rate, paced by that sink's own
+// clock. While the virtual microphone is served there are two, one into the
+// mix a chat program hears and one to the host's listening device, each
+// playing every sound from a decoder of its own, so neither drifts with the
+// other's device; without it, one plays to the listening device alone. No
+// loopback stands between the board and either place.
 //
 // The sounds are the engine's voices (sound_voice.h), decoded a little
-// ahead on a thread of each sound's own, at the server's own rate. The streams'
-// write callback only mixes decoded frames at their volumes: it takes no
-// lock and allocates nothing. A new sound with nothing else to be heard
-// is written over what the streams hold (silence, or the sound it cut
-// off), from a little past the frame the server reads, so it starts at
-// once; the sound it cut off goes on there under the new one and fades out
-// over kCutFade, so it never breaks off mid-wave. Beside other sounds,
-// or one that fades out, it is written behind what is queued, so none of
-// them skips. After kIdleBeforeCork with nothing playing both streams are
-// corked, and the server asks nothing of them until the next sound uncorks
-// them.
+// ahead on a thread of each sound's own. The stream's write callback only
+// mixes decoded frames at their volumes: it takes no lock and allocates
+// nothing. A new sound with nothing else to be heard is written over what
+// the stream holds (silence, or the sound it cut off), from a little past
+// the frame the server reads, so it starts at once; the sound it cut off
+// goes on there under the new one and fades out over kCutFade, so it never
+// breaks off mid-wave. Beside other sounds, or one that fades out, it is
+// written behind what is queued, so none of them skips. After
+// kIdleBeforeCork with nothing playing the stream is corked, and the server
+// asks nothing of it until the next sound uncorks it.
 
 #include "output_target.h"
 #include "sound_output.h"
@@ -35,13 +35,13 @@ public:
     static constexpr std::chrono::seconds kIdleBeforeCork{5};
     static constexpr int kChannels = 2;
 
-    // Connects to the server the environment names and makes both streams
-    // (or, with an empty mixSink, the listening one alone), corked, at the
-    // server's default rate: into mixSink (never moved elsewhere) and into listeningSink
-    // (the server's default when empty). The streams carry the role marks
-    // kChatStreamRole and kListeningStreamRole for whoever sets their
-    // levels. nullptr when the server, or a sink, does not answer within limit.
-    static std::unique_ptr<ServerStreams> connect(const std::string& mixSink, const std::string& listeningSink,
+    // Connects to the server the environment names and makes the stream,
+    // corked, at the server's default rate, into sink (the server's default
+    // when empty). It carries role as its mark (kChatStreamRole,
+    // kListeningStreamRole, kBoardStreamRole) for whoever sets its level; the
+    // chat's stream is never moved off its sink. nullptr when the server,
+    // or the sink, does not answer within limit.
+    static std::unique_ptr<ServerStreams> connect(const std::string& sink, const std::string& role,
                                                   std::chrono::milliseconds limit);
     ~ServerStreams() override;
     ServerStreams(const ServerStreams&) = delete;

@@ -46,10 +46,27 @@ AudioDeviceRequest deviceRequestFor(const MediaOutputDevice& target)
     return request;
 }
 
-// A voice the engine holds a handle on, in the mixer of the output it plays on.
-struct HeldVoice {
-    SoundVoice* voice = nullptr;
+// One sound on one output: a voice in that output's mixer.
+struct VoicePart {
     SoundOutput* output = nullptr;
+    SoundVoice* voice = nullptr;
+};
+
+// A voice the engine holds a handle on: the sound on every output in use,
+// the first part the one asked how far it has come.
+struct HeldVoice {
+    std::vector<VoicePart> parts;
+
+    bool finished() const
+    {
+        return std::all_of(parts.begin(), parts.end(), [](const VoicePart& part) { return part.voice->finished(); });
+    }
+    bool playingOn() const
+    {
+        return std::any_of(parts.begin(), parts.end(), [](const VoicePart& part) {
+            return !part.voice->finished() && !part.voice->fadingOut();
+        });
+    }
 };
 
 // The engine's state, shared by the window thread's plays and the routing
@@ -57,8 +74,9 @@ struct HeldVoice {
 struct EngineState {
     std::mutex lock;
     DeviceOutput device{{}};
-    // The sound server's own streams, while the target is kServerStreamsDriver.
-    std::unique_ptr<ServerStreams> streams;
+    // The sound server's own streams, while the target is kServerStreamsDriver:
+    // the chat's first, then the listening device's.
+    std::vector<std::unique_ptr<ServerStreams>> streams;
     MediaOutputDevice target;
     int mostPlaying = 1;
     VoiceId lastVoice = kNoVoice;
@@ -78,7 +96,22 @@ struct EngineState {
         device.close();
     }
 
-    SoundOutput& active() { return streams ? static_cast<SoundOutput&>(*streams) : device; }
+    // Where a sound plays now: every stream of the server's, else the device.
+    std::vector<SoundOutput*> outputs()
+    {
+        if (streams.empty())
+            return {&device};
+        std::vector<SoundOutput*> all;
+        for (const auto& stream : streams)
+            all.push_back(stream.get());
+        return all;
+    }
+
+    void closeOutputs()
+    {
+        for (SoundOutput* output : outputs())
+            output->close();
+    }
 
     // Every handle ends at once; the output takes its voices away with it.
     void dropVoices()
@@ -93,16 +126,17 @@ struct EngineState {
     void reapEnded()
     {
         for (auto it = voices.begin(); it != voices.end();) {
-            SoundVoice* voice = it->second.voice;
-            if (!voice->finished()) {
+            if (!it->second.finished()) {
                 ++it;
                 continue;
             }
-            const VoiceEnd end = voice->brokeOff()    ? VoiceEnd::BrokeOff
-                                 : voice->fadingOut() ? VoiceEnd::Cut
+            const SoundVoice* first = it->second.parts.front().voice;
+            const VoiceEnd end = first->brokeOff()    ? VoiceEnd::BrokeOff
+                                 : first->fadingOut() ? VoiceEnd::Cut
                                                       : VoiceEnd::Finished;
             ended.emplace_back(it->first, end);
-            it->second.output->mixer().remove(voice);
+            for (const VoicePart& part : it->second.parts)
+                part.output->mixer().remove(part.voice);
             it = voices.erase(it);
         }
     }
@@ -150,32 +184,37 @@ VoiceStart SoundEngine::play(const std::string& path, const VoiceGains& asked, s
     {
         std::lock_guard guard(e.lock);
         e.reapEnded();
-        SoundOutput& output = e.active();
-        if (!output.mixer().anyAudible())
-            output.lengthenPeriodIfLate();
-        if (!output.open())
+        HeldVoice held;
+        for (SoundOutput* output : e.outputs()) {
+            if (!output->mixer().anyAudible())
+                output->lengthenPeriodIfLate();
+            if (!output->open())
+                continue;
+            // Each output plays the sound from a decoder of its own, at its own rate and pace.
+            StreamOpening opening = module->openStream(path, output->rate());
+            if (!opening.stream)
+                return {kNoVoice, opening.problem, false};
+            if (from.count() > 0 && !opening.stream->seek(from.count() * output->rate() / 1000))
+                return {kNoVoice, SoundFileProblem::Damaged, false};
+            SoundVoice::Setup setup;
+            setup.rate = output->rate();
+            setup.armed = false;
+            // The file's own last frames fade out, in case it was cut short.
+            setup.fadeAtEnd = true;
+            setup.leftVolume = gains.left;
+            setup.rightVolume = gains.right;
+            setup.loudnessGain = factorOf(gains.decibels);
+            auto voice = std::make_unique<SoundVoice>(std::move(opening.stream), setup);
+            voice->start();
+            if (SoundVoice* added = output->mixer().add(std::move(voice), e.mostPlaying)) {
+                output->voiceAdded(added);
+                held.parts.push_back({output, added});
+            }
+        }
+        if (held.parts.empty())
             return {kNoVoice, SoundFileProblem::None, true};
-        StreamOpening opening = module->openStream(path, output.rate());
-        if (!opening.stream)
-            return {kNoVoice, opening.problem, false};
-        if (from.count() > 0 && !opening.stream->seek(from.count() * output.rate() / 1000))
-            return {kNoVoice, SoundFileProblem::Damaged, false};
-        SoundVoice::Setup setup;
-        setup.rate = output.rate();
-        setup.armed = false;
-        // The file's own last frames fade out, in case it was cut short.
-        setup.fadeAtEnd = true;
-        setup.leftVolume = gains.left;
-        setup.rightVolume = gains.right;
-        setup.loudnessGain = factorOf(gains.decibels);
-        auto voice = std::make_unique<SoundVoice>(std::move(opening.stream), setup);
-        voice->start();
-        SoundVoice* added = output.mixer().add(std::move(voice), e.mostPlaying);
-        if (!added)
-            return {kNoVoice, SoundFileProblem::None, true};
-        output.voiceAdded(added);
         started.voice = ++e.lastVoice;
-        e.voices[started.voice] = {added, &output};
+        e.voices[started.voice] = std::move(held);
     }
     // Without an event loop (a program that only plays) the next play reaps instead.
     if (QCoreApplication::instance())
@@ -191,8 +230,8 @@ void SoundEngine::stop(VoiceId voice, std::chrono::milliseconds fade)
     HeldVoice* held = e.find(voice);
     if (!held)
         return;
-    const auto frames = static_cast<int>(fade.count() * held->output->rate() / 1000);
-    held->output->mixer().fadeOut(held->voice, frames);
+    for (const VoicePart& part : held->parts)
+        part.output->mixer().fadeOut(part.voice, static_cast<int>(fade.count() * part.output->rate() / 1000));
     e.voices.erase(voice);
     e.ended.emplace_back(voice, VoiceEnd::Stopped);
 }
@@ -215,10 +254,12 @@ bool SoundEngine::setGains(VoiceId voice, const VoiceGains& gains)
     EngineState& e = state();
     std::lock_guard guard(e.lock);
     HeldVoice* held = e.find(voice);
-    if (!held || held->voice->finished())
+    if (!held || held->finished())
         return false;
-    held->voice->setVolumes(std::clamp(gains.left, 0, kFullVolume), std::clamp(gains.right, 0, kFullVolume));
-    held->voice->setLoudnessGain(factorOf(gains.decibels));
+    for (const VoicePart& part : held->parts) {
+        part.voice->setVolumes(std::clamp(gains.left, 0, kFullVolume), std::clamp(gains.right, 0, kFullVolume));
+        part.voice->setLoudnessGain(factorOf(gains.decibels));
+    }
     return true;
 }
 
@@ -227,7 +268,7 @@ bool SoundEngine::playing(VoiceId voice) const
     EngineState& e = state();
     std::lock_guard guard(e.lock);
     const HeldVoice* held = e.find(voice);
-    return held && !held->voice->finished() && !held->voice->fadingOut();
+    return held && held->playingOn();
 }
 
 std::optional<VoiceProgress> SoundEngine::progress(VoiceId voice) const
@@ -237,7 +278,8 @@ std::optional<VoiceProgress> SoundEngine::progress(VoiceId voice) const
     const HeldVoice* held = e.find(voice);
     if (!held)
         return std::nullopt;
-    return VoiceProgress{held->voice->position(), held->voice->length(), held->output->rate()};
+    const VoicePart& first = held->parts.front();
+    return VoiceProgress{first.voice->position(), first.voice->length(), first.output->rate()};
 }
 
 void SoundEngine::setMostPlaying(int voices)
@@ -245,7 +287,8 @@ void SoundEngine::setMostPlaying(int voices)
     EngineState& e = state();
     std::lock_guard guard(e.lock);
     e.mostPlaying = std::clamp(voices, 1, kMostVoices);
-    e.active().mixer().keepAtMost(e.mostPlaying);
+    for (SoundOutput* output : e.outputs())
+        output->mixer().keepAtMost(e.mostPlaying);
 }
 
 int SoundEngine::mostPlaying() const
@@ -291,18 +334,28 @@ void setMediaOutputDevice(const MediaOutputDevice& target)
             return;
     }
     // The server is waited for without the lock, so a click meanwhile plays on where it did.
-    std::unique_ptr<ServerStreams> fresh;
-    if (target.driver == kServerStreamsDriver)
-        fresh = ServerStreams::connect(target.device, target.listeningDevice, kServerStreamsLimit);
-    std::unique_ptr<ServerStreams> old;
+    std::vector<std::unique_ptr<ServerStreams>> fresh;
+    bool made = true;
+    if (target.driver == kServerStreamsDriver) {
+        const bool chat = !target.device.empty();
+        if (chat)
+            fresh.push_back(ServerStreams::connect(target.device, kChatStreamRole, kServerStreamsLimit));
+        if (target.listeningDevice != kNoListeningDevice)
+            fresh.push_back(ServerStreams::connect(target.listeningDevice, chat ? kListeningStreamRole : kBoardStreamRole,
+                                                   kServerStreamsLimit));
+        made = !fresh.empty() && std::all_of(fresh.begin(), fresh.end(), [](const auto& stream) { return stream != nullptr; });
+    }
+    // Streams that could not be made leave the board silent rather than playing elsewhere.
+    if (!made)
+        fresh.clear();
+    std::vector<std::unique_ptr<ServerStreams>> old;
     {
         std::lock_guard guard(e.lock);
         e.dropVoices();
-        e.active().close();
+        e.closeOutputs();
         old = std::move(e.streams);
         e.streams = std::move(fresh);
         e.target = target;
-        // Streams that could not be made leave the board silent rather than playing elsewhere.
         e.device.setTarget(deviceRequestFor(target.driver == kServerStreamsDriver
                                                 ? MediaOutputDevice{kNoAudioDriver, {}, {}}
                                                 : target));
@@ -320,7 +373,7 @@ OutputFacts mediaOutputFacts()
 {
     EngineState& e = state();
     std::lock_guard guard(e.lock);
-    return e.active().facts();
+    return e.outputs().front()->facts();
 }
 
 void setMediaOutputPeriod(int frames)
@@ -359,7 +412,7 @@ void closeMediaOutput()
     EngineState& e = state();
     std::lock_guard guard(e.lock);
     e.dropVoices();
-    e.active().close();
+    e.closeOutputs();
     e.device.setRequestedPeriod(0);
 }
 
@@ -368,7 +421,7 @@ void shutDownMediaOutput()
     closeMediaOutput();
     EngineState& e = state();
     std::thread load;
-    std::unique_ptr<ServerStreams> streams;
+    std::vector<std::unique_ptr<ServerStreams>> streams;
     {
         std::lock_guard guard(e.lock);
         load = std::move(e.moduleLoad);
@@ -377,7 +430,7 @@ void shutDownMediaOutput()
         e.target = {};
         e.device.setTarget({});
     }
-    streams.reset();
+    streams.clear();
     // Loading cannot be cut short, but it ends on its own within the time
     // the dynamic loader takes.
     if (load.joinable())
