@@ -192,10 +192,14 @@ VoiceStart SoundEngine::play(const std::string& path, const VoiceGains& asked, s
                 continue;
             // Each output plays the sound from a decoder of its own, at its own rate and pace.
             StreamOpening opening = module->openStream(path, output->rate());
-            if (!opening.stream)
+            if (opening.stream && from.count() > 0 && !opening.stream->seek(from.count() * output->rate() / 1000))
+                opening = {nullptr, SoundFileProblem::Damaged, {}};
+            if (!opening.stream) {
+                // The parts made on the other outputs go too: no sound plays without a handle on it.
+                for (const VoicePart& part : held.parts)
+                    part.output->mixer().remove(part.voice);
                 return {kNoVoice, opening.problem, false};
-            if (from.count() > 0 && !opening.stream->seek(from.count() * output->rate() / 1000))
-                return {kNoVoice, SoundFileProblem::Damaged, false};
+            }
             SoundVoice::Setup setup;
             setup.rate = output->rate();
             setup.armed = false;

@@ -187,8 +187,11 @@ bool SoundVoice::addTo(std::int32_t* mix, std::int32_t* steady, int frames)
     const bool all = decodedAll_.load(std::memory_order_acquire);
     const std::size_t remaining = ring_.readable();
     const std::size_t taken = ring_.pop(taken_.data(), static_cast<std::size_t>(std::min(frames, kMostFramesAtOnce)));
-    if (const int asked = fadeAsked_.load(std::memory_order_acquire); asked > 0 && (!fading_ || asked < fadeLength_ - fadeDone_)) {
-        // A fade asked for cuts short a longer one under way, never lengthens it.
+    if (const int asked = fadeAsked_.load(std::memory_order_acquire);
+        asked > 0 && (!fading_ || asked < fadeLength_ - fadeDone_)) {
+        // A fade asked for cuts short a longer one under way, never lengthens
+        // it, and goes on from the gain that one has reached, without a step.
+        fadeFrom_ = fading_ ? fadeFrom_ * fadeOutGain(fadeDone_, fadeLength_) : 1.0f;
         fading_ = true;
         fadeLength_ = asked;
         fadeDone_ = 0;
@@ -206,6 +209,7 @@ bool SoundVoice::addTo(std::int32_t* mix, std::int32_t* steady, int frames)
         // A file's own last frames fade out, in case it was cut short.
         if (!fading_ && fadeAtEnd_ && all && remaining - used <= static_cast<std::size_t>(cutFadeFrames_)) {
             fading_ = true;
+            fadeFrom_ = 1.0f;
             fadeLength_ = static_cast<int>(remaining - used);
             fadeDone_ = 0;
         }
@@ -214,7 +218,7 @@ bool SoundVoice::addTo(std::int32_t* mix, std::int32_t* steady, int frames)
         std::int32_t outLeft = unity ? atVolume(l, leftVolume) : atFactor(l, leftFactor);
         std::int32_t outRight = unity ? atVolume(r, rightVolume) : atFactor(r, rightFactor);
         if (fading_) {
-            const float gain = fadeOutGain(++fadeDone_, fadeLength_);
+            const float gain = fadeFrom_ * fadeOutGain(++fadeDone_, fadeLength_);
             outLeft = static_cast<std::int32_t>(std::lrint(static_cast<float>(outLeft) * gain));
             outRight = static_cast<std::int32_t>(std::lrint(static_cast<float>(outRight) * gain));
         }

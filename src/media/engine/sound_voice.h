@@ -20,8 +20,6 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <optional>
-#include <string>
 #include <thread>
 #include <vector>
 
@@ -148,6 +146,7 @@ private:
     // The audio thread's own.
     std::vector<std::int16_t> taken_;
     bool fading_ = false;
+    float fadeFrom_ = 1.0f;  // the gain the fade under way started from
     int fadeLength_ = 0;
     int fadeDone_ = 0;
 };
