@@ -5,13 +5,13 @@
 #include "media/decoders/file_levels.h"
 #include "media/decoders/sound_decoder.h"
 #include "media/decoders/stereo_stream.h"
+#include "support/tone_measure.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <complex>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -24,6 +24,7 @@ namespace qinghe {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace test_support;
 
 constexpr int kOutputRate = 48000;
 // A tone's frequency must come out within 1%.
@@ -33,8 +34,6 @@ constexpr double kLevelToleranceDb = 0.5;
 constexpr double kMinus3Db = -3.0103;
 // A synthesised tone must at least be heard.
 constexpr double kAudible = 0.01;
-// The alias check's window: Kaiser, sidelobes far below the 90 dB asked.
-constexpr double kKaiserBeta = 20;
 constexpr int kSpectrumFrames = 1 << 15;
 // Bins each side of the tone counted as its own (the window's main lobe).
 constexpr int kToneBins = 24;
@@ -88,77 +87,6 @@ std::vector<double> side(const std::vector<float>& stereo, int which, std::size_
     for (std::size_t frame = first; frame < first + count && frame * 2 + 1 < stereo.size(); ++frame)
         out.push_back(stereo[frame * 2 + static_cast<std::size_t>(which)]);
     return out;
-}
-
-double decibels(double ratio)
-{
-    return 20 * std::log10(ratio);
-}
-
-// Peak amplitude of a steady tone, from its RMS.
-double toneAmplitude(const std::vector<double>& samples)
-{
-    double sum = 0;
-    for (double sample : samples)
-        sum += sample * sample;
-    return std::sqrt(2 * sum / static_cast<double>(samples.size()));
-}
-
-double besselI0(double x)
-{
-    double sum = 1;
-    double term = 1;
-    for (int k = 1; k < 60; ++k) {
-        term *= (x / (2 * k)) * (x / (2 * k));
-        sum += term;
-    }
-    return sum;
-}
-
-// Power spectrum of a Kaiser-windowed stretch (length a power of two).
-std::vector<double> spectrum(const std::vector<double>& samples)
-{
-    const std::size_t size = samples.size();
-    std::vector<std::complex<double>> bins(size);
-    for (std::size_t index = 0; index < size; ++index) {
-        const double place = 2.0 * static_cast<double>(index) / static_cast<double>(size - 1) - 1;
-        bins[index] = samples[index] * besselI0(kKaiserBeta * std::sqrt(1 - place * place)) / besselI0(kKaiserBeta);
-    }
-    for (std::size_t index = 1, reversed = 0; index < size; ++index) {
-        std::size_t bit = size >> 1;
-        for (; reversed & bit; bit >>= 1)
-            reversed ^= bit;
-        reversed ^= bit;
-        if (index < reversed)
-            std::swap(bins[index], bins[reversed]);
-    }
-    for (std::size_t length = 2; length <= size; length <<= 1) {
-        const std::complex<double> step = std::polar(1.0, -2 * std::numbers::pi / static_cast<double>(length));
-        for (std::size_t start = 0; start < size; start += length) {
-            std::complex<double> turn = 1;
-            for (std::size_t k = 0; k < length / 2; ++k, turn *= step) {
-                const std::complex<double> odd = bins[start + k + length / 2] * turn;
-                bins[start + k + length / 2] = bins[start + k] - odd;
-                bins[start + k] += odd;
-            }
-        }
-    }
-    std::vector<double> power(size / 2);
-    for (std::size_t index = 0; index < size / 2; ++index)
-        power[index] = std::norm(bins[index]);
-    return power;
-}
-
-// The strongest frequency, refined between bins.
-double dominantFrequency(const std::vector<double>& samples, int rate)
-{
-    const std::vector<double> power = spectrum(samples);
-    const auto peak = static_cast<std::size_t>(std::max_element(power.begin() + 1, power.end() - 1) - power.begin());
-    const double before = std::log(power[peak - 1]);
-    const double at = std::log(power[peak]);
-    const double after = std::log(power[peak + 1]);
-    const double shift = 0.5 * (before - after) / (before - 2 * at + after);
-    return (static_cast<double>(peak) + shift) * rate / static_cast<double>(samples.size());
 }
 
 struct Tone {
