@@ -18,7 +18,8 @@
 // cpu: N voices (1, then 8) of one S-second 48 kHz 16-bit file (default
 // 10 s): the CPU of this process (every thread of the engine) from the
 // first play to the last voice's end, divided by N and by S; on SDL's disk
-// driver, then on a private sound server beside paplay playing the same
+// driver (and that device alone, open and silent, for as long: a cost no
+// voice adds), then on a private sound server beside paplay playing the same
 // file N times at once into the same sink, with the server's own CPU, which
 // resamples for paplay but not for the engine. R rounds (default 3), the
 // engine and paplay by turns; medians, with the spread of the totals.
@@ -326,9 +327,9 @@ bool aliases(const QTemporaryDir& dir)
         const Spurs s = spursOf(std::vector<double>(recorded.begin() + kSkipFrames, recorded.end()), hz);
         std::printf("  %5d Hz  tone %6.2f dBFS  worst other %7.1f dB at %8.1f Hz   (driver %s)\n", hz, s.toneDbfs,
                     s.worstDb, s.worstHz, mediaOutputFacts().driver.c_str());
-        SoundEngine::instance().stopAll();
+        // The next tone is recorded from a device opened afresh, with nothing of this one left.
+        closeMediaOutput();
     }
-    closeMediaOutput();
     return true;
 }
 
@@ -337,6 +338,7 @@ struct Cost {
     double program = 0;
     double server = 0;
     double wall = 0;
+    int failed = 0;  // paplay runs that did not end well (their CPU still counts)
     double together() const { return program + server; }
 };
 
@@ -382,7 +384,17 @@ bool engineRun(const std::string& file, int voices, const PrivateSoundServer* se
     return true;
 }
 
-// N paplay processes of the file at once into the sink, each from its start to its end.
+// The output open with nothing playing, for as long as the sound lasts.
+Cost outputAlone(double soundSeconds)
+{
+    const double programBefore = selfCpu();
+    const auto start = Clock::now();
+    std::this_thread::sleep_for(std::chrono::duration<double>(soundSeconds));
+    return {selfCpu() - programBefore, 0, std::chrono::duration<double>(Clock::now() - start).count()};
+}
+
+// N paplay processes of the file at once into the sink, each from its start
+// to its end; false when one could not be started.
 bool paplayRun(const std::string& file, int voices, const PrivateSoundServer& server, const std::string& sink,
                Cost& cost)
 {
@@ -398,18 +410,17 @@ bool paplayRun(const std::string& file, int voices, const PrivateSoundServer& se
         if (posix_spawnp(&child, "paplay", nullptr, nullptr, arguments, environ) == 0)
             children.push_back(child);
     }
-    bool ok = static_cast<int>(children.size()) == voices;
-    cost.program = 0;
+    cost = {};
     for (pid_t child : children) {
         int status = 0;
         rusage usage{};
         wait4(child, &status, 0, &usage);
-        ok = ok && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        cost.failed += WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 1;
         cost.program += seconds(usage.ru_utime) + seconds(usage.ru_stime);
     }
     cost.wall = std::chrono::duration<double>(Clock::now() - start).count();
     cost.server = serverCpu(&server) - serverBefore;
-    return ok;
+    return static_cast<int>(children.size()) == voices;
 }
 
 double median(std::vector<double> values)
@@ -418,20 +429,42 @@ double median(std::vector<double> values)
     return values.empty() ? 0 : values[values.size() / 2];
 }
 
-// One row: ms of CPU per voice per second of sound (= per mille of one core).
-void printRow(const char* what, int voices, const std::vector<Cost>& runs, double soundSeconds)
+// One row: ms of CPU per voice per second of sound (= per mille of one core);
+// returns the median of the totals.
+double printRow(const std::string& what, int voices, const std::vector<Cost>& runs, double soundSeconds)
 {
-    const double scale = kMsPerSecond / (voices * soundSeconds);
+    const double scale = kMsPerSecond / (std::max(voices, 1) * soundSeconds);
     std::vector<double> program, server, together, wall;
+    int failed = 0;
     for (const Cost& c : runs) {
         program.push_back(c.program * scale);
         server.push_back(c.server * scale);
         together.push_back(c.together() * scale);
         wall.push_back(c.wall);
+        failed += c.failed;
     }
     const auto [least, most] = std::minmax_element(together.begin(), together.end());
-    std::printf("  %-30s %6d %9.2f %9.2f %9.2f  (%.2f..%.2f) %7.2f s\n", what, voices, median(program),
+    std::printf("  %-30s %6d %9.2f %9.2f %9.2f  (%.2f..%.2f) %7.2f s", what.c_str(), voices, median(program),
                 median(server), median(together), *least, *most, median(wall));
+    std::printf(failed > 0 ? "  (%d exits not 0)\n" : "\n", failed);
+    return median(together);
+}
+
+// The output's period and late blocks as the runs left them: a server's
+// streams ask for a longer period after an underflow, which changes how often
+// the program and the server wake.
+void printOutputNow()
+{
+    const OutputFacts facts = mediaOutputFacts();
+    std::printf("  %-30s period now %d frames, %llu late blocks\n", "", facts.periodFrames,
+                static_cast<unsigned long long>(facts.lateBlocks));
+}
+
+// What each voice past the first adds, from the totals of one and of the most voices.
+void printEachMore(const std::string& what, double one, double most)
+{
+    std::printf("  %-30s each voice past the first: %.2f ms per voice-second\n", what.c_str(),
+                (most * kMostVoices - one) / (kMostVoices - 1));
 }
 
 void printLoad(const char* when)
@@ -469,13 +502,20 @@ bool cpu(const QTemporaryDir& dir, const Options& options)
         return false;
     }
     const std::string sdlName = "engine, SDL " + mediaOutputFacts().driver;
+    std::vector<double> sdl;
     for (int voices : kVoiceCounts) {
         std::vector<Cost> runs(options.rounds);
         for (Cost& run : runs)
             if (!engineRun(file, voices, nullptr, run))
                 return false;
-        printRow(sdlName.c_str(), voices, runs, sound);
+        sdl.push_back(printRow(sdlName, voices, runs, sound));
+        printOutputNow();
     }
+    std::vector<Cost> alone(options.rounds);
+    for (Cost& run : alone)
+        run = outputAlone(sound);
+    printRow("the SDL device alone, silent", 0, alone, sound);
+    printEachMore(sdlName, sdl.front(), sdl.back());
     closeMediaOutput();
 
     PrivateSoundServer server(options.server);
@@ -491,6 +531,7 @@ bool cpu(const QTemporaryDir& dir, const Options& options)
     }
     const std::string engineName = std::string("engine, ") + test_support::nameOf(options.server) + " stream";
     const std::string paplayName = std::string("paplay, ") + test_support::nameOf(options.server);
+    std::vector<double> engine, paplay;
     for (int voices : kVoiceCounts) {
         std::vector<Cost> engineRuns(options.rounds);
         std::vector<Cost> paplayRuns(options.rounds);
@@ -500,16 +541,21 @@ bool cpu(const QTemporaryDir& dir, const Options& options)
                 return false;
             }
             if (!paplayRun(file, voices, server, test_support::kFakeSpeakers, paplayRuns[round])) {
-                std::printf("paplay failed\n");
+                std::printf("paplay could not be started\n");
                 return false;
             }
         }
-        printRow(engineName.c_str(), voices, engineRuns, sound);
-        printRow(paplayName.c_str(), voices, paplayRuns, sound);
+        engine.push_back(printRow(engineName, voices, engineRuns, sound));
+        printOutputNow();
+        paplay.push_back(printRow(paplayName, voices, paplayRuns, sound));
     }
+    printEachMore(engineName, engine.front(), engine.back());
+    printEachMore(paplayName, paplay.front(), paplay.back());
     printLoad("after");
     std::printf("the engine's stream is one (no listening stream), like paplay's; the server resamples paplay's\n"
-                "48 kHz, the engine resamples in the program. paplay's figure includes its own start-up.\n");
+                "48 kHz, the engine resamples in the program; paplay's figure includes its own start-up.\n"
+                "SDL's disk driver sleeps whole milliseconds between blocks, so it plays faster than real time\n"
+                "(see wall); the program's time is still divided by the seconds of sound.\n");
     shutDownMediaOutput();
     return true;
 }
