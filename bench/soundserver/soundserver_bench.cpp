@@ -34,6 +34,7 @@
 // block. Every figure includes the server's own latency in handing recorded
 // blocks to a client, which a chat program pays as well.
 
+#include "bench/support/process_cpu.h"
 #include "board/sound_board.h"
 #include "media/engine/sound_engine.h"
 #include "media/player/media_player.h"
@@ -56,11 +57,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <random>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -72,6 +71,7 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using test_support::PrivateSoundServer;
 using test_support::SoundServerKind;
+using bench::cpuTicks;
 
 constexpr int kDefaultClicks = 50;
 constexpr int kDefaultAfterSilence = 3;
@@ -136,30 +136,6 @@ Options parse(int argc, char** argv)
             options.spacedClicks = std::max(0, std::atoi(value.c_str()));
     }
     return options;
-}
-
-// utime + stime of a process, in clock ticks.
-long long cpuTicks(long long pid)
-{
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    if (line.empty())
-        return 0;
-    // The command name may hold spaces; fields count from after its ')'.
-    std::istringstream fields(line.substr(line.rfind(')') + 2));
-    std::string field;
-    long long utime = 0;
-    long long stime = 0;
-    for (int index = 3; fields >> field; ++index) {
-        if (index == 14)
-            utime = std::stoll(field);
-        if (index == 15) {
-            stime = std::stoll(field);
-            break;
-        }
-    }
-    return utime + stime;
 }
 
 double percentile(std::vector<double> values, double fraction)
