@@ -1,8 +1,8 @@
 // The sound engine's resampling quality and its CPU per voice, run by hand:
 //
-//   engine_bench [aliases] [cpu] [--server pulseaudio|pipewire] [--seconds S] [--rounds R]
+//   engine_bench [aliases] [cpu] [hold] [--server pulseaudio|pipewire] [--seconds S] [--rounds R]
 //
-// With no part named, both run.
+// With no part named, all run.
 //
 // aliases: a sine at -6 dBFS in a 48 kHz file, every 250 Hz from 1 to
 // 20 kHz, converted to 44.1 kHz by the sound module's openStream (the one
@@ -23,6 +23,13 @@
 // file N times at once into the same sink, with the server's own CPU, which
 // resamples for paplay but not for the engine. R rounds (default 3), the
 // engine and paplay by turns; medians, with the spread of the totals.
+//
+// hold: how long a click's play keeps the window thread, for the files
+// that cost the most to open: a WAV whose header claims 4 GB over one
+// second of sound, an empty file, a 2 GB WAV of silence (sparse), a MIDI
+// file striking 10,000 notes at once, an AAC in M4A (made with ffmpeg), each
+// played R times (the first, which loads what that kind needs, apart), with
+// the growth of the process's resident memory while each plays.
 //
 // SDL_AUDIODRIVER and SDL_DISKAUDIOFILE are set to disk and /dev/null
 // unless the environment sets them.
@@ -478,6 +485,7 @@ void printLoad(const char* when)
 struct Options {
     bool aliases = false;
     bool cpu = false;
+    bool hold = false;
     test_support::SoundServerKind server = test_support::SoundServerKind::PulseAudio;
     int seconds = kDefaultSeconds;
     int rounds = kDefaultRounds;
@@ -560,6 +568,91 @@ bool cpu(const QTemporaryDir& dir, const Options& options)
     return true;
 }
 
+// A WAV header over one second of a tone that claims dataBytes of sound.
+bool writeLyingWav(const std::string& path, std::uint32_t claimedBytes)
+{
+    if (!writeToneWav(path, kEngineToneHz, kToneAmplitude, 1.0, false))
+        return false;
+    std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+    constexpr std::streamoff kDataSizeAt = 40;
+    file.seekp(kDataSizeAt);
+    file.write(reinterpret_cast<const char*>(&claimedBytes), sizeof claimedBytes);
+    return static_cast<bool>(file.flush());
+}
+
+// One track at 120 bpm striking every one of its 10,000 notes at once
+// (128 keys on 16 channels, over and over), then holding them a second.
+bool writeCrowdedMidi(const std::string& path)
+{
+    constexpr int kNotes = 10000;
+    constexpr int kKeys = 128;
+    constexpr int kChannels = 16;
+    std::string track;
+    for (int i = 0; i < kNotes; ++i) {
+        track += '\0';  // no time since the last event
+        track += static_cast<char>(0x90 | (i / kKeys) % kChannels);
+        track += static_cast<char>(i % kKeys);
+        track += static_cast<char>(100);
+    }
+    track += std::string("\x83\x60\xb0\x7b\x00", 5);  // a second (480 ticks) on, then all notes off
+    track += std::string("\x00\xff\x2f\x00", 4);
+    const auto be32 = [](std::uint32_t v) {
+        return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+                           static_cast<char>(v)};
+    };
+    std::ofstream out(path, std::ios::binary);
+    out << "MThd" << be32(6) << std::string("\0\0\0\1\x01\xe0", 6) << "MTrk" << be32(track.size()) << track;
+    return static_cast<bool>(out.flush());
+}
+
+long residentKiB()
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::atol(line.c_str() + 6);
+    return -1;
+}
+
+bool hold(const QTemporaryDir& dir, const Options& options)
+{
+    using Clock = std::chrono::steady_clock;
+    const std::string lying = dir.filePath("claims4gb.wav").toStdString();
+    const std::string empty = dir.filePath("empty.wav").toStdString();
+    const std::string silence = dir.filePath("silence2gb.wav").toStdString();
+    const std::string crowd = dir.filePath("crowd.mid").toStdString();
+    const std::string m4a = dir.filePath("tone.m4a").toStdString();
+    constexpr std::uint32_t kFourGigabytes = 0xfffffff0u;
+    constexpr std::uint32_t kTwoGigabytes = 0x80000000u;
+    std::ofstream{empty};
+    if (!writeLyingWav(lying, kFourGigabytes) || !writeLyingWav(silence, kTwoGigabytes)
+        || truncate(silence.c_str(), static_cast<off_t>(kTwoGigabytes) + 44) != 0 || !writeCrowdedMidi(crowd)
+        || std::system(("ffmpeg -loglevel error -y -f lavfi -i sine=1000:d=3 -c:a aac '" + m4a + "'").c_str()) != 0)
+        return false;
+    SoundEngine& engine = SoundEngine::instance();
+    std::printf("\nhold: the window thread's wait in a click's play, ms (first play apart; then median and most of %d)\n",
+                options.rounds);
+    for (const std::string& file : {lying, empty, silence, crowd, m4a}) {
+        std::vector<double> waits;
+        long grown = 0;
+        for (int round = 0; round <= options.rounds; ++round) {
+            const long before = residentKiB();
+            const Clock::time_point start = Clock::now();
+            const VoiceStart started = engine.play(file, {});
+            waits.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            grown = std::max(grown, residentKiB() - before);
+            engine.stop(started.voice);
+        }
+        const double first = waits.front();
+        waits.erase(waits.begin());
+        std::sort(waits.begin(), waits.end());
+        std::printf("  %-16s first %6.2f   median %6.2f   most %6.2f   resident growth while playing %ld KiB\n",
+                    file.substr(file.rfind('/') + 1).c_str(), first, waits[waits.size() / 2], waits.back(), grown);
+    }
+    return true;
+}
+
 Options parse(int argc, char** argv)
 {
     Options options;
@@ -569,6 +662,8 @@ Options parse(int argc, char** argv)
             options.aliases = true;
         } else if (name == "cpu") {
             options.cpu = true;
+        } else if (name == "hold") {
+            options.hold = true;
         } else if (i + 1 < argc) {
             const std::string value = argv[++i];
             if (name == "--server")
@@ -579,8 +674,8 @@ Options parse(int argc, char** argv)
                 options.rounds = std::max(1, std::atoi(value.c_str()));
         }
     }
-    if (!options.aliases && !options.cpu)
-        options.aliases = options.cpu = true;
+    if (!options.aliases && !options.cpu && !options.hold)
+        options.aliases = options.cpu = options.hold = true;
     return options;
 }
 
@@ -602,6 +697,8 @@ int main(int argc, char** argv)
         ok = aliases(dir);
     if (ok && options.cpu)
         ok = cpu(dir, options);
+    if (ok && options.hold)
+        ok = hold(dir, options);
     shutDownMediaOutput();
     return ok ? 0 : 1;
 }

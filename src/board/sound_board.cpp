@@ -219,18 +219,33 @@ void SoundBoard::startAtSliderVolume(const Text& file, double gainDb)
     if (!path.isEmpty())
         started = engine.play(QFile::encodeName(path).toStdString(), gainsAtSlider(gainDb));
     if (started.voice != kNoVoice) {
-        voices_[started.voice] = gainDb;
+        voices_[started.voice] = {file, gainDb};
         return;
     }
     // A click cuts the sound before it, as ever, even when its own cannot play.
     if (!overlapping_)
         stop();
-    // Said on the board itself: a box would stop the host mid-show.
+    tellNotPlayed(file, started.noOutput ? QString() : soundFileProblemText(started.problem));
+}
+
+// Said on the board itself: a box would stop the host mid-show. No reason: no output could be had.
+void SoundBoard::tellNotPlayed(const Text& file, const QString& why)
+{
     if (!surface_.soundNotPlayed)
         return;
     const QString name = QFileInfo(nameToQString(file).replace(QLatin1Char('\\'), QLatin1Char('/'))).fileName();
-    surface_.soundNotPlayed(started.noOutput ? QStringLiteral("没有可用的声音输出，“%1”没有播放").arg(name)
-                                             : QStringLiteral("“%1”没有播放：%2").arg(name, soundFileProblemText(started.problem)));
+    surface_.soundNotPlayed(why.isEmpty() ? QStringLiteral("没有可用的声音输出，“%1”没有播放").arg(name)
+                                          : QStringLiteral("“%1”没有播放：%2").arg(name, why));
+}
+
+void SoundBoard::voiceEnded(VoiceId voice, VoiceEnd end)
+{
+    const auto found = voices_.find(voice);
+    if (found == voices_.end())
+        return;
+    if (end == VoiceEnd::BrokeOff)
+        tellNotPlayed(found->second.file, soundFileProblemText(SoundFileProblem::Damaged));
+    voices_.erase(found);
 }
 
 void SoundBoard::stop()
@@ -244,8 +259,8 @@ void SoundBoard::stop()
 void SoundBoard::applyVolume()
 {
     SoundEngine& engine = SoundEngine::instance();
-    for (const auto& [voice, gainDb] : voices_)
-        engine.setGains(voice, gainsAtSlider(gainDb));
+    for (const auto& [voice, sound] : voices_)
+        engine.setGains(voice, gainsAtSlider(sound.gainDb));
 }
 
 std::vector<VoiceId> SoundBoard::playingVoices() const

@@ -103,6 +103,9 @@ public:
     void applyVolume();
     // The voices the board has started that play now, oldest first.
     std::vector<VoiceId> playingVoices() const;
+    // The engine's word that a voice ended: one of the board's whose file
+    // broke off (found bad only once it began) is told on the status line.
+    void voiceEnded(VoiceId voice, VoiceEnd end);
     // At start: slots 1..count from my.ini, with their names on the buttons.
     void restoreSlots(int count);
     // A custom button: play its file, or let the host assign one; then the volume.
@@ -138,6 +141,7 @@ private:
     std::optional<double> effectPeak(const Text& file);
     double effectGainDb(const Text& file, int decibels);
     void startAtSliderVolume(const Text& file, double gainDb);
+    void tellNotPlayed(const Text& file, const QString& why);
     VoiceGains gainsAtSlider(double gainDb) const;
     double slotGainDb(int slot, int decibels);
     Text slotKey(int slot, const char* suffix) const;
@@ -152,8 +156,12 @@ private:
     std::array<SlotFile, kCustomSoundTableSize + 1> slotFiles_;
     std::map<Text, EffectPeak> effectPeaks_;
     bool overlapping_ = false;
-    // The sounds the board started, each with the gain it plays at on top of the slider.
-    std::map<VoiceId, double> voices_;
+    // The sounds the board started: each one's file, and the gain it plays at on top of the slider.
+    struct StartedSound {
+        Text file;
+        double gainDb = 0;
+    };
+    std::map<VoiceId, StartedSound> voices_;
     // Slots' and effects' files are measured here; made with the first one.
     std::unique_ptr<LoudnessWorker> loudness_;
 };

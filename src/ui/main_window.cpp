@@ -237,6 +237,8 @@ void MainWindow::wireBoard()
     surface.fileRefused = [](const QString& reason) { messageBox(reason, kBoxOkInformation); };
     surface.soundNotPlayed = [this](const QString& message) { showStatus(message); };
     board_ = std::make_unique<SoundBoard>(context_.customSounds, context_.settingsFile, std::move(surface));
+    connect(&SoundEngine::instance(), &SoundEngine::voiceEnded, this,
+            [this](VoiceId voice, VoiceEnd end) { board_->voiceEnded(voice, end); });
 
     connect(slider, &QSlider::valueChanged, this, [this](int position) {
         controls_.volumeText->setText(QString::number(position));

@@ -27,6 +27,10 @@ namespace {
 // often enough for a now-playing row to follow within a tenth of a second.
 constexpr std::chrono::milliseconds kWatchInterval{20};
 constexpr double kDecibelsPerDecade = 20;
+// The longest a play waits for its sound to open and decode its first
+// blocks: a click never holds the window longer, and a sound slower than
+// that (a MIDI file's first synthesiser) starts a few milliseconds late.
+constexpr std::chrono::milliseconds kOpenBudget{3};
 // The most a gain may lift a sound: more would only lift its noise.
 constexpr double kMostGainDb = 60;
 
@@ -190,16 +194,6 @@ VoiceStart SoundEngine::play(const std::string& path, const VoiceGains& asked, s
                 output->lengthenPeriodIfLate();
             if (!output->open())
                 continue;
-            // Each output plays the sound from a decoder of its own, at its own rate and pace.
-            StreamOpening opening = module->openStream(path, output->rate());
-            if (opening.stream && from.count() > 0 && !opening.stream->seek(from.count() * output->rate() / 1000))
-                opening = {nullptr, SoundFileProblem::Damaged, {}};
-            if (!opening.stream) {
-                // The parts made on the other outputs go too: no sound plays without a handle on it.
-                for (const VoicePart& part : held.parts)
-                    part.output->mixer().remove(part.voice);
-                return {kNoVoice, opening.problem, false};
-            }
             SoundVoice::Setup setup;
             setup.rate = output->rate();
             setup.armed = false;
@@ -208,8 +202,22 @@ VoiceStart SoundEngine::play(const std::string& path, const VoiceGains& asked, s
             setup.leftVolume = gains.left;
             setup.rightVolume = gains.right;
             setup.loudnessGain = factorOf(gains.decibels);
-            auto voice = std::make_unique<SoundVoice>(std::move(opening.stream), setup);
-            voice->start();
+            // Each output plays the sound from a decoder of its own, at its own rate and pace.
+            const int rate = output->rate();
+            auto voice = std::make_unique<SoundVoice>(
+                [module, path, rate, from] {
+                    StreamOpening opening = module->openStream(path, rate);
+                    if (opening.stream && from.count() > 0 && !opening.stream->seek(from.count() * rate / 1000))
+                        opening = {nullptr, SoundFileProblem::Damaged, {}};
+                    return opening;
+                },
+                setup);
+            if (const SoundFileProblem problem = voice->start(kOpenBudget); problem != SoundFileProblem::None) {
+                // The parts made on the other outputs go too: no sound plays without a handle on it.
+                for (const VoicePart& part : held.parts)
+                    part.output->mixer().remove(part.voice);
+                return {kNoVoice, problem, false};
+            }
             if (SoundVoice* added = output->mixer().add(std::move(voice), e.mostPlaying)) {
                 output->voiceAdded(added);
                 held.parts.push_back({output, added});

@@ -99,11 +99,10 @@ std::size_t SoundVoice::FrameRing::pop(std::int16_t* frames, std::size_t count)
     return taken;
 }
 
-SoundVoice::SoundVoice(std::unique_ptr<StereoStream> stream, const Setup& setup)
-    : stream_(std::move(stream)), cutFadeFrames_(cutFadeFrames(setup.rate)), fadeAtEnd_(setup.fadeAtEnd),
-      length_(stream_->frames()), ring_(kRingFrames), armed_(setup.armed),
-      volumes_(volumesWord(setup.leftVolume, setup.rightVolume)), loudness_(setup.loudnessGain),
-      input_(kDecodeFrames * kVoiceChannels), output_(kDecodeFrames * kVoiceChannels),
+SoundVoice::SoundVoice(Opener opener, const Setup& setup)
+    : opener_(std::move(opener)), cutFadeFrames_(cutFadeFrames(setup.rate)), fadeAtEnd_(setup.fadeAtEnd),
+      ring_(kRingFrames), armed_(setup.armed), volumes_(volumesWord(setup.leftVolume, setup.rightVolume)),
+      loudness_(setup.loudnessGain), input_(kDecodeFrames * kVoiceChannels), output_(kDecodeFrames * kVoiceChannels),
       taken_(static_cast<std::size_t>(kMostFramesAtOnce) * kVoiceChannels)
 {
 }
@@ -119,18 +118,42 @@ SoundVoice::~SoundVoice()
         decoder_.join();
 }
 
-void SoundVoice::start()
+SoundFileProblem SoundVoice::start(std::chrono::microseconds budget)
 {
-    while (!decodedAll_.load() && ring_.readable() < kPrefillFrames)
-        decodeRound();
-    if (decodedAll_.load())
-        return;
     try {
-        decoder_ = std::thread([this] { decodeOnThread(); });
+        decoder_ = std::thread([this] {
+            openOnThread();
+            decodeOnThread();
+        });
     } catch (const std::system_error&) {
-        // No thread to spare: what was decoded plays, and the sound ends there.
+        // No thread to spare: opened here, what is decoded at once plays, and the sound ends there.
+        openOnThread();
         decodedAll_.store(true);
+        return problem_.load();
     }
+    std::unique_lock guard(napLock_);
+    opened_.wait_for(guard, budget, [this] { return ready_.load() || finished_.load(); });
+    return problem_.load();
+}
+
+void SoundVoice::openOnThread()
+{
+    StreamOpening opening = opener_();
+    if (!opening.stream) {
+        problem_.store(opening.problem == SoundFileProblem::None ? SoundFileProblem::Damaged : opening.problem);
+        brokeOff_.store(true);
+        decodedAll_.store(true);
+        finished_.store(true, std::memory_order_release);
+    } else {
+        stream_ = std::move(opening.stream);
+        length_.store(stream_->frames(), std::memory_order_release);
+        while (!stop_.load() && !decodedAll_.load() && ring_.readable() < kPrefillFrames)
+            decodeRound();
+        ready_.store(true, std::memory_order_release);
+    }
+    // Taken under the lock the starter waits with, so its wake is never missed.
+    { std::lock_guard guard(napLock_); }
+    opened_.notify_all();
 }
 
 void SoundVoice::decodeOnThread()
@@ -181,7 +204,8 @@ void SoundVoice::fadeOut(int frames)
 
 bool SoundVoice::addTo(std::int32_t* mix, std::int32_t* steady, int frames)
 {
-    if (!armed_.load(std::memory_order_acquire) || finished_.load(std::memory_order_relaxed))
+    if (!armed_.load(std::memory_order_acquire) || !ready_.load(std::memory_order_acquire)
+        || finished_.load(std::memory_order_relaxed))
         return false;
     // Read before the ring: once everything is decoded, what the ring holds is all that is left.
     const bool all = decodedAll_.load(std::memory_order_acquire);

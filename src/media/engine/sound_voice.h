@@ -18,6 +18,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -53,14 +54,23 @@ public:
         float loudnessGain = 1.0f;
     };
 
-    SoundVoice(std::unique_ptr<StereoStream> stream, const Setup& setup);
+    // Opens the sound: the stream, or why there is none.
+    using Opener = std::function<StreamOpening()>;
+
+    SoundVoice(Opener opener, const Setup& setup);
     // Stops the decoder and waits for it (it never sleeps through a stop).
     ~SoundVoice();
     SoundVoice(const SoundVoice&) = delete;
     SoundVoice& operator=(const SoundVoice&) = delete;
 
-    // Decodes the first blocks here, then the rest on a thread of its own.
-    void start();
+    // Opens the sound and decodes its first blocks on a thread of its own,
+    // which goes on decoding the rest, and waits at most budget for them: a
+    // sound quick to open is heard from the next block, a slow one (a MIDI
+    // file's synthesiser, thousands of notes at once) comes a little later
+    // and never holds the caller longer. The file's problem when it was
+    // found within budget not to open; None otherwise (one found later ends
+    // the voice as broken off).
+    SoundFileProblem start(std::chrono::microseconds budget);
 
     // The window thread's side, in force for every block mixed after the call.
     void setVolumes(int left, int right);
@@ -78,8 +88,8 @@ public:
     bool fadingOut() const { return fadeAsked_.load(std::memory_order_acquire) > 0; }
     // Output frames from the sound's start to the next frame it plays.
     std::int64_t position() const { return played_.load(std::memory_order_acquire); }
-    // The sound's length in output frames; -1 when not known.
-    std::int64_t length() const { return length_; }
+    // The sound's length in output frames; -1 when not known (or not opened yet).
+    std::int64_t length() const { return length_.load(std::memory_order_acquire); }
     // The stream broke off before its end (a file that went bad under it).
     bool brokeOff() const { return brokeOff_.load(std::memory_order_acquire); }
 
@@ -117,10 +127,16 @@ private:
         std::atomic<std::uint64_t> tail_{0};
     };
 
-    std::unique_ptr<StereoStream> stream_;
+    void openOnThread();
+
+    Opener opener_;
+    std::unique_ptr<StereoStream> stream_;  // the decoder thread's own once it runs
     const int cutFadeFrames_;
     const bool fadeAtEnd_;
-    const std::int64_t length_;
+    std::atomic<std::int64_t> length_{-1};
+    // Opened and its first blocks decoded: the mix takes it from then on.
+    std::atomic<bool> ready_{false};
+    std::atomic<SoundFileProblem> problem_{SoundFileProblem::None};
     FrameRing ring_;
 
     std::atomic<bool> armed_;
@@ -134,9 +150,10 @@ private:
     std::atomic<std::uint32_t> volumes_;
     std::atomic<float> loudness_;
 
-    // The decoder's nap, cut short by a stop.
+    // The decoder's nap, cut short by a stop; and the wait for the first blocks.
     std::mutex napLock_;
     std::condition_variable napEnd_;
+    std::condition_variable opened_;
     std::thread decoder_;
 
     // The decoder's own (the first rounds run on the caller's thread, before the decoder starts).
