@@ -263,15 +263,6 @@ void SoundBoard::applyVolume()
         engine.setGains(voice, gainsAtSlider(sound.gainDb));
 }
 
-std::vector<VoiceId> SoundBoard::playingVoices() const
-{
-    std::vector<VoiceId> playing;
-    for (const auto& entry : voices_)
-        if (SoundEngine::instance().playing(entry.first))
-            playing.push_back(entry.first);
-    return playing;
-}
-
 Text SoundBoard::slotKey(int slot, const char* suffix) const
 {
     return slotSoundKey(slot) + suffix;

@@ -101,8 +101,6 @@ public:
     // The slider moved, or a custom button was handled: both channels of
     // every sound the board plays at the slider's position.
     void applyVolume();
-    // The voices the board has started that play now, oldest first.
-    std::vector<VoiceId> playingVoices() const;
     // The engine's word that a voice ended: one of the board's whose file
     // broke off (found bad only once it began) is told on the status line.
     void voiceEnded(VoiceId voice, VoiceEnd end);

@@ -33,11 +33,6 @@ SoundFileProblem mediaFileProblem(const Text& fileName)
     return SoundEngine::instance().check(path);
 }
 
-bool mediaFileOpens(const Text& fileName)
-{
-    return mediaFileProblem(fileName) == SoundFileProblem::None;
-}
-
 MediaPlayer::~MediaPlayer()
 {
     stop();

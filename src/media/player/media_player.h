@@ -16,8 +16,6 @@ namespace qinghe {
 // Whether the file an element name stands for would play, and why not:
 // NotFound when there is no such file; else what its decoder says.
 SoundFileProblem mediaFileProblem(const Text& fileName);
-// The same as a yes or no.
-bool mediaFileOpens(const Text& fileName);
 
 class MediaPlayer {
 public:
