@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -27,9 +29,9 @@ namespace {
 // often enough for a now-playing row to follow within a tenth of a second.
 constexpr std::chrono::milliseconds kWatchInterval{20};
 constexpr double kDecibelsPerDecade = 20;
-// The longest a play waits for its sound to open and decode its first
-// blocks: a click never holds the window longer, and a sound slower than
-// that (a MIDI file's first synthesiser) starts a few milliseconds late.
+// The longest a play waits for a synthesised sound to open and render its
+// first blocks: a click never holds the window longer, and a MIDI file's
+// first synthesiser, or thousands of its notes at once, start a little late.
 constexpr std::chrono::milliseconds kOpenBudget{3};
 // The most a gain may lift a sound: more would only lift its noise.
 constexpr double kMostGainDb = 60;
@@ -40,6 +42,17 @@ float factorOf(double decibels)
     if (!std::isfinite(decibels))
         return 1.0f;
     return static_cast<float>(std::pow(10.0, std::clamp(decibels, -kMostGainDb * 2, kMostGainDb) / kDecibelsPerDecade));
+}
+
+// A MIDI file (its header says so): opened by building a synthesiser and
+// rendering, tens of milliseconds, where any recorded sound opens in well
+// under one and is opened on the click's own thread, to be heard at once.
+bool synthesised(const std::string& path)
+{
+    constexpr char kMidiHeader[] = {'M', 'T', 'h', 'd'};
+    char head[sizeof kMidiHeader] = {};
+    std::ifstream file(path, std::ios::binary);
+    return file.read(head, sizeof head) && std::equal(std::begin(head), std::end(head), std::begin(kMidiHeader));
 }
 
 AudioDeviceRequest deviceRequestFor(const MediaOutputDevice& target)
@@ -189,11 +202,14 @@ VoiceStart SoundEngine::play(const std::string& path, const VoiceGains& asked, s
         std::lock_guard guard(e.lock);
         e.reapEnded();
         HeldVoice held;
+        const bool slowToOpen = synthesised(path);
         for (SoundOutput* output : e.outputs()) {
             if (!output->mixer().anyAudible())
                 output->lengthenPeriodIfLate();
             if (!output->open())
                 continue;
+            // The click cuts what it replaces at once, not once its own sound has opened.
+            output->mixer().keepAtMost(e.mostPlaying - 1);
             SoundVoice::Setup setup;
             setup.rate = output->rate();
             setup.armed = false;
@@ -212,7 +228,8 @@ VoiceStart SoundEngine::play(const std::string& path, const VoiceGains& asked, s
                     return opening;
                 },
                 setup);
-            if (const SoundFileProblem problem = voice->start(kOpenBudget); problem != SoundFileProblem::None) {
+            const SoundFileProblem problem = slowToOpen ? voice->startApart(kOpenBudget) : voice->startHere();
+            if (problem != SoundFileProblem::None) {
                 // The parts made on the other outputs go too: no sound plays without a handle on it.
                 for (const VoicePart& part : held.parts)
                     part.output->mixer().remove(part.voice);

@@ -118,7 +118,21 @@ SoundVoice::~SoundVoice()
         decoder_.join();
 }
 
-SoundFileProblem SoundVoice::start(std::chrono::microseconds budget)
+SoundFileProblem SoundVoice::startHere()
+{
+    openOnThread();
+    if (!finished_.load() && !decodedAll_.load()) {
+        try {
+            decoder_ = std::thread([this] { decodeOnThread(); });
+        } catch (const std::system_error&) {
+            // No thread to spare: what was decoded plays, and the sound ends there.
+            decodedAll_.store(true);
+        }
+    }
+    return problem_.load();
+}
+
+SoundFileProblem SoundVoice::startApart(std::chrono::microseconds budget)
 {
     try {
         decoder_ = std::thread([this] {
@@ -126,16 +140,14 @@ SoundFileProblem SoundVoice::start(std::chrono::microseconds budget)
             decodeOnThread();
         });
     } catch (const std::system_error&) {
-        // No thread to spare: opened here, what is decoded at once plays, and the sound ends there.
-        openOnThread();
-        decodedAll_.store(true);
-        return problem_.load();
+        return startHere();
     }
     std::unique_lock guard(napLock_);
     opened_.wait_for(guard, budget, [this] { return ready_.load() || finished_.load(); });
     return problem_.load();
 }
 
+// Here or on the voice's own thread: the stream, and its first blocks.
 void SoundVoice::openOnThread()
 {
     StreamOpening opening = opener_();

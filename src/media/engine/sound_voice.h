@@ -63,14 +63,16 @@ public:
     SoundVoice(const SoundVoice&) = delete;
     SoundVoice& operator=(const SoundVoice&) = delete;
 
-    // Opens the sound and decodes its first blocks on a thread of its own,
-    // which goes on decoding the rest, and waits at most budget for them: a
-    // sound quick to open is heard from the next block, a slow one (a MIDI
-    // file's synthesiser, thousands of notes at once) comes a little later
-    // and never holds the caller longer. The file's problem when it was
-    // found within budget not to open; None otherwise (one found later ends
-    // the voice as broken off).
-    SoundFileProblem start(std::chrono::microseconds budget);
+    // Opens the sound and decodes its first blocks here, so it is heard from
+    // the next block, then the rest on a thread of its own. The file's
+    // problem when it does not open; None otherwise.
+    SoundFileProblem startHere();
+    // The same, all on the voice's own thread, waiting at most budget for
+    // the first blocks: for a sound slow to open (a MIDI file's synthesiser,
+    // thousands of notes at once), which then comes a little later and never
+    // holds the caller longer. A problem found after the budget ends the
+    // voice as broken off.
+    SoundFileProblem startApart(std::chrono::microseconds budget);
 
     // The window thread's side, in force for every block mixed after the call.
     void setVolumes(int left, int right);
