@@ -269,7 +269,8 @@ private slots:
         QVERIFY(chat.waitUntilFlowing(std::chrono::milliseconds(kPatienceMs)));
         hearEveryKind({[&chat] { return chat.framesSoFar(); }, [&chat] { return chat.stop(); },
                        [] { return kServerRate; }, kServerStreamsDriver});
-        const QString rate = QRegularExpression("Default Sample Specification: \\S+ \\S+ (\\d+)Hz")
+        // pactl info's line of the server's default sample format: "s16le 2ch 44100Hz".
+        const QString rate = QRegularExpression("Default Sample \\w+: \\S+ \\S+ (\\d+)Hz")
                                  .match(server_->pactl({"info"})).captured(1);
         qInfo("%s plays at %s Hz", nameOf(server_->kind()), qPrintable(rate));
         QCOMPARE(mediaOutputFacts().rate, rate.toInt());
