@@ -48,38 +48,64 @@ bool BoardRemote::publish(const QString& serviceName, QDBusConnection bus)
     return true;
 }
 
-void BoardRemote::refuse(const QString& why)
+RemoteAnswer remotePlaySlot(const BoardActions& actions, int slot)
 {
-    if (calledFromDBus())
-        sendErrorReply(QDBusError::InvalidArgs, why);
+    if (slot < kFirstSlot || slot > kLastSlot)
+        return {false, QStringLiteral("按钮编号须在 1 到 18 之间")};
+    return {true, actions.playSlot ? actions.playSlot(slot) : QString()};
+}
+
+RemoteAnswer remotePlay(const BoardActions& actions, const QString& caption)
+{
+    const std::optional<QString> played =
+        caption.size() > kLongestCaption || !actions.playEffect ? std::nullopt : actions.playEffect(caption);
+    if (!played)
+        return {false, QStringLiteral("没有这个音效")};
+    return {true, *played};
+}
+
+RemoteAnswer remoteStop(const BoardActions& actions)
+{
+    return {true, actions.stop ? actions.stop() : QString()};
+}
+
+RemoteAnswer remoteSetVirtualMicrophone(const BoardActions& actions, bool on)
+{
+    if (!actions.setVirtualMicrophone)
+        return {true, QStringLiteral("无法切换虚拟麦克风")};
+    return {true, actions.setVirtualMicrophone(on)};
+}
+
+// A wrong call is InvalidArgs, as the bus itself answers wrong arguments;
+// a call the board could not carry out is its own error, with the reason.
+void BoardRemote::reply(const RemoteAnswer& answer)
+{
+    if (!calledFromDBus())
+        return;
+    if (!answer.understood)
+        sendErrorReply(QDBusError::InvalidArgs, answer.reason);
+    else if (!answer.reason.isEmpty())
+        sendErrorReply(QString::fromLatin1(kRemoteNotDoneError), answer.reason);
 }
 
 void BoardRemote::PlaySlot(int slot)
 {
-    if (slot < kFirstSlot || slot > kLastSlot) {
-        refuse(QStringLiteral("按钮编号须在 1 到 18 之间"));
-        return;
-    }
-    if (actions_.playSlot)
-        actions_.playSlot(slot);
+    reply(remotePlaySlot(actions_, slot));
 }
 
 void BoardRemote::Play(const QString& caption)
 {
-    if (caption.size() > kLongestCaption || !actions_.playEffect || !actions_.playEffect(caption))
-        refuse(QStringLiteral("没有这个音效"));
+    reply(remotePlay(actions_, caption));
 }
 
 void BoardRemote::Stop()
 {
-    if (actions_.stop)
-        actions_.stop();
+    reply(remoteStop(actions_));
 }
 
 void BoardRemote::SetVirtualMicrophone(bool on)
 {
-    if (!actions_.setVirtualMicrophone || !actions_.setVirtualMicrophone(on))
-        refuse(QStringLiteral("无法切换虚拟麦克风"));
+    reply(remoteSetVirtualMicrophone(actions_, on));
 }
 
 bool isRemoteCommand(const QStringList& arguments)
@@ -129,6 +155,10 @@ int runRemoteCommand(const QStringList& arguments, const QString& serviceName, Q
         if (answer.errorName() == QDBusError::errorString(QDBusError::InvalidArgs)) {
             errors << answer.errorMessage() << '\n';
             return kRemoteBadArgument;
+        }
+        if (answer.errorName() == QLatin1String(kRemoteNotDoneError)) {
+            errors << answer.errorMessage() << '\n';
+            return kRemotePlayedNothing;
         }
         errors << QString::fromUtf8(kNoBoardText) << '\n';
         return kRemoteNoBoard;

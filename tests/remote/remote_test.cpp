@@ -259,11 +259,11 @@ private slots:
     {
         int firstCalls = 0;
         int secondCalls = 0;
-        auto first = std::make_unique<BoardRemote>(BoardActions{{}, {}, [&] { ++firstCalls; }, {}});
+        auto first = std::make_unique<BoardRemote>(BoardActions{{}, {}, [&] { ++firstCalls; return QString(); }, {}});
         QVERIFY(first->publish(kService));
         auto secondBus = std::make_unique<QDBusConnection>(
             QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("second board")));
-        BoardRemote second(BoardActions{{}, {}, [&] { ++secondCalls; }, {}});
+        BoardRemote second(BoardActions{{}, {}, [&] { ++secondCalls; return QString(); }, {}});
         QVERIFY(second.publish(kService, *secondBus));
 
         QCOMPARE(remote({QStringLiteral("--stop")}).exitCode, kRemoteDone);
