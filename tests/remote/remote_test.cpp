@@ -6,8 +6,10 @@
 #include "remote/board_remote.h"
 
 #include "media/engine/sound_engine.h"
+#include "runtime/dialogs.h"
 #include "runtime/window_runtime.h"
 #include "soundserver/sound_routing.h"
+#include "support/board_fixtures.h"
 #include "support/private_sound_server.h"
 #include "support/window_test_main.h"
 #include "text/gbk.h"
@@ -15,17 +17,24 @@
 
 #include "support/played_sounds.h"
 
+#include <QApplication>
+#include <QCheckBox>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusPendingCallWatcher>
 #include <QDBusReply>
+#include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QPointer>
 #include <QProcess>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
+#include <algorithm>
 #include <array>
 
 using namespace qinghe;
@@ -67,11 +76,11 @@ class RemoteTest : public QObject {
         return {program.exitCode(), QString::fromUtf8(program.readAllStandardError())};
     }
 
-    void openBoard(SoundRouting* routing = nullptr)
+    void openBoard(SoundRouting* routing = nullptr, const QString& moreSlots = {})
     {
         QFile ini(dir_.filePath("my.ini"));
         const Text bytes = fromQString(QStringLiteral("[自定义音乐]\r\n按钮1path=%1\r\n按钮1name=掌声\r\n")
-                                           .arg(QStringLiteral(QINGHE_SOURCE_DIR "/data/1.mp3")));
+                                           .arg(QStringLiteral(QINGHE_SOURCE_DIR "/data/1.mp3")) + moreSlots);
         QVERIFY(ini.open(QIODevice::WriteOnly) && ini.write(bytes.data(), qint64(bytes.size())) > 0);
         ini.close();
         runtime_ = std::make_unique<WindowRuntime>();
@@ -92,6 +101,18 @@ class RemoteTest : public QObject {
             if (command.startsWith(start))
                 return true;
         return false;
+    }
+
+    QPushButton* slotButton(int slot) const
+    {
+        return window_->findChild<QPushButton*>(test_support::slotButtonName(slot));
+    }
+
+    // What the board's status line shows now; empty while hidden.
+    QString statusLine() const
+    {
+        const auto* line = window_->findChild<QLabel*>(QStringLiteral("状态行"));
+        return line && line->isVisible() ? line->toolTip() : QString();
     }
 
     // A call straight on the bus, answered while this thread serves the board.
@@ -199,6 +220,86 @@ private slots:
         cleanup();
         QVERIFY(routing.shutDown(SoundRouting::kExitLimit));
         closeMediaOutput();
+    }
+
+    // Whatever keeps a click silent is said on the board and to the remote,
+    // at once, with no dialog; the slot stays bound to its file.
+    void aSilentClickSaysWhyOnTheBoardAndToTheRemote()
+    {
+        const QString gone = dir_.filePath("铃声.wav");
+        const QString text = dir_.filePath("notes.wav");
+        QFile notes(text);
+        QVERIFY(notes.open(QIODevice::WriteOnly) && notes.write(QByteArray(4096, 'x')) > 0);
+        notes.close();
+        openBoard(nullptr, QStringLiteral("按钮2path=%1\r\n按钮2name=铃\r\n按钮3path=%2\r\n").arg(gone, text));
+        QList<FileDialogRequest> dialogs;
+        setFileDialogSeam([&dialogs](const FileDialogRequest& request) { return dialogs << request, QString(); });
+
+        RemoteRun run = remote({QStringLiteral("--play-slot"), QStringLiteral("2")});
+        QCOMPARE(run.exitCode, kRemotePlayedNothing);
+        QCOMPARE(run.errors.trimmed(), QStringLiteral("找不到文件：") + gone);
+        QCOMPARE(statusLine(), QStringLiteral("找不到文件：") + gone);
+        run = remote({QStringLiteral("--play-slot"), QStringLiteral("5")});
+        QCOMPARE(run.exitCode, kRemotePlayedNothing);
+        QCOMPARE(run.errors.trimmed(), QStringLiteral("按钮5 还没有声音"));
+        QVERIFY(dialogs.isEmpty());
+        const QWidgetList shown = QApplication::topLevelWidgets();
+        QCOMPARE(std::count_if(shown.begin(), shown.end(), [](QWidget* w) { return w->isVisible(); }), 1);
+
+        // A folder where the file was, and a file no decoder reads, clicked on the board.
+        QVERIFY(QDir().mkdir(gone));
+        slotButton(2)->click();
+        QCOMPARE(statusLine(), QStringLiteral("找不到文件：") + gone);
+        QCOMPARE(toQString(tables_.paths[2]), gone);
+        QCOMPARE(slotButton(2)->text(), QStringLiteral("铃"));
+        slotButton(3)->click();
+        QCOMPARE(statusLine(), QStringLiteral("无法播放这个文件：格式不支持"));
+        QVERIFY(dialogs.isEmpty() && sent_.filter(QStringLiteral("play ")).isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(statusLine(), QString(), kPatienceMs);
+        setFileDialogSeam({});
+    }
+
+    // The board's sound server goes away mid-show: a click and a remote call
+    // say so while the routing calls the server again.
+    void aClickWhileTheServerIsAwaySaysSo()
+    {
+        test_support::PrivateSoundServer server(test_support::SoundServerKind::PulseAudio);
+        QVERIFY2(server.isRunning(), qPrintable(server.log()));
+        server.useForThisProcess();
+        SoundRouting routing([](const OutputTarget& target) { setMediaOutputDevice(target); });
+        openBoard(&routing);
+        routing.apply(readSoundSettings(dir_.filePath("my.ini")));
+        QTRY_VERIFY_WITH_TIMEOUT(routing.status().serverReachable, kPatienceMs);
+        server.kill();
+        QTRY_VERIFY_WITH_TIMEOUT(routing.status().reconnecting, kPatienceMs);
+
+        const QString away = QStringLiteral("声音服务器没有响应，正在重新连接…");
+        slotButton(1)->click();
+        QCOMPARE(statusLine(), away);
+        const RemoteRun run = remote({QStringLiteral("--play"), QStringLiteral("哄堂大笑")});
+        QCOMPARE(run.exitCode, kRemotePlayedNothing);
+        QCOMPARE(run.errors.trimmed(), away);
+        cleanup();
+        QVERIFY(routing.shutDown(SoundRouting::kExitLimit));
+        closeMediaOutput();
+    }
+
+    // A box the host has not answered yet holds no remote call back.
+    void aRemoteCallIsAnsweredWhileABoxIsOpen()
+    {
+        openBoard();
+        RemoteRun run;
+        bool boxOpen = false;
+        QTimer::singleShot(0, this, [&] {
+            boxOpen = QApplication::activeModalWidget() != nullptr;
+            run = remote({QStringLiteral("--play"), QStringLiteral("哄堂大笑")});
+            if (QWidget* box = QApplication::activeModalWidget())
+                box->close();
+        });
+        window_->findChild<QCheckBox*>(QStringLiteral("选择框1"))->click();  // its box stays until answered
+        QVERIFY(boxOpen);
+        QCOMPARE(run.exitCode, kRemoteDone);
+        QVERIFY(sentStartingWith(QStringLiteral("play ")));
     }
 
     void withoutABoardTheCommandLineSaysSo()
