@@ -5,6 +5,7 @@
 #include "slot_drop.h"
 #include "sound_menu.h"
 
+#include "base/window_thread.h"
 #include "runtime/dialogs.h"
 #include "runtime/message_box.h"
 #include "runtime/window_runtime.h"
@@ -42,6 +43,7 @@ namespace qinghe {
 namespace {
 
 constexpr const char* kSlotNotSavedBox = "自定义音效无法写入 my.ini，下次启动时不会保留。";
+constexpr const char* kMicrophoneHeldElsewhere = "另一个青禾正在使用虚拟麦克风：这里的音效只在耳机里播放";
 
 QString fromUtf8(std::string_view text)
 {
@@ -113,16 +115,43 @@ void MainWindow::onCreated()
     applyOverlapOption();
     wireUpdater();
     updater_->startBackgroundChecks();
+    watchRouting();
     publishRemote();
+}
+
+void MainWindow::watchRouting()
+{
+    SoundRouting* routing = context_.soundRouting;
+    if (routing == nullptr)
+        return;
+    const auto show = [](const QPointer<MainWindow>& window, const RoutingStatus& status) {
+        if (!window)
+            return;
+        window->microphoneHeldElsewhere_ = status.problem == RoutingProblem::HeldByOtherCopy;
+        window->setLastingStatus(window->microphoneHeldElsewhere_ ? QString::fromUtf8(kMicrophoneHeldElsewhere)
+                                                                  : QString());
+    };
+    // The routing tells on its own thread, and may outlive the window.
+    routing->addStatusListener([show, window = QPointer<MainWindow>(this)](const RoutingStatus& status) {
+        postToWindowThread([show, window, status] { show(window, status); });
+    });
+    show(this, routing->status());
 }
 
 void MainWindow::publishRemote()
 {
     if (context_.remoteServiceName.isEmpty())
         return;
+    // A sound heard only in the host's headphones never reached the chat: the remote hears why.
+    const auto reachedChat = [this](const QString& why) {
+        return why.isEmpty() && microphoneHeldElsewhere_ ? QString::fromUtf8(kMicrophoneHeldElsewhere) : why;
+    };
     BoardActions actions;
-    actions.playSlot = [this](int slot) { return board_->playSlot(slot); };
-    actions.playEffect = [this](const QString& caption) { return playEffectByCaption(caption); };
+    actions.playSlot = [this, reachedChat](int slot) { return reachedChat(board_->playSlot(slot)); };
+    actions.playEffect = [this, reachedChat](const QString& caption) {
+        const std::optional<QString> why = playEffectByCaption(caption);
+        return why ? std::optional<QString>(reachedChat(*why)) : std::nullopt;
+    };
     actions.stop = [this] {
         board_->stop();
         return QString();

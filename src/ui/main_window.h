@@ -116,6 +116,8 @@ private:
     // What the status line says while nothing else is told, until it is taken back (empty).
     void setLastingStatus(const QString& text);
     void putOnStatusLine(const QString& text);
+    // A second copy whose effects cannot reach the chat says so while it lasts.
+    void watchRouting();
     // Empty when what the button does was done, else why not.
     QString onBoardButton(const BoardButton& entry);
     void wireToolbar();
@@ -146,6 +148,7 @@ private:
     std::unique_ptr<SoundBoard> board_;
     QTimer* statusTimer_ = nullptr;  // ends a message on the status line; made with the first
     QString lastingStatus_;
+    bool microphoneHeldElsewhere_ = false;  // as the routing last told
     std::unique_ptr<Updater> ownUpdater_;
     Updater* updater_ = nullptr;
     QPointer<SoundSearchWindow> searchWindow_;

@@ -284,6 +284,48 @@ private slots:
         closeMediaOutput();
     }
 
+    // A copy started while another serves the virtual microphone plays only
+    // in the headphones: its board says so for as long as that lasts, and so
+    // does its remote.
+    void aSecondCopyWithoutTheMicrophoneSaysSoWhileItLasts()
+    {
+        test_support::PrivateSoundServer server(test_support::SoundServerKind::PulseAudio);
+        QVERIFY2(server.isRunning(), qPrintable(server.log()));
+        server.useForThisProcess();
+        SoundSettings microphone;
+        microphone.virtualMicrophone = true;
+        // The first copy: the program itself, from a folder of its own, off the test's bus.
+        QTemporaryDir folder;
+        QVERIFY(QFile::copy(QStringLiteral(QINGHE_PROGRAM), folder.filePath("qinghe")));
+        QVERIFY(writeSoundSettings(folder.filePath("my.ini"), microphone));
+        QProcess first;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("PULSE_SERVER"), server.address());
+        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent"));
+        first.setProcessEnvironment(environment);
+        first.start(folder.filePath("qinghe"), {});
+        QTRY_VERIFY_WITH_TIMEOUT(!server.modules().filter(QStringLiteral("qinghe.role=")).isEmpty(), kPatienceMs);
+
+        SoundRouting routing([](const OutputTarget& target) { setMediaOutputDevice(target); });
+        openBoard(&routing);
+        QVERIFY(writeSoundSettings(dir_.filePath("my.ini"), microphone));
+        routing.apply(microphone);
+        const QString held = QStringLiteral("另一个青禾正在使用虚拟麦克风：这里的音效只在耳机里播放");
+        QTRY_COMPARE_WITH_TIMEOUT(statusLine(), held, kPatienceMs);
+        const RemoteRun run = remote({QStringLiteral("--play-slot"), QStringLiteral("1")});
+        QCOMPARE(run.exitCode, kRemotePlayedNothing);
+        QCOMPARE(run.errors.trimmed(), held);
+        QVERIFY(sentStartingWith(QStringLiteral("play ")));
+
+        first.terminate();
+        QVERIFY(first.waitForFinished(kPatienceMs));
+        QTRY_VERIFY_WITH_TIMEOUT(routing.status().microphoneOn, kPatienceMs);
+        QTRY_COMPARE_WITH_TIMEOUT(statusLine(), QString(), kPatienceMs);
+        cleanup();
+        QVERIFY(routing.shutDown(SoundRouting::kExitLimit));
+        closeMediaOutput();
+    }
+
     // A box the host has not answered yet holds no remote call back.
     void aRemoteCallIsAnsweredWhileABoxIsOpen()
     {
