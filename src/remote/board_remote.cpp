@@ -18,6 +18,8 @@ constexpr qsizetype kLongestCaption = 64;
 constexpr int kCallTimeoutMs = 5000;
 
 constexpr const char* kNoBoardText = "青禾主持人音效辅助工具没有在运行。";
+// A board that holds the name but gives no answer in time runs, but hangs.
+constexpr const char* kNoAnswerText = "青禾主持人音效辅助工具没有回答。";
 constexpr const char* kUsageText =
     "用法：qinghe --play-slot 1到18 | --play \"音效名称\" | --stop | --virtual-mic on|off";
 
@@ -160,7 +162,9 @@ int runRemoteCommand(const QStringList& arguments, const QString& serviceName, Q
             errors << answer.errorMessage() << '\n';
             return kRemotePlayedNothing;
         }
-        errors << QString::fromUtf8(kNoBoardText) << '\n';
+        const bool hung = answer.errorName() == QDBusError::errorString(QDBusError::NoReply)
+                          || answer.errorName() == QDBusError::errorString(QDBusError::Timeout);
+        errors << QString::fromUtf8(hung ? kNoAnswerText : kNoBoardText) << '\n';
         return kRemoteNoBoard;
     }
     return kRemoteDone;
