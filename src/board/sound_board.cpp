@@ -36,6 +36,27 @@ int slotOfKey(const Text& soundKey)
     return 0;
 }
 
+// Said while the output's server is away: the routing is calling it again,
+// and a click once it is back plays.
+constexpr const char* kServerAwayText = "声音服务器没有响应，正在重新连接…";
+
+// The status line's words for a sound that did not play: the file as the
+// host bound it, so a moved or renamed one can be found again.
+QString notPlayedText(const Text& file, SoundFileProblem problem)
+{
+    switch (problem) {
+    case SoundFileProblem::NotFound:
+        return QStringLiteral("找不到文件：") + nameToQString(file).replace(QLatin1Char('\\'), QLatin1Char('/'));
+    case SoundFileProblem::Unsupported:
+        return soundFileProblemText(problem);
+    case SoundFileProblem::Damaged:
+        return QStringLiteral("无法播放这个文件：") + soundFileProblemText(problem);
+    case SoundFileProblem::None:
+        break;
+    }
+    return QString::fromUtf8(kServerAwayText);
+}
+
 // The file's name without its folder and its last extension.
 Text baseName(const Text& file)
 {
@@ -89,9 +110,9 @@ void SoundBoard::setOverlapping(bool on)
     SoundEngine::instance().setMostPlaying(on ? kMostVoices : 1);
 }
 
-void SoundBoard::playEffect(const Text& file, const Text& soundKey)
+QString SoundBoard::playEffect(const Text& file, const Text& soundKey)
 {
-    startAtSliderVolume(file, effectGainDb(file, soundKey.empty() ? 0 : soundVolumeDb(soundKey)));
+    return startAtSliderVolume(file, effectGainDb(file, soundKey.empty() ? 0 : soundVolumeDb(soundKey)));
 }
 
 void SoundBoard::previewSound(const Text& file, const Text& soundKey, int decibels)
@@ -104,10 +125,13 @@ void SoundBoard::previewSound(const Text& file, const Text& soundKey, int decibe
         startAtSliderVolume(file, effectGainDb(file, volume));
 }
 
-void SoundBoard::playSlot(int slot)
+QString SoundBoard::playSlot(int slot)
 {
-    if (isSlot(slot) && !tables_.paths[slot].empty())
-        customSlotClicked(slot);
+    if (!isSlot(slot) || tables_.paths[slot].empty())
+        return tellNotPlayed(QStringLiteral("按钮%1 还没有声音").arg(slot));
+    const QString why = playBoundSlot(slot);
+    applyVolume();
+    return why;
 }
 
 int SoundBoard::soundVolumeDb(const Text& soundKey) const
@@ -208,7 +232,7 @@ VoiceGains SoundBoard::gainsAtSlider(double gainDb) const
     return {position, position, gainDb};
 }
 
-void SoundBoard::startAtSliderVolume(const Text& file, double gainDb)
+QString SoundBoard::startAtSliderVolume(const Text& file, double gainDb)
 {
     SoundEngine& engine = SoundEngine::instance();
     // Sounds the board started that have ended since are forgotten here.
@@ -220,22 +244,21 @@ void SoundBoard::startAtSliderVolume(const Text& file, double gainDb)
         started = engine.play(QFile::encodeName(path).toStdString(), gainsAtSlider(gainDb));
     if (started.voice != kNoVoice) {
         voices_[started.voice] = {file, gainDb};
-        return;
+        return {};
     }
     // A click cuts the sound before it, as ever, even when its own cannot play.
     if (!overlapping_)
         stop();
-    tellNotPlayed(file, started.noOutput ? QString() : soundFileProblemText(started.problem));
+    // No output at all is the server's doing, not the file's.
+    return tellNotPlayed(notPlayedText(file, started.noOutput ? SoundFileProblem::None : started.problem));
 }
 
-// Said on the board itself: a box would stop the host mid-show. No reason: no output could be had.
-void SoundBoard::tellNotPlayed(const Text& file, const QString& why)
+// Said on the board itself: a box would stop the host mid-show.
+QString SoundBoard::tellNotPlayed(const QString& message)
 {
-    if (!surface_.soundNotPlayed)
-        return;
-    const QString name = QFileInfo(nameToQString(file).replace(QLatin1Char('\\'), QLatin1Char('/'))).fileName();
-    surface_.soundNotPlayed(why.isEmpty() ? QStringLiteral("没有可用的声音输出，“%1”没有播放").arg(name)
-                                          : QStringLiteral("“%1”没有播放：%2").arg(name, why));
+    if (surface_.soundNotPlayed)
+        surface_.soundNotPlayed(message);
+    return message;
 }
 
 void SoundBoard::voiceEnded(VoiceId voice, VoiceEnd end)
@@ -244,7 +267,7 @@ void SoundBoard::voiceEnded(VoiceId voice, VoiceEnd end)
     if (found == voices_.end())
         return;
     if (end == VoiceEnd::BrokeOff)
-        tellNotPlayed(found->second.file, soundFileProblemText(SoundFileProblem::Damaged));
+        tellNotPlayed(notPlayedText(found->second.file, SoundFileProblem::Damaged));
     voices_.erase(found);
 }
 
@@ -344,14 +367,20 @@ void SoundBoard::runSlotRoutine(int slot)
     if (!isSlot(slot))
         return;
     if (!tables_.paths[slot].empty()) {
-        const double gain = slotGainDb(slot, soundVolumeDb(slotSoundKey(slot)));
-        startAtSliderVolume(tables_.paths[slot], gain);
+        playBoundSlot(slot);
         return;
     }
     const Text chosen = askPlayableFile();
     if (chosen.empty())
         return;
     assignSlot(slot, chosen, surface_.askSlotName({}));
+}
+
+// A file gone or broken since it was bound keeps its binding: it may come back.
+QString SoundBoard::playBoundSlot(int slot)
+{
+    const double gain = slotGainDb(slot, soundVolumeDb(slotSoundKey(slot)));
+    return startAtSliderVolume(tables_.paths[slot], gain);
 }
 
 // The dialog opens on the last confirmed choice, but a cancel assigns nothing.

@@ -31,7 +31,8 @@ struct BoardSurface {
     std::function<void(int slot)> slotNotSaved;
     // A file chosen or dropped for a slot will not play: why, for a box. May be empty.
     std::function<void(const QString& reason)> fileRefused;
-    // A click that played nothing: what went wrong, for the board's status line. May be empty.
+    // A click or a remote call that played nothing: what went wrong, for the
+    // board's status line. May be empty.
     std::function<void(const QString& message)> soundNotPlayed;
 };
 
@@ -75,12 +76,15 @@ public:
     bool overlapping() const { return overlapping_; }
 
     // An effect button: cut off what plays, play the file from its start at
-    // the slider's volume and the sound's own.
-    void playEffect(const Text& file, const Text& soundKey = {});
+    // the slider's volume and the sound's own. Empty when it plays, else why
+    // not, as the status line is told it.
+    QString playEffect(const Text& file, const Text& soundKey = {});
     // 试听: the file at this volume of its own, nothing stored.
     void previewSound(const Text& file, const Text& soundKey, int decibels);
-    // A bound slot as its click plays it; nothing for an empty one.
-    void playSlot(int slot);
+    // A bound slot as its click plays it; an empty one opens no dialog and
+    // plays nothing ("按钮N 还没有声音"). Empty when it plays, else why not,
+    // as the status line is told it.
+    QString playSlot(int slot);
 
     // The volume stored for the sound; 0 when there is none, or when what
     // my.ini holds is no whole number in kLeastSoundVolumeDb..kMostSoundVolumeDb.
@@ -128,6 +132,7 @@ private:
     };
 
     void runSlotRoutine(int slot);
+    QString playBoundSlot(int slot);
     // The host's choice in the slot's file dialog, once it is known to play; empty when cancelled or refused.
     Text askPlayableFile();
     bool refuseUnplayable(const Text& file);
@@ -138,8 +143,8 @@ private:
     void restoreSlotLevels(int slot, const ProfileSnapshot& settings);
     std::optional<double> effectPeak(const Text& file);
     double effectGainDb(const Text& file, int decibels);
-    void startAtSliderVolume(const Text& file, double gainDb);
-    void tellNotPlayed(const Text& file, const QString& why);
+    QString startAtSliderVolume(const Text& file, double gainDb);
+    QString tellNotPlayed(const QString& message);
     VoiceGains gainsAtSlider(double gainDb) const;
     double slotGainDb(int slot, int decibels);
     Text slotKey(int slot, const char* suffix) const;

@@ -18,6 +18,8 @@ constexpr qsizetype kLongestCaption = 64;
 constexpr int kCallTimeoutMs = 5000;
 
 constexpr const char* kNoBoardText = "青禾主持人音效辅助工具没有在运行。";
+// A board that holds the name but gives no answer in time runs, but hangs.
+constexpr const char* kNoAnswerText = "青禾主持人音效辅助工具没有回答。";
 constexpr const char* kUsageText =
     "用法：qinghe --play-slot 1到18 | --play \"音效名称\" | --stop | --virtual-mic on|off";
 
@@ -48,38 +50,64 @@ bool BoardRemote::publish(const QString& serviceName, QDBusConnection bus)
     return true;
 }
 
-void BoardRemote::refuse(const QString& why)
+RemoteAnswer remotePlaySlot(const BoardActions& actions, int slot)
 {
-    if (calledFromDBus())
-        sendErrorReply(QDBusError::InvalidArgs, why);
+    if (slot < kFirstSlot || slot > kLastSlot)
+        return {false, QStringLiteral("按钮编号须在 1 到 18 之间")};
+    return {true, actions.playSlot ? actions.playSlot(slot) : QString()};
+}
+
+RemoteAnswer remotePlay(const BoardActions& actions, const QString& caption)
+{
+    const std::optional<QString> played =
+        caption.size() > kLongestCaption || !actions.playEffect ? std::nullopt : actions.playEffect(caption);
+    if (!played)
+        return {false, QStringLiteral("没有这个音效")};
+    return {true, *played};
+}
+
+RemoteAnswer remoteStop(const BoardActions& actions)
+{
+    return {true, actions.stop ? actions.stop() : QString()};
+}
+
+RemoteAnswer remoteSetVirtualMicrophone(const BoardActions& actions, bool on)
+{
+    if (!actions.setVirtualMicrophone)
+        return {true, QStringLiteral("无法切换虚拟麦克风")};
+    return {true, actions.setVirtualMicrophone(on)};
+}
+
+// A wrong call is InvalidArgs, as the bus itself answers wrong arguments;
+// a call the board could not carry out is its own error, with the reason.
+void BoardRemote::reply(const RemoteAnswer& answer)
+{
+    if (!calledFromDBus())
+        return;
+    if (!answer.understood)
+        sendErrorReply(QDBusError::InvalidArgs, answer.reason);
+    else if (!answer.reason.isEmpty())
+        sendErrorReply(QString::fromLatin1(kRemoteNotDoneError), answer.reason);
 }
 
 void BoardRemote::PlaySlot(int slot)
 {
-    if (slot < kFirstSlot || slot > kLastSlot) {
-        refuse(QStringLiteral("按钮编号须在 1 到 18 之间"));
-        return;
-    }
-    if (actions_.playSlot)
-        actions_.playSlot(slot);
+    reply(remotePlaySlot(actions_, slot));
 }
 
 void BoardRemote::Play(const QString& caption)
 {
-    if (caption.size() > kLongestCaption || !actions_.playEffect || !actions_.playEffect(caption))
-        refuse(QStringLiteral("没有这个音效"));
+    reply(remotePlay(actions_, caption));
 }
 
 void BoardRemote::Stop()
 {
-    if (actions_.stop)
-        actions_.stop();
+    reply(remoteStop(actions_));
 }
 
 void BoardRemote::SetVirtualMicrophone(bool on)
 {
-    if (!actions_.setVirtualMicrophone || !actions_.setVirtualMicrophone(on))
-        refuse(QStringLiteral("无法切换虚拟麦克风"));
+    reply(remoteSetVirtualMicrophone(actions_, on));
 }
 
 bool isRemoteCommand(const QStringList& arguments)
@@ -130,7 +158,13 @@ int runRemoteCommand(const QStringList& arguments, const QString& serviceName, Q
             errors << answer.errorMessage() << '\n';
             return kRemoteBadArgument;
         }
-        errors << QString::fromUtf8(kNoBoardText) << '\n';
+        if (answer.errorName() == QLatin1String(kRemoteNotDoneError)) {
+            errors << answer.errorMessage() << '\n';
+            return kRemotePlayedNothing;
+        }
+        const bool hung = answer.errorName() == QDBusError::errorString(QDBusError::NoReply)
+                          || answer.errorName() == QDBusError::errorString(QDBusError::Timeout);
+        errors << QString::fromUtf8(hung ? kNoAnswerText : kNoBoardText) << '\n';
         return kRemoteNoBoard;
     }
     return kRemoteDone;

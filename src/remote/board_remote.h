@@ -13,6 +13,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 
 class QTextStream;
 
@@ -23,13 +24,28 @@ inline constexpr const char* kRemoteObjectPath = "/board";
 inline constexpr const char* kRemoteInterface = "com.example.qinghe.Board";
 
 // What a remote call does: exactly what the click or the switch does, on
-// the window thread. False refuses the call (nothing was done).
+// the window thread, and never a window or a dialog: a remote answers at
+// once. Each gives why nothing was done, or an empty text when it was done.
+// The one table every remote goes through.
 struct BoardActions {
-    std::function<void(int slot)> playSlot;                   // 1..18
-    std::function<bool(const QString& caption)> playEffect;   // a built-in effect by its caption
-    std::function<void()> stop;
-    std::function<bool(bool on)> setVirtualMicrophone;
+    std::function<QString(int slot)> playSlot;  // 1..18
+    // A built-in effect by its caption; nullopt: the board has no such effect.
+    std::function<std::optional<QString>(const QString& caption)> playEffect;
+    std::function<QString()> stop;
+    std::function<QString(bool on)> setVirtualMicrophone;
 };
+
+// What became of a remote call.
+struct RemoteAnswer {
+    bool understood = true;  // false: the call itself was wrong, and nothing was tried
+    QString reason;          // why nothing was done; empty when done
+};
+
+// Every remote's way to the board: the call's arguments are checked here, then its action runs.
+RemoteAnswer remotePlaySlot(const BoardActions& actions, int slot);
+RemoteAnswer remotePlay(const BoardActions& actions, const QString& caption);
+RemoteAnswer remoteStop(const BoardActions& actions);
+RemoteAnswer remoteSetVirtualMicrophone(const BoardActions& actions, bool on);
 
 // The object the bus calls; its methods are the interface, introspectable.
 class BoardRemote : public QObject, protected QDBusContext {
@@ -53,7 +69,8 @@ public slots:
     void SetVirtualMicrophone(bool on);
 
 private:
-    void refuse(const QString& why);
+    // Sends the answer's error back to the caller on the bus, when there is one.
+    void reply(const RemoteAnswer& answer);
 
     BoardActions actions_;
     QDBusConnection bus_{QString()};
@@ -64,6 +81,10 @@ private:
 inline constexpr int kRemoteDone = 0;
 inline constexpr int kRemoteNoBoard = 1;
 inline constexpr int kRemoteBadArgument = 2;
+// The board runs but did nothing: its reason is on the error output.
+inline constexpr int kRemotePlayedNothing = 3;
+// The error the board answers with when it did nothing; its message is the reason.
+inline constexpr const char* kRemoteNotDoneError = "com.example.qinghe.Board.Error.NotDone";
 
 // Whether the arguments (without the program's name) ask for the remote
 // rather than a board of its own.

@@ -210,6 +210,7 @@ struct SoundRouting::State {
     RoutingStatus status;
     bool reported = false;  // status has been told to the listener there is now
     StatusListener listener;
+    std::vector<StatusListener> moreListeners;
     OutputSwitch switchOutput;
 
     // The routing thread's own.
@@ -245,6 +246,7 @@ void SoundRouting::State::moveOutput(const OutputTarget& target)
 void SoundRouting::State::report(const RoutingStatus& fresh)
 {
     StatusListener notify;
+    std::vector<StatusListener> others;
     {
         std::lock_guard guard(lock);
         // The window hears of a change, not of every look at the server.
@@ -253,9 +255,12 @@ void SoundRouting::State::report(const RoutingStatus& fresh)
         reported = true;
         status = fresh;
         notify = listener;
+        others = moreListeners;
     }
     if (notify)
         notify(fresh);
+    for (const StatusListener& other : others)
+        other(fresh);
 }
 
 void SoundRouting::State::connect()
@@ -496,6 +501,12 @@ void SoundRouting::setStatusListener(StatusListener listener)
     state_->reported = false;
 }
 
+void SoundRouting::addStatusListener(StatusListener listener)
+{
+    std::lock_guard guard(state_->lock);
+    state_->moreListeners.push_back(std::move(listener));
+}
+
 RoutingStatus SoundRouting::status() const
 {
     std::lock_guard guard(state_->lock);
@@ -524,6 +535,7 @@ bool SoundRouting::shutDown(Limit limit)
         std::unique_lock guard(state_->lock);
         state_->stopping = true;
         state_->listener = nullptr;
+        state_->moreListeners.clear();
         state_->changed.notify_all();
         state_->wake->request();
         inTime = state_->changed.wait_for(guard, limit, [&] { return state_->finished; });

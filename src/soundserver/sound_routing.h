@@ -75,6 +75,8 @@ public:
     // Asks the server again with the last settings (new devices, a new default).
     void refresh();
     void setStatusListener(StatusListener listener);
+    // One more listener, beside the one above, for as long as the routing runs.
+    void addStatusListener(StatusListener listener);
     RoutingStatus status() const;
     SoundSettings settings() const;
 

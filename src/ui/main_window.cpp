@@ -5,6 +5,7 @@
 #include "slot_drop.h"
 #include "sound_menu.h"
 
+#include "base/window_thread.h"
 #include "runtime/dialogs.h"
 #include "runtime/message_box.h"
 #include "runtime/window_runtime.h"
@@ -42,6 +43,7 @@ namespace qinghe {
 namespace {
 
 constexpr const char* kSlotNotSavedBox = "自定义音效无法写入 my.ini，下次启动时不会保留。";
+constexpr const char* kMicrophoneHeldElsewhere = "另一个青禾正在使用虚拟麦克风：这里的音效只在耳机里播放";
 
 QString fromUtf8(std::string_view text)
 {
@@ -113,44 +115,72 @@ void MainWindow::onCreated()
     applyOverlapOption();
     wireUpdater();
     updater_->startBackgroundChecks();
+    watchRouting();
     publishRemote();
+}
+
+void MainWindow::watchRouting()
+{
+    SoundRouting* routing = context_.soundRouting;
+    if (routing == nullptr)
+        return;
+    const auto show = [](const QPointer<MainWindow>& window, const RoutingStatus& status) {
+        if (!window)
+            return;
+        window->microphoneHeldElsewhere_ = status.problem == RoutingProblem::HeldByOtherCopy;
+        window->setLastingStatus(window->microphoneHeldElsewhere_ ? QString::fromUtf8(kMicrophoneHeldElsewhere)
+                                                                  : QString());
+    };
+    // The routing tells on its own thread, and may outlive the window.
+    routing->addStatusListener([show, window = QPointer<MainWindow>(this)](const RoutingStatus& status) {
+        postToWindowThread([show, window, status] { show(window, status); });
+    });
+    show(this, routing->status());
 }
 
 void MainWindow::publishRemote()
 {
     if (context_.remoteServiceName.isEmpty())
         return;
+    // A sound heard only in the host's headphones never reached the chat: the remote hears why.
+    const auto reachedChat = [this](const QString& why) {
+        return why.isEmpty() && microphoneHeldElsewhere_ ? QString::fromUtf8(kMicrophoneHeldElsewhere) : why;
+    };
     BoardActions actions;
-    actions.playSlot = [this](int slot) { board_->customSlotClicked(slot); };
-    actions.playEffect = [this](const QString& caption) { return playEffectByCaption(caption); };
-    actions.stop = [this] { board_->stop(); };
+    actions.playSlot = [this, reachedChat](int slot) { return reachedChat(board_->playSlot(slot)); };
+    actions.playEffect = [this, reachedChat](const QString& caption) {
+        const std::optional<QString> why = playEffectByCaption(caption);
+        return why ? std::optional<QString>(reachedChat(*why)) : std::nullopt;
+    };
+    actions.stop = [this] {
+        board_->stop();
+        return QString();
+    };
     actions.setVirtualMicrophone = [this](bool on) { return switchVirtualMicrophone(on); };
     // Without a session bus the board simply has no remote.
     (new BoardRemote(std::move(actions), this))->publish(context_.remoteServiceName);
 }
 
-bool MainWindow::playEffectByCaption(const QString& caption)
+std::optional<QString> MainWindow::playEffectByCaption(const QString& caption)
 {
     for (const BoardButton& entry : boardCatalogue()) {
-        if (entry.action == BoardAction::PlayEffect && fromUtf8(entry.caption) == caption) {
-            onBoardButton(entry);
-            return true;
-        }
+        if (entry.action == BoardAction::PlayEffect && fromUtf8(entry.caption) == caption)
+            return onBoardButton(entry);
     }
-    return false;
+    return std::nullopt;
 }
 
 // What the switch of 声音设置 does: the choice kept in my.ini and carried out.
-bool MainWindow::switchVirtualMicrophone(bool on)
+QString MainWindow::switchVirtualMicrophone(bool on)
 {
     if (context_.soundRouting == nullptr)
-        return false;
+        return QStringLiteral("无法切换虚拟麦克风");
     SoundSettings settings = readSoundSettings(context_.settingsFile);
     settings.virtualMicrophone = on;
     // A my.ini that cannot be written still switches for this run, as the switch does.
     writeSoundSettings(context_.settingsFile, settings);
     context_.soundRouting->apply(settings);
-    return true;
+    return {};
 }
 
 // The updater reads on its own threads and reports here, on the window thread.
@@ -253,25 +283,39 @@ void MainWindow::wireBoard()
 void MainWindow::showStatus(const QString& message)
 {
     // Long enough to be read between two sentences of a show.
-    constexpr int kStatusShownMs = 8000;
-    controls_.statusLine->setText(message);
-    controls_.statusLine->show();
-    controls_.statusLine->raise();
+    constexpr int kStatusShownMs = 5000;
+    putOnStatusLine(message);
     if (!statusTimer_) {
         statusTimer_ = new QTimer(this);
         statusTimer_->setSingleShot(true);
-        connect(statusTimer_, &QTimer::timeout, controls_.statusLine, &QWidget::hide);
+        connect(statusTimer_, &QTimer::timeout, this, [this] { putOnStatusLine(lastingStatus_); });
     }
     statusTimer_->start(kStatusShownMs);
 }
 
-void MainWindow::onBoardButton(const BoardButton& entry)
+void MainWindow::setLastingStatus(const QString& text)
+{
+    lastingStatus_ = text;
+    if (!statusTimer_ || !statusTimer_->isActive())
+        putOnStatusLine(text);
+}
+
+// A long path keeps both its ends; the whole text is the line's tooltip.
+void MainWindow::putOnStatusLine(const QString& text)
+{
+    QLabel* line = controls_.statusLine;
+    line->setText(line->fontMetrics().elidedText(text, Qt::ElideMiddle, line->width()));
+    line->setToolTip(text);
+    line->setVisible(!text.isEmpty());
+    line->raise();
+}
+
+QString MainWindow::onBoardButton(const BoardButton& entry)
 {
     switch (entry.action) {
     case BoardAction::PlayEffect:
         // At the effect's own volume, kept under its caption.
-        board_->playEffect(Text(entry.effectFile), fromQString(fromUtf8(entry.caption)));
-        break;
+        return board_->playEffect(Text(entry.effectFile), fromQString(fromUtf8(entry.caption)));
     case BoardAction::Stop:
         board_->stop();
         break;
@@ -279,6 +323,7 @@ void MainWindow::onBoardButton(const BoardButton& entry)
         board_->customSlotClicked(entry.slot);
         break;
     }
+    return {};
 }
 
 void MainWindow::wireToolbar()

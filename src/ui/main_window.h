@@ -13,6 +13,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QCheckBox;
@@ -110,9 +111,15 @@ private:
 
     void buildBoard();
     void wireBoard();
-    // The status line says it for a few seconds.
+    // The status line says it for a few seconds, then goes back to what lasts.
     void showStatus(const QString& message);
-    void onBoardButton(const BoardButton& entry);
+    // What the status line says while nothing else is told, until it is taken back (empty).
+    void setLastingStatus(const QString& text);
+    void putOnStatusLine(const QString& text);
+    // A second copy whose effects cannot reach the chat says so while it lasts.
+    void watchRouting();
+    // Empty when what the button does was done, else why not.
+    QString onBoardButton(const BoardButton& entry);
     void wireToolbar();
     void wireMenu();
     // 叠加播放 as 声音设置 keeps it in my.ini.
@@ -128,8 +135,10 @@ private:
     // Serves the board's remote on the session bus: the calls do what the
     // clicks and the virtual microphone's switch do.
     void publishRemote();
-    bool playEffectByCaption(const QString& caption);
-    bool switchVirtualMicrophone(bool on);
+    // Empty when it plays, else why not; nullopt for no such effect.
+    std::optional<QString> playEffectByCaption(const QString& caption);
+    // Empty when switched, else why not.
+    QString switchVirtualMicrophone(bool on);
 
     MainWindowContext context_;
     Controls controls_;
@@ -137,7 +146,9 @@ private:
     // The board's one player, the control 媒体播放1.
     MediaPlayer player_;
     std::unique_ptr<SoundBoard> board_;
-    QTimer* statusTimer_ = nullptr;  // hides the status line; made with its first message
+    QTimer* statusTimer_ = nullptr;  // ends a message on the status line; made with the first
+    QString lastingStatus_;
+    bool microphoneHeldElsewhere_ = false;  // as the routing last told
     std::unique_ptr<Updater> ownUpdater_;
     Updater* updater_ = nullptr;
     QPointer<SoundSearchWindow> searchWindow_;

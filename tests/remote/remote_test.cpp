@@ -6,8 +6,10 @@
 #include "remote/board_remote.h"
 
 #include "media/engine/sound_engine.h"
+#include "runtime/dialogs.h"
 #include "runtime/window_runtime.h"
 #include "soundserver/sound_routing.h"
+#include "support/board_fixtures.h"
 #include "support/private_sound_server.h"
 #include "support/window_test_main.h"
 #include "text/gbk.h"
@@ -15,16 +17,20 @@
 
 #include "support/played_sounds.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusPendingCallWatcher>
 #include <QDBusReply>
 #include <QFile>
+#include <QLabel>
 #include <QPointer>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <array>
 
@@ -67,11 +73,11 @@ class RemoteTest : public QObject {
         return {program.exitCode(), QString::fromUtf8(program.readAllStandardError())};
     }
 
-    void openBoard(SoundRouting* routing = nullptr)
+    void openBoard(SoundRouting* routing = nullptr, const QString& moreSlots = {})
     {
         QFile ini(dir_.filePath("my.ini"));
         const Text bytes = fromQString(QStringLiteral("[自定义音乐]\r\n按钮1path=%1\r\n按钮1name=掌声\r\n")
-                                           .arg(QStringLiteral(QINGHE_SOURCE_DIR "/data/1.mp3")));
+                                           .arg(QStringLiteral(QINGHE_SOURCE_DIR "/data/1.mp3")) + moreSlots);
         QVERIFY(ini.open(QIODevice::WriteOnly) && ini.write(bytes.data(), qint64(bytes.size())) > 0);
         ini.close();
         runtime_ = std::make_unique<WindowRuntime>();
@@ -92,6 +98,20 @@ class RemoteTest : public QObject {
             if (command.startsWith(start))
                 return true;
         return false;
+    }
+
+    // The status line's whole text (its tooltip); empty while hidden.
+    QString statusLine() const
+    {
+        const auto* line = window_->findChild<QLabel*>(QStringLiteral("状态行"));
+        return line->isVisible() ? line->toolTip() : QString();
+    }
+
+    // Why the board played nothing, as the command line says it (exit 3); else the exit code.
+    static QString whyNotPlayed(const QStringList& arguments)
+    {
+        const RemoteRun run = remote(arguments);
+        return run.exitCode == kRemotePlayedNothing ? run.errors.trimmed() : QString::number(run.exitCode);
     }
 
     // A call straight on the bus, answered while this thread serves the board.
@@ -201,6 +221,55 @@ private slots:
         closeMediaOutput();
     }
 
+    // What keeps a click silent (a folder where its file was) is said on the
+    // board and to the remote, at once, with no dialog, even while a box waits
+    // for the host; the slot keeps its file.
+    void aSilentClickSaysWhyOnTheBoardAndToTheRemote()
+    {
+        openBoard(nullptr, QStringLiteral("按钮2path=%1\r\n按钮2name=铃\r\n").arg(dir_.path()));
+        int dialogs = 0;
+        setFileDialogSeam([&dialogs](const FileDialogRequest&) { return ++dialogs, QString(); });
+        const QString missing = QStringLiteral("找不到文件：") + dir_.path();
+        auto* slot2 = window_->findChild<QAbstractButton*>(test_support::slotButtonName(2));
+        slot2->click();
+        QCOMPARE(statusLine(), missing);
+        QVERIFY(slot2->text() == QStringLiteral("铃") && toQString(tables_.paths[2]) == dir_.path());
+        QCOMPARE(whyNotPlayed({"--play-slot", "2"}), missing);
+        QStringList answers;
+        QTimer::singleShot(0, this, [&answers] {
+            if (QWidget* box = QApplication::activeModalWidget()) {
+                answers << whyNotPlayed({"--play-slot", "5"}) << whyNotPlayed({"--play", "哄堂大笑"});
+                box->close();
+            }
+        });
+        window_->findChild<QAbstractButton*>(QStringLiteral("选择框1"))->click();  // its box waits for the host
+        QCOMPARE(answers, (QStringList{QStringLiteral("按钮5 还没有声音"), QString::number(kRemoteDone)}));
+        QVERIFY(dialogs == 0 && sentStartingWith(QStringLiteral("play ")));
+        setFileDialogSeam({});
+    }
+
+    // A sound server gone away mid-show: a click and the remote say so while
+    // the routing calls it again.
+    void aClickWhileTheServerIsAwaySaysSo()
+    {
+        test_support::PrivateSoundServer server(test_support::SoundServerKind::PulseAudio);
+        QVERIFY2(server.isRunning(), qPrintable(server.log()));
+        server.useForThisProcess();
+        SoundRouting routing([](const OutputTarget& target) { setMediaOutputDevice(target); });
+        openBoard(&routing);
+        routing.apply({});
+        QTRY_VERIFY_WITH_TIMEOUT(routing.status().serverReachable, kPatienceMs);
+        server.kill();
+        QTRY_VERIFY_WITH_TIMEOUT(routing.status().reconnecting, kPatienceMs);
+        const QString away = QStringLiteral("声音服务器没有响应，正在重新连接…");
+        window_->findChild<QAbstractButton*>(test_support::slotButtonName(1))->click();
+        QCOMPARE(statusLine(), away);
+        QCOMPARE(whyNotPlayed({"--play", "哄堂大笑"}), away);
+        cleanup();
+        QVERIFY(routing.shutDown(SoundRouting::kExitLimit));
+        closeMediaOutput();
+    }
+
     void withoutABoardTheCommandLineSaysSo()
     {
         // The board of the test before has ended and let its name go.
@@ -259,11 +328,11 @@ private slots:
     {
         int firstCalls = 0;
         int secondCalls = 0;
-        auto first = std::make_unique<BoardRemote>(BoardActions{{}, {}, [&] { ++firstCalls; }, {}});
+        auto first = std::make_unique<BoardRemote>(BoardActions{{}, {}, [&] { ++firstCalls; return QString(); }, {}});
         QVERIFY(first->publish(kService));
         auto secondBus = std::make_unique<QDBusConnection>(
             QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("second board")));
-        BoardRemote second(BoardActions{{}, {}, [&] { ++secondCalls; }, {}});
+        BoardRemote second(BoardActions{{}, {}, [&] { ++secondCalls; return QString(); }, {}});
         QVERIFY(second.publish(kService, *secondBus));
 
         QCOMPARE(remote({QStringLiteral("--stop")}).exitCode, kRemoteDone);
