@@ -68,7 +68,6 @@ private:
     struct Controls {
         EditBox* editBox = nullptr;       // 编辑框1
         QStatusBar* statusBar = nullptr;  // 状态条1
-        QMenu* editMenu = nullptr;        // 编辑
         QAction* newItem = nullptr;       // 新建
         QAction* openItem = nullptr;      // 打开
         QAction* saveItem = nullptr;      // 保存
