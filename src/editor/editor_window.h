@@ -1,5 +1,7 @@
 #pragma once
 
+#include "document_encoding.h"
+
 #include "runtime/runtime_window.h"
 #include "text/text.h"
 
@@ -129,6 +131,8 @@ private:
     bool printing_ = false;
     // The document as last read or written; the text to compare with for changes.
     Text fileText_;
+    // How the file last opened spelled its text; saving spells it so again.
+    DocumentEncoding encoding_ = DocumentEncoding::Gbk;
     // What the common dialog 通用对话框1 keeps from its last confirmed use.
     QString dialogFileName_;
     QFont dialogFont_;

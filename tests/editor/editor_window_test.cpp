@@ -283,24 +283,35 @@ private slots:
     void openedAndSavedDocumentIsTheSameFile_data()
     {
         QTest::addColumn<QByteArray>("bytes");
-        QTest::newRow("GBK text") << QByteArray::fromStdString(gbk("青禾记事本\r\n第二行：ABC\r\n"));
-        QTest::newRow("mixed line ends") << QByteArray("one\r\ntwo\nthree\rfour\r\r\n\n\r\n");
-        QTest::newRow("not GBK") << QByteArray("\x81\x30\xff\x80\xa1\r\n\xfe\n\xb0");
+        QTest::addColumn<QString>("shown");  // null: not looked at
+        QTest::newRow("GBK text") << QByteArray::fromStdString(gbk("青禾记事本\r\n第二行：ABC\r\n"))
+                                  << QStringLiteral("青禾记事本\n第二行：ABC\n");
+        QTest::newRow("UTF-8 text") << QStringLiteral("青禾记事本\r\n第二行：ABC\r\n").toUtf8()
+                                    << QStringLiteral("青禾记事本\n第二行：ABC\n");
+        QTest::newRow("UTF-8 with a BOM") << "\xEF\xBB\xBF" + QStringLiteral("开场：掌声 & 欢呼\n").toUtf8()
+                                          << QStringLiteral("开场：掌声 & 欢呼\n");
+        // Characters GBK lacks come back, shown as they may be.
+        QTest::newRow("UTF-8 beyond GBK") << QStringLiteral("\U0001F3A4 麦克风 \u20AC5 \u00E9\n").toUtf8() << QString();
+        QTest::newRow("mixed line ends") << QByteArray("one\r\ntwo\nthree\rfour\r\r\n\n\r\n") << QString();
+        QTest::newRow("not GBK") << QByteArray("\x81\x30\xff\x80\xa1\r\n\xfe\n\xb0") << QString();
         QByteArray every;
         for (int b = 255; b >= 1; --b)
             every += static_cast<char>(b);
-        QTest::newRow("every byte but zero") << every;
-        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("every byte but zero") << every << QString();
+        QTest::newRow("empty") << QByteArray() << QString();
     }
 
     void openedAndSavedDocumentIsTheSameFile()
     {
         QFETCH(QByteArray, bytes);
+        QFETCH(QString, shown);
         const QString original = file("original.txt");
         const QString copy = file("copy.txt");
         QVERIFY(writeFile(original, bytes.toStdString()));
         openFile(original);
         QCOMPARE(editor_->windowTitle(), QDir::toNativeSeparators(original) + " - 记事本");
+        if (!shown.isNull())
+            QCOMPARE(box()->toPlainText(), shown);
         answerFileDialog({copy});
         item("保存")->trigger();
         QCOMPARE(fileBytes(copy), bytes.toStdString());
