@@ -13,9 +13,12 @@ add_executable(lyrics_fuzz
   ${QINGHE_LYRICS_FUZZ_SOURCE_DIR}/text/between.cpp
   ${QINGHE_LYRICS_FUZZ_SOURCE_DIR}/text/format.cpp
   ${QINGHE_LYRICS_FUZZ_SOURCE_DIR}/text/characters.cpp
+  ${QINGHE_LYRICS_FUZZ_SOURCE_DIR}/text/gbk.cpp
 )
 target_include_directories(lyrics_fuzz PRIVATE ${QINGHE_LYRICS_FUZZ_SOURCE_DIR})
 target_compile_features(lyrics_fuzz PRIVATE cxx_std_20)
 target_compile_options(lyrics_fuzz PRIVATE ${QINGHE_LYRICS_FUZZ_FLAGS})
 target_link_options(lyrics_fuzz PRIVATE ${QINGHE_LYRICS_FUZZ_FLAGS})
 set_target_properties(lyrics_fuzz PROPERTIES AUTOMOC OFF)
+# References become GBK characters through the text core's conversion.
+target_link_libraries(lyrics_fuzz PRIVATE Qt6::Core)

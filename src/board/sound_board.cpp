@@ -2,6 +2,7 @@
 
 #include "base/private_profile.h"
 #include "base/program_places.h"
+#include "board/sound_catalogue.h"
 #include "media/player/media_path.h"
 #include "media/player/media_player.h"
 #include "text/gbk.h"
@@ -36,6 +37,12 @@ int slotOfKey(const Text& soundKey)
     return 0;
 }
 
+// The file as a name the system reads; stored paths may be written the Windows way.
+QFileInfo slotFileInfo(const Text& file)
+{
+    return QFileInfo(nameToQString(file).replace(QLatin1Char('\\'), QLatin1Char('/')));
+}
+
 // Said while the output's server is away: the routing is calling it again,
 // and a click once it is back plays.
 constexpr const char* kServerAwayText = "声音服务器没有响应，正在重新连接…";
@@ -46,7 +53,7 @@ QString notPlayedText(const Text& file, SoundFileProblem problem)
 {
     switch (problem) {
     case SoundFileProblem::NotFound:
-        return QStringLiteral("找不到文件：") + nameToQString(file).replace(QLatin1Char('\\'), QLatin1Char('/'));
+        return QStringLiteral("找不到文件：") + slotFileInfo(file).filePath();
     case SoundFileProblem::Unsupported:
         return soundFileProblemText(problem);
     case SoundFileProblem::Damaged:
@@ -57,10 +64,13 @@ QString notPlayedText(const Text& file, SoundFileProblem problem)
     return QString::fromUtf8(kServerAwayText);
 }
 
-// The file's name without its folder and its last extension.
+// The file's name without its folder and its last extension; a name that is
+// all extension (".wav") stays whole.
 Text baseName(const Text& file)
 {
-    return nameFromQString(QFileInfo(nameToQString(file)).completeBaseName());
+    const QFileInfo info = slotFileInfo(file);
+    const QString base = info.completeBaseName();
+    return nameFromQString(base.isEmpty() ? info.fileName() : base);
 }
 
 }  // namespace
@@ -83,6 +93,26 @@ QString soundFileProblemText(SoundFileProblem problem)
 Text slotSoundKey(int slot)
 {
     return gbk("按钮") + std::to_string(slot);
+}
+
+Text slotShownName(const CustomSoundTables& tables, int slot)
+{
+    if (!isSlot(slot) || tables.paths[slot].empty())
+        return {};
+    return tables.names[slot].empty() ? baseName(tables.paths[slot]) : tables.names[slot];
+}
+
+Text slotCaption(const CustomSoundTables& tables, int slot)
+{
+    const Text name = slotShownName(tables, slot);
+    return name.empty() ? gbk(kEmptySlotCaption.data()) : name;
+}
+
+Text slotToolTip(const CustomSoundTables& tables, int slot)
+{
+    if (!isSlot(slot) || tables.paths[slot].empty())
+        return slotSoundKey(slot);
+    return slotSoundKey(slot) + gbk("：") + nameFromQString(slotFileInfo(tables.paths[slot]).fileName());
 }
 
 QString defaultSettingsFile()
@@ -174,7 +204,7 @@ bool SoundBoard::renameSlot(int slot, const Text& name)
     if (!isSlot(slot))
         return false;
     tables_.names[slot] = name;
-    surface_.setSlotCaption(slot, name);
+    surface_.setSlotCaption(slot, slotCaption(tables_, slot));
     return writeProfileString(settingsFile_, gbk(kCustomSoundSection), slotKey(slot, "name"), name);
 }
 
@@ -187,7 +217,7 @@ bool SoundBoard::clearSlot(int slot)
     tables_.loudnessGains[slot].reset();
     slotFiles_[slot] = SlotFile{};
     soundVolumes_.erase(slotSoundKey(slot));
-    surface_.setSlotCaption(slot, {});
+    surface_.setSlotCaption(slot, slotCaption(tables_, slot));
     const Text section = gbk(kCustomSoundSection);
     const Text loudness = gbk(kSlotLoudnessSection);
     bool removed = removeProfileKey(settingsFile_, section, slotKey(slot, "path"));
@@ -304,7 +334,7 @@ void SoundBoard::restoreSlots(int count)
         if (tables_.paths[slot].empty())
             continue;
         restoreSlotLevels(slot, settings);
-        surface_.setSlotCaption(slot, tables_.names[slot]);
+        surface_.setSlotCaption(slot, slotCaption(tables_, slot));
     }
 }
 
@@ -427,7 +457,7 @@ void SoundBoard::assignSlot(int slot, const Text& file, const std::optional<Text
     const Text section = gbk(kCustomSoundSection);
     const bool saved = writeProfileString(settingsFile_, section, slotKey(slot, "path"), tables_.paths[slot])
         && writeProfileString(settingsFile_, section, slotKey(slot, "name"), tables_.names[slot]);
-    surface_.setSlotCaption(slot, tables_.names[slot]);
+    surface_.setSlotCaption(slot, slotCaption(tables_, slot));
     if (!saved && surface_.slotNotSaved)
         surface_.slotNotSaved(slot);
     measureSlot(slot);

@@ -56,6 +56,16 @@ inline constexpr const char* kSlotFileBytesSuffix = "size";
 inline constexpr const char* kSlotFileTimeSuffix = "mtime";
 inline constexpr const char* kSlotPeakSuffix = "peak";
 
+// What a bound slot is called: its name, or when it has none its file's name
+// without folder and extension, as the host knows the file. Empty for an
+// empty slot.
+Text slotShownName(const CustomSoundTables& tables, int slot);
+// A custom button's caption: slotShownName, or "个性音效" for an empty slot.
+Text slotCaption(const CustomSoundTables& tables, int slot);
+// A custom button's tooltip: "按钮N", the number 声音设置 and --play-slot
+// use, then the bound file's name, which a narrow caption may cut.
+Text slotToolTip(const CustomSoundTables& tables, int slot);
+
 // my.ini: beside a portable program it may write in, else in the user's config folder.
 QString defaultSettingsFile();
 

@@ -21,7 +21,7 @@ constexpr BoardButton stop(std::string_view name, int page)
 
 constexpr BoardButton custom(std::string_view name, int row, int column)
 {
-    return {name, "个性音效", kCustomSlotPage, row, column, BoardAction::CustomSlot, {}, (row - 1) * 6 + column};
+    return {name, kEmptySlotCaption, kCustomSlotPage, row, column, BoardAction::CustomSlot, {}, (row - 1) * 6 + column};
 }
 
 constexpr std::array<BoardButton, kBoardButtonCount> kCatalogue{{

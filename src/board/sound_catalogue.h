@@ -25,6 +25,8 @@ inline constexpr int kCustomSlotCount = 18;
 inline constexpr int kCustomSlotPage = 6;
 inline constexpr int kBoardButtonWidth = 72;
 inline constexpr int kBoardButtonHeight = 22;
+// What a custom button shows while its slot holds no file.
+inline constexpr std::string_view kEmptySlotCaption = "个性音效";
 
 // Page captions, page 0 first.
 const std::array<std::string_view, kBoardPageCount>& boardPageCaptions();

@@ -1,7 +1,7 @@
 #pragma once
 
-// Text documents on disk: GBK bytes read and written exactly as they are,
-// with no byte-order mark and no line-end conversion.
+// Text documents on disk: bytes read and written exactly as they are, with no
+// line-end conversion; document_encoding.h says what they spell.
 
 #include "text/text.h"
 

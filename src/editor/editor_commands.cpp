@@ -75,6 +75,8 @@ void EditorWindow::newDocument()
     } else if (answer == kAnswerNo) {
         controls_.editBox->setDocumentText({});
         fileText_.clear();
+        // A new note is GBK again, as every note the notepad starts.
+        encoding_ = DocumentEncoding::Gbk;
     }
 }
 
@@ -111,8 +113,10 @@ void EditorWindow::openDocument()
         return;
     }
     dialogFileName_ = path;
-    controls_.editBox->setDocumentText(*bytes);
-    fileText_ = *bytes;
+    DocumentOfFile document = documentOfFileBytes(*bytes);
+    encoding_ = document.encoding;
+    controls_.editBox->setDocumentText(document.text);
+    fileText_ = std::move(document.text);
     setWindowTitle(QDir::toNativeSeparators(path) + QString::fromUtf8(kOpenedCaptionSuffix));
 }
 
@@ -134,7 +138,7 @@ bool EditorWindow::saveThroughDialog(const char* dialogTitle)
 bool EditorWindow::writeTo(const QString& path)
 {
     const Text& text = controls_.editBox->documentText();
-    if (writeDocumentFile(path, text)) {
+    if (writeDocumentFile(path, fileBytesOfDocument(text, encoding_))) {
         fileText_ = text;
         return true;
     }

@@ -8,7 +8,6 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QMenu>
-#include <QMenuBar>
 #include <QMouseEvent>
 #include <QStatusBar>
 #include <QWindow>
@@ -40,7 +39,6 @@ void EditorWindow::bindControls(ControlBinder& binder)
     Controls& c = controls_;
     binder.bind(c.editBox, "编辑框1");
     binder.bind(c.statusBar, "状态条1");
-    binder.bind(c.editMenu, "编辑");
     binder.bind(c.newItem, "新建");
     binder.bind(c.openItem, "打开");
     binder.bind(c.saveItem, "保存");
@@ -99,9 +97,6 @@ void EditorWindow::wireMenu()
     connect(c.statusBarItem, &QAction::triggered, this, [this](bool on) { toggleStatusBar(on); });
     connect(c.aboutItem, &QAction::triggered, this, [this] { showAbout(); });
     connect(c.contactItem, &QAction::triggered, this, [this] { openAddress(contactAddress_); });
-
-    // "编辑(&)" has an ampersand with no letter after it: no access key.
-    menuBar()->installEventFilter(this);
 }
 
 QSize EditorWindow::outerSize() const
@@ -145,12 +140,6 @@ void EditorWindow::closeEvent(QCloseEvent* event)
 
 bool EditorWindow::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == menuBar() && event->type() == QEvent::Shortcut) {
-        // The only mnemonic the menu bar could take from "编辑(&)" is the ')' after the ampersand.
-        const auto* shortcut = static_cast<QShortcutEvent*>(event);
-        if (shortcut->key() == QKeySequence::mnemonic(controls_.editMenu->title()))
-            return true;
-    }
     if (watched != centralWidget())
         return RuntimeWindow::eventFilter(watched, event);
     switch (event->type()) {

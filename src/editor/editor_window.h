@@ -1,5 +1,7 @@
 #pragma once
 
+#include "document_encoding.h"
+
 #include "runtime/runtime_window.h"
 #include "text/text.h"
 
@@ -68,7 +70,6 @@ private:
     struct Controls {
         EditBox* editBox = nullptr;       // 编辑框1
         QStatusBar* statusBar = nullptr;  // 状态条1
-        QMenu* editMenu = nullptr;        // 编辑
         QAction* newItem = nullptr;       // 新建
         QAction* openItem = nullptr;      // 打开
         QAction* saveItem = nullptr;      // 保存
@@ -130,6 +131,8 @@ private:
     bool printing_ = false;
     // The document as last read or written; the text to compare with for changes.
     Text fileText_;
+    // How the file last opened spelled its text; saving spells it so again.
+    DocumentEncoding encoding_ = DocumentEncoding::Gbk;
     // What the common dialog 通用对话框1 keeps from its last confirmed use.
     QString dialogFileName_;
     QFont dialogFont_;

@@ -35,8 +35,10 @@ SearchResult readSearchResult(std::string_view pageHtml);
 // The lyrics page shows its lyrics paragraph.
 bool lyricsShown(std::string_view pageHtml);
 
-// The lyrics paragraph's markup with every "<BR>" and "</BR>" (any letter
-// case) made a CR LF; other tags and character entities stay as they are.
+// The lyrics paragraph as the plain text the window shows: every "<BR>" and
+// "</BR>" (any letter case) a CR LF, other tags and comments left out, and
+// character references (&amp; &lt; &gt; &quot; &#39; &apos; &nbsp; &#NNN;
+// &#xHH;) made the characters they stand for; what GBK cannot hold is '?'.
 Text lyricsOfPage(std::string_view pageHtml);
 
 }  // namespace qinghe

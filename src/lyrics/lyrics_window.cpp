@@ -26,6 +26,7 @@ namespace {
 constexpr const char* kLyricsKey = "lyrics";
 constexpr const char* kEnterTitleAndSinger = "请输入歌名和歌手。";
 constexpr const char* kFoundCaption = "提示";
+constexpr const char* kPortalUnreachable = "无法连接歌词网站，请检查网络。";
 // Between two reads of a page that lacks its marker the engine runs the
 // page's scripts for a pause that starts short, since the marker mostly
 // comes right after the load, and doubles up to a longest pause, so that a
@@ -174,6 +175,8 @@ void LyricsWindow::search()
         } else if (outcome == WaitOutcome::TimedOut) {
             messageBox(QStringLiteral("未找到 ") + controls_.titleBox->text() + QStringLiteral(" 的歌词。"),
                        kBoxOkInformation);
+        } else if (outcome == WaitOutcome::Unreachable) {
+            messageBox(QString::fromUtf8(kPortalUnreachable), kBoxOkExclamation);
         }
     }
     if (closeAfterSearch_)

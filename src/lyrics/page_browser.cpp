@@ -123,12 +123,16 @@ void PageBrowser::onLoadingChanged(const QWebEngineLoadingInfo& info)
     case State::Navigating:
         // Only a load started after the navigation counts; the end of an
         // earlier one that was cut short arrives before it.
-        if (!finished)
+        if (!finished) {
             state_ = State::Loading;
+            loadFailed_ = false;
+        }
         break;
     case State::Loading:
-        if (finished)
+        if (finished) {
             state_ = State::Complete;
+            loadFailed_ = info.status() == QWebEngineLoadingInfo::LoadFailedStatus;
+        }
         break;
     case State::Idle:
     case State::Complete:
@@ -139,7 +143,8 @@ void PageBrowser::onLoadingChanged(const QWebEngineLoadingInfo& info)
 
 WaitOutcome PageBrowser::waitUntilComplete(const QDeadlineTimer& deadline)
 {
-    return waitUntil([this] { return isComplete(); }, deadline);
+    const WaitOutcome outcome = waitUntil([this] { return isComplete(); }, deadline);
+    return outcome == WaitOutcome::Done && loadFailed_ ? WaitOutcome::Unreachable : outcome;
 }
 
 Text PageBrowser::fetchPageHtml(const QDeadlineTimer& deadline)

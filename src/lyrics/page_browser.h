@@ -20,6 +20,8 @@ enum class WaitOutcome {
     TimedOut,
     // The window is closing or the program is ending: stop without a word.
     Abandoned,
+    // The page did not load: no network, or the portal does not answer.
+    Unreachable,
 };
 
 // Drives the lyrics window's hidden web view through the portal's pages:
@@ -38,6 +40,7 @@ public:
     void navigate(const QString& address);
     // The page of the last navigate has finished loading, well or not.
     bool isComplete() const { return state_ == State::Complete; }
+    // Unreachable when the load ended in failure rather than with a page.
     WaitOutcome waitUntilComplete(const QDeadlineTimer& deadline);
 
     // The body as our serialiser writes it, converted to GBK; empty when the
@@ -74,6 +77,7 @@ private:
     QWebEngineView& view_;
     State state_ = State::Idle;
     bool documentLive_ = false;
+    bool loadFailed_ = false;
     bool abandoned_ = false;
     QString pendingAddress_;
     QEventLoop* wait_ = nullptr;

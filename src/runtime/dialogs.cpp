@@ -2,13 +2,35 @@
 
 #include <QColorDialog>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QFontDialog>
+#include <QIdentityProxyModel>
 #include <QInputDialog>
 #include <QPrintDialog>
 #include <QPrinter>
 
 namespace qinghe {
 namespace {
+
+// The file list's date column of the dialog Qt draws itself: Qt writes it in
+// the desktop's locale, so an English desktop shows English dates amid
+// Chinese words; this writes them in the program's own.
+class ProgramLocaleDates : public QIdentityProxyModel {
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        constexpr int kDateColumn = 3;
+        const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
+        if (files != nullptr && index.column() == kDateColumn && role == Qt::DisplayRole)
+            return QLocale().toString(files->lastModified(mapToSource(index)), QLocale::ShortFormat);
+        return QIdentityProxyModel::data(index, role);
+    }
+};
+
+// Room a window manager's title bar takes beside the title: icon and buttons.
+constexpr int kTitleBarAllowance = 160;
 
 std::function<QString(const FileDialogRequest&)>& fileSeam()
 {
@@ -40,9 +62,17 @@ QString askFileName(const FileDialogRequest& request)
 {
     if (fileSeam())
         return fileSeam()(request);
-    if (request.kind == FileDialogRequest::Kind::Save)
-        return QFileDialog::getSaveFileName(nullptr, request.title, request.initialPath, request.filter);
-    return QFileDialog::getOpenFileName(nullptr, request.title, request.initialPath, request.filter);
+    QFileDialog dialog(nullptr, request.title, request.initialPath, request.filter);
+    if (request.kind == FileDialogRequest::Kind::Save) {
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+    } else {
+        dialog.setFileMode(QFileDialog::ExistingFile);
+    }
+    dialog.setProxyModel(new ProgramLocaleDates(&dialog));
+    if (dialog.exec() != QDialog::Accepted)
+        return {};
+    return dialog.selectedFiles().value(0);
 }
 
 void setFileDialogSeam(std::function<QString(const FileDialogRequest&)> seam)
@@ -56,6 +86,10 @@ InputBoxAnswer askInput(const InputBoxRequest& request)
         return inputSeam()(request);
     QInputDialog dialog;
     dialog.setWindowTitle(request.title);
+    // A box as narrow as its prompt would cut its title.
+    QFont titleFont = dialog.font();
+    titleFont.setBold(true);
+    dialog.setMinimumWidth(QFontMetrics(titleFont).horizontalAdvance(request.title) + kTitleBarAllowance);
     dialog.setLabelText(request.prompt);
     dialog.setOkButtonText(request.okText);
     dialog.setCancelButtonText(request.cancelText);

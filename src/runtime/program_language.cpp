@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QLibraryInfo>
+#include <QLocale>
 #include <QTranslator>
 
 namespace qinghe {
@@ -19,6 +20,12 @@ struct OwnWord {
 constexpr OwnWord kOwnWords[] = {
     // An empty key field asks for keys; the catalogue's "按快捷方式" reads oddly.
     {"QKeySequenceEdit", "Press shortcut", "按下按键…"},
+    // The file dialog's type column: the catalogue still has these under the
+    // class Qt 6 took them from, so without them a folder reads "Folder".
+    {"QAbstractFileIconProvider", "Folder", "文件夹"},
+    {"QAbstractFileIconProvider", "Drive", "驱动器"},
+    {"QAbstractFileIconProvider", "File", "文件"},
+    {"QAbstractFileIconProvider", "%1 File", "%1 文件"},
 };
 
 // Asked before Qt's catalogue; what it does not know, the catalogue answers.
@@ -42,6 +49,9 @@ public:
 
 bool loadQtChineseTexts()
 {
+    // Dates, numbers and file types in Qt's widgets follow the default
+    // locale, not the translations: the file dialog's dates among them.
+    QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
     auto* translator = new QTranslator(QCoreApplication::instance());
     const bool loaded =
         translator->load(QString::fromLatin1(kQtChineseCatalogue), QLibraryInfo::path(QLibraryInfo::TranslationsPath));

@@ -236,8 +236,10 @@ void MainWindow::buildBoard()
         button->setAutoDefault(false);
         button->setProperty(kTagProperty, entry.slot > 0 ? QString::number(entry.slot) : QString());
         connect(button, &QPushButton::clicked, this, [this, &entry] { onBoardButton(entry); });
-        if (entry.action == BoardAction::CustomSlot)
+        if (entry.action == BoardAction::CustomSlot) {
             drops->watch(button, entry.slot);
+            button->setToolTip(nameToQString(slotToolTip(context_.customSounds, entry.slot)));
+        }
         if (entry.action != BoardAction::Stop)
             menus->watch(button, entry);
     }
@@ -249,8 +251,10 @@ void MainWindow::wireBoard()
     BoardSurface surface;
     surface.volumePosition = [slider] { return slider->value(); };
     surface.setSlotCaption = [this](int slot, const Text& caption) {
-        if (auto* button = qobject_cast<QAbstractButton*>(controlByTag(slot)))
+        if (auto* button = qobject_cast<QAbstractButton*>(controlByTag(slot))) {
             button->setText(nameToQString(caption));
+            button->setToolTip(nameToQString(slotToolTip(context_.customSounds, slot)));
+        }
         // An open search lists the slot under its new name.
         if (searchWindow_)
             searchWindow_->setEntries(boardSearchEntries([this](int n) { return slotCaption(n); }));
@@ -408,8 +412,7 @@ void MainWindow::applyOverlapOption()
 
 QString MainWindow::slotCaption(int slot) const
 {
-    const CustomSoundTables& tables = context_.customSounds;
-    return tables.paths[slot].empty() ? QString() : nameToQString(tables.names[slot]);
+    return nameToQString(slotShownName(context_.customSounds, slot));
 }
 
 void MainWindow::wireSearch()

@@ -15,6 +15,7 @@
 namespace qinghe {
 namespace {
 
+constexpr const char* kSlotNameTitle = "自定义名称";
 constexpr const char* kClearQuestion = "清除按钮%1“%2”？它的声音文件、名称、音量和热键都会去掉。";
 constexpr const char* kClearNotSaved = "清除无法写入 my.ini，下次启动时这个按钮还会回来。";
 constexpr const char* kRenameNotSaved = "新名称无法写入 my.ini，下次启动时仍是原来的名称。";
@@ -42,7 +43,7 @@ int hotKeyActionOf(const BoardButton& entry)
 std::optional<Text> askSlotName(const Text& prefill)
 {
     const InputBoxAnswer answer =
-        askInput({QStringLiteral("name"), QStringLiteral("请输入自定义名称"), QStringLiteral("确认输入(&O)"),
+        askInput({QString::fromUtf8(kSlotNameTitle), QStringLiteral("请输入自定义名称"), QStringLiteral("确认输入(&O)"),
                   QStringLiteral("取消(&C)"), nameToQString(prefill)});
     if (!answer.confirmed)
         return std::nullopt;
@@ -86,7 +87,7 @@ QString SoundMenus::soundName(const BoardButton& entry) const
 {
     if (entry.action != BoardAction::CustomSlot)
         return fromUtf8(entry.caption);
-    const Text& name = context_.customSounds.names[entry.slot];
+    const Text name = slotShownName(context_.customSounds, entry.slot);
     return name.empty() ? hotKeyName(slotHotKeyAction(entry.slot)) : nameToQString(name);
 }
 
@@ -125,7 +126,7 @@ void SoundMenus::rename(int slot)
 void SoundMenus::clear(int slot)
 {
     const QString question =
-        QString::fromUtf8(kClearQuestion).arg(slot).arg(nameToQString(context_.customSounds.names[slot]));
+        QString::fromUtf8(kClearQuestion).arg(slot).arg(nameToQString(slotShownName(context_.customSounds, slot)));
     if (messageBox(question, kBoxYesNoQuestion) != kAnswerYes)
         return;
     // The slot's key goes with it; the hot keys keep their own section of my.ini.

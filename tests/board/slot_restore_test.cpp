@@ -133,7 +133,8 @@ TEST_F(SlotRestore, SlotsHoldWhatEachKeyReadsOnItsOwn)
     EXPECT_EQ(tables_.paths[2], longPath.substr(0, kProfileBufferSize - 1));
     EXPECT_EQ(tables_.paths[5], "");
     EXPECT_EQ(tables_.paths[19], "");
-    EXPECT_EQ(captions_[4], "");
+    // A slot without a name shows its file's name.
+    EXPECT_EQ(captions_[4], "\xD6\xD0");
 }
 
 // A slot the host binds where my.ini cannot be written still plays this

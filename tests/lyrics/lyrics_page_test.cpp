@@ -70,10 +70,14 @@ TEST(LyricsPage, EveryFormOfLineBreakBecomesCrLf)
     EXPECT_EQ(lyricsOfPage(page), std::string(kHello) + "\r\n" + kQinghe + "\r\na\r\nb\r\nc\r\nd\r\ne");
 }
 
-TEST(LyricsPage, OtherTagsAndEntitiesStay)
+TEST(LyricsPage, OtherTagsGoAndReferencesBecomeTheirCharacters)
 {
-    EXPECT_EQ(lyricsOfPage("<P id=lyrics><B>x</B> &amp; &nbsp;y<BR/>z<BR >w</P>"),
-              "<B>x</B> &amp; &nbsp;y<BR/>z<BR >w");
+    EXPECT_EQ(lyricsOfPage("<P id=lyrics><B>x</B><!-- a > b --> &amp; &nbsp;y<BR/>z<BR >w</P>"), "x &  yzw");
+    // &#20013; and &#x4E2D; are 中; a reference to no character, or to one GBK lacks, is '?'.
+    EXPECT_EQ(lyricsOfPage("<P id=lyrics>&lt;&gt;&quot;&#39;&apos;&#20013;&#x4e2d;&#0;&#x110000;&#128512;</P>"),
+              "<>\"''\xD6\xD0\xD6\xD0???");
+    // What is no reference or no tag stays as it stands.
+    EXPECT_EQ(lyricsOfPage("<P id=lyrics>&copy; &amp &#; &#xZ; a&b a <b</P>"), "&copy; &amp &#; &#xZ; a&b a <b");
     // The paragraph ends at the first end tag of a paragraph.
     EXPECT_EQ(lyricsOfPage("<p ID=LYRICS>one</p><P>two</P>"), "one");
 }

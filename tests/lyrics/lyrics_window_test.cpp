@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollBar>
+#include <QTcpServer>
 #include <QTimer>
 #include <QWebEngineView>
 
@@ -180,10 +181,10 @@ private slots:
                  QStringList{searchTarget("%C7%E0%BA%CC%20%C7%E0%BA%CC%D6%AE%B8%E8")});
         QCOMPARE(targets(portal_.lyricsTargets()), QStringList{"/miniportal/player_lyrics.htm?songid=20240817"});
 
-        // Every form of line break became a line; other tags and entities stay.
+        // Every form of line break became a line; the window shows text, not markup.
         QCOMPARE(lyricsBox()->toPlainText().split(QLatin1Char('\n')),
-                 (QStringList{"<B>青禾之歌</B>", "清晨的风吹过青青禾田", "麦克风前轻声道一句早安",
-                              "掌声 &amp; 笑声一起响起来", "今夜的房间不会冷清", ""}));
+                 (QStringList{"青禾之歌", "清晨的风吹过青青禾田", "麦克风前轻声道一句早安",
+                              "掌声 & 笑声一起响起来", "今夜的房间不会冷清", ""}));
 
         QCOMPARE(boxes.shown.size(), 1);
         const ShownMessageBox& box = boxes.shown.first();
@@ -245,6 +246,27 @@ private slots:
         // The lyrics box keeps what it showed, and the next search may start.
         QCOMPARE(lyricsBox()->toPlainText(), QStringLiteral("上一首"));
         QVERIFY(!window_->isSearching());
+        QVERIFY(searchButton()->isEnabled());
+    }
+
+    void aPortalThatCannotBeReachedIsToldAtOnce()
+    {
+        // A port nothing listens on, as a portal on a network that is down.
+        QTcpServer gone;
+        QVERIFY(gone.listen(QHostAddress::LocalHost));
+        const QString address = QStringLiteral("127.0.0.1:%1").arg(gone.serverPort());
+        gone.close();
+        delete window_.data();
+        window_ = qobject_cast<LyricsWindow*>(openLyricsWindow(*runtime_, Addresses::allAt(address)));
+        QVERIFY(window_ != nullptr);
+        RecordedBoxes boxes;
+        lyricsBox()->setPlainText(QStringLiteral("上一首"));
+        search(QStringLiteral("青禾之歌"), QStringLiteral("青禾"));
+
+        // Not the word of a search that ran out of time.
+        QCOMPARE(boxes.shown.size(), 1);
+        QCOMPARE(boxes.shown.first().text, QStringLiteral("无法连接歌词网站，请检查网络。"));
+        QCOMPARE(lyricsBox()->toPlainText(), QStringLiteral("上一首"));
         QVERIFY(searchButton()->isEnabled());
     }
 

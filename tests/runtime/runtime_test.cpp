@@ -1,3 +1,4 @@
+#include "runtime/dialogs.h"
 #include "runtime/message_box.h"
 #include "runtime/notification_icon.h"
 #include "runtime/program_language.h"
@@ -9,6 +10,9 @@
 
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QTreeView>
 #include <QMessageBox>
 #include <QPointer>
 #include <QRegularExpression>
@@ -336,6 +340,42 @@ private slots:
         buttons.sort();
         QCOMPARE(buttons, QStringList({"否", "是"}));
         QCOMPARE(QCoreApplication::translate("QKeySequenceEdit", "Press shortcut"), QStringLiteral("按下按键…"));
+    }
+
+    void qtFileDialogSpeaksChineseUnderAnEnglishLocale()
+    {
+        QVERIFY(loadQtChineseTexts());
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("歌单")));
+        QStringList texts;
+        QString date;
+        QTimer look;
+        connect(&look, &QTimer::timeout, this, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            auto* list = dialog != nullptr ? dialog->findChild<QTreeView*>(QStringLiteral("treeView")) : nullptr;
+            // The list as shown; the folder is read on a thread of its own.
+            const QModelIndex folder = list != nullptr ? list->model()->index(0, 0, list->rootIndex()) : QModelIndex();
+            if (folder.siblingAtColumn(3).data().toString().isEmpty())
+                return;
+            look.stop();
+            date = folder.siblingAtColumn(3).data().toString();
+            texts << folder.siblingAtColumn(2).data().toString() << dialog->windowTitle();
+            for (int column = 0; column < list->model()->columnCount(); ++column)
+                texts << list->model()->headerData(column, Qt::Horizontal).toString();
+            for (const QLabel* label : dialog->findChildren<QLabel*>())
+                texts << label->text();
+            for (const QAbstractButton* button : dialog->findChildren<QAbstractButton*>())
+                texts << button->text() << button->toolTip();
+            dialog->reject();
+        });
+        look.start(10);
+        QVERIFY(askFileName({FileDialogRequest::Kind::Open, {}, {}, dir.path()}).isEmpty());
+        QCOMPARE(texts.value(0), QStringLiteral("文件夹"));
+        const QDateTime modified = QFileInfo(dir.filePath(QStringLiteral("歌单"))).lastModified();
+        QCOMPARE(date, QLocale(QLocale::Chinese, QLocale::China).toString(modified, QLocale::ShortFormat));
+        for (const QString& text : texts)  // access keys such as "(&O)" aside
+            QVERIFY2(!QString(text).remove(QRegularExpression("\\(&[A-Z]\\)")).contains(QRegularExpression("[A-Za-z]")),
+                     qPrintable(text));
     }
 
     void workersShowBoxesAndTouchWidgetsOnTheWindowThread()

@@ -130,7 +130,7 @@ private slots:
         QVERIFY(fileRequests_[0].title.isEmpty());
         QVERIFY(fileRequests_[0].filter.isEmpty());
         QCOMPARE(nameRequests_.size(), 1);
-        QCOMPARE(nameRequests_[0].title, QStringLiteral("name"));
+        QCOMPARE(nameRequests_[0].title, QStringLiteral("自定义名称"));
         QCOMPARE(nameRequests_[0].prompt, QStringLiteral("请输入自定义名称"));
         QCOMPARE(nameRequests_[0].okText, QStringLiteral("确认输入(&O)"));
         QCOMPARE(nameRequests_[0].cancelText, QStringLiteral("取消(&C)"));
@@ -208,12 +208,14 @@ private slots:
         fileAnswers_ << dir_->filePath("b.wav");
         nameAnswers_ << InputBoxAnswer{false, {}};
         slotButton(18)->click();
-        QCOMPARE(slotButton(18)->text(), QString());
+        // The button shows the file's own name rather than nothing.
+        QCOMPARE(slotButton(18)->text(), QStringLiteral("b"));
+        QCOMPARE(slotButton(18)->toolTip(), QStringLiteral("按钮18：b.wav"));
         QVERIFY(iniBytes().contains(gbkBytes(QStringLiteral("按钮18name=\r\n"))));
 
         closeWindow();
         QVERIFY(openWindow());
-        QCOMPARE(slotButton(18)->text(), QString());
+        QCOMPARE(slotButton(18)->text(), QStringLiteral("b"));
         QVERIFY(!tables_.paths[18].empty());
     }
 
@@ -229,7 +231,7 @@ private slots:
 
         QCOMPARE(nameRequests_.size(), 1);
         QCOMPARE(nameRequests_[0].initialText, QStringLiteral("热烈 掌声.v2"));
-        QCOMPARE(nameRequests_[0].title, QStringLiteral("name"));
+        QCOMPARE(nameRequests_[0].title, QStringLiteral("自定义名称"));
         QCOMPARE(nameRequests_[0].prompt, QStringLiteral("请输入自定义名称"));
         QVERIFY(fileRequests_.isEmpty());
         QVERIFY(boxes.shown.isEmpty());
@@ -330,7 +332,7 @@ private slots:
     {
         QVERIFY(writeIni(QStringLiteral("[自定义音乐]\r\n按钮7path=/nowhere/铃声.wav\r\n按钮7name=\r\n")));
         QVERIFY(openWindow());
-        QCOMPARE(slotButton(7)->text(), QString());
+        QCOMPARE(slotButton(7)->text(), QStringLiteral("铃声"));
         slotButton(7)->click();
         QVERIFY(fileRequests_.isEmpty());
         // A file gone since it was bound is told on the board, not in a box that would stop the show.

@@ -190,13 +190,20 @@ private slots:
         QPushButton* slot = button("按钮109");
         QCOMPARE(slot->text(), QStringLiteral("掌声"));
 
-        QString prefilled;
+        QCOMPARE(slot->toolTip(), QStringLiteral("按钮1：1.mp3"));
+
+        QStringList prefilled;
+        QStringList answers{QString(), QStringLiteral("开场掌声")};
         setInputBoxSeam([&](const InputBoxRequest& request) {
-            prefilled = request.initialText;
-            return InputBoxAnswer{true, QStringLiteral("开场掌声")};
+            prefilled << request.initialText;
+            return InputBoxAnswer{true, answers.takeFirst()};
         });
+        // An empty name shows the file's; my.ini keeps the name the host gave.
         QVERIFY(chooseFromMenu(slot, kRenameItem));
-        QCOMPARE(prefilled, QStringLiteral("掌声"));
+        QCOMPARE(slot->text(), QStringLiteral("1"));
+        QVERIFY(iniText().contains(QStringLiteral("按钮1name=\r\n")));
+        QVERIFY(chooseFromMenu(slot, kRenameItem));
+        QCOMPARE(prefilled, QStringList({QStringLiteral("掌声"), QString()}));
         QCOMPARE(slot->text(), QStringLiteral("开场掌声"));
         QVERIFY(iniText().contains(QStringLiteral("按钮1name=开场掌声")));
 
@@ -212,7 +219,8 @@ private slots:
         RecordedBoxes boxes(kAnswerYes);
         QVERIFY(chooseFromMenu(slot, kClearItem));
         QCOMPARE(boxes.shown.size(), 1);
-        QVERIFY(slot->text() != QStringLiteral("开场掌声"));
+        QCOMPARE(slot->text(), QStringLiteral("个性音效"));
+        QCOMPARE(slot->toolTip(), QStringLiteral("按钮1"));
         QVERIFY(tables_.paths[1].empty());
         const QString ini = iniText();
         QVERIFY2(!ini.contains(QStringLiteral("1.mp3")) && !ini.contains(QStringLiteral("开场掌声")) &&
