@@ -9,6 +9,7 @@
 #include <QSocketNotifier>
 #include <QStandardPaths>
 
+#include <X11/XF86keysym.h>
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
@@ -32,9 +33,11 @@ constexpr const char* kStopId = "stop";
 constexpr const char* kEffectIdPrefix = "effect-";
 // The host's words for a key the program could not take.
 constexpr const char* kKeyTakenByOther = "热键“%1”已被其他程序占用，请换一个键。";
-constexpr const char* kKeyTakenByUs = "热键“%1”已用于“%2”，请换一个键。";
 constexpr const char* kKeyInvalid = "“%1”不能用作热键，请换一个键。";
 constexpr const char* kKeyNotSaved = "热键无法写入 my.ini，下次启动时不会保留。";
+constexpr const char* kKeyTypingUnsafe = "这个键在打字时也会触发，请加上 Ctrl、Alt 或 Win 键。";
+constexpr const char* kKeyUsedBy = "%1 已用于 %2";
+constexpr const char* kMoveQuestion = "\n改用于 %1 吗？%2 将不再有这个热键。";
 // NumLock sits on Mod2 on every common keyboard map; with CapsLock these two
 // change nothing the host means, so each key is grabbed with and without them.
 constexpr unsigned kNumLockMask = Mod2Mask;
@@ -66,11 +69,58 @@ constexpr std::pair<Qt::Key, KeySym> kNamedKeys[] = {
     {Qt::Key_ScrollLock, XK_Scroll_Lock}, {Qt::Key_Menu, XK_Menu},
 };
 
-KeySym keySymFor(Qt::Key key)
+// Keys typing never sends, which may stand alone as a global key.
+constexpr std::pair<Qt::Key, KeySym> kMediaKeys[] = {
+    {Qt::Key_VolumeDown, XF86XK_AudioLowerVolume}, {Qt::Key_VolumeMute, XF86XK_AudioMute},
+    {Qt::Key_VolumeUp, XF86XK_AudioRaiseVolume},   {Qt::Key_MediaPlay, XF86XK_AudioPlay},
+    {Qt::Key_MediaStop, XF86XK_AudioStop},         {Qt::Key_MediaPrevious, XF86XK_AudioPrev},
+    {Qt::Key_MediaNext, XF86XK_AudioNext},         {Qt::Key_MediaRecord, XF86XK_AudioRecord},
+    {Qt::Key_MediaPause, XF86XK_AudioPause},
+};
+constexpr Qt::Key kLastSafeFunctionKey = Qt::Key_F24;
+
+// Qt marks a keypad key by a modifier on the main keyboard's key; X names
+// it apart, so "Num+5" is the keypad's 5 and never the digit row's.
+constexpr std::pair<Qt::Key, KeySym> kKeypadKeys[] = {
+    {Qt::Key_Asterisk, XK_KP_Multiply}, {Qt::Key_Plus, XK_KP_Add},       {Qt::Key_Minus, XK_KP_Subtract},
+    {Qt::Key_Period, XK_KP_Decimal},    {Qt::Key_Slash, XK_KP_Divide},   {Qt::Key_Comma, XK_KP_Separator},
+    {Qt::Key_Equal, XK_KP_Equal},       {Qt::Key_Enter, XK_KP_Enter},    {Qt::Key_Home, XK_KP_Home},
+    {Qt::Key_End, XK_KP_End},           {Qt::Key_Left, XK_KP_Left},      {Qt::Key_Up, XK_KP_Up},
+    {Qt::Key_Right, XK_KP_Right},       {Qt::Key_Down, XK_KP_Down},      {Qt::Key_PageUp, XK_KP_Prior},
+    {Qt::Key_PageDown, XK_KP_Next},     {Qt::Key_Insert, XK_KP_Insert},  {Qt::Key_Delete, XK_KP_Delete},
+    {Qt::Key_Clear, XK_KP_Begin},
+};
+
+template <std::size_t N>
+KeySym symIn(const std::pair<Qt::Key, KeySym> (&table)[N], Qt::Key key)
 {
-    for (const auto& [qtKey, sym] : kNamedKeys)
+    for (const auto& [qtKey, sym] : table)
         if (qtKey == key)
             return sym;
+    return NoSymbol;
+}
+
+template <std::size_t N>
+Qt::Key keyIn(const std::pair<Qt::Key, KeySym> (&table)[N], KeySym sym)
+{
+    for (const auto& [qtKey, named] : table)
+        if (named == sym)
+            return qtKey;
+    return Qt::Key_unknown;
+}
+
+KeySym keySymFor(QKeyCombination combination)
+{
+    const Qt::Key key = combination.key();
+    if (combination.keyboardModifiers() & Qt::KeypadModifier) {
+        if (key >= Qt::Key_0 && key <= Qt::Key_9)
+            return XK_KP_0 + (key - Qt::Key_0);
+        return symIn(kKeypadKeys, key);
+    }
+    if (const KeySym sym = symIn(kNamedKeys, key); sym != NoSymbol)
+        return sym;
+    if (const KeySym sym = symIn(kMediaKeys, key); sym != NoSymbol)
+        return sym;
     if (key >= Qt::Key_F1 && key <= Qt::Key_F35)
         return XK_F1 + (key - Qt::Key_F1);
     // Latin-1 keys share their code with the key symbol; X names letters by their small form.
@@ -82,11 +132,16 @@ KeySym keySymFor(Qt::Key key)
     return NoSymbol;
 }
 
-Qt::Key qtKeyFor(KeySym sym)
+QKeyCombination qtKeyFor(KeySym sym)
 {
-    for (const auto& [qtKey, named] : kNamedKeys)
-        if (named == sym)
-            return qtKey;
+    if (sym >= XK_KP_0 && sym <= XK_KP_9)
+        return QKeyCombination(Qt::KeypadModifier, static_cast<Qt::Key>(Qt::Key_0 + (sym - XK_KP_0)));
+    if (const Qt::Key key = keyIn(kKeypadKeys, sym); key != Qt::Key_unknown)
+        return QKeyCombination(Qt::KeypadModifier, key);
+    if (const Qt::Key key = keyIn(kNamedKeys, sym); key != Qt::Key_unknown)
+        return key;
+    if (const Qt::Key key = keyIn(kMediaKeys, sym); key != Qt::Key_unknown)
+        return key;
     if (sym >= XK_F1 && sym <= XK_F35)
         return static_cast<Qt::Key>(Qt::Key_F1 + (sym - XK_F1));
     if (sym >= XK_a && sym <= XK_z)
@@ -181,7 +236,7 @@ X11Key GlobalHotKeys::keyFor(const QString& keyText) const
     if (display_ == nullptr || sequence.count() != 1)
         return key;
     const QKeyCombination combination = sequence[0];
-    const KeySym sym = keySymFor(combination.key());
+    const KeySym sym = keySymFor(combination);
     if (sym == NoSymbol)
         return key;
     key.keycode = XKeysymToKeycode(xDisplay(display_), sym);
@@ -238,12 +293,16 @@ GrabResult GlobalHotKeys::assign(int action, const QString& keyText)
 {
     if (action < 0 || action >= hotKeyActionTotal())
         return GrabResult::Invalid;
+    const bool release = keyText.trimmed().isEmpty();
+    if (!release && !typingSafeHotKey(keyText))
+        return GrabResult::Unsafe;
     if (portal_ != nullptr)
         return propose(action, keyText);
-    if (keyText.trimmed().isEmpty()) {
+    if (release) {
         ungrab(grabbed_[action]);
         grabbed_[action] = {};
         keys_[action].clear();
+        emit changed();
         return GrabResult::Released;
     }
     if (display_ == nullptr)
@@ -260,7 +319,26 @@ GrabResult GlobalHotKeys::assign(int action, const QString& keyText)
         return GrabResult::TakenByOther;
     ungrab(grabbed_[action]);
     grabbed_[action] = key;
-    keys_[action] = QKeySequence::fromString(keyText, QKeySequence::PortableText).toString(QKeySequence::PortableText);
+    keys_[action] = portableText(keyText);
+    emit changed();
+    return GrabResult::Grabbed;
+}
+
+GrabResult GlobalHotKeys::moveKey(int from, int to)
+{
+    const int total = hotKeyActionTotal();
+    if (from < 0 || from >= total || to < 0 || to >= total || from == to || keys_[from].isEmpty())
+        return GrabResult::Invalid;
+    if (portal_ != nullptr) {
+        keys_[to] = std::exchange(keys_[from], QString());
+        proposeToPortal();
+        emit changed();
+        return GrabResult::Proposed;
+    }
+    ungrab(grabbed_[to]);
+    grabbed_[to] = std::exchange(grabbed_[from], X11Key{});
+    keys_[to] = std::exchange(keys_[from], QString());
+    emit changed();
     return GrabResult::Grabbed;
 }
 
@@ -277,6 +355,7 @@ GrabResult GlobalHotKeys::propose(int action, const QString& keyText)
     }
     keys_[action] = result == GrabResult::Proposed ? portableText(keyText) : QString();
     proposeToPortal();
+    emit changed();
     return result;
 }
 
@@ -392,31 +471,68 @@ int grabStoredHotKeys(GlobalHotKeys& hotKeys, const QString& iniPath)
 }
 
 HotKeyChange changeHotKey(GlobalHotKeys& hotKeys, const QString& iniPath, int action, const QString& keyText,
-                          const QString& shownKey)
+                          const QString& shownKey, const HotKeyQuestions& ask)
 {
     HotKeyChange change;
     change.result = hotKeys.assign(action, keyText);
+    int holder = -1;
+    if (change.result == GrabResult::TakenByUs) {
+        holder = hotKeys.actionWithKey(keyText);
+        const QString holderName = ask.soundName ? ask.soundName(holder) : hotKeyName(holder);
+        const QString usedBy = QString::fromUtf8(kKeyUsedBy).arg(shownKey, holderName);
+        const QString ownName = ask.soundName ? ask.soundName(action) : hotKeyName(action);
+        if (!ask.confirm) {
+            change.message = usedBy;
+            change.stored = false;
+            return change;
+        }
+        // 否 leaves both sounds as they were, and the host has had the word already.
+        if (!ask.confirm(usedBy + QString::fromUtf8(kMoveQuestion).arg(ownName, holderName))) {
+            change.stored = false;
+            return change;
+        }
+        change.result = hotKeys.moveKey(holder, action);
+    }
     switch (change.result) {
     case GrabResult::Grabbed:
     case GrabResult::Proposed:
-    case GrabResult::Released:
         change.stored = writeHotKey(iniPath, action, hotKeys.keyOf(action));
-        if (!change.stored)
-            change.message = QString::fromUtf8(kKeyNotSaved);
+        if (holder >= 0)
+            change.stored = removeHotKey(iniPath, holder) && change.stored;
+        break;
+    case GrabResult::Released:
+        change.stored = removeHotKey(iniPath, action);
         break;
     case GrabResult::TakenByOther:
         change.message = QString::fromUtf8(kKeyTakenByOther).arg(shownKey);
         break;
-    case GrabResult::TakenByUs:
-        change.message = QString::fromUtf8(kKeyTakenByUs).arg(shownKey, hotKeyName(hotKeys.actionWithKey(keyText)));
+    case GrabResult::Unsafe:
+        change.message = QString::fromUtf8(kKeyTypingUnsafe);
         break;
     case GrabResult::Invalid:
+    case GrabResult::TakenByUs:
         change.message = QString::fromUtf8(kKeyInvalid).arg(shownKey);
         break;
     case GrabResult::Unavailable:
         break;
     }
+    if (!change.stored && change.message.isEmpty())
+        change.message = QString::fromUtf8(kKeyNotSaved);
     return change;
+}
+
+bool typingSafeHotKey(const QString& keyText)
+{
+    const QKeySequence sequence = QKeySequence::fromString(keyText, QKeySequence::PortableText);
+    if (sequence.count() != 1 || sequence[0].key() == Qt::Key_unknown)
+        return false;
+    const QKeyCombination combination = sequence[0];
+    // Shift is no guard: it is how capitals and symbols are typed.
+    constexpr Qt::KeyboardModifiers kGuards = Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
+    if (combination.keyboardModifiers() & (kGuards | Qt::KeypadModifier))
+        return true;
+    const Qt::Key key = combination.key();
+    return (key >= Qt::Key_F1 && key <= kLastSafeFunctionKey) || symIn(kMediaKeys, key) != NoSymbol;
 }
 
 QString portalTriggerFor(const QString& keyText)
@@ -424,7 +540,7 @@ QString portalTriggerFor(const QString& keyText)
     const QKeySequence sequence = QKeySequence::fromString(keyText, QKeySequence::PortableText);
     if (sequence.count() != 1)
         return {};
-    const KeySym sym = keySymFor(sequence[0].key());
+    const KeySym sym = keySymFor(sequence[0]);
     const char* name = sym == NoSymbol ? nullptr : XKeysymToString(sym);
     if (name == nullptr)
         return {};
@@ -444,10 +560,10 @@ QString keyTextForTrigger(const QString& trigger)
     // The portal's form: modifier names in any case, then the key's XKB name.
     QStringList parts = trigger.split(QLatin1Char('+'));
     const KeySym sym = XStringToKeysym(parts.takeLast().trimmed().toLatin1().constData());
-    const Qt::Key key = sym == NoSymbol ? Qt::Key_unknown : qtKeyFor(sym);
-    if (key == Qt::Key_unknown)
+    const QKeyCombination key = sym == NoSymbol ? QKeyCombination() : qtKeyFor(sym);
+    if (key.key() == Qt::Key_unknown)
         return {};
-    Qt::KeyboardModifiers held;
+    Qt::KeyboardModifiers held = key.keyboardModifiers();
     for (const QString& part : parts) {
         const auto known = std::find_if(std::begin(kTriggerModifiers), std::end(kTriggerModifiers), [&](const auto& m) {
             return part.trimmed().compare(QLatin1String(m.second), Qt::CaseInsensitive) == 0;
@@ -456,7 +572,7 @@ QString keyTextForTrigger(const QString& trigger)
             return {};
         held |= known->first;
     }
-    return QKeySequence(QKeyCombination(held, key)).toString(QKeySequence::PortableText);
+    return QKeySequence(QKeyCombination(held, key.key())).toString(QKeySequence::PortableText);
 }
 
 QString remoteProgram()

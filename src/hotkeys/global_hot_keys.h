@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -35,6 +36,7 @@ enum class GrabResult {
     Invalid,      // no single key combination, or none the server has
     TakenByOther, // another program holds the key
     TakenByUs,    // another of our actions has it
+    Unsafe,       // typing would set it off in every other program: see typingSafeHotKey
     Unavailable,  // no X11 here (Wayland, offscreen)
 };
 
@@ -64,8 +66,13 @@ public:
 
     // Gives action the key (releasing its old one only when the new one is
     // held); an empty text releases it. With the portal the key is proposed
-    // to the desktop, together with the others, in a new session.
+    // to the desktop, together with the others, in a new session. A key
+    // typingSafeHotKey refuses is never taken, on either route.
     GrabResult assign(int action, const QString& keyText);
+    // Hands the key action from holds to action to, which lets go of its
+    // own; the key is never let go of in between, so no other program can
+    // take it meanwhile. Invalid when from holds none.
+    GrabResult moveKey(int from, int to);
     // The key the program holds (X11) or proposed (portal) for action.
     QString keyOf(int action) const { return keys_[action]; }
     // The key that fires action now: the grabbed one, or the trigger the
@@ -81,7 +88,7 @@ public:
 
 signals:
     void pressed(int action);
-    // The route or a key the desktop reports has changed.
+    // The route, a key the program holds, or a key the desktop reports has changed.
     void changed();
 
 private:
@@ -103,6 +110,11 @@ private:
     bool proposalQueued_ = false;  // changes within one turn of the loop go to the desktop as one
 };
 
+// True when keyText is one key combination that typing in another program
+// cannot set off: one with Ctrl, Alt or Win held, or F1–F24, a media key or
+// a keypad key alone. Every key the program takes passes here first.
+bool typingSafeHotKey(const QString& keyText);
+
 // A key in Qt's portable text ("Ctrl+F5") as the shortcuts portal writes a
 // trigger ("CTRL+F5": modifiers, then the key's XKB name); empty when the
 // text is not one key combination the program knows.
@@ -122,16 +134,24 @@ struct HotKeyChange {
     bool stored = true;
     QString message;
 };
+// What changeHotKey asks the window: an action's sound as the host knows
+// it, and the host's answer to a question (true: 是).
+struct HotKeyQuestions {
+    std::function<QString(int action)> soundName;
+    std::function<bool(const QString& question)> confirm;
+};
 // Gives action the key the host pressed (Qt's portable text; empty: none)
-// and stores what the program then holds under [热键]. A key that is not
-// taken is not stored, and message says why in the host's words, naming the
-// key as shownKey.
+// and stores what the program then holds under [热键]; a key given up is
+// taken out of my.ini. A key another of our sounds holds is moved when the
+// host confirms it, the other sound losing it. A key that is not taken is
+// not stored, and message says why in the host's words, naming the key as
+// shownKey.
 HotKeyChange changeHotKey(GlobalHotKeys& hotKeys, const QString& iniPath, int action, const QString& keyText,
-                          const QString& shownKey);
+                          const QString& shownKey, const HotKeyQuestions& ask = {});
 
-// Gives every key stored in my.ini to its action; a key another program holds
-// stays stored and waits for the host to assign it again. The count grabbed
-// or proposed.
+// Gives every key stored in my.ini to its action; a key another program holds,
+// or one typing would set off, stays stored but is not taken, and waits for
+// the host to assign it again. The count grabbed or proposed.
 int grabStoredHotKeys(GlobalHotKeys& hotKeys, const QString& iniPath);
 
 }  // namespace qinghe

@@ -8,11 +8,12 @@ namespace qinghe {
 
 // The board's custom slots, each of which may have a hot key.
 inline constexpr int kHotKeySlotCount = 18;
-// The actions 声音设置 lists: the custom slots 1..18, then "停止播放".
+// The actions 声音设置 always lists: the custom slots 1..18, then "停止播放".
 inline constexpr int kHotKeyActionCount = kHotKeySlotCount + 1;
 inline constexpr int kStopHotKeyAction = kHotKeySlotCount;
 // Past them, one action for each built-in effect's caption, in the
-// catalogue's order; an effect that stands on two pages is one action.
+// catalogue's order, listed there once it has a key; an effect that stands
+// on two pages is one action.
 inline constexpr int kFirstEffectHotKeyAction = kHotKeyActionCount;
 
 // Every action a hot key can fire, the effects' included.

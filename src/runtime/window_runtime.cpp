@@ -1,13 +1,12 @@
 #include "window_runtime.h"
 
+#include "escape_key.h"
 #include "message_box.h"
 #include "text_fit.h"
 #include "window_definition.h"
 
 #include <QGuiApplication>
-#include <QKeySequence>
 #include <QScreen>
-#include <QShortcut>
 
 namespace qinghe {
 namespace {
@@ -122,9 +121,7 @@ void WindowRuntime::applyDefinitionProperties(RuntimeWindow* window)
         window->setFixedSize(window->size());
     if (definitionFlag(window, kEscapeClosesProperty, false)) {
         // A window shortcut fires whichever of the window's controls has the focus.
-        auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), window);
-        escape->setContext(Qt::WindowShortcut);
-        connect(escape, &QShortcut::activated, window, &QWidget::close);
+        closeOnEscape(window);
     }
 }
 

@@ -15,8 +15,11 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QVBoxLayout>
 
 namespace qinghe {
 namespace {
@@ -49,8 +52,12 @@ constexpr const char* kPortalTrigger = "桌面使用：%1";
 constexpr const char* kPortalNoKeysYet = "桌面还没有给这些热键绑定按键，请在桌面的快捷键设置里设置。";
 constexpr const char* kClearText = "清除";
 constexpr const char* kStoredKeysTaken = "以下热键已被其他程序占用，暂不起作用，请换一个键：";
-// The 19 key fields stand in two columns so the window stays on a small screen.
+constexpr const char* kStoredKeysUnsafe = "以下热键在打字时也会触发，没有启用，请加上 Ctrl、Alt 或 Win 键重新设置：";
+// The 19 key fields stand in three columns of seven rows so the window stays on a small screen.
 constexpr int kHotKeyColumns = 3;
+constexpr int kSlotRows = (kHotKeyActionCount + kHotKeyColumns - 1) / kHotKeyColumns;
+// Each row: its caption, its key field, its clear button.
+constexpr int kRowCells = 3;
 // A row names its slot by the slot's caption, or says the slot is empty.
 constexpr const char* kEmptySlot = "(空)";
 // Longer captions are cut with an ellipsis, so both columns stay on a small screen.
@@ -62,7 +69,7 @@ constexpr int kLineEditMargin = 2;
 
 QString rowCaption(int action, const SlotCaption& slotCaption)
 {
-    if (action == kStopHotKeyAction)
+    if (action >= kHotKeyActionCount || action == kStopHotKeyAction)
         return hotKeyName(action);
     QString caption = slotCaption ? slotCaption(action + 1) : QString();
     if (caption.size() > kRowCaptionCharacters)
@@ -169,45 +176,72 @@ void SoundSettingsWindow::onCreated()
 
 void SoundSettingsWindow::buildHotKeyRows()
 {
-    auto* grid = new QGridLayout(controls_.hotKeyRows);
-    grid->setContentsMargins(0, 0, 0, 0);
-    const int rows = (kHotKeyActionCount + kHotKeyColumns - 1) / kHotKeyColumns;
+    // The slots' rows show whole; the built-in effects' rows below them scroll, so the window keeps its height.
+    auto* scroll = new QScrollArea(controls_.hotKeyRows);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* rows = new QWidget(scroll);
+    hotKeyGrid_ = new QGridLayout(rows);
+    hotKeyGrid_->setContentsMargins(0, 0, 0, 0);
     for (int action = 0; action < kHotKeyActionCount; ++action) {
         // "停止播放" first, then the slots in their order.
         const int place = action == kStopHotKeyAction ? 0 : action + 1;
-        const int row = place % rows;
-        const int column = (place / rows) * 3;
-        auto* field = new QKeySequenceEdit(controls_.hotKeyRows);
-        field->setObjectName(hotKeyName(action));
-        if (const auto* shown = field->findChild<QLineEdit*>()) {
-            const int frame = shown->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, shown);
-            field->setMinimumWidth(shown->fontMetrics().horizontalAdvance(QString::fromLatin1(kWidestKeys)) +
-                                   2 * (kLineEditMargin + frame));
-        }
-        auto* clear = new QPushButton(QString::fromUtf8(kClearText), controls_.hotKeyRows);
-        clear->setObjectName(hotKeyName(action) + QString::fromUtf8(kClearText));
-        grid->addWidget(new QLabel(rowCaption(action, slotCaption_), controls_.hotKeyRows), row, column);
-        grid->addWidget(field, row, column + 1);
-        grid->addWidget(clear, row, column + 2);
-        keyFields_[action] = field;
-        // The field hands its keys over once the host stops pressing; only the first combination counts.
-        connect(field, &QKeySequenceEdit::keySequenceChanged, this, [this, action](const QKeySequence& keys) {
-            if (!keys.isEmpty())
-                hotKeyPressed(action);
-        });
-        connect(clear, &QPushButton::clicked, this, [this, action] { hotKeyCleared(action); });
+        addHotKeyRow(action, place % kSlotRows, (place / kSlotRows) * kRowCells);
     }
+    scroll->setWidget(rows);
+    scroll->setMinimumSize(rows->minimumSizeHint().width() + scroll->verticalScrollBar()->sizeHint().width(),
+                           rows->minimumSizeHint().height());
+    auto* frame = new QVBoxLayout(controls_.hotKeyRows);
+    frame->setContentsMargins(0, 0, 0, 0);
+    frame->addWidget(scroll);
     // The commands shown where keys are unavailable can be copied from here.
     controls_.hotKeyText->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    keysHint_ = controls_.hotKeyText->text();
     if (hotKeys_ != nullptr)
         connect(hotKeys_, &GlobalHotKeys::changed, this, &SoundSettingsWindow::showHotKeys);
     showHotKeys();
+}
+
+void SoundSettingsWindow::addHotKeyRow(int action, int row, int column)
+{
+    QWidget* rows = hotKeyGrid_->parentWidget();
+    auto* field = new QKeySequenceEdit(rows);
+    field->setObjectName(hotKeyName(action));
+    watchKeypad(field);
+    if (const auto* shown = field->findChild<QLineEdit*>()) {
+        const int frame = shown->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, shown);
+        field->setMinimumWidth(shown->fontMetrics().horizontalAdvance(QString::fromLatin1(kWidestKeys)) +
+                               2 * (kLineEditMargin + frame));
+    }
+    auto* clear = new QPushButton(QString::fromUtf8(kClearText), rows);
+    clear->setObjectName(hotKeyName(action) + QString::fromUtf8(kClearText));
+    hotKeyGrid_->addWidget(new QLabel(rowCaption(action, slotCaption_), rows), row, column);
+    hotKeyGrid_->addWidget(field, row, column + 1);
+    hotKeyGrid_->addWidget(clear, row, column + 2);
+    keyFields_[action] = field;
+    // The field hands its keys over once the host stops pressing; only the first combination counts.
+    connect(field, &QKeySequenceEdit::keySequenceChanged, this, [this, action](const QKeySequence& keys) {
+        if (!keys.isEmpty())
+            hotKeyPressed(action);
+    });
+    connect(clear, &QPushButton::clicked, this, [this, action] { hotKeyCleared(action); });
 }
 
 void SoundSettingsWindow::showHotKeys()
 {
     const bool available = hotKeys_ != nullptr && hotKeys_->available();
     const PortalShortcuts* portal = hotKeys_ != nullptr ? hotKeys_->portal() : nullptr;
+    const HotKeyTexts stored = readHotKeys(settingsFile_);
+    // A built-in effect gets its row once it has a key, so every key the host
+    // set is listed here; a row stays while the window is open, cleared or not.
+    for (int action = kFirstEffectHotKeyAction; action < hotKeyActionTotal(); ++action) {
+        const bool held = hotKeys_ != nullptr && !hotKeys_->keyOf(action).isEmpty();
+        if (keyFields_[action] == nullptr && (held || !stored[action].isEmpty())) {
+            addHotKeyRow(action, kSlotRows + effectRows_ / kHotKeyColumns, (effectRows_ % kHotKeyColumns) * kRowCells);
+            ++effectRows_;
+        }
+    }
     if (!available) {
         QString text = QString::fromUtf8(kNoGlobalKeys).arg(remoteProgram());
         if (portal != nullptr && !portal->problem().isEmpty())
@@ -220,44 +254,45 @@ void SoundSettingsWindow::showHotKeys()
         controls_.hotKeyText->setText(QString::fromUtf8(portal->state() != PortalState::Bound ? kPortalAsking
                                                         : anyKey                              ? kPortalKeys
                                                                                               : kPortalNoKeysYet));
+    } else {
+        controls_.hotKeyText->setText(keysHint_);
     }
-    controls_.hotKeyText->setToolTip(controls_.hotKeyText->text());
     controls_.hotKeyRows->setEnabled(available);
-    // A stored key the program could not grab stays shown and stored, and is
-    // named above the fields, so the host sees it does nothing now.
-    const HotKeyTexts stored = readHotKeys(settingsFile_);
+    // A stored key the program could not take, or would not as typing sets
+    // it off, stays shown and stored, and is named above the fields, so the
+    // host sees it does nothing now.
     QStringList notHeld;
-    for (int action = 0; action < kHotKeyActionCount; ++action) {
+    QStringList unsafe;
+    for (int action = 0; action < hotKeyActionTotal(); ++action) {
+        QKeySequenceEdit* field = keyFields_[action];
+        if (field == nullptr)
+            continue;
         const bool held = available && !hotKeys_->keyOf(action).isEmpty();
         if (available && !held && !stored[action].isEmpty())
-            notHeld << QStringLiteral("%1（%2）").arg(hotKeyName(action), stored[action]);
-        const QSignalBlocker quiet(keyFields_[action]);
+            (typingSafeHotKey(stored[action]) ? notHeld : unsafe)
+                << QStringLiteral("%1（%2）").arg(hotKeyName(action), stored[action]);
+        const QSignalBlocker quiet(field);
         const bool desktopsWord = available && portal != nullptr;
-        keyFields_[action]->setKeySequence(QKeySequence::fromString(
+        field->setKeySequence(QKeySequence::fromString(
             held || desktopsWord ? hotKeys_->activeKeyOf(action) : stored[action], QKeySequence::PortableText));
         // The desktop's own words for its key, also where they read as no key of Qt's.
         if (portal != nullptr && portal->state() == PortalState::Bound)
-            keyFields_[action]->setToolTip(QString::fromUtf8(kPortalTrigger).arg(hotKeys_->activeKeyOf(action)));
+            field->setToolTip(QString::fromUtf8(kPortalTrigger).arg(hotKeys_->activeKeyOf(action)));
     }
+    QStringList notes;
     if (!notHeld.isEmpty())
-        controls_.hotKeyText->setText(QString::fromUtf8(kStoredKeysTaken) + notHeld.join(QStringLiteral("、")));
-}
-
-void SoundSettingsWindow::showHotKey(int action)
-{
-    QKeySequenceEdit* field = keyFields_[action];
-    const QSignalBlocker quiet(field);
-    field->setKeySequence(QKeySequence::fromString(hotKeys_->activeKeyOf(action), QKeySequence::PortableText));
-    // Leaving the field ends its recording, so the next key press starts afresh.
-    field->clearFocus();
+        notes << QString::fromUtf8(kStoredKeysTaken) + notHeld.join(QStringLiteral("、"));
+    if (!unsafe.isEmpty())
+        notes << QString::fromUtf8(kStoredKeysUnsafe) + unsafe.join(QStringLiteral("、"));
+    if (!notes.isEmpty())
+        controls_.hotKeyText->setText(notes.join(QLatin1Char('\n')));
+    controls_.hotKeyText->setToolTip(controls_.hotKeyText->text());
 }
 
 void SoundSettingsWindow::hotKeyPressed(int action)
 {
-    const QKeySequence keys = keyFields_[action]->keySequence();
-    const QString text = QKeySequence(keys[0]).toString(QKeySequence::PortableText);
-    const QString shown = QKeySequence(keys[0]).toString(QKeySequence::NativeText);
-    changeKey(action, text, shown);
+    const PressedKey key = pressedKey(keyFields_[action]);
+    changeKey(action, key.text, key.shown);
 }
 
 void SoundSettingsWindow::hotKeyCleared(int action)
@@ -267,10 +302,12 @@ void SoundSettingsWindow::hotKeyCleared(int action)
 
 void SoundSettingsWindow::changeKey(int action, const QString& keyText, const QString& shownKey)
 {
-    const HotKeyChange change = changeHotKey(*hotKeys_, settingsFile_, action, keyText, shownKey);
-    showHotKey(action);
-    if (!change.message.isEmpty())
-        messageBox(change.message);
+    changeHotKeyAsking(*hotKeys_, settingsFile_, action, keyText, shownKey, slotCaption_);
+    // A refused key leaves the row as it was; a moved one changes the other sound's row too.
+    showHotKeys();
+    // Leaving the field ends its recording, so the next key press starts afresh; it has finished already.
+    const QSignalBlocker quiet(keyFields_[action]);
+    keyFields_[action]->clearFocus();
 }
 
 void SoundSettingsWindow::fillChoices(QComboBox* box, const std::vector<ServerDevice>& devices,

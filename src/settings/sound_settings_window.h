@@ -1,5 +1,7 @@
 #pragma once
 
+#include "hot_key_field.h"
+
 #include "hotkeys/hot_key_settings.h"
 #include "runtime/runtime_window.h"
 #include "soundserver/sound_routing.h"
@@ -7,11 +9,11 @@
 
 #include <QString>
 
-#include <array>
-#include <functional>
+#include <vector>
 
 class QCheckBox;
 class QComboBox;
+class QGridLayout;
 class QGroupBox;
 class QKeySequenceEdit;
 class QLabel;
@@ -25,14 +27,12 @@ class WindowRuntime;
 
 inline constexpr const char* kSoundSettingsWindowDefinition = ":/ui/sound_settings_window.ui";
 
-// The caption a custom slot (1..18) shows on the board; empty while nothing is bound to it.
-using SlotCaption = std::function<QString(int slot)>;
-
 // Opens "声音设置", or brings the open one forward. Without routing (no
 // thread for it) the window says the virtual microphone is unavailable;
 // without hot keys (neither X11 nor the desktop's portal) it says so and
 // names the commands to bind in the desktop's own shortcut settings.
-// Each hot-key row names its slot by slotCaption.
+// Each hot-key row names its slot by slotCaption; every built-in effect
+// that has a key has a row of its own below the slots'.
 RuntimeWindow* openSoundSettingsWindow(WindowRuntime& runtime, SoundRouting* routing, const QString& settingsFile,
                                        GlobalHotKeys* hotKeys = nullptr, SlotCaption slotCaption = {});
 
@@ -73,12 +73,12 @@ private:
     void settingsChanged();
     void overlapChanged();
     void buildHotKeyRows();
+    void addHotKeyRow(int action, int row, int column);
     void showHotKeys();
     void hotKeyPressed(int action);
     void hotKeyCleared(int action);
     // Gives the key to action and stores it, or tells the host why not.
     void changeKey(int action, const QString& keyText, const QString& shownKey);
-    void showHotKey(int action);
 
     SoundRouting* routing_;
     QString settingsFile_;
@@ -87,7 +87,10 @@ private:
     Controls controls_;
     SlotCaption slotCaption_;
     GlobalHotKeys* hotKeys_;
-    std::array<QKeySequenceEdit*, kHotKeyActionCount> keyFields_{};
+    QString keysHint_;  // what 热键说明 says while nothing is amiss
+    QGridLayout* hotKeyGrid_ = nullptr;
+    std::vector<QKeySequenceEdit*> keyFields_ = std::vector<QKeySequenceEdit*>(hotKeyActionTotal());  // null: no row
+    int effectRows_ = 0;
 };
 
 }  // namespace qinghe

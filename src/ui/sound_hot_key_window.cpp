@@ -1,7 +1,6 @@
 #include "sound_hot_key_window.h"
 
 #include "hotkeys/global_hot_keys.h"
-#include "runtime/message_box.h"
 #include "runtime/window_runtime.h"
 
 #include <QKeySequenceEdit>
@@ -21,15 +20,17 @@ constexpr const char* kNoGlobalKeys = "本桌面不支持全局热键；可在�
 }  // namespace
 
 RuntimeWindow* openSoundHotKeyWindow(WindowRuntime& runtime, GlobalHotKeys* hotKeys, const QString& settingsFile,
-                                     int action, const QString& soundName)
+                                     int action, const QString& soundName, SlotCaption slotCaption)
 {
     return runtime.openWindow(
         QString::fromLatin1(kSoundHotKeyWindowKey), QString::fromLatin1(kSoundHotKeyWindowDefinition),
-        [=] { return new SoundHotKeyWindow(hotKeys, settingsFile, action, soundName); }, Modality::Modal);
+        [=] { return new SoundHotKeyWindow(hotKeys, settingsFile, action, soundName, slotCaption); }, Modality::Modal);
 }
 
-SoundHotKeyWindow::SoundHotKeyWindow(GlobalHotKeys* hotKeys, QString settingsFile, int action, QString soundName)
-    : hotKeys_(hotKeys), settingsFile_(std::move(settingsFile)), action_(action), soundName_(std::move(soundName))
+SoundHotKeyWindow::SoundHotKeyWindow(GlobalHotKeys* hotKeys, QString settingsFile, int action, QString soundName,
+                                     SlotCaption slotCaption)
+    : hotKeys_(hotKeys), settingsFile_(std::move(settingsFile)), action_(action), soundName_(std::move(soundName)),
+      slotCaption_(std::move(slotCaption))
 {
 }
 
@@ -55,6 +56,7 @@ void SoundHotKeyWindow::onCreated()
     controls_.clear->setEnabled(available);
     if (available)
         showKey();
+    watchKeypad(controls_.key);
     // The field hands its keys over once the host stops pressing; only the first combination counts.
     connect(controls_.key, &QKeySequenceEdit::keySequenceChanged, this, [this](const QKeySequence& keys) {
         if (!keys.isEmpty())
@@ -66,18 +68,16 @@ void SoundHotKeyWindow::onCreated()
 
 void SoundHotKeyWindow::keyPressed()
 {
-    const QKeySequence first(controls_.key->keySequence()[0]);
-    changeKey(first.toString(QKeySequence::PortableText), first.toString(QKeySequence::NativeText));
+    const PressedKey key = pressedKey(controls_.key);
+    changeKey(key.text, key.shown);
 }
 
 void SoundHotKeyWindow::changeKey(const QString& keyText, const QString& shownKey)
 {
     if (!hotKeys_)
         return;
-    const HotKeyChange change = changeHotKey(*hotKeys_, settingsFile_, action_, keyText, shownKey);
+    changeHotKeyAsking(*hotKeys_, settingsFile_, action_, keyText, shownKey, slotCaption_);
     showKey();
-    if (!change.message.isEmpty())
-        messageBox(change.message);
 }
 
 QString SoundHotKeyWindow::remoteCommand() const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "runtime/runtime_window.h"
+#include "settings/hot_key_field.h"
 
 #include <QPointer>
 #include <QString>
@@ -19,16 +20,18 @@ inline constexpr const char* kSoundHotKeyWindowDefinition = ":/ui/sound_hot_key_
 // Opens "热键" for one action of the hot keys (a slot or a built-in
 // effect), modal over the board. A key pressed in its field is grabbed or
 // proposed and stored under [热键] at once, as in 声音设置; one that cannot
-// be taken is refused with the reason. Without hot keys (null) the window
-// says so. Null when it cannot be loaded.
+// be taken is refused with the reason, and one another sound has is moved
+// if the host agrees, that sound named by slotCaption where it is a slot.
+// Without hot keys (null) the window says so. Null when it cannot be loaded.
 RuntimeWindow* openSoundHotKeyWindow(WindowRuntime& runtime, GlobalHotKeys* hotKeys, const QString& settingsFile,
-                                     int action, const QString& soundName);
+                                     int action, const QString& soundName, SlotCaption slotCaption = {});
 
 class SoundHotKeyWindow : public RuntimeWindow {
     Q_OBJECT
 
 public:
-    SoundHotKeyWindow(GlobalHotKeys* hotKeys, QString settingsFile, int action, QString soundName);
+    SoundHotKeyWindow(GlobalHotKeys* hotKeys, QString settingsFile, int action, QString soundName,
+                      SlotCaption slotCaption = {});
 
 protected:
     void bindControls(ControlBinder& binder) override;
@@ -53,6 +56,7 @@ private:
     QString settingsFile_;
     int action_;
     QString soundName_;
+    SlotCaption slotCaption_;
     Controls controls_;
 };
 

@@ -113,7 +113,8 @@ void SoundMenus::askHotKey(const BoardButton& entry)
 {
     const int action = hotKeyActionOf(entry);
     if (action >= 0)
-        openSoundHotKeyWindow(context_.runtime, context_.hotKeys, context_.settingsFile, action, soundName(entry));
+        openSoundHotKeyWindow(context_.runtime, context_.hotKeys, context_.settingsFile, action, soundName(entry),
+                              [&sounds = context_.customSounds](int slot) { return nameToQString(sounds.names[slot]); });
 }
 
 void SoundMenus::rename(int slot)

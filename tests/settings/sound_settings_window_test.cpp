@@ -15,6 +15,7 @@
 #include "text/gbk.h"
 
 #include <QApplication>
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
@@ -219,6 +220,22 @@ private slots:
         QVERIFY(!serverHas({"list", "modules", "short"}, "qinghe.role"));
         // Without the virtual microphone the board plays straight to the chosen device, in a stream of its own.
         QCOMPARE(mediaOutputDevice(), (MediaOutputDevice{kServerStreamsDriver, {}, test_support::kFakeHeadphones}));
+    }
+
+    // Esc with a drop-down open closes the drop-down; only the next one closes the window.
+    void escapeClosesAnOpenListBeforeTheWindow()
+    {
+        QVERIFY(f_->open() != nullptr);
+        QVERIFY(QTest::qWaitForWindowActive(f_->window));
+        auto* outputs = f_->find<QComboBox>("监听设备");
+        QTRY_VERIFY(outputs->isEnabled() && outputs->count() > 1);
+        QTest::mouseClick(outputs, Qt::LeftButton);
+        QTRY_VERIFY(outputs->view()->isVisible());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        QTRY_VERIFY(!outputs->view()->isVisible());
+        QVERIFY(f_->window->isVisible());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        QTRY_VERIFY(!f_->window || !f_->window->isVisible());
     }
 
     void aSavedDeviceTheServerLacksStaysChosenAndIsMarked()
