@@ -510,6 +510,30 @@ TEST_F(RoutingOnServer, AChatRecordingGoesBackOntoTheVirtualMicrophoneWhenItIsTu
     EXPECT_TRUE(heardAfter(chat.stop(), clickFrame).sound);
 }
 
+// 试听 in 音量… is for the host's ears: the sound reaches the listening
+// device and the chat hears nothing of it.
+TEST_F(RoutingOnServer, APreviewIsHeardOnTheHeadphonesAndNotAtTheVirtualMicrophone)
+{
+    auto routing = makeRouting();
+    applyAndWait(*routing, {test_support::kFakeHeadphones, true, false, {}});
+    ASSERT_TRUE(routing->status().microphoneOn);
+    SourceRecorder chat(server_.address(), kMicrophoneName);
+    SourceRecorder headphones(server_.address(), std::string(test_support::kFakeHeadphones) + ".monitor");
+    ASSERT_TRUE(chat.waitUntilFlowing(kFlowLimit));
+    ASSERT_TRUE(headphones.waitUntilFlowing(kFlowLimit));
+    const std::int64_t chatFrame = chat.framesSoFar();
+    const std::int64_t headphonesFrame = headphones.framesSoFar();
+    board_.previewSound(fromQString(dir_.filePath("effect.wav")), {}, 0);
+    const auto heardFor = [](SourceRecorder& recorder, std::int64_t from) {
+        return recorder.framesSoFar() > from + test_support::kServerRate;
+    };
+    ASSERT_TRUE(eventually([&] { return heardFor(chat, chatFrame) && heardFor(headphones, headphonesFrame); }, 10s));
+    const Heard onHeadphones = heardAfter(headphones.stop(), headphonesFrame);
+    EXPECT_TRUE(onHeadphones.sound);
+    EXPECT_NEAR(onHeadphones.level, kEffectAmplitude, kEffectAmplitude * kLevelTolerance);
+    EXPECT_FALSE(heardAfter(chat.stop(), chatFrame).sound);
+}
+
 // The server restarts under the running program (updates, log-ins): the
 // routing notices, keeps the board quiet meanwhile, and builds the virtual
 // microphone again on its own once the server is back.
