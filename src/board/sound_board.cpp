@@ -150,9 +150,9 @@ void SoundBoard::previewSound(const Text& file, const Text& soundKey, int decibe
     const int volume = std::clamp(decibels, kLeastSoundVolumeDb, kMostSoundVolumeDb);
     const int slot = slotOfKey(soundKey);
     if (slot > 0 && tables_.paths[slot] == file)
-        startAtSliderVolume(file, slotGainDb(slot, volume));
+        startAtSliderVolume(file, slotGainDb(slot, volume), Audience::HostOnly);
     else
-        startAtSliderVolume(file, effectGainDb(file, volume));
+        startAtSliderVolume(file, effectGainDb(file, volume), Audience::HostOnly);
 }
 
 QString SoundBoard::playSlot(int slot)
@@ -262,7 +262,7 @@ VoiceGains SoundBoard::gainsAtSlider(double gainDb) const
     return {position, position, gainDb};
 }
 
-QString SoundBoard::startAtSliderVolume(const Text& file, double gainDb)
+QString SoundBoard::startAtSliderVolume(const Text& file, double gainDb, Audience audience)
 {
     SoundEngine& engine = SoundEngine::instance();
     // Sounds the board started that have ended since are forgotten here.
@@ -271,13 +271,14 @@ QString SoundBoard::startAtSliderVolume(const Text& file, double gainDb)
     const QString path = resolveMediaFile(file);
     VoiceStart started{kNoVoice, SoundFileProblem::NotFound, false};
     if (!path.isEmpty())
-        started = engine.play(QFile::encodeName(path).toStdString(), gainsAtSlider(gainDb));
+        started = engine.play(QFile::encodeName(path).toStdString(), gainsAtSlider(gainDb), {}, audience);
     if (started.voice != kNoVoice) {
         voices_[started.voice] = {file, gainDb};
         return {};
     }
-    // A click cuts the sound before it, as ever, even when its own cannot play.
-    if (!overlapping_)
+    // A click cuts the sound before it, as ever, even when its own cannot
+    // play; a sound the host tries out never cuts what the room hears.
+    if (!overlapping_ && audience == Audience::Everyone)
         stop();
     // No output at all is the server's doing, not the file's.
     return tellNotPlayed(notPlayedText(file, started.noOutput ? SoundFileProblem::None : started.problem));

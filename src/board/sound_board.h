@@ -89,7 +89,8 @@ public:
     // the slider's volume and the sound's own. Empty when it plays, else why
     // not, as the status line is told it.
     QString playEffect(const Text& file, const Text& soundKey = {});
-    // 试听: the file at this volume of its own, nothing stored.
+    // 试听: the file at this volume of its own, for the host's ears alone
+    // (never into the chat), nothing stored.
     void previewSound(const Text& file, const Text& soundKey, int decibels);
     // A bound slot as its click plays it; an empty one opens no dialog and
     // plays nothing ("按钮N 还没有声音"). Empty when it plays, else why not,
@@ -153,7 +154,7 @@ private:
     void restoreSlotLevels(int slot, const ProfileSnapshot& settings);
     std::optional<double> effectPeak(const Text& file);
     double effectGainDb(const Text& file, int decibels);
-    QString startAtSliderVolume(const Text& file, double gainDb);
+    QString startAtSliderVolume(const Text& file, double gainDb, Audience audience = Audience::Everyone);
     QString tellNotPlayed(const QString& message);
     VoiceGains gainsAtSlider(double gainDb) const;
     double slotGainDb(int slot, int decibels);

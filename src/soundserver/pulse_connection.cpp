@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <map>
 #include <utility>
 
 namespace qinghe {
@@ -169,8 +170,11 @@ bool PulseConnection::watchChanges(Limit limit)
         context_,
         [](pa_context*, pa_subscription_event_type_t type, std::uint32_t, void* userdata) {
             auto* self = static_cast<PulseConnection*>(userdata);
-            if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SINK_INPUT)
+            const auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
+            if (facility == PA_SUBSCRIPTION_EVENT_SINK_INPUT)
                 self->streamsChanged_ = true;
+            else if (facility == PA_SUBSCRIPTION_EVENT_SOURCE_OUTPUT)
+                self->recordingsChanged_ = true;
             else
                 self->changed_ = true;
         },
@@ -179,7 +183,8 @@ bool PulseConnection::watchChanges(Limit limit)
     const auto mask = static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE
                                                           | PA_SUBSCRIPTION_MASK_MODULE | PA_SUBSCRIPTION_MASK_CLIENT
                                                           | PA_SUBSCRIPTION_MASK_SERVER
-                                                          | PA_SUBSCRIPTION_MASK_SINK_INPUT);
+                                                          | PA_SUBSCRIPTION_MASK_SINK_INPUT
+                                                          | PA_SUBSCRIPTION_MASK_SOURCE_OUTPUT);
     pa_operation* operation = pa_context_subscribe(
         context_, mask,
         [](pa_context*, int success, void* userdata) { *static_cast<Wait*>(userdata) = {true, success != 0}; },
@@ -201,11 +206,16 @@ ServerNews PulseConnection::waitForNews(Limit limit)
             // A full look covers the streams as well.
             changed_ = false;
             streamsChanged_ = false;
+            recordingsChanged_ = false;
             return ServerNews::Changed;
         }
         if (streamsChanged_) {
             streamsChanged_ = false;
             return ServerNews::Streams;
+        }
+        if (recordingsChanged_) {
+            recordingsChanged_ = false;
+            return ServerNews::Recordings;
         }
         const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
         if (left.count() <= 0)
@@ -420,6 +430,67 @@ bool PulseConnection::setPlaybackStreamLevel(const ServerStream& stream, double 
     Wait wait;
     pa_operation* operation = pa_context_set_sink_input_volume(
         context_, stream.index, &volume,
+        [](pa_context*, int success, void* userdata) { *static_cast<Wait*>(userdata) = {true, success != 0}; },
+        &wait);
+    return await(operation, wait, limit);
+}
+
+std::optional<std::vector<ServerRecording>> PulseConnection::recordings(Limit limit)
+{
+    struct State {
+        Wait wait;
+        std::vector<ServerRecording> recordings;
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> sourceAndClient;
+        std::map<std::uint32_t, std::string> sources;
+    } state;
+    pa_operation* operation = pa_context_get_source_output_info_list(
+        context_,
+        [](pa_context*, const pa_source_output_info* info, int eol, void* userdata) {
+            auto* s = static_cast<State*>(userdata);
+            if (eol != 0) {
+                s->wait = {true, eol > 0};
+                return;
+            }
+            const char* name = info->proplist ? pa_proplist_gets(info->proplist, PA_PROP_MEDIA_NAME) : nullptr;
+            s->recordings.push_back({info->index, {}, textOf(name ? name : info->name), {}, {}});
+            s->sourceAndClient.emplace_back(info->source, info->client);
+        },
+        &state);
+    if (!await(operation, state.wait, limit))
+        return std::nullopt;
+    // The stream tells its source and program by index only.
+    state.wait = {};
+    operation = pa_context_get_source_info_list(
+        context_,
+        [](pa_context*, const pa_source_info* info, int eol, void* userdata) {
+            auto* s = static_cast<State*>(userdata);
+            if (eol != 0)
+                s->wait = {true, eol > 0};
+            else
+                s->sources[info->index] = textOf(info->name);
+        },
+        &state);
+    auto programs = await(operation, state.wait, limit) ? clients(limit) : std::nullopt;
+    if (!programs)
+        return std::nullopt;
+    for (std::size_t i = 0; i < state.recordings.size(); ++i) {
+        const auto [source, client] = state.sourceAndClient[i];
+        if (const auto found = state.sources.find(source); found != state.sources.end())
+            state.recordings[i].source = found->second;
+        for (const ServerClient& program : *programs)
+            if (program.index == client) {
+                state.recordings[i].application = program.name;
+                state.recordings[i].processId = program.processId;
+            }
+    }
+    return std::move(state.recordings);
+}
+
+bool PulseConnection::moveRecording(std::uint32_t index, const std::string& source, Limit limit)
+{
+    Wait wait;
+    pa_operation* operation = pa_context_move_source_output_by_name(
+        context_, index, source.c_str(),
         [](pa_context*, int success, void* userdata) { *static_cast<Wait*>(userdata) = {true, success != 0}; },
         &wait);
     return await(operation, wait, limit);

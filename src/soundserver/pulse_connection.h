@@ -55,6 +55,16 @@ struct ServerStream {
     int channels = 0;
 };
 
+// A stream recording from one of the server's sources: a chat program's
+// microphone, for one. Its index holds while it lives, wherever it is moved.
+struct ServerRecording {
+    std::uint32_t index = 0;
+    std::string source;       // the source's name; empty when the server does not say
+    std::string name;         // the stream's own, as its program gave it
+    std::string application;  // its program's name and process id, as the server reports them
+    std::string processId;
+};
+
 // The property a copy of the program sets on its own connection while it
 // serves the virtual microphone: other copies see it, and it goes with the
 // connection when the copy ends or crashes.
@@ -113,11 +123,12 @@ private:
 
 // What ended a wait for the server's news.
 enum class ServerNews {
-    Changed,   // a device, module or client came, went or changed
-    Streams,   // only streams came, went or changed
-    Woken,     // PulseWake::request
-    Lost,      // the connection is gone: the server ended, or stop was requested
-    Quiet,     // the limit passed
+    Changed,     // a device, module or client came, went or changed
+    Streams,     // only playback streams came, went or changed
+    Recordings,  // only recording streams came, went or moved
+    Woken,       // PulseWake::request
+    Lost,        // the connection is gone: the server ended, or stop was requested
+    Quiet,       // the limit passed
 };
 
 class PulseConnection {
@@ -149,6 +160,11 @@ public:
     std::optional<std::vector<ServerStream>> playbackStreams(Limit limit);
     // Sets every channel of the stream to level, a factor on the amplitude.
     bool setPlaybackStreamLevel(const ServerStream& stream, double level, Limit limit);
+    // Every stream recording from a source, with its source and program.
+    std::optional<std::vector<ServerRecording>> recordings(Limit limit);
+    // Moves a recording onto the source of that name; false when the server
+    // would not (the stream asked never to be moved, or has ended).
+    bool moveRecording(std::uint32_t index, const std::string& source, Limit limit);
     // This connection's own index among the clients.
     std::optional<std::uint32_t> clientIndex() const;
     // Sets a property of this connection as the other clients see it.
@@ -157,7 +173,7 @@ public:
     bool isReady() const;
 
     // Asks the server to tell of changes to its devices, modules, clients,
-    // playback streams and defaults from now on; false when it would not.
+    // streams and defaults from now on; false when it would not.
     bool watchChanges(Limit limit);
     // Waits until the server tells of a change (since the last wait; one
     // that came during another call counts), the wake is requested, the
@@ -182,6 +198,7 @@ private:
     // Set by the main loop's callbacks, cleared by waitForNews.
     bool changed_ = false;
     bool streamsChanged_ = false;
+    bool recordingsChanged_ = false;
     bool woken_ = false;
 };
 

@@ -61,7 +61,7 @@ std::optional<std::vector<ServerDevice>> sourcesOnceMicrophoneIsIn(PulseConnecti
         if (left.count() <= 0)
             break;
         const ServerNews news = server.waitForNews(left);
-        if (news != ServerNews::Changed && news != ServerNews::Streams)
+        if (news != ServerNews::Changed && news != ServerNews::Streams && news != ServerNews::Recordings)
             break;
         sources = server.sources(kCallLimit);
     }
@@ -146,6 +146,35 @@ void applyLevels(PulseConnection& server, const SoundSettings& settings)
     }
 }
 
+// A chat program's recording that was on the virtual microphone, known again
+// by its index while the connection it was seen on lasts, and by its
+// program after that (a server that restarted gave it a new one).
+struct NotedRecording {
+    std::uint32_t index = 0;
+    std::uint64_t connection = 0;
+    std::string name;
+    std::string application;
+    std::string processId;
+    std::chrono::steady_clock::time_point stranded;
+};
+
+// A server that restarts ends every recording; the chat program that made
+// one records again within seconds, and only that new recording is taken
+// for the old one. Past this, a recording is the host's new choice.
+constexpr auto kReturnAcrossRestart = std::chrono::seconds(60);
+
+bool sameProgram(const NotedRecording& noted, const ServerRecording& recording)
+{
+    return noted.application == recording.application && noted.processId == recording.processId;
+}
+
+bool sameRecording(const NotedRecording& noted, const ServerRecording& recording, std::uint64_t connection)
+{
+    if (noted.connection == connection)
+        return noted.index == recording.index && sameProgram(noted, recording);
+    return sameProgram(noted, recording) && noted.name == recording.name;
+}
+
 // Who serves the virtual microphone on the server.
 enum class Holder { ThisCopy, OtherCopy, Nobody };
 constexpr const char* kHeldValue = "microphone";
@@ -219,8 +248,17 @@ struct SoundRouting::State {
     bool serverSeen = false;  // the server has answered since the thread started
     bool serving = false;     // this copy's virtual microphone is on the server
     const std::string limiterPlugin = findLimiterPlugin();
+    // The chat programs' recordings: those on the virtual microphone at the
+    // last look, and those its absence left elsewhere (the server moves
+    // them to the default source), to go back when it returns.
+    std::uint64_t connection = 0;  // connections made so far
+    std::vector<NotedRecording> onMicrophone;
+    std::vector<NotedRecording> stranded;
 
     void connect();
+    void noteRecordings(const std::vector<ServerRecording>& recordings);
+    void strand();
+    void keepRecordings();
     void bringInLine(const SoundSettings& wanted);
     void serverAway();
     void tearDown();
@@ -268,13 +306,83 @@ void SoundRouting::State::connect()
     server = PulseConnection::open(kClientName, kConnectLimit, serverStop, wake);
     if (server && !server->watchChanges(kCallLimit))
         server.reset();
-    if (server)
+    if (server) {
         serverSeen = true;
+        ++connection;
+    }
+}
+
+void SoundRouting::State::noteRecordings(const std::vector<ServerRecording>& recordings)
+{
+    onMicrophone.clear();
+    for (const ServerRecording& recording : recordings)
+        if (recording.source == kMicrophoneName)
+            onMicrophone.push_back({recording.index, connection, recording.name, recording.application,
+                                    recording.processId, {}});
+}
+
+// The microphone is gone, or about to go: what was on it waits for its return.
+void SoundRouting::State::strand()
+{
+    const auto now = std::chrono::steady_clock::now();
+    for (NotedRecording& noted : onMicrophone) {
+        noted.stranded = now;
+        stranded.push_back(std::move(noted));
+    }
+    onMicrophone.clear();
+}
+
+// Recordings that ended are forgotten; while the microphone is served, the
+// stranded ones still there go back onto it, and what is on it is noted.
+void SoundRouting::State::keepRecordings()
+{
+    if (!server || (!serving && stranded.empty()))
+        return;
+    std::optional<std::vector<ServerRecording>> recordings = server->recordings(kCallLimit);
+    if (!recordings)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    std::erase_if(stranded, [&](const NotedRecording& noted) {
+        if (noted.connection != connection)
+            return now - noted.stranded > kReturnAcrossRestart;
+        return std::none_of(recordings->begin(), recordings->end(), [&](const ServerRecording& recording) {
+            return sameRecording(noted, recording, connection);
+        });
+    });
+    if (!serving)
+        return;
+    // A microphone gone since the last look (the news of it still on the
+    // way) took its recordings elsewhere: that was not the host's choice.
+    bool microphoneThere = false;
+    for (const ServerRecording& recording : *recordings)
+        microphoneThere = microphoneThere || recording.source == kMicrophoneName;
+    if (!microphoneThere && !onMicrophone.empty()) {
+        const auto sources = server->sources(kCallLimit);
+        if (!sources || !findDevice(*sources, kMicrophoneName)) {
+            strand();
+            return;
+        }
+    }
+    for (auto noted = stranded.begin(); noted != stranded.end();) {
+        const auto found = std::find_if(recordings->begin(), recordings->end(), [&](const ServerRecording& recording) {
+            return sameRecording(*noted, recording, connection);
+        });
+        if (found == recordings->end()) {
+            ++noted;
+            continue;
+        }
+        // One that will not move stays where it is, and is not asked again.
+        if (found->source != kMicrophoneName && server->moveRecording(found->index, kMicrophoneName, kCallLimit))
+            found->source = kMicrophoneName;
+        noted = stranded.erase(noted);
+    }
+    noteRecordings(*recordings);
 }
 
 void SoundRouting::State::serverAway()
 {
     server.reset();
+    strand();
     serving = false;
     // Without a server from the start the board plays as it always has; one
     // that went away takes the output with it until it is back, so a click
@@ -319,6 +427,15 @@ void SoundRouting::State::bringInLine(const SoundSettings& wanted)
         return;
     }
     RoutingPlan plan = planRouting(wanted, *picture, limiterPlugin);
+    // The chat programs recording the microphone are noted before it goes;
+    // one gone since the last look took them elsewhere already.
+    const bool microphoneThere = findDevice(picture->sources, kMicrophoneName) != nullptr;
+    if (microphoneThere && !plan.microphone) {
+        if (auto recordings = server->recordings(kCallLimit))
+            noteRecordings(*recordings);
+    }
+    if (!microphoneThere || !plan.microphone)
+        strand();
     // The output leaves the program's sinks before they go.
     if (!plan.microphone)
         moveOutput(plan.output);
@@ -330,6 +447,7 @@ void SoundRouting::State::bringInLine(const SoundSettings& wanted)
             coreRefused = coreRefused || isCoreRole(role);
         if (coreRefused) {
             // Half a microphone is none: take it all away again.
+            strand();
             moveOutput(OutputTarget{});
             unloadUnwanted(*server, {});
             plan = planRouting({wanted.listeningDevice, false, false, {}}, *picture);
@@ -373,6 +491,9 @@ void SoundRouting::State::bringInLine(const SoundSettings& wanted)
     serving = microphoneOn;
     if (serving)
         applyLevels(*server, wanted);
+    else
+        strand();
+    keepRecordings();
     fresh.microphoneOn = microphoneOn;
     fresh.passThroughOn = microphoneOn && plan.passThrough && has("passthrough");
     fresh.problem = plan.problem;
@@ -460,6 +581,12 @@ void SoundRouting::run(State& state)
             const SoundSettings levels = wanted;
             guard.unlock();
             applyLevels(*state.server, levels);
+            guard.lock();
+        }
+        // A chat program started, ended or moved a recording.
+        if (news == ServerNews::Recordings) {
+            guard.unlock();
+            state.keepRecordings();
             guard.lock();
         }
     }

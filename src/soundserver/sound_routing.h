@@ -18,6 +18,14 @@
 // little longer each time but never more than kLongestRetry, then builds
 // the virtual microphone again. While the server is away the board's
 // output plays nothing, at once, rather than wait for it.
+//
+// A chat program records the virtual microphone. When it goes (turned off,
+// or the server went), the server moves such recordings to another source;
+// the thread notes them, by index while the stream lives and by its
+// program across a restart, and moves them back onto the microphone once
+// it is there again, so the room hears the board again without the host
+// looking for the chat's device. Recordings that ended meanwhile are
+// forgotten; one the host moved away while the microphone was there stays.
 
 #include "routing_plan.h"
 #include "sound_settings.h"

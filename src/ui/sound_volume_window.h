@@ -21,7 +21,7 @@ inline constexpr const char* kSoundVolumeWindowDefinition = ":/ui/sound_volume_w
 struct SoundVolumeRequest {
     QString soundName;  // as its button shows it
     int decibels = 0;
-    std::function<void(int decibels)> preview;  // 试听: plays at that gain, keeps nothing
+    std::function<void(int decibels)> preview;  // 试听: plays at that gain for the host alone, keeps nothing
     std::function<bool(int decibels)> store;    // 确定: false when my.ini could not keep it
 };
 

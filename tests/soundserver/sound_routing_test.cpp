@@ -27,6 +27,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <iterator>
 #include <limits>
@@ -463,6 +464,76 @@ TEST_F(RoutingOnServer, ShuttingDownRemovesEveryModuleTheProgramLoaded)
     EXPECT_EQ(mediaOutputDevice(), MediaOutputDevice{});
 }
 
+// The source a recording of this test's own records from, by the server's account; empty when there is none.
+QString sourceOfChatRecording(const PrivateSoundServer& server)
+{
+    QString index;
+    for (const QString& stream : server.pactl({"list", "source-outputs"}).split("Source Output #"))
+        if (stream.contains("application.name = \"qinghe-tests\""))
+            index = QRegularExpression("Source: (\\d+)").match(stream).captured(1);
+    for (const QString& line : server.pactl({"list", "sources", "short"}).split('\n'))
+        if (!index.isEmpty() && line.section('\t', 0, 0) == index)
+            return line.section('\t', 1, 1);
+    return {};
+}
+
+bool eventually(const std::function<bool()>& condition, std::chrono::seconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(20ms);
+    return condition();
+}
+
+// A chat program records the virtual microphone. Turned off, the server
+// moves the recording to the host's microphone; turned on again, it is back
+// on the virtual one, and the room hears the next click.
+TEST_F(RoutingOnServer, AChatRecordingGoesBackOntoTheVirtualMicrophoneWhenItIsTurnedOnAgain)
+{
+    auto routing = makeRouting();
+    const SoundSettings on{test_support::kFakeHeadphones, true, false, {}};
+    applyAndWait(*routing, on);
+    ASSERT_TRUE(routing->status().microphoneOn);
+    SourceRecorder chat(server_.address(), kMicrophoneName);
+    ASSERT_TRUE(chat.waitUntilFlowing(kFlowLimit));
+    ASSERT_EQ(sourceOfChatRecording(server_), kMicrophoneName);
+    applyAndWait(*routing, {test_support::kFakeHeadphones, false, false, {}});
+    ASSERT_TRUE(eventually([&] { return sourceOfChatRecording(server_) == test_support::kFakeMicrophone; }, 10s))
+        << sourceOfChatRecording(server_).toStdString();
+    applyAndWait(*routing, on);
+    ASSERT_TRUE(eventually([&] { return sourceOfChatRecording(server_) == kMicrophoneName; }, 10s))
+        << sourceOfChatRecording(server_).toStdString();
+
+    const std::int64_t clickFrame = chat.framesSoFar();
+    board_.playEffect(fromQString(dir_.filePath("effect.wav")));
+    ASSERT_TRUE(eventually([&] { return chat.framesSoFar() > clickFrame + test_support::kServerRate; }, 10s));
+    EXPECT_TRUE(heardAfter(chat.stop(), clickFrame).sound);
+}
+
+// 试听 in 音量… is for the host's ears: the sound reaches the listening
+// device and the chat hears nothing of it.
+TEST_F(RoutingOnServer, APreviewIsHeardOnTheHeadphonesAndNotAtTheVirtualMicrophone)
+{
+    auto routing = makeRouting();
+    applyAndWait(*routing, {test_support::kFakeHeadphones, true, false, {}});
+    ASSERT_TRUE(routing->status().microphoneOn);
+    SourceRecorder chat(server_.address(), kMicrophoneName);
+    SourceRecorder headphones(server_.address(), std::string(test_support::kFakeHeadphones) + ".monitor");
+    ASSERT_TRUE(chat.waitUntilFlowing(kFlowLimit));
+    ASSERT_TRUE(headphones.waitUntilFlowing(kFlowLimit));
+    const std::int64_t chatFrame = chat.framesSoFar();
+    const std::int64_t headphonesFrame = headphones.framesSoFar();
+    board_.previewSound(fromQString(dir_.filePath("effect.wav")), {}, 0);
+    const auto heardFor = [](SourceRecorder& recorder, std::int64_t from) {
+        return recorder.framesSoFar() > from + test_support::kServerRate;
+    };
+    ASSERT_TRUE(eventually([&] { return heardFor(chat, chatFrame) && heardFor(headphones, headphonesFrame); }, 10s));
+    const Heard onHeadphones = heardAfter(headphones.stop(), headphonesFrame);
+    EXPECT_TRUE(onHeadphones.sound);
+    EXPECT_NEAR(onHeadphones.level, kEffectAmplitude, kEffectAmplitude * kLevelTolerance);
+    EXPECT_FALSE(heardAfter(chat.stop(), chatFrame).sound);
+}
+
 // The server restarts under the running program (updates, log-ins): the
 // routing notices, keeps the board quiet meanwhile, and builds the virtual
 // microphone again on its own once the server is back.
@@ -471,15 +542,14 @@ TEST_F(RoutingOnServer, AServerThatRestartsGetsTheVirtualMicrophoneBackAndTheNex
     auto routing = makeRouting();
     applyAndWait(*routing, {test_support::kFakeHeadphones, true, false, {}});
     ASSERT_TRUE(routing->status().microphoneOn);
+    // A chat program records the microphone, as the routing has seen.
+    SourceRecorder chat(server_.address(), kMicrophoneName);
+    ASSERT_TRUE(chat.waitUntilFlowing(kFlowLimit));
+    routing->refresh();
+    ASSERT_TRUE(routing->waitUntilIdle(kRequestLimit));
     board_.playEffect(fromQString(dir_.filePath("effect.wav")));
     server_.kill();
-    const auto until = [](auto condition, std::chrono::seconds limit) {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (!condition() && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(20ms);
-        return condition();
-    };
-    ASSERT_TRUE(until([&] { return routing->status().reconnecting; }, 10s));
+    ASSERT_TRUE(eventually([&] { return routing->status().reconnecting; }, 10s));
     EXPECT_FALSE(routing->status().microphoneOn);
     EXPECT_EQ(mediaOutputDevice(), kNoOutput);
     // A click meanwhile plays nowhere and returns.
@@ -488,10 +558,14 @@ TEST_F(RoutingOnServer, AServerThatRestartsGetsTheVirtualMicrophoneBackAndTheNex
 
     ASSERT_TRUE(server_.start()) << server_.log().toStdString();
     // The host waits no longer than this for the chat to hear the board again.
-    ASSERT_TRUE(until([&] { return routing->status().microphoneOn; }, 15s));
+    ASSERT_TRUE(eventually([&] { return routing->status().microphoneOn; }, 15s));
     ASSERT_TRUE(routing->waitUntilIdle(kRequestLimit));
     EXPECT_FALSE(routing->status().reconnecting);
     EXPECT_EQ(ownRoles(server_.modules()).count("microphone"), 1u);
+    // It records again where the server puts it, and is moved back.
+    SourceRecorder again(server_.address(), test_support::kFakeMicrophone);
+    ASSERT_TRUE(again.waitUntilFlowing(kFlowLimit));
+    EXPECT_TRUE(eventually([&] { return sourceOfChatRecording(server_) == kMicrophoneName; }, 10s));
     const std::vector<std::vector<Heard>> heard = clickAndListen({100}, {kMicrophoneName});
     ASSERT_TRUE(heard[0][0].sound);
     EXPECT_NEAR(heard[0][0].level, kEffectAmplitude, kEffectAmplitude * kLevelTolerance);

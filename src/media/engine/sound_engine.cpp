@@ -94,6 +94,7 @@ struct EngineState {
     // The sound server's own streams, while the target is kServerStreamsDriver:
     // the chat's first, then the listening device's.
     std::vector<std::unique_ptr<ServerStreams>> streams;
+    bool chatStream = false;  // the first of the streams plays into the chat's mix
     MediaOutputDevice target;
     int mostPlaying = 1;
     VoiceId lastVoice = kNoVoice;
@@ -113,14 +114,16 @@ struct EngineState {
         device.close();
     }
 
-    // Where a sound plays now: every stream of the server's, else the device.
-    std::vector<SoundOutput*> outputs()
+    // Where a sound plays now: every stream of the server's, else the
+    // device; for the host alone, every one but the chat's.
+    std::vector<SoundOutput*> outputs(Audience audience = Audience::Everyone)
     {
         if (streams.empty())
             return {&device};
         std::vector<SoundOutput*> all;
         for (const auto& stream : streams)
-            all.push_back(stream.get());
+            if (audience == Audience::Everyone || !chatStream || stream != streams.front())
+                all.push_back(stream.get());
         return all;
     }
 
@@ -187,7 +190,8 @@ SoundEngine& SoundEngine::instance()
     return *engine;
 }
 
-VoiceStart SoundEngine::play(const std::string& path, const VoiceGains& asked, std::chrono::milliseconds from)
+VoiceStart SoundEngine::play(const std::string& path, const VoiceGains& asked, std::chrono::milliseconds from,
+                             Audience audience)
 {
     // Volumes outside the scale are held at its ends.
     VoiceGains gains = asked;
@@ -203,7 +207,7 @@ VoiceStart SoundEngine::play(const std::string& path, const VoiceGains& asked, s
         e.reapEnded();
         HeldVoice held;
         const bool slowToOpen = synthesised(path);
-        for (SoundOutput* output : e.outputs()) {
+        for (SoundOutput* output : e.outputs(audience)) {
             if (!output->mixer().anyAudible())
                 output->lengthenPeriodIfLate();
             if (!output->open())
@@ -384,6 +388,7 @@ void setMediaOutputDevice(const MediaOutputDevice& target)
         e.closeOutputs();
         old = std::move(e.streams);
         e.streams = std::move(fresh);
+        e.chatStream = made && target.driver == kServerStreamsDriver && !target.device.empty();
         e.target = target;
         e.device.setTarget(deviceRequestFor(target.driver == kServerStreamsDriver
                                                 ? MediaOutputDevice{kNoAudioDriver, {}, {}}
@@ -456,6 +461,7 @@ void shutDownMediaOutput()
         load = std::move(e.moduleLoad);
         // The streams' loop thread ends here, not after main.
         streams = std::move(e.streams);
+        e.chatStream = false;
         e.target = {};
         e.device.setTarget({});
     }

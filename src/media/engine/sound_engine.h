@@ -54,6 +54,11 @@ struct VoiceStart {
     bool noOutput = false;     // the file is fine, but no output could be opened
 };
 
+// Who hears a voice: everyone the board plays to (with the virtual
+// microphone on, the chat and the host), or the host alone, on the
+// listening output only: a sound tried out before the room hears it.
+enum class Audience { Everyone, HostOnly };
+
 // Why a voice ended.
 enum class VoiceEnd { Finished, Stopped, Cut, BrokeOff };
 
@@ -65,9 +70,12 @@ public:
     static SoundEngine& instance();
 
     // Plays the file (a native path) from its start, or from a point in it.
-    // Returns at once; the sound is heard from the output's next block.
+    // Returns at once; the sound is heard from the output's next block. A
+    // sound for the host alone cuts only what the host hears; where the host
+    // has no output of its own it does not play (noOutput).
     VoiceStart play(const std::string& path, const VoiceGains& gains,
-                    std::chrono::milliseconds from = std::chrono::milliseconds(0));
+                    std::chrono::milliseconds from = std::chrono::milliseconds(0),
+                    Audience audience = Audience::Everyone);
     // Fades the voice out over fade (a cut's few milliseconds at least).
     void stop(VoiceId voice, std::chrono::milliseconds fade = {});
     void stopAll(std::chrono::milliseconds fade = {});
