@@ -142,7 +142,7 @@ void SoundBoard::setOverlapping(bool on)
 
 QString SoundBoard::playEffect(const Text& file, const Text& soundKey)
 {
-    return startAtSliderVolume(file, effectGainDb(file, soundKey.empty() ? 0 : soundVolumeDb(soundKey)));
+    return startAtSliderVolume(file, soundKey, effectGainDb(file, soundKey.empty() ? 0 : soundVolumeDb(soundKey)));
 }
 
 void SoundBoard::previewSound(const Text& file, const Text& soundKey, int decibels)
@@ -150,9 +150,23 @@ void SoundBoard::previewSound(const Text& file, const Text& soundKey, int decibe
     const int volume = std::clamp(decibels, kLeastSoundVolumeDb, kMostSoundVolumeDb);
     const int slot = slotOfKey(soundKey);
     if (slot > 0 && tables_.paths[slot] == file)
-        startAtSliderVolume(file, slotGainDb(slot, volume), Audience::HostOnly);
+        startAtSliderVolume(file, soundKey, slotGainDb(slot, volume), Audience::HostOnly);
     else
-        startAtSliderVolume(file, effectGainDb(file, volume), Audience::HostOnly);
+        startAtSliderVolume(file, soundKey, effectGainDb(file, volume), Audience::HostOnly);
+}
+
+std::vector<SoundBoard::PlayingSound> SoundBoard::playingSounds() const
+{
+    const SoundEngine& engine = SoundEngine::instance();
+    std::vector<PlayingSound> sounds;
+    for (const auto& [voice, sound] : voices_) {
+        if (!engine.playing(voice))
+            continue;
+        const int slot = slotOfKey(sound.soundKey);
+        const Text caption = slot > 0 ? slotCaption(tables_, slot) : sound.soundKey;
+        sounds.push_back({voice, sound.soundKey, nameToQString(caption)});
+    }
+    return sounds;
 }
 
 QString SoundBoard::playSlot(int slot)
@@ -262,7 +276,7 @@ VoiceGains SoundBoard::gainsAtSlider(double gainDb) const
     return {position, position, gainDb};
 }
 
-QString SoundBoard::startAtSliderVolume(const Text& file, double gainDb, Audience audience)
+QString SoundBoard::startAtSliderVolume(const Text& file, const Text& soundKey, double gainDb, Audience audience)
 {
     SoundEngine& engine = SoundEngine::instance();
     // Sounds the board started that have ended since are forgotten here.
@@ -273,7 +287,7 @@ QString SoundBoard::startAtSliderVolume(const Text& file, double gainDb, Audienc
     if (!path.isEmpty())
         started = engine.play(QFile::encodeName(path).toStdString(), gainsAtSlider(gainDb), {}, audience);
     if (started.voice != kNoVoice) {
-        voices_[started.voice] = {file, gainDb};
+        voices_[started.voice] = {file, gainDb, soundKey};
         return {};
     }
     // A click cuts the sound before it, as ever, even when its own cannot
@@ -411,7 +425,7 @@ void SoundBoard::runSlotRoutine(int slot)
 QString SoundBoard::playBoundSlot(int slot)
 {
     const double gain = slotGainDb(slot, soundVolumeDb(slotSoundKey(slot)));
-    return startAtSliderVolume(tables_.paths[slot], gain);
+    return startAtSliderVolume(tables_.paths[slot], slotSoundKey(slot), gain);
 }
 
 // The dialog opens on the last confirmed choice, but a cancel assigns nothing.

@@ -113,6 +113,14 @@ public:
     bool clearSlot(int slot);
     // A stop button: every sound the board plays fades out.
     void stop();
+    // A sound the board plays now, as the host knows it.
+    struct PlayingSound {
+        VoiceId voice = kNoVoice;
+        Text soundKey;    // the key its settings are kept under (see kSoundVolumeSection)
+        QString caption;  // its button's caption
+    };
+    // The board's sounds that still play, in the order they started.
+    std::vector<PlayingSound> playingSounds() const;
     // The slider moved, or a custom button was handled: both channels of
     // every sound the board plays at the slider's position.
     void applyVolume();
@@ -154,7 +162,8 @@ private:
     void restoreSlotLevels(int slot, const ProfileSnapshot& settings);
     std::optional<double> effectPeak(const Text& file);
     double effectGainDb(const Text& file, int decibels);
-    QString startAtSliderVolume(const Text& file, double gainDb, Audience audience = Audience::Everyone);
+    QString startAtSliderVolume(const Text& file, const Text& soundKey, double gainDb,
+                                Audience audience = Audience::Everyone);
     QString tellNotPlayed(const QString& message);
     VoiceGains gainsAtSlider(double gainDb) const;
     double slotGainDb(int slot, int decibels);
@@ -174,6 +183,7 @@ private:
     struct StartedSound {
         Text file;
         double gainDb = 0;
+        Text soundKey;
     };
     std::map<VoiceId, StartedSound> voices_;
     // Slots' and effects' files are measured here; made with the first one.

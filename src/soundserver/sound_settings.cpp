@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <optional>
 #include <string>
 
 namespace qinghe {
@@ -20,6 +21,14 @@ constexpr const char* kChatLevelKey = "聊天音量";
 constexpr const char* kListeningLevelKey = "监听音量";
 constexpr const char* kMicrophoneLevelKey = "麦克风音量";
 constexpr const char* kOverlapPlaybackKey = "叠加播放";
+constexpr const char* kSecondClickStopsKey = "再次点击停止";
+constexpr const char* kStopFadeKey = "停止淡出";
+constexpr const char* kDuckMusicKey = "说话时压低音乐";
+constexpr const char* kDuckThresholdKey = "压低阈值";
+constexpr const char* kDuckDepthKey = "压低幅度";
+constexpr const char* kDuckAttackKey = "压低时间";
+constexpr const char* kDuckHoldKey = "保持时间";
+constexpr const char* kDuckReleaseKey = "恢复时间";
 constexpr const char* kOn = "1";
 constexpr const char* kOff = "0";
 
@@ -35,15 +44,26 @@ std::string utf8(const Text& gbkText)
     return nameToQString(gbkText).toStdString();
 }
 
+std::optional<int> wholeNumberOf(const Text& text)
+{
+    int number = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return number;
+}
+
 int levelOf(const Text& text)
 {
-    if (text.empty())
-        return kFullLevel;
-    int level = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), level);
-    if (error != std::errc() || end != text.data() + text.size())
-        return kFullLevel;
-    return std::clamp(level, 0, kFullLevel);
+    return std::clamp(wholeNumberOf(text).value_or(kFullLevel), 0, kFullLevel);
+}
+
+// A number the host may have typed by hand: one outside first..last, or not
+// a number at all, leaves the default.
+int numberOf(const Text& text, int fallback, int first, int last)
+{
+    const std::optional<int> number = wholeNumberOf(text);
+    return number && *number >= first && *number <= last ? *number : fallback;
 }
 
 }  // namespace
@@ -62,6 +82,14 @@ SoundSettings readSoundSettings(const QString& iniPath)
     settings.listeningLevel = levelOf(read(kListeningLevelKey));
     settings.microphoneLevel = levelOf(read(kMicrophoneLevelKey));
     settings.overlapPlayback = read(kOverlapPlaybackKey) == kOn;
+    settings.secondClickStops = read(kSecondClickStopsKey) == kOn;
+    settings.stopFadeMs = numberOf(read(kStopFadeKey), kDefaultStopFadeMs, 0, kLongestStopFadeMs);
+    settings.duckMusic = read(kDuckMusicKey) == kOn;
+    settings.duckThresholdDb = numberOf(read(kDuckThresholdKey), kDefaultDuckThresholdDb, -90, 0);
+    settings.duckDepthDb = numberOf(read(kDuckDepthKey), kDefaultDuckDepthDb, 0, 60);
+    settings.duckAttackMs = numberOf(read(kDuckAttackKey), kDefaultDuckAttackMs, 0, 5000);
+    settings.duckHoldMs = numberOf(read(kDuckHoldKey), kDefaultDuckHoldMs, 0, 10000);
+    settings.duckReleaseMs = numberOf(read(kDuckReleaseKey), kDefaultDuckReleaseMs, 0, 10000);
     return settings;
 }
 
@@ -76,7 +104,15 @@ bool writeSoundSettings(const QString& iniPath, const SoundSettings& settings)
            && write(kChatLevelKey, std::to_string(settings.chatLevel))
            && write(kListeningLevelKey, std::to_string(settings.listeningLevel))
            && write(kMicrophoneLevelKey, std::to_string(settings.microphoneLevel))
-           && write(kOverlapPlaybackKey, settings.overlapPlayback ? kOn : kOff);
+           && write(kOverlapPlaybackKey, settings.overlapPlayback ? kOn : kOff)
+           && write(kSecondClickStopsKey, settings.secondClickStops ? kOn : kOff)
+           && write(kStopFadeKey, std::to_string(settings.stopFadeMs))
+           && write(kDuckMusicKey, settings.duckMusic ? kOn : kOff)
+           && write(kDuckThresholdKey, std::to_string(settings.duckThresholdDb))
+           && write(kDuckDepthKey, std::to_string(settings.duckDepthDb))
+           && write(kDuckAttackKey, std::to_string(settings.duckAttackMs))
+           && write(kDuckHoldKey, std::to_string(settings.duckHoldMs))
+           && write(kDuckReleaseKey, std::to_string(settings.duckReleaseMs));
 }
 
 }  // namespace qinghe

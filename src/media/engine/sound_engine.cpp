@@ -191,7 +191,7 @@ SoundEngine& SoundEngine::instance()
 }
 
 VoiceStart SoundEngine::play(const std::string& path, const VoiceGains& asked, std::chrono::milliseconds from,
-                             Audience audience)
+                             Audience audience, [[maybe_unused]] const VoiceShape& shape)
 {
     // Volumes outside the scale are held at its ends.
     VoiceGains gains = asked;
@@ -322,6 +322,12 @@ void SoundEngine::setMostPlaying(int voices)
     e.mostPlaying = std::clamp(voices, 1, kMostVoices);
     for (SoundOutput* output : e.outputs())
         output->mixer().keepAtMost(e.mostPlaying);
+}
+
+void SoundEngine::setBedLevel(double decibels, std::chrono::milliseconds ramp)
+{
+    (void)decibels;
+    (void)ramp;
 }
 
 int SoundEngine::mostPlaying() const

@@ -43,9 +43,28 @@ struct VoiceGains {
 };
 
 struct VoiceProgress {
-    std::int64_t position = 0;  // frames played, at rate
+    std::int64_t position = 0;  // frames played, at rate; within the file's length when it loops
     std::int64_t length = -1;   // frames; -1 when the file does not tell
     int rate = 0;
+    bool looping = false;
+    bool ducked = false;        // a bed held below its level while the host speaks
+};
+
+// How a sound is shaped as it plays, beyond its gains.
+struct VoiceShape {
+    // Plays again from its start, without a gap or a click at the seam,
+    // until it is stopped. A file too short to loop (under 20 ms) or one
+    // that breaks off ends instead.
+    bool loop = false;
+    // Rises from silence to its level over fadeIn.
+    std::chrono::milliseconds fadeIn{0};
+    // Falls to silence over fadeOut when stopped or cut, and before its
+    // natural end; a stop asking for a longer fade gets the longer one.
+    std::chrono::milliseconds fadeOut{0};
+    // A music bed: lowered with every other bed by setBedLevel.
+    bool bed = false;
+
+    bool operator==(const VoiceShape&) const = default;
 };
 
 struct VoiceStart {
@@ -75,8 +94,9 @@ public:
     // has no output of its own it does not play (noOutput).
     VoiceStart play(const std::string& path, const VoiceGains& gains,
                     std::chrono::milliseconds from = std::chrono::milliseconds(0),
-                    Audience audience = Audience::Everyone);
-    // Fades the voice out over fade (a cut's few milliseconds at least).
+                    Audience audience = Audience::Everyone, const VoiceShape& shape = {});
+    // Fades the voice out over fade, or its own fade-out when that is
+    // longer (a cut's few milliseconds at least).
     void stop(VoiceId voice, std::chrono::milliseconds fade = {});
     void stopAll(std::chrono::milliseconds fade = {});
     // False when the voice no longer plays.
@@ -87,6 +107,9 @@ public:
     // that started first, fading out. With 1, each sound cuts the one before.
     void setMostPlaying(int voices);
     int mostPlaying() const;
+    // Brings every bed, playing or started later, to decibels (0 its own
+    // level, below 0 lowered), gliding there over ramp; on every output.
+    void setBedLevel(double decibels, std::chrono::milliseconds ramp);
 
     // Whether the file would play, known at once: its reason when not.
     SoundFileProblem check(const std::string& path, std::string* reason = nullptr) const;
