@@ -35,6 +35,8 @@ constexpr double kDecibelsPerDecade = 20;
 constexpr std::chrono::milliseconds kOpenBudget{3};
 // The most a gain may lift a sound: more would only lift its noise.
 constexpr double kMostGainDb = 60;
+// The longest the beds take to glide to a new level: longer is a mistake, not a fade.
+constexpr std::chrono::milliseconds kLongestGlide{60000};
 
 // A gain that is no number is none; one past the most is held there.
 float factorOf(double decibels)
@@ -73,6 +75,7 @@ struct VoicePart {
 // the first part the one asked how far it has come.
 struct HeldVoice {
     std::vector<VoicePart> parts;
+    VoiceShape shape;
 
     bool finished() const
     {
@@ -97,6 +100,8 @@ struct EngineState {
     bool chatStream = false;  // the first of the streams plays into the chat's mix
     MediaOutputDevice target;
     int mostPlaying = 1;
+    // Where every bed is, or is gliding to: 0 dB its own level.
+    double bedLevel = 0;
     VoiceId lastVoice = kNoVoice;
     std::map<VoiceId, HeldVoice> voices;
     // Ended by a stop or a change of output, to be told by the watch.
@@ -191,7 +196,7 @@ SoundEngine& SoundEngine::instance()
 }
 
 VoiceStart SoundEngine::play(const std::string& path, const VoiceGains& asked, std::chrono::milliseconds from,
-                             Audience audience, [[maybe_unused]] const VoiceShape& shape)
+                             Audience audience, const VoiceShape& shape)
 {
     // Volumes outside the scale are held at its ends.
     VoiceGains gains = asked;
@@ -206,6 +211,7 @@ VoiceStart SoundEngine::play(const std::string& path, const VoiceGains& asked, s
         std::lock_guard guard(e.lock);
         e.reapEnded();
         HeldVoice held;
+        held.shape = shape;
         const bool slowToOpen = synthesised(path);
         for (SoundOutput* output : e.outputs(audience)) {
             if (!output->mixer().anyAudible())
@@ -222,6 +228,8 @@ VoiceStart SoundEngine::play(const std::string& path, const VoiceGains& asked, s
             setup.leftVolume = gains.left;
             setup.rightVolume = gains.right;
             setup.loudnessGain = factorOf(gains.decibels);
+            setup.bed = shape.bed;
+            setup.bedGain = factorOf(e.bedLevel);
             // Each output plays the sound from a decoder of its own, at its own rate and pace.
             const int rate = output->rate();
             auto voice = std::make_unique<SoundVoice>(
@@ -312,7 +320,9 @@ std::optional<VoiceProgress> SoundEngine::progress(VoiceId voice) const
     if (!held)
         return std::nullopt;
     const VoicePart& first = held->parts.front();
-    return VoiceProgress{first.voice->position(), first.voice->length(), first.output->rate()};
+    VoiceProgress progress{first.voice->position(), first.voice->length(), first.output->rate()};
+    progress.ducked = held->shape.bed && (e.bedLevel < 0 || first.voice->lowered());
+    return progress;
 }
 
 void SoundEngine::setMostPlaying(int voices)
@@ -326,8 +336,15 @@ void SoundEngine::setMostPlaying(int voices)
 
 void SoundEngine::setBedLevel(double decibels, std::chrono::milliseconds ramp)
 {
-    (void)decibels;
-    (void)ramp;
+    // A level that is no number leaves the beds at their own; above it they are not lifted.
+    const double level = std::isfinite(decibels) ? std::clamp(decibels, -kMostGainDb * 2, 0.0) : 0.0;
+    EngineState& e = state();
+    std::lock_guard guard(e.lock);
+    e.bedLevel = level;
+    const float gain = factorOf(level);
+    const std::int64_t milliseconds = std::clamp<std::int64_t>(ramp.count(), 0, kLongestGlide.count());
+    for (SoundOutput* output : e.outputs())
+        output->mixer().glideBeds(gain, static_cast<int>(milliseconds * output->rate() / 1000));
 }
 
 int SoundEngine::mostPlaying() const

@@ -100,10 +100,12 @@ std::size_t SoundVoice::FrameRing::pop(std::int16_t* frames, std::size_t count)
 }
 
 SoundVoice::SoundVoice(Opener opener, const Setup& setup)
-    : opener_(std::move(opener)), cutFadeFrames_(cutFadeFrames(setup.rate)), fadeAtEnd_(setup.fadeAtEnd),
+    : opener_(std::move(opener)), cutFadeFrames_(cutFadeFrames(setup.rate)), fadeAtEnd_(setup.fadeAtEnd), bed_(setup.bed),
       ring_(kRingFrames), armed_(setup.armed), volumes_(volumesWord(setup.leftVolume, setup.rightVolume)),
-      loudness_(setup.loudnessGain), input_(kDecodeFrames * kVoiceChannels), output_(kDecodeFrames * kVoiceChannels),
-      taken_(static_cast<std::size_t>(kMostFramesAtOnce) * kVoiceChannels)
+      loudness_(setup.loudnessGain), bedAskedGain_(setup.bedGain), lowered_(setup.bed && setup.bedGain < 1.0f),
+      input_(kDecodeFrames * kVoiceChannels), output_(kDecodeFrames * kVoiceChannels),
+      taken_(static_cast<std::size_t>(kMostFramesAtOnce) * kVoiceChannels), bedGain_(setup.bed ? setup.bedGain : 1.0f),
+      bedTarget_(bedGain_)
 {
 }
 
@@ -209,6 +211,17 @@ void SoundVoice::setLoudnessGain(float factor)
     loudness_.store(factor);
 }
 
+void SoundVoice::glideBed(float gain, int frames)
+{
+    if (!bed_)
+        return;
+    bedAskedGain_.store(gain, std::memory_order_relaxed);
+    bedAskedFrames_.store(std::max(frames, cutFadeFrames_), std::memory_order_relaxed);
+    if (gain < 1.0f)
+        lowered_.store(true, std::memory_order_release);
+    bedAsks_.fetch_add(1, std::memory_order_release);
+}
+
 void SoundVoice::fadeOut(int frames)
 {
     fadeAsked_.store(std::max(frames, cutFadeFrames_), std::memory_order_release);
@@ -232,6 +245,13 @@ bool SoundVoice::addTo(std::int32_t* mix, std::int32_t* steady, int frames)
         fadeLength_ = asked;
         fadeDone_ = 0;
     }
+    if (const std::uint32_t asks = bedAsks_.load(std::memory_order_acquire); asks != bedSeen_) {
+        // A glide asked for goes on from the gain the last one reached.
+        bedSeen_ = asks;
+        bedTarget_ = bedAskedGain_.load(std::memory_order_relaxed);
+        bedLeft_ = bedAskedFrames_.load(std::memory_order_relaxed);
+        bedStep_ = (bedTarget_ - bedGain_) / static_cast<float>(bedLeft_);
+    }
     const std::uint32_t word = volumes_.load();
     const float loudness = loudness_.load();
     const int leftVolume = static_cast<int>(word >> 16);
@@ -253,8 +273,16 @@ bool SoundVoice::addTo(std::int32_t* mix, std::int32_t* steady, int frames)
         const std::int32_t r = taken_[2 * used + 1];
         std::int32_t outLeft = unity ? atVolume(l, leftVolume) : atFactor(l, leftFactor);
         std::int32_t outRight = unity ? atVolume(r, rightVolume) : atFactor(r, rightFactor);
-        if (fading_) {
-            const float gain = fadeFrom_ * fadeOutGain(++fadeDone_, fadeLength_);
+        float gain = 1.0f;
+        if (bedLeft_ > 0) {
+            bedGain_ = --bedLeft_ == 0 ? bedTarget_ : bedGain_ + bedStep_;
+            if (bedLeft_ == 0)
+                lowered_.store(bedGain_ < 1.0f, std::memory_order_release);
+        }
+        gain *= bedGain_;
+        if (fading_)
+            gain *= fadeFrom_ * fadeOutGain(++fadeDone_, fadeLength_);
+        if (gain != 1.0f) {
             outLeft = static_cast<std::int32_t>(std::lrint(static_cast<float>(outLeft) * gain));
             outRight = static_cast<std::int32_t>(std::lrint(static_cast<float>(outRight) * gain));
         }

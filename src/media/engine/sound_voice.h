@@ -52,6 +52,8 @@ public:
         int leftVolume = kFullVolume; // 0..kFullVolume
         int rightVolume = kFullVolume;
         float loudnessGain = 1.0f;
+        bool bed = false;             // follows glideBed
+        float bedGain = 1.0f;         // the beds' level when it starts
     };
 
     // Opens the sound: the stream, or why there is none.
@@ -79,6 +81,12 @@ public:
     void setLoudnessGain(float factor);
     // Fades out over frames (at least a cut's fade) from the next block on, then ends.
     void fadeOut(int frames = 0);
+    // A bed glides from the gain it has reached to gain over frames (a
+    // cut's fade at least, so the step is never heard as a click).
+    void glideBed(float gain, int frames);
+    bool bed() const { return bed_; }
+    // A bed below its own level, or on its way there.
+    bool lowered() const { return lowered_.load(std::memory_order_acquire); }
     // Plays from the next block on (a voice made unarmed).
     void arm() { armed_.store(true, std::memory_order_release); }
     // Ends here, without its fade (the thread that mixes).
@@ -135,6 +143,7 @@ private:
     std::unique_ptr<StereoStream> stream_;  // the decoder thread's own once it runs
     const int cutFadeFrames_;
     const bool fadeAtEnd_;
+    const bool bed_;
     std::atomic<std::int64_t> length_{-1};
     // Opened and its first blocks decoded: the mix takes it from then on.
     std::atomic<bool> ready_{false};
@@ -151,6 +160,11 @@ private:
     // Left volume in the high half, right in the low: one word, never half seen.
     std::atomic<std::uint32_t> volumes_;
     std::atomic<float> loudness_;
+    // A bed's glide: its gain and length, then the count that says a new one is asked.
+    std::atomic<float> bedAskedGain_;
+    std::atomic<int> bedAskedFrames_{0};
+    std::atomic<std::uint32_t> bedAsks_{0};
+    std::atomic<bool> lowered_;
 
     // The decoder's nap, cut short by a stop; and the wait for the first blocks.
     std::mutex napLock_;
@@ -168,6 +182,11 @@ private:
     float fadeFrom_ = 1.0f;  // the gain the fade under way started from
     int fadeLength_ = 0;
     int fadeDone_ = 0;
+    std::uint32_t bedSeen_ = 0;
+    float bedGain_;
+    float bedTarget_;
+    float bedStep_ = 0.0f;
+    int bedLeft_ = 0;  // frames of the glide still to go
 };
 
 }  // namespace qinghe

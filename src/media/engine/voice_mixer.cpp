@@ -109,6 +109,14 @@ void VoiceMixer::fadeOut(SoundVoice* voice, int frames)
     voice->fadeOut(frames);
 }
 
+void VoiceMixer::glideBeds(float gain, int frames)
+{
+    for (const auto& slot : slots_) {
+        if (SoundVoice* voice = slot.load(); voice && voice->bed())
+            voice->glideBed(gain, frames);
+    }
+}
+
 void VoiceMixer::clear()
 {
     std::vector<SoundVoice*> taken;
