@@ -8,7 +8,7 @@
 //
 // It listens on a thread of its own, with a connection of its own to the
 // sound server and a record stream of the server's peaks only (a hundred a
-// second, one float each), so it costs next to nothing. The thread is
+// second, one float each, sent fifty times a second), so it costs little. The thread is
 // joined when it shuts down. A microphone that goes (unplugged, the server
 // gone) brings the beds back to their level and is looked for again, as
 // the server comes back and its devices change.

@@ -529,8 +529,8 @@ bool PulseConnection::setOwnProperty(const std::string& key, const std::string& 
     return await(operation, wait, limit);
 }
 
-bool PulseConnection::watchPeaks(const std::string& source, int peaksPerSecond, std::function<void(float)> heard,
-                                 Limit limit)
+bool PulseConnection::watchPeaks(const std::string& source, int peaksPerSecond, Limit every,
+                                 std::function<void(float)> heard, Limit limit)
 {
     stopPeaks();
     // Mono float peaks: the server takes the loudest sample of each stretch.
@@ -578,10 +578,11 @@ bool PulseConnection::watchPeaks(const std::string& source, int peaksPerSecond, 
             }
         },
         peaks_.get());
-    // One peak a fragment, so each comes as soon as it is measured.
+    // The server sends what it has measured once a fragment is full.
+    const auto peaksAtOnce = std::max<std::int64_t>(1, peaksPerSecond * every.count() / 1000);
     pa_buffer_attr buffer{};
     buffer.maxlength = static_cast<std::uint32_t>(-1);
-    buffer.fragsize = sizeof(float);
+    buffer.fragsize = static_cast<std::uint32_t>(peaksAtOnce * sizeof(float));
     const auto flags =
         static_cast<pa_stream_flags_t>(PA_STREAM_PEAK_DETECT | PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
     if (pa_stream_connect_record(stream, source.c_str(), &buffer, flags) < 0 || !runUntilDone(peaks_->ready, limit)

@@ -174,11 +174,12 @@ public:
     bool isReady() const;
 
     // Peaks of a source as the server measures them, peaksPerSecond of them
-    // (1 is full scale), each handed to heard on this thread while a call or
-    // a wait for news runs the loop. The stream is never moved: it ends with
-    // its source. A second watch replaces the first; false when the server
-    // would not record.
-    bool watchPeaks(const std::string& source, int peaksPerSecond, std::function<void(float)> heard, Limit limit);
+    // (1 is full scale), sent by the server every so often and each handed
+    // to heard on this thread while a call or a wait for news runs the loop.
+    // The stream is never moved: it ends with its source. A second watch
+    // replaces the first; false when the server would not record.
+    bool watchPeaks(const std::string& source, int peaksPerSecond, Limit every, std::function<void(float)> heard,
+                    Limit limit);
     // False once the watched source went, or the stream was refused or stopped.
     bool peaksFlowing() const;
     void stopPeaks();
