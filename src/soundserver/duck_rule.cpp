@@ -10,7 +10,6 @@ std::optional<BedLevel> DuckRule::setSettings(const SoundSettings& settings)
     settings_ = settings;
     on_ = settings.duckMusic;
     threshold_ = static_cast<float>(std::pow(10.0, settings.duckThresholdDb / 20.0));
-    hold_ = std::chrono::milliseconds(settings.duckHoldMs);
     if (!on_)
         return forget();
     // A new depth typed while the host speaks is heard at once.

@@ -35,7 +35,7 @@ public:
 
     bool ducked() const { return ducked_; }
     // When the beds come back if nothing louder is heard; meaningless unless ducked.
-    Clock::time_point releaseAt() const { return lastLoud_ + hold_; }
+    Clock::time_point releaseAt() const { return lastLoud_ + std::chrono::milliseconds(settings_.duckHoldMs); }
 
 private:
     BedLevel down() const;
@@ -44,7 +44,6 @@ private:
     bool on_ = false;
     float threshold_ = 0;
     SoundSettings settings_;
-    std::chrono::milliseconds hold_{kDefaultDuckHoldMs};
     bool ducked_ = false;
     Clock::time_point lastLoud_;
 };
