@@ -10,7 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <algorithm>
 #include <cmath>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -101,6 +103,66 @@ TEST_F(MusicShape, LoweringTheBedsLeavesOtherSoundsAsTheyAre)
     EXPECT_NEAR(bedDrop, -12, 1);
     const double otherDrop = decibelsOf(amplitudeOf(out, after, end, 1) / amplitudeOf(out, before, lowered, 1));
     EXPECT_NEAR(otherDrop, 0, 0.1);
+}
+
+// Peak of each block of whole periods from frame from on.
+std::vector<int> envelope(const Samples& out, std::int64_t from, std::int64_t to)
+{
+    std::vector<int> peaks;
+    for (std::int64_t at = from; at + kBlock <= to; at += kBlock)
+        peaks.push_back(peakBetween(out, at, at + kBlock));
+    return peaks;
+}
+
+// The largest fall from one block to the next, and the largest rise.
+std::pair<int, int> largestFallAndRise(const std::vector<int>& peaks)
+{
+    int fall = 0;
+    int rise = 0;
+    for (std::size_t i = 1; i < peaks.size(); ++i) {
+        fall = std::max(fall, peaks[i - 1] - peaks[i]);
+        rise = std::max(rise, peaks[i] - peaks[i - 1]);
+    }
+    return {fall, rise};
+}
+
+TEST_F(MusicShape, AFadeInRisesFromSilenceToItsLevel)
+{
+    const std::int64_t asked = now();
+    play(tone("rise.wav", 3 * kRate, true, true), {.fadeIn = 2000ms});
+    ASSERT_NO_FATAL_FAILURE(waitFrames(framesOf(2300ms)));
+    const Samples out = recordedOutput();
+
+    const std::int64_t start = firstSoundFrom(out, asked);
+    ASSERT_GE(start, 0);
+    const std::vector<int> peaks = envelope(out, start, start + framesOf(2200ms));
+    ASSERT_GT(peaks.size(), 200u);
+    EXPECT_LT(peaks.front(), kLevel / 100) << "from silence";
+    EXPECT_NEAR(peaks[peaks.size() / 2 - 10], kLevel / 2, kLevel / 10) << "half way at half the time";
+    EXPECT_NEAR(peaks.back(), kLevel, kLevel / 100) << "at its level once the fade is over";
+    EXPECT_LE(largestFallAndRise(peaks).first, kLevel / 200) << "never falls back on the way up";
+}
+
+TEST_F(MusicShape, StoppingEverythingWithAFadeFallsToSilenceOverIt)
+{
+    const VoiceId voice = play(tone("fall.wav", 3 * kRate, true, true), {});
+    ASSERT_NO_FATAL_FAILURE(waitFrames(framesOf(300ms)));
+    const std::int64_t earliest = now() - kBlock;
+    engine().stopAll(300ms);
+    const std::int64_t latest = now();
+    ASSERT_NO_FATAL_FAILURE(waitFrames(framesOf(500ms)));
+    EXPECT_FALSE(engine().playing(voice));
+    const std::int64_t end = now();
+    const Samples out = recordedOutput();
+
+    EXPECT_NEAR(peakBetween(out, earliest - kBlock, earliest), kLevel, kLevel / 100);
+    EXPECT_NEAR(peakBetween(out, latest + framesOf(145ms), latest + framesOf(155ms)), kLevel / 2, kLevel / 6)
+        << "half way down half way through";
+    EXPECT_GT(peakBetween(out, latest + framesOf(230ms), latest + framesOf(240ms)), kLevel / 50)
+        << "still heard near the end of the fade";
+    EXPECT_TRUE(silentBetween(out, latest + framesOf(300ms) + kBlock, end)) << "silent once it is over";
+    const std::vector<int> peaks = envelope(out, earliest, latest + framesOf(300ms));
+    EXPECT_LE(largestFallAndRise(peaks).second, kLevel / 200) << "falls all the way";
 }
 
 }  // namespace

@@ -35,8 +35,8 @@ constexpr double kDecibelsPerDecade = 20;
 constexpr std::chrono::milliseconds kOpenBudget{3};
 // The most a gain may lift a sound: more would only lift its noise.
 constexpr double kMostGainDb = 60;
-// The longest the beds take to glide to a new level: longer is a mistake, not a fade.
-constexpr std::chrono::milliseconds kLongestGlide{60000};
+// The longest a fade or the beds' glide takes: longer is a mistake, not a fade.
+constexpr std::chrono::milliseconds kLongestFade{60000};
 
 // A gain that is no number is none; one past the most is held there.
 float factorOf(double decibels)
@@ -44,6 +44,12 @@ float factorOf(double decibels)
     if (!std::isfinite(decibels))
         return 1.0f;
     return static_cast<float>(std::pow(10.0, std::clamp(decibels, -kMostGainDb * 2, kMostGainDb) / kDecibelsPerDecade));
+}
+
+// A span as frames at a rate, held within 0..kLongestFade.
+int framesOf(std::chrono::milliseconds span, int rate)
+{
+    return static_cast<int>(std::clamp<std::int64_t>(span.count(), 0, kLongestFade.count()) * rate / 1000);
 }
 
 // A MIDI file (its header says so): opened by building a synthesiser and
@@ -228,18 +234,15 @@ VoiceStart SoundEngine::play(const std::string& path, const VoiceGains& asked, s
             setup.leftVolume = gains.left;
             setup.rightVolume = gains.right;
             setup.loudnessGain = factorOf(gains.decibels);
+            setup.startFrame = from.count() > 0 ? from.count() * output->rate() / 1000 : 0;
+            setup.fadeInFrames = framesOf(shape.fadeIn, output->rate());
+            setup.fadeOutFrames = framesOf(shape.fadeOut, output->rate());
             setup.bed = shape.bed;
             setup.bedGain = factorOf(e.bedLevel);
             // Each output plays the sound from a decoder of its own, at its own rate and pace.
             const int rate = output->rate();
-            auto voice = std::make_unique<SoundVoice>(
-                [module, path, rate, from] {
-                    StreamOpening opening = module->openStream(path, rate);
-                    if (opening.stream && from.count() > 0 && !opening.stream->seek(from.count() * rate / 1000))
-                        opening = {nullptr, SoundFileProblem::Damaged, {}};
-                    return opening;
-                },
-                setup);
+            auto voice = std::make_unique<SoundVoice>([module, path, rate] { return module->openStream(path, rate); },
+                                                      setup);
             const SoundFileProblem problem = slowToOpen ? voice->startApart(kOpenBudget) : voice->startHere();
             if (problem != SoundFileProblem::None) {
                 // The parts made on the other outputs go too: no sound plays without a handle on it.
@@ -272,7 +275,7 @@ void SoundEngine::stop(VoiceId voice, std::chrono::milliseconds fade)
     if (!held)
         return;
     for (const VoicePart& part : held->parts)
-        part.output->mixer().fadeOut(part.voice, static_cast<int>(fade.count() * part.output->rate() / 1000));
+        part.output->mixer().fadeOut(part.voice, framesOf(fade, part.output->rate()));
     e.voices.erase(voice);
     e.ended.emplace_back(voice, VoiceEnd::Stopped);
 }
@@ -342,9 +345,8 @@ void SoundEngine::setBedLevel(double decibels, std::chrono::milliseconds ramp)
     std::lock_guard guard(e.lock);
     e.bedLevel = level;
     const float gain = factorOf(level);
-    const std::int64_t milliseconds = std::clamp<std::int64_t>(ramp.count(), 0, kLongestGlide.count());
     for (SoundOutput* output : e.outputs())
-        output->mixer().glideBeds(gain, static_cast<int>(milliseconds * output->rate() / 1000));
+        output->mixer().glideBeds(gain, framesOf(ramp, output->rate()));
 }
 
 int SoundEngine::mostPlaying() const

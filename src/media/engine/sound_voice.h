@@ -52,6 +52,9 @@ public:
         int leftVolume = kFullVolume; // 0..kFullVolume
         int rightVolume = kFullVolume;
         float loudnessGain = 1.0f;
+        std::int64_t startFrame = 0;  // where in the sound it starts, in output frames
+        int fadeInFrames = 0;         // rises from silence over these
+        int fadeOutFrames = 0;        // its own fade out: before its end, and the least a stop or a cut gets
         bool bed = false;             // follows glideBed
         float bedGain = 1.0f;         // the beds' level when it starts
     };
@@ -79,7 +82,8 @@ public:
     // The window thread's side, in force for every block mixed after the call.
     void setVolumes(int left, int right);
     void setLoudnessGain(float factor);
-    // Fades out over frames (at least a cut's fade) from the next block on, then ends.
+    // Fades out over frames (at least its own fade out, and a cut's fade)
+    // from the next block on, then ends.
     void fadeOut(int frames = 0);
     // A bed glides from the gain it has reached to gain over frames (a
     // cut's fade at least, so the step is never heard as a click).
@@ -96,6 +100,8 @@ public:
     // Played to its end, or faded out.
     bool finished() const { return finished_.load(std::memory_order_acquire); }
     bool fadingOut() const { return fadeAsked_.load(std::memory_order_acquire) > 0; }
+    // Fading out over longer than a cut's fade: a sound the host lets go of slowly.
+    bool fadingSlowly() const { return fadeAsked_.load(std::memory_order_acquire) > cutFadeFrames_; }
     // Output frames from the sound's start to the next frame it plays.
     std::int64_t position() const { return played_.load(std::memory_order_acquire); }
     // The sound's length in output frames; -1 when not known (or not opened yet).
@@ -138,11 +144,15 @@ private:
     };
 
     void openOnThread();
+    void fadeFromHere(int frames);
 
     Opener opener_;
     std::unique_ptr<StereoStream> stream_;  // the decoder thread's own once it runs
     const int cutFadeFrames_;
     const bool fadeAtEnd_;
+    const std::int64_t startFrame_;
+    const int fadeInFrames_;
+    const int fadeOutFrames_;
     const bool bed_;
     std::atomic<std::int64_t> length_{-1};
     // Opened and its first blocks decoded: the mix takes it from then on.
@@ -182,6 +192,7 @@ private:
     float fadeFrom_ = 1.0f;  // the gain the fade under way started from
     int fadeLength_ = 0;
     int fadeDone_ = 0;
+    int fadeInDone_ = 0;
     std::uint32_t bedSeen_ = 0;
     float bedGain_;
     float bedTarget_;
