@@ -9,11 +9,13 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <algorithm>
+#include <chrono>
 #include <cmath>
-#include <utility>
+#include <optional>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 namespace qinghe::test {
@@ -163,6 +165,43 @@ TEST_F(MusicShape, StoppingEverythingWithAFadeFallsToSilenceOverIt)
     EXPECT_TRUE(silentBetween(out, latest + framesOf(300ms) + kBlock, end)) << "silent once it is over";
     const std::vector<int> peaks = envelope(out, earliest, latest + framesOf(300ms));
     EXPECT_LE(largestFallAndRise(peaks).second, kLevel / 200) << "falls all the way";
+}
+
+// A looped one-second tone of whole periods plays on as one unbroken tone,
+// each pass the file itself; a sound too short to loop ends instead.
+TEST_F(MusicShape, ALoopPlaysOnWithoutAGapOrAStepAtTheSeam)
+{
+    const VoiceId blip = play(tone("blip.wav", framesOf(10ms), true, true), {.loop = true});
+    const auto limit = std::chrono::steady_clock::now() + kPollLimit;
+    while (engine().playing(blip) && std::chrono::steady_clock::now() < limit)
+        std::this_thread::sleep_for(5ms);
+    EXPECT_FALSE(engine().playing(blip)) << "a sound of 10 ms does not loop";
+
+    const Samples file = sineWave(kRate, kTone, kLevel, true, true);
+    writeWav(pathOf("loop.wav"), file);
+    const std::int64_t asked = now();
+    const VoiceId loop = play(QFile::encodeName(pathOf("loop.wav")).toStdString(), {.loop = true});
+    ASSERT_NO_FATAL_FAILURE(waitFrames(framesOf(5200ms)));
+    const std::optional<VoiceProgress> progress = engine().progress(loop);
+    ASSERT_TRUE(progress);
+    EXPECT_TRUE(progress->looping);
+    EXPECT_TRUE(engine().playing(loop));
+    EXPECT_GE(progress->position, 0);
+    EXPECT_LT(progress->position, kRate) << "within the file while it loops";
+    const Samples out = recordedOutput();
+
+    // The tone starts at phase 0: its first frame is silent.
+    const std::int64_t start = firstSoundFrom(out, asked) - 1;
+    ASSERT_GE(start, 0);
+    ASSERT_TRUE(matchesFile(out, start, file, 0, kRate));
+    const std::int64_t end = start + 5 * kRate;
+    std::int64_t silentPairs = 0;
+    for (std::int64_t i = start + 1; i < end && i < frameCount(out); ++i)
+        silentPairs += silentBetween(out, i - 1, i + 1) ? 1 : 0;
+    EXPECT_EQ(silentPairs, 0) << "no gap";
+    EXPECT_LE(largestStep(out, start, end, 0), largestStep(file, 0, kRate, 0)) << "no step at a seam";
+    for (int pass = 1; pass < 5; ++pass)
+        EXPECT_TRUE(matchesFile(out, start + pass * kRate, file, 0, kRate)) << "pass " << pass << " is the file again";
 }
 
 }  // namespace

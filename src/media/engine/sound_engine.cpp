@@ -235,6 +235,7 @@ VoiceStart SoundEngine::play(const std::string& path, const VoiceGains& asked, s
             setup.rightVolume = gains.right;
             setup.loudnessGain = factorOf(gains.decibels);
             setup.startFrame = from.count() > 0 ? from.count() * output->rate() / 1000 : 0;
+            setup.loop = shape.loop;
             setup.fadeInFrames = framesOf(shape.fadeIn, output->rate());
             setup.fadeOutFrames = framesOf(shape.fadeOut, output->rate());
             setup.bed = shape.bed;
@@ -323,7 +324,8 @@ std::optional<VoiceProgress> SoundEngine::progress(VoiceId voice) const
     if (!held)
         return std::nullopt;
     const VoicePart& first = held->parts.front();
-    VoiceProgress progress{first.voice->position(), first.voice->length(), first.output->rate()};
+    VoiceProgress progress{first.voice->place(), first.voice->length(), first.output->rate()};
+    progress.looping = first.voice->looping();
     progress.ducked = held->shape.bed && (e.bedLevel < 0 || first.voice->lowered());
     return progress;
 }

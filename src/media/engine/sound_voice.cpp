@@ -100,7 +100,8 @@ std::size_t SoundVoice::FrameRing::pop(std::int16_t* frames, std::size_t count)
 }
 
 SoundVoice::SoundVoice(Opener opener, const Setup& setup)
-    : opener_(std::move(opener)), cutFadeFrames_(cutFadeFrames(setup.rate)), fadeAtEnd_(setup.fadeAtEnd),
+    : opener_(std::move(opener)), cutFadeFrames_(cutFadeFrames(setup.rate)), fadeAtEnd_(setup.fadeAtEnd), loop_(setup.loop),
+      shortestLoopFrames_(static_cast<int>(kShortestLoop.count() * setup.rate / 1000)),
       startFrame_(std::max<std::int64_t>(setup.startFrame, 0)), fadeInFrames_(std::max(setup.fadeInFrames, 0)),
       fadeOutFrames_(std::max(setup.fadeOutFrames, 0)), bed_(setup.bed),
       ring_(kRingFrames), armed_(setup.armed), volumes_(volumesWord(setup.leftVolume, setup.rightVolume)),
@@ -164,7 +165,12 @@ void SoundVoice::openOnThread()
         finished_.store(true, std::memory_order_release);
     } else {
         stream_ = std::move(opening.stream);
-        length_.store(stream_->frames(), std::memory_order_release);
+        const std::int64_t length = stream_->frames();
+        length_.store(length, std::memory_order_release);
+        if (loop_ && (length < 0 || length >= shortestLoopFrames_)) {
+            stream_->setLooping(true);
+            looping_.store(true, std::memory_order_release);
+        }
         while (!stop_.load() && !decodedAll_.load() && ring_.readable() < kPrefillFrames)
             decodeRound();
         ready_.store(true, std::memory_order_release);
@@ -193,16 +199,37 @@ void SoundVoice::decodeRound()
     if (room == 0)
         return;
     const std::int64_t read = stream_->read(input_.data(), static_cast<std::int64_t>(room));
+    if (read == 0 && looping_.load() && readSinceOpen_ >= shortestLoopFrames_) {
+        // The stream could not go back to its start: the file is opened
+        // again, and goes on from there in the next round.
+        StreamOpening opening = opener_();
+        readSinceOpen_ = 0;
+        if (opening.stream) {
+            opening.stream->setLooping(true);
+            stream_ = std::move(opening.stream);
+            return;
+        }
+        brokeOff_.store(true, std::memory_order_release);
+    }
     if (read <= 0) {
+        looping_.store(false, std::memory_order_release);
         if (read < 0)
             brokeOff_.store(true, std::memory_order_release);
         decodedAll_.store(true, std::memory_order_release);
         return;
     }
+    readSinceOpen_ += read;
     const auto count = static_cast<std::size_t>(read) * kVoiceChannels;
     for (std::size_t i = 0; i < count; ++i)
         output_[i] = toSample(input_[i]);
     ring_.push(output_.data(), static_cast<std::size_t>(read));
+}
+
+std::int64_t SoundVoice::place() const
+{
+    const std::int64_t at = startFrame_ + position();
+    const std::int64_t soundLength = length();
+    return loop_ && soundLength > 0 ? at % soundLength : at;
 }
 
 void SoundVoice::setVolumes(int left, int right)
@@ -285,7 +312,7 @@ bool SoundVoice::addTo(std::int32_t* mix, std::int32_t* steady, int frames)
                                                        && (!fading_ || static_cast<int>(left) < fadeLength_ - fadeDone_))
             fadeFromHere(static_cast<int>(left));
         // A sound with a fade out of its own fades before its end, where its length is known.
-        if (!fading_ && fadeOutFrames_ > 0 && soundLength > 0
+        if (!fading_ && !loop_ && fadeOutFrames_ > 0 && soundLength > 0
             && soundLength - (startFrame_ + played + static_cast<std::int64_t>(used)) <= fadeOutFrames_)
             fadeFromHere(static_cast<int>(soundLength - (startFrame_ + played + static_cast<std::int64_t>(used))));
         const std::int32_t l = taken_[2 * used];

@@ -53,6 +53,7 @@ public:
         int rightVolume = kFullVolume;
         float loudnessGain = 1.0f;
         std::int64_t startFrame = 0;  // where in the sound it starts, in output frames
+        bool loop = false;            // plays again from its start until stopped
         int fadeInFrames = 0;         // rises from silence over these
         int fadeOutFrames = 0;        // its own fade out: before its end, and the least a stop or a cut gets
         bool bed = false;             // follows glideBed
@@ -104,6 +105,11 @@ public:
     bool fadingSlowly() const { return fadeAsked_.load(std::memory_order_acquire) > cutFadeFrames_; }
     // Output frames from the sound's start to the next frame it plays.
     std::int64_t position() const { return played_.load(std::memory_order_acquire); }
+    // Where in the sound the next frame is: within its length while it loops.
+    std::int64_t place() const;
+    // Plays again from its start at its end (asked to, and not given up: a
+    // sound too short, or one that could not be read again).
+    bool looping() const { return looping_.load(std::memory_order_acquire); }
     // The sound's length in output frames; -1 when not known (or not opened yet).
     std::int64_t length() const { return length_.load(std::memory_order_acquire); }
     // The stream broke off before its end (a file that went bad under it).
@@ -150,6 +156,8 @@ private:
     std::unique_ptr<StereoStream> stream_;  // the decoder thread's own once it runs
     const int cutFadeFrames_;
     const bool fadeAtEnd_;
+    const bool loop_;
+    const int shortestLoopFrames_;
     const std::int64_t startFrame_;
     const int fadeInFrames_;
     const int fadeOutFrames_;
@@ -164,6 +172,7 @@ private:
     std::atomic<bool> stop_{false};
     std::atomic<bool> decodedAll_{false};
     std::atomic<bool> brokeOff_{false};
+    std::atomic<bool> looping_{false};
     std::atomic<bool> finished_{false};
     std::atomic<int> fadeAsked_{0};  // the fade's length in frames; 0 until asked
     std::atomic<std::int64_t> played_{0};
@@ -185,6 +194,7 @@ private:
     // The decoder's own (the first rounds run on the caller's thread, before the decoder starts).
     std::vector<float> input_;
     std::vector<std::int16_t> output_;
+    std::int64_t readSinceOpen_ = 0;
 
     // The audio thread's own.
     std::vector<std::int16_t> taken_;
