@@ -1,43 +1,35 @@
-// The show's music on the disk driver's output. Tones of 441 Hz: a whole period
-// every 100 frames, so each block of 400 frames holds the tone's largest step.
-
+// The show's music on the disk driver's output. Tones of 441 Hz: a whole period every 100
+// frames, so each block of 400 frames holds the tone's largest step, which tells its level.
 #include "media/engine/sound_engine.h"
-
 #include "media_test_support.h"
-
 #include <QFile>
-
 #include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cmath>
 #include <thread>
 
 namespace qinghe::test {
 namespace {
-
 using namespace std::chrono_literals;
 constexpr int kBlock = 400;
 const Samples kTone = sineWave(kRate, 441, 16000, true, false);
-const int kStep = largestStep(kTone, 0, kRate, 0);  // the tone's own, which tells its level
+const int kStep = largestStep(kTone, 0, kRate, 0);
 std::int64_t framesOf(std::chrono::milliseconds span) { return span.count() * kRate / 1000; }
 std::int64_t now() { return static_cast<std::int64_t>(mediaMixedFrames()); }
 SoundEngine& engine() { return SoundEngine::instance(); }
-
-// The left's level in the block from at on, and the largest fall and rise between neighbouring blocks.
 int levelAt(const Samples& out, std::int64_t at) { return largestStep(out, at, at + kBlock, 0); }
+// The most the level falls, and rises, from one block to the next in [from, to).
 std::pair<int, int> fallAndRise(const Samples& out, std::int64_t from, std::int64_t to)
 {
     std::pair<int, int> most;
-    for (std::int64_t at = from + kBlock; at + kBlock <= to; at += kBlock) {
-        const int change = levelAt(out, at) - levelAt(out, at - kBlock);
-        most = {std::max(most.first, -change), std::max(most.second, change)};
+    for (std::int64_t at = from + kBlock, change = 0; at + kBlock <= to; at += kBlock) {
+        change = levelAt(out, at) - levelAt(out, at - kBlock);
+        most = {std::max<int>(most.first, -change), std::max<int>(most.second, change)};
     }
     return most;
 }
 
-class MusicShape : public DiskOutputTest {
-protected:
+struct MusicShape : DiskOutputTest {
     VoiceId play(const QString& name, const Samples& samples, const VoiceShape& shape)
     {
         writeWav(pathOf(name), samples);
@@ -66,7 +58,6 @@ TEST_F(MusicShape, ABedFadesInIsLoweredAloneAndFadesOutOnAStop)
     const Samples out = recordedOutput();
     engine().setMostPlaying(1);
     engine().setBedLevel(0, 0ms);
-
     const std::int64_t start = firstSoundFrom(out, asked);
     EXPECT_LT(levelAt(out, start), kStep / 100);
     EXPECT_NEAR(levelAt(out, start + framesOf(1000ms)), kStep / 2, kStep / 20) << "half way at half the time";
