@@ -1,30 +1,23 @@
-// The show's music through the real window, heard on SDL's disk driver: a
-// click on a playing sound never doubles it, 再次点击停止 and 停止播放 fade,
-// and a sound's loop and fades set in its menu shape its next click.
+// The show's music through the real window, heard on SDL's disk driver: no
+// sound doubled, fading stops, and the menu's loop and fades on the next click.
 
-#include "media/engine/sound_engine.h"
 #include "support/board_fixtures.h"
 #include "support/board_window.h"
-#include "support/played_sounds.h"
 #include "support/recorded_boxes.h"
 #include "support/window_test_main.h"
 #include "text/gbk.h"
-#include "ui/main_window.h"
 #include "ui/sound_menu_driver.h"
 
 #include <QAction>
 #include <QCheckBox>
-#include <QContextMenuEvent>
 #include <QDoubleSpinBox>
-#include <QMenu>
-#include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
 #include <map>
 #include <mutex>
-#include <string>
+#include <numeric>
 
 using namespace qinghe;
 using namespace qinghe::test_support;
@@ -36,65 +29,32 @@ constexpr std::uint64_t kMs = kWavRate / 1000;  // frames in a millisecond
 
 // The loudest sample of each block the board hands to the device.
 class HeardPeaks {
+    mutable std::mutex mutex_;
+    std::map<std::uint64_t, int> blocks_;  // by the block's first frame
+
 public:
     HeardPeaks()
     {
         setMixObserver([this](const std::int16_t* samples, int frames, std::uint64_t first) {
-            int top = 0;
-            for (int i = 0; i < 2 * frames; ++i)
-                top = std::max(top, std::abs(int(samples[i])));
+            const auto louder = [](std::int16_t a, std::int16_t b) { return std::abs(a) < std::abs(b); };
+            const int top = std::abs(int(*std::max_element(samples, samples + 2 * frames, louder)));
             std::lock_guard lock(mutex_);
             blocks_[first] = top;
         });
     }
     ~HeardPeaks() { setMixObserver({}); }
 
-    // The loudest of the blocks starting from from + fromMs to from + toMs, once the device took them; -1 if it hangs.
+    // The loudest block from fromMs to toMs after frame from, once the device took it; -1 if it hangs.
     int peak(std::uint64_t from, std::uint64_t fromMs, std::uint64_t toMs) const
     {
         const std::uint64_t to = from + toMs * kMs;
         if (!QTest::qWaitFor([to] { return mediaMixedFrames() > to + 1024; }, 10000))
             return -1;
         std::lock_guard lock(mutex_);
-        int top = 0;
-        for (auto it = blocks_.lower_bound(from + fromMs * kMs); it != blocks_.end() && it->first < to; ++it)
-            top = std::max(top, it->second);
-        return top;
+        return std::accumulate(blocks_.lower_bound(from + fromMs * kMs), blocks_.lower_bound(to), 0,
+                               [](int top, const auto& block) { return std::max(top, block.second); });
     }
-
-private:
-    mutable std::mutex mutex_;
-    std::map<std::uint64_t, int> blocks_;
 };
-
-bool nearAmplitude(int peak)
-{
-    return peak > kAmplitude * 99 / 100 && peak < kAmplitude * 101 / 100;
-}
-
-// The voices started since the lines were last cleared.
-QList<VoiceId> started(const test::PlayedSounds& played)
-{
-    QList<VoiceId> voices;
-    for (const QString& line : played.lines)
-        if (line.startsWith(QLatin1String("play ")))
-            voices << line.mid(5).toULongLong();
-    return voices;
-}
-
-// Whether each item of the button's menu is checked and enabled; the menu closes again.
-std::map<std::string, std::pair<bool, bool>> menuOf(QWidget* button)
-{
-    QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(2, 2), button->mapToGlobal(QPoint(2, 2)));
-    QCoreApplication::sendEvent(button, &click);
-    std::map<std::string, std::pair<bool, bool>> items;
-    for (QMenu* menu : button->findChildren<QMenu*>()) {
-        for (QAction* action : menu->isVisible() ? menu->actions() : QList<QAction*>())
-            items[action->text().toStdString()] = {action->isChecked(), action->isEnabled()};
-        menu->close();
-    }
-    return items;
-}
 
 }  // namespace
 
@@ -139,44 +99,39 @@ private slots:
     {
         open(QStringLiteral("[声音设置]\r\n叠加播放=1\r\n"));
         HeardPeaks heard;
-        test::PlayedSounds played;
+        QSignalSpy started(&SoundEngine::instance(), &SoundEngine::voiceStarted);
         QPushButton* slot = button("按钮109");
         slot->click();
-        QVERIFY(heard.peak(mediaMixedFrames(), 0, 100) > 0);
         const std::uint64_t again = mediaMixedFrames();
         slot->click();  // starts again: the first makes way
-        QCOMPARE(started(played).size(), 2);
-        QVERIFY2(nearAmplitude(heard.peak(again, 30, 200)), "one copy, never two");
-        SoundEngine& engine = SoundEngine::instance();
-        QTRY_VERIFY(!engine.playing(started(played)[0]) && engine.playing(started(played)[1]));
+        QCOMPARE(started.size(), 2);
+        QVERIFY2(std::abs(heard.peak(again, 30, 200) - kAmplitude) < kAmplitude / 100, "one copy, never two");
+        const SoundEngine& engine = SoundEngine::instance();
+        const auto voice = [&](int n) { return started.at(n).at(0).value<VoiceId>(); };
+        QTRY_VERIFY(!engine.playing(voice(0)) && engine.playing(voice(1)));
 
         // 再次点击停止, ticked in 声音设置, counts once the window closes.
         window_->findChild<QAction*>("声音设置")->trigger();
-        QTRY_VERIFY(openWindowNamed("声音设置窗口") != nullptr);
-        openWindowNamed("声音设置窗口")->findChild<QCheckBox*>("再次点击停止")->click();
-        openWindowNamed("声音设置窗口")->close();
-        QTRY_VERIFY(openWindowNamed("声音设置窗口") == nullptr);
+        QWidget* settings = openWindowNamed("声音设置窗口");
+        QVERIFY(settings != nullptr);
+        settings->findChild<QCheckBox*>("再次点击停止")->click();
+        settings->close();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(ini().contains(QStringLiteral("再次点击停止=1")));
         QVERIFY(heard.peak(again, 500, 600) > 0);  // past a double click
         const std::uint64_t stopped = mediaMixedFrames();
         slot->click();  // fades out over 300 ms
-        QCOMPARE(started(played).size(), 2);
+        QCOMPARE(started.size(), 2);
         QVERIFY2(heard.peak(stopped, 60, 120) > kAmplitude / 4, "fading, not cut");
         QCOMPARE(heard.peak(stopped, 340, 440), 0);
 
-        // A double click starts the sound once, and leaves it playing.
-        played.lines.clear();
-        QSignalSpy clicks(slot, &QPushButton::clicked);
-        QTest::mouseClick(slot, Qt::LeftButton);
-        QMouseEvent second(QEvent::MouseButtonDblClick, QPointF(4, 4), slot->mapToGlobal(QPointF(4, 4)), Qt::LeftButton,
-                           Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(slot, &second);
-        QTest::mouseRelease(slot, Qt::LeftButton);
-        QCOMPARE(clicks.size(), 2);
-        QCOMPARE(started(played).size(), 1);
+        // A double click (two clicks as fast) starts the sound once, and leaves it playing.
+        started.clear();
+        slot->click();
+        slot->click();
+        QCOMPARE(started.size(), 1);
         QVERIFY(heard.peak(mediaMixedFrames(), 500, 600) > 0);
-        QVERIFY(engine.playing(started(played)[0]));
+        QVERIFY(engine.playing(voice(0)));
         const std::uint64_t stopAll = mediaMixedFrames();
         button("按钮17")->click();  // 停止播放 fades over 300 ms by default
         QVERIFY2(heard.peak(stopAll, 60, 120) > kAmplitude / 4, "fading, not cut");
@@ -185,40 +140,41 @@ private slots:
 
     void aLoopAndFadesSetInTheMenuShapeTheNextClickAndBadValuesAreNone()
     {
-        open(QStringLiteral("[声音设置]\r\n叠加播放=1\r\n[循环]\r\n按钮2=abc\r\n[淡入]\r\n按钮2=-5\r\n[淡出]\r\n按钮2=20000\r\n[背景音乐]\r\n按钮2=2\r\n"));
-        auto items = menuOf(button("按钮112"));
-        QVERIFY(!items[kLoopItem].first && items[kMusicBedItem] == std::pair(false, true));
-        QVERIFY(chooseFromMenu(button("按钮112"), kFadeItem));
-        QWidget* fades = openWindowNamed("淡入淡出窗口");
-        QVERIFY(fades != nullptr);
-        QCOMPARE(fades->findChild<QDoubleSpinBox*>("淡入")->value() + fades->findChild<QDoubleSpinBox*>("淡出")->value(), 0.0);
-        fades->close();
-        QVERIFY(menuOf(button("按钮98"))[kMusicBedItem] == std::pair(true, false));  // 魔幻音乐 is music anyway
+        open(QStringLiteral("[声音设置]\r\n叠加播放=1\r\n[循环]\r\n按钮2=abc\r\n[淡入]\r\n按钮2=-5\r\n[淡出]\r\n"
+                            "按钮2=20000\r\n[背景音乐]\r\n按钮2=2\r\n"));
+        HeardPeaks heard;
+        QSignalSpy started(&SoundEngine::instance(), &SoundEngine::voiceStarted);
+        const auto progress = [&](int n) {
+            return SoundEngine::instance().progress(started.at(n).at(0).value<VoiceId>()).value_or(VoiceProgress{});
+        };
+        SoundEngine::instance().setBedLevel(-12, {});  // beds are held low: which sounds are beds shows
+        // Values that are no fade, no switch, count as none: no rise, no loop, no bed, a stop's fade.
+        std::uint64_t clicked = mediaMixedFrames();
+        button("按钮112")->click();
+        QVERIFY(std::abs(heard.peak(clicked, 0, 40) - kAmplitude) < kAmplitude / 100);
+        QVERIFY(!progress(0).looping && !progress(0).ducked);
+        const std::uint64_t stopped = mediaMixedFrames();
+        button("按钮17")->click();
+        QCOMPARE(heard.peak(stopped, 340, 440), 0);
 
         QVERIFY(chooseFromMenu(button("按钮109"), kLoopItem));
         QVERIFY(chooseFromMenu(button("按钮109"), kFadeItem));
-        fades = openWindowNamed("淡入淡出窗口");
+        QWidget* fades = openWindowNamed("淡入淡出窗口");
+        QVERIFY(fades != nullptr);
         fades->findChild<QDoubleSpinBox*>("淡入")->setValue(0.5);
         fades->findChild<QDoubleSpinBox*>("淡出")->setValue(1.2);
         fades->findChild<QPushButton*>("确定")->click();
         QTRY_VERIFY(openWindowNamed("淡入淡出窗口") == nullptr);
-        const QString kept = ini();
-        QVERIFY2(kept.contains(QStringLiteral("按钮1=1\r\n[淡入]")) && kept.contains(QStringLiteral("按钮1=500\r\n[淡出]")) &&
-                     kept.contains(QStringLiteral("按钮1=1200\r\n[背景音乐]")),
-                 qPrintable(kept));
-        QVERIFY(menuOf(button("按钮109"))[kLoopItem].first && menuOf(button("按钮109"))[kMusicBedItem].first);
+        for (const char* kept : {"按钮1=1\r\n[淡入]", "按钮1=500\r\n[淡出]", "按钮1=1200\r\n[背景音乐]"})
+            QVERIFY2(ini().contains(QString::fromUtf8(kept)), qPrintable(ini()));
 
-        // The next click rises over half a second and loops on past the file's 3 s; the other plays plain.
-        HeardPeaks heard;
-        test::PlayedSounds played;
-        const std::uint64_t clicked = mediaMixedFrames();
+        // The next click rises over half a second, is a bed, and loops on past the file's 3 s.
+        clicked = mediaMixedFrames();
         button("按钮109")->click();
-        QVERIFY2(heard.peak(clicked, 0, 40) < kAmplitude / 2, "rises from silence");
-        QVERIFY(nearAmplitude(heard.peak(clicked, 3100, 3200)));
-        button("按钮112")->click();
-        QCOMPARE(started(played).size(), 2);
-        const auto looping = [&](int n) { return SoundEngine::instance().progress(started(played)[n]).value_or(VoiceProgress{}).looping; };
-        QVERIFY(looping(0) && !looping(1));
+        QVERIFY2(heard.peak(clicked, 0, 40) < kAmplitude / 8, "rises from silence");
+        QVERIFY(progress(1).looping && progress(1).ducked);
+        SoundEngine::instance().setBedLevel(0, {});
+        QVERIFY(std::abs(heard.peak(clicked, 3100, 3200) - kAmplitude) < kAmplitude / 100);
 
         // 清除 takes the slot's style with it.
         RecordedBoxes yes(kAnswerYes);
