@@ -86,8 +86,7 @@ private slots:
                                                       "[循环]\r\n按钮2=abc\r\n[淡入]\r\n按钮2=-5\r\n[淡出]\r\n按钮2=20000\r\n"
                                                       "[背景音乐]\r\n按钮2=2\r\n")
                                            .arg(dir_.filePath("tone.wav")));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes.data(), qint64(bytes.size())) > 0);
-        file.close();
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes.data(), qint64(bytes.size())) > 0 && file.flush());
         window_ = openBoardWindow(runtime_, tables_, dir_.filePath("my.ini"));
         QVERIFY(window_ != nullptr);
     }
