@@ -28,6 +28,7 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QLabel>
@@ -112,7 +113,7 @@ void MainWindow::onCreated()
     // are restored, and the version check and the online counter start after.
     attachProgramSkin();
     board_->restoreSlots(kCustomSlotCount);
-    applyOverlapOption();
+    applyBoardOptions();
     wireUpdater();
     updater_->startBackgroundChecks();
     watchRouting();
@@ -270,6 +271,7 @@ void MainWindow::wireBoard()
     };
     surface.fileRefused = [](const QString& reason) { messageBox(reason, kBoxOkInformation); };
     surface.soundNotPlayed = [this](const QString& message) { showStatus(message); };
+    surface.doubleClick = std::chrono::milliseconds(QApplication::doubleClickInterval());
     board_ = std::make_unique<SoundBoard>(context_.customSounds, context_.settingsFile, std::move(surface));
     connect(&SoundEngine::instance(), &SoundEngine::voiceEnded, this,
             [this](VoiceId voice, VoiceEnd end) { board_->voiceEnded(voice, end); });
@@ -379,9 +381,9 @@ void MainWindow::wireMenu()
         RuntimeWindow* settings =
             openSoundSettingsWindow(context_.runtime, context_.soundRouting, context_.settingsFile, context_.hotKeys,
                                     [this](int slot) { return slotCaption(slot); });
-        // 叠加播放 is taken once the host is done with the window.
+        // The board's options are taken once the host is done with the window.
         if (settings != nullptr)
-            connect(settings, &QObject::destroyed, this, &MainWindow::applyOverlapOption, Qt::UniqueConnection);
+            connect(settings, &QObject::destroyed, this, &MainWindow::applyBoardOptions, Qt::UniqueConnection);
     });
     // A hot key does what its button does.
     if (context_.hotKeys)
@@ -405,9 +407,12 @@ void MainWindow::wireMenu()
     });
 }
 
-void MainWindow::applyOverlapOption()
+void MainWindow::applyBoardOptions()
 {
-    board_->setOverlapping(readSoundSettings(context_.settingsFile).overlapPlayback);
+    const SoundSettings settings = readSoundSettings(context_.settingsFile);
+    board_->setOverlapping(settings.overlapPlayback);
+    board_->setSecondClickStops(settings.secondClickStops);
+    board_->setStopFade(std::chrono::milliseconds(settings.stopFadeMs));
 }
 
 QString MainWindow::slotCaption(int slot) const

@@ -122,8 +122,8 @@ private:
     QString onBoardButton(const BoardButton& entry);
     void wireToolbar();
     void wireMenu();
-    // 叠加播放 as 声音设置 keeps it in my.ini.
-    void applyOverlapOption();
+    // 叠加播放, 再次点击停止 and 停止淡出 as 声音设置 keeps them in my.ini.
+    void applyBoardOptions();
     // Ctrl+F: the search over every effect and bound slot.
     void wireSearch();
     // What a custom slot (1..18) shows; empty while nothing is bound to it.

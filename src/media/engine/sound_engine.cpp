@@ -35,6 +35,8 @@ constexpr double kDecibelsPerDecade = 20;
 constexpr std::chrono::milliseconds kOpenBudget{3};
 // The most a gain may lift a sound: more would only lift its noise.
 constexpr double kMostGainDb = 60;
+// The longest a fade or the beds' glide takes: longer is a mistake, not a fade.
+constexpr std::chrono::milliseconds kLongestFade{60000};
 
 // A gain that is no number is none; one past the most is held there.
 float factorOf(double decibels)
@@ -42,6 +44,12 @@ float factorOf(double decibels)
     if (!std::isfinite(decibels))
         return 1.0f;
     return static_cast<float>(std::pow(10.0, std::clamp(decibels, -kMostGainDb * 2, kMostGainDb) / kDecibelsPerDecade));
+}
+
+// A span as frames at a rate, held within 0..kLongestFade.
+int framesOf(std::chrono::milliseconds span, int rate)
+{
+    return static_cast<int>(std::clamp<std::int64_t>(span.count(), 0, kLongestFade.count()) * rate / 1000);
 }
 
 // A MIDI file (its header says so): opened by building a synthesiser and
@@ -73,6 +81,7 @@ struct VoicePart {
 // the first part the one asked how far it has come.
 struct HeldVoice {
     std::vector<VoicePart> parts;
+    VoiceShape shape;
 
     bool finished() const
     {
@@ -97,6 +106,8 @@ struct EngineState {
     bool chatStream = false;  // the first of the streams plays into the chat's mix
     MediaOutputDevice target;
     int mostPlaying = 1;
+    // Where every bed is, or is gliding to: 0 dB its own level.
+    double bedLevel = 0;
     VoiceId lastVoice = kNoVoice;
     std::map<VoiceId, HeldVoice> voices;
     // Ended by a stop or a change of output, to be told by the watch.
@@ -191,7 +202,7 @@ SoundEngine& SoundEngine::instance()
 }
 
 VoiceStart SoundEngine::play(const std::string& path, const VoiceGains& asked, std::chrono::milliseconds from,
-                             Audience audience, [[maybe_unused]] const VoiceShape& shape)
+                             Audience audience, const VoiceShape& shape)
 {
     // Volumes outside the scale are held at its ends.
     VoiceGains gains = asked;
@@ -206,6 +217,7 @@ VoiceStart SoundEngine::play(const std::string& path, const VoiceGains& asked, s
         std::lock_guard guard(e.lock);
         e.reapEnded();
         HeldVoice held;
+        held.shape = shape;
         const bool slowToOpen = synthesised(path);
         for (SoundOutput* output : e.outputs(audience)) {
             if (!output->mixer().anyAudible())
@@ -222,16 +234,16 @@ VoiceStart SoundEngine::play(const std::string& path, const VoiceGains& asked, s
             setup.leftVolume = gains.left;
             setup.rightVolume = gains.right;
             setup.loudnessGain = factorOf(gains.decibels);
+            setup.startFrame = from.count() > 0 ? from.count() * output->rate() / 1000 : 0;
+            setup.loop = shape.loop;
+            setup.fadeInFrames = framesOf(shape.fadeIn, output->rate());
+            setup.fadeOutFrames = framesOf(shape.fadeOut, output->rate());
+            setup.bed = shape.bed;
+            setup.bedGain = factorOf(e.bedLevel);
             // Each output plays the sound from a decoder of its own, at its own rate and pace.
             const int rate = output->rate();
-            auto voice = std::make_unique<SoundVoice>(
-                [module, path, rate, from] {
-                    StreamOpening opening = module->openStream(path, rate);
-                    if (opening.stream && from.count() > 0 && !opening.stream->seek(from.count() * rate / 1000))
-                        opening = {nullptr, SoundFileProblem::Damaged, {}};
-                    return opening;
-                },
-                setup);
+            auto voice = std::make_unique<SoundVoice>([module, path, rate] { return module->openStream(path, rate); },
+                                                      setup);
             const SoundFileProblem problem = slowToOpen ? voice->startApart(kOpenBudget) : voice->startHere();
             if (problem != SoundFileProblem::None) {
                 // The parts made on the other outputs go too: no sound plays without a handle on it.
@@ -264,7 +276,7 @@ void SoundEngine::stop(VoiceId voice, std::chrono::milliseconds fade)
     if (!held)
         return;
     for (const VoicePart& part : held->parts)
-        part.output->mixer().fadeOut(part.voice, static_cast<int>(fade.count() * part.output->rate() / 1000));
+        part.output->mixer().fadeOut(part.voice, framesOf(fade, part.output->rate()));
     e.voices.erase(voice);
     e.ended.emplace_back(voice, VoiceEnd::Stopped);
 }
@@ -312,7 +324,10 @@ std::optional<VoiceProgress> SoundEngine::progress(VoiceId voice) const
     if (!held)
         return std::nullopt;
     const VoicePart& first = held->parts.front();
-    return VoiceProgress{first.voice->position(), first.voice->length(), first.output->rate()};
+    VoiceProgress progress{first.voice->place(), first.voice->length(), first.output->rate()};
+    progress.looping = first.voice->looping();
+    progress.ducked = held->shape.bed && (e.bedLevel < 0 || first.voice->lowered());
+    return progress;
 }
 
 void SoundEngine::setMostPlaying(int voices)
@@ -326,8 +341,14 @@ void SoundEngine::setMostPlaying(int voices)
 
 void SoundEngine::setBedLevel(double decibels, std::chrono::milliseconds ramp)
 {
-    (void)decibels;
-    (void)ramp;
+    // A level that is no number leaves the beds at their own; above it they are not lifted.
+    const double level = std::isfinite(decibels) ? std::clamp(decibels, -kMostGainDb * 2, 0.0) : 0.0;
+    EngineState& e = state();
+    std::lock_guard guard(e.lock);
+    e.bedLevel = level;
+    const float gain = factorOf(level);
+    for (SoundOutput* output : e.outputs())
+        output->mixer().glideBeds(gain, framesOf(ramp, output->rate()));
 }
 
 int SoundEngine::mostPlaying() const

@@ -109,6 +109,14 @@ void VoiceMixer::fadeOut(SoundVoice* voice, int frames)
     voice->fadeOut(frames);
 }
 
+void VoiceMixer::glideBeds(float gain, int frames)
+{
+    for (const auto& slot : slots_) {
+        if (SoundVoice* voice = slot.load(); voice && voice->bed())
+            voice->glideBed(gain, frames);
+    }
+}
+
 void VoiceMixer::clear()
 {
     std::vector<SoundVoice*> taken;
@@ -184,6 +192,17 @@ void VoiceMixer::armAll()
             voice->arm();
     }
     inMix_.fetch_sub(1);
+}
+
+bool VoiceMixer::anyFadingSlowly()
+{
+    inMix_.fetch_add(1);
+    const bool fading = std::any_of(slots_.begin(), slots_.end(), [](const auto& slot) {
+        const SoundVoice* voice = slot.load();
+        return voice && voice->armed() && !voice->finished() && voice->fadingSlowly();
+    });
+    inMix_.fetch_sub(1);
+    return fading;
 }
 
 bool VoiceMixer::anySounding()

@@ -38,6 +38,8 @@ public:
     void remove(SoundVoice* voice);
     // The voice fades out (over at least a cut's fade) and goes once it has.
     void fadeOut(SoundVoice* voice, int frames = 0);
+    // Every bed in the mixer, fading out ones too, glides to gain over frames.
+    void glideBeds(float gain, int frames);
     // Takes every voice away (the audio thread must be out of the mix for good, or not mind).
     void clear();
     // The limiter back at unity, for an output opened afresh (no mix runs).
@@ -56,6 +58,8 @@ public:
     bool anyWaitingForFlush();
     // Arms every voice that waits (the thread that mixes, or with it held).
     void armAll();
+    // Whether any voice fades out slowly (the thread that mixes).
+    bool anyFadingSlowly();
     // Whether any voice still plays on (armed, not finished, not fading
     // out), from the thread that mixes.
     bool anySounding();
