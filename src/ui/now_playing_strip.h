@@ -21,7 +21,7 @@ namespace qinghe {
 
 // The strip's kind in the main window's definition.
 inline constexpr const char* kNowPlayingStripKind = "NowPlayingStrip";
-inline constexpr const char* kNowPlayingRowDefinition = ":/ui/now_playing_row.ui";
+inline constexpr const char* kNowPlayingRowDefinition = ":/parts/now_playing_row.ui";
 // The rows a host can keep an eye on: as many as the board plays at once.
 inline constexpr int kMostNowPlayingRows = kMostVoices;
 // The strip is four rows tall whatever plays, so the window never jumps.
