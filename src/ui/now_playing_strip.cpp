@@ -12,6 +12,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace qinghe {
 namespace {
 
@@ -22,10 +24,13 @@ constexpr const char* kDucked = "压低";
 constexpr const char* kWidestTime = "00:00";
 constexpr int kMsPerSecond = 1000;
 
-void setText(QLabel* label, const QString& text)
+// False when the label already says it.
+bool setText(QLabel* label, const QString& text)
 {
-    if (label->text() != text)
-        label->setText(text);
+    if (label->text() == text)
+        return false;
+    label->setText(text);
+    return true;
 }
 
 // A label as wide as the widest of the texts it shows, never narrower than it was.
@@ -43,8 +48,7 @@ int milliseconds(std::int64_t frames, int rate)
     return rate > 0 ? int(frames * kMsPerSecond / rate) : 0;
 }
 
-}  // namespace
-
+// "m:ss" of what is left, counting down: a sound still playing never reads 0:00.
 QString timeLeftText(std::int64_t frames, int rate)
 {
     if (rate <= 0 || frames < 0)
@@ -52,6 +56,8 @@ QString timeLeftText(std::int64_t frames, int rate)
     const std::int64_t seconds = (frames + rate - 1) / rate;
     return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
+
+}  // namespace
 
 NowPlayingStrip::NowPlayingStrip(QWidget* parent) : QFrame(parent)
 {
@@ -96,8 +102,19 @@ void NowPlayingStrip::follow(const SoundBoard& board)
     refresh();
 }
 
+void NowPlayingStrip::showEvent(QShowEvent* event)
+{
+    QFrame::showEvent(event);
+    refresh();
+}
+
 void NowPlayingStrip::refresh()
 {
+    // Hidden with the board in the notification area, it looks again when shown.
+    if (!isVisible()) {
+        timer_->stop();
+        return;
+    }
     const std::vector<SoundBoard::PlayingSound> sounds =
         board_ != nullptr ? board_->playingSounds() : std::vector<SoundBoard::PlayingSound>{};
     const SoundEngine& engine = SoundEngine::instance();
@@ -134,6 +151,7 @@ NowPlayingStrip::Row* NowPlayingStrip::row(int index)
         Row& row = *made;
         row.widget = new QWidget(scroll_->widget());
         if (!loadWindowDefinition(row.widget, QString::fromUtf8(kNowPlayingRowDefinition))) {
+            qWarning("%s cannot be loaded", kNowPlayingRowDefinition);
             delete row.widget;
             return nullptr;
         }
@@ -144,6 +162,7 @@ NowPlayingStrip::Row* NowPlayingStrip::row(int index)
         row.timeLeft = row.widget->findChild<QLabel*>(QStringLiteral("剩余时间"));
         row.stop = row.widget->findChild<QToolButton*>(QStringLiteral("停止"));
         if (!row.caption || !row.bar || !row.mark || !row.timeLeft || !row.stop) {
+            qWarning("%s lacks a control", kNowPlayingRowDefinition);
             delete row.widget;
             return nullptr;
         }
@@ -187,8 +206,8 @@ void NowPlayingStrip::show(Row& row, const SoundBoard::PlayingSound& sound, cons
                          : known          ? timeLeftText(std::max<std::int64_t>(0, progress.length - progress.position),
                                                          progress.rate)
                                           : QString();
-    makeRoom(row.timeLeft, {left});
-    setText(row.timeLeft, left);
+    if (setText(row.timeLeft, left))
+        makeRoom(row.timeLeft, {left});
     row.widget->show();
 }
 

@@ -5,7 +5,6 @@
 #include <QFrame>
 
 #include <chrono>
-#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -31,9 +30,6 @@ inline constexpr std::chrono::milliseconds kNowPlayingRefresh{80};
 // × lets the one sound go gently instead of cutting it mid-word.
 inline constexpr std::chrono::milliseconds kNowPlayingStopFade{300};
 
-// "m:ss" of what is left, counting down: a sound still playing never reads 0:00.
-QString timeLeftText(std::int64_t frames, int rate);
-
 // 正在播放: one row for each sound the board plays, the newest on top, up
 // to kMostNowPlayingRows (the board stops its oldest before a ninth plays):
 // its caption, how far it has come, the time it has left ("循环" for one that
@@ -49,6 +45,9 @@ public:
 
     // Follows the board's sounds from now on; the board outlives the strip's timer.
     void follow(const SoundBoard& board);
+
+protected:
+    void showEvent(QShowEvent* event) override;
 
 private:
     struct Row {
