@@ -128,7 +128,7 @@ void NowPlayingStrip::refresh()
         Row* next = row(shown);
         if (next == nullptr)
             break;
-        show(*next, *sound, *progress);
+        showSound(*next, *sound, *progress);
         ++shown;
     }
     for (std::size_t i = std::size_t(shown); i < rows_.size(); ++i) {
@@ -181,7 +181,7 @@ NowPlayingStrip::Row* NowPlayingStrip::row(int index)
     return rows_[std::size_t(index)].get();
 }
 
-void NowPlayingStrip::show(Row& row, const SoundBoard::PlayingSound& sound, const VoiceProgress& progress)
+void NowPlayingStrip::showSound(Row& row, const SoundBoard::PlayingSound& sound, const VoiceProgress& progress)
 {
     if (row.voice != sound.voice) {
         row.voice = sound.voice;

@@ -43,7 +43,7 @@ public:
     explicit NowPlayingStrip(QWidget* parent = nullptr);
     ~NowPlayingStrip() override;
 
-    // Follows the board's sounds from now on; the board outlives the strip's timer.
+    // Follows the board's sounds from now on; the board stays while the window lives.
     void follow(const SoundBoard& board);
 
 protected:
@@ -64,7 +64,7 @@ private:
     void refresh();
     // The index-th row, made from its definition the first time it is needed; null when it cannot be.
     Row* row(int index);
-    void show(Row& row, const SoundBoard::PlayingSound& sound, const VoiceProgress& progress);
+    void showSound(Row& row, const SoundBoard::PlayingSound& sound, const VoiceProgress& progress);
 
     const SoundBoard* board_ = nullptr;
     QStackedLayout* pages_ = nullptr;
