@@ -37,6 +37,15 @@ int slotOfKey(const Text& soundKey)
     return 0;
 }
 
+// The 音乐类音效 page holds music: its effects play as beds.
+bool onMusicPage(const Text& soundKey)
+{
+    return std::any_of(boardCatalogue().begin(), boardCatalogue().end(), [&soundKey](const BoardButton& entry) {
+        return entry.page == kMusicPage && entry.action == BoardAction::PlayEffect &&
+               fromQString(QString::fromUtf8(entry.caption.data(), qsizetype(entry.caption.size()))) == soundKey;
+    });
+}
+
 // The file as a name the system reads; stored paths may be written the Windows way.
 QFileInfo slotFileInfo(const Text& file)
 {
@@ -129,7 +138,7 @@ SoundBoard::SoundBoard(CustomSoundTables& tables, QString settingsFile, BoardSur
 // The board's sounds end with it, as they would with the window.
 SoundBoard::~SoundBoard()
 {
-    stop();
+    stopAll({});
 }
 
 void SoundBoard::setOverlapping(bool on)
@@ -138,6 +147,44 @@ void SoundBoard::setOverlapping(bool on)
     // Every cut fades out, overlapping or not; the engine stops the sounds
     // that started first where fewer may play now.
     SoundEngine::instance().setMostPlaying(on ? kMostVoices : 1);
+}
+
+void SoundBoard::setSecondClickStops(bool on)
+{
+    secondClickStops_ = on;
+}
+
+void SoundBoard::setStopFade(std::chrono::milliseconds fade)
+{
+    stopFade_ = std::max(fade, std::chrono::milliseconds(0));
+}
+
+SoundStyle SoundBoard::soundStyle(const Text& soundKey) const
+{
+    if (soundKey.empty())
+        return {};
+    const auto known = styles_.find(soundKey);
+    if (known != styles_.end())
+        return known->second;
+    const SoundStyle style = readSoundStyle(readProfileSnapshot(settingsFile_), soundKey);
+    styles_[soundKey] = style;
+    return style;
+}
+
+bool SoundBoard::setSoundStyle(const Text& soundKey, const SoundStyle& style)
+{
+    const auto inRange = [](std::chrono::milliseconds fade) { return fade.count() >= 0 && fade <= kLongestSoundFade; };
+    if (soundKey.empty() || !inRange(style.fadeIn) || !inRange(style.fadeOut))
+        return false;
+    const SoundStyle before = soundStyle(soundKey);
+    styles_[soundKey] = style;
+    return writeSoundStyle(settingsFile_, soundKey, before, style);
+}
+
+VoiceShape SoundBoard::voiceShape(const Text& soundKey) const
+{
+    const SoundStyle style = soundStyle(soundKey);
+    return {style.loop, style.fadeIn, style.fadeOut, style.loop || style.musicBed || onMusicPage(soundKey)};
 }
 
 QString SoundBoard::playEffect(const Text& file, const Text& soundKey)
@@ -234,7 +281,9 @@ bool SoundBoard::clearSlot(int slot)
     surface_.setSlotCaption(slot, slotCaption(tables_, slot));
     const Text section = gbk(kCustomSoundSection);
     const Text loudness = gbk(kSlotLoudnessSection);
-    bool removed = removeProfileKey(settingsFile_, section, slotKey(slot, "path"));
+    styles_.erase(slotSoundKey(slot));
+    bool removed = removeSoundStyle(settingsFile_, slotSoundKey(slot));
+    removed = removeProfileKey(settingsFile_, section, slotKey(slot, "path")) && removed;
     removed = removeProfileKey(settingsFile_, section, slotKey(slot, "name")) && removed;
     for (const char* suffix : {"", kSlotFileBytesSuffix, kSlotFileTimeSuffix, kSlotPeakSuffix})
         removed = removeProfileKey(settingsFile_, loudness, slotKey(slot, suffix)) && removed;
@@ -282,20 +331,43 @@ QString SoundBoard::startAtSliderVolume(const Text& file, const Text& soundKey, 
     // Sounds the board started that have ended since are forgotten here.
     for (auto it = voices_.begin(); it != voices_.end();)
         it = engine.playing(it->first) ? std::next(it) : voices_.erase(it);
+    if (answerSecondClick(soundKey, audience))
+        return {};
+    const VoiceShape shape = audience == Audience::Everyone ? voiceShape(soundKey) : VoiceShape{};
     const QString path = resolveMediaFile(file);
     VoiceStart started{kNoVoice, SoundFileProblem::NotFound, false};
     if (!path.isEmpty())
-        started = engine.play(QFile::encodeName(path).toStdString(), gainsAtSlider(gainDb), {}, audience);
+        started = engine.play(QFile::encodeName(path).toStdString(), gainsAtSlider(gainDb), {}, audience, shape);
     if (started.voice != kNoVoice) {
-        voices_[started.voice] = {file, gainDb, soundKey};
+        voices_[started.voice] = {file, gainDb, soundKey, audience, shape.fadeOut, std::chrono::steady_clock::now()};
         return {};
     }
     // A click cuts the sound before it, as ever, even when its own cannot
     // play; a sound the host tries out never cuts what the room hears.
     if (!overlapping_ && audience == Audience::Everyone)
-        stop();
+        stopAll({});
     // No output at all is the server's doing, not the file's.
     return tellNotPlayed(notPlayedText(file, started.noOutput ? SoundFileProblem::None : started.problem));
+}
+
+bool SoundBoard::answerSecondClick(const Text& soundKey, Audience audience)
+{
+    const auto same = std::find_if(voices_.begin(), voices_.end(), [&](const auto& entry) {
+        return !soundKey.empty() && entry.second.soundKey == soundKey && entry.second.audience == audience;
+    });
+    if (same == voices_.end())
+        return false;
+    const bool stops = secondClickStops_ && audience == Audience::Everyone;
+    const StartedSound& sound = same->second;
+    // A double click's second half leaves the sound as its first half started it.
+    if (stops && std::chrono::steady_clock::now() - sound.started < surface_.doubleClick)
+        return true;
+    // Starting again, the one playing makes way as any cut sound does.
+    using std::chrono::milliseconds;
+    const milliseconds fade = !stops ? milliseconds(0) : sound.fadeOut.count() > 0 ? sound.fadeOut : kSecondClickFade;
+    SoundEngine::instance().stop(same->first, fade);
+    voices_.erase(same);
+    return stops;
 }
 
 // Said on the board itself: a box would stop the host mid-show.
@@ -318,9 +390,14 @@ void SoundBoard::voiceEnded(VoiceId voice, VoiceEnd end)
 
 void SoundBoard::stop()
 {
+    stopAll(stopFade_);
+}
+
+void SoundBoard::stopAll(std::chrono::milliseconds fade)
+{
     SoundEngine& engine = SoundEngine::instance();
     for (const auto& entry : voices_)
-        engine.stop(entry.first);
+        engine.stop(entry.first, fade);
     voices_.clear();
 }
 

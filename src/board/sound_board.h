@@ -3,12 +3,14 @@
 #include "board/custom_sound_tables.h"
 #include "base/profile_document.h"
 #include "board/slot_loudness.h"
+#include "board/sound_style.h"
 #include "media/engine/sound_engine.h"
 #include "text/text.h"
 
 #include <QString>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -34,6 +36,10 @@ struct BoardSurface {
     // A click or a remote call that played nothing: what went wrong, for the
     // board's status line. May be empty.
     std::function<void(const QString& message)> soundNotPlayed;
+    // The desktop's double-click interval (most desktops' default until the
+    // window tells): with 再次点击停止, a second click this soon after a
+    // sound started is the host's double click, not a stop.
+    std::chrono::milliseconds doubleClick{400};
 };
 
 // The host's words for a file that will not play ("找不到文件", ...).
@@ -69,6 +75,10 @@ Text slotToolTip(const CustomSoundTables& tables, int slot);
 // my.ini: beside a portable program it may write in, else in the user's config folder.
 QString defaultSettingsFile();
 
+// A second click's fade-out for a sound without one of its own: soft
+// enough not to chop a word of a song, quick enough to feel like a stop.
+inline constexpr std::chrono::milliseconds kSecondClickFade{300};
+
 // What the board's buttons and slider do with the sound engine. Every sound
 // plays at the slider's volume, its own volume and (a slot) its loudness
 // gain, never pushed past full scale; a sound that is cut fades out.
@@ -81,16 +91,31 @@ public:
 
     // 叠加播放: on, a sound starts over those playing, up to kMostVoices
     // at once (the oldest stops for one more); off, as ever, a new sound
-    // cuts the one before. Off at first.
+    // cuts the one before. Off at first. Either way a sound never plays
+    // twice over itself: clicked while it plays, it starts again.
     void setOverlapping(bool on);
     bool overlapping() const { return overlapping_; }
+    // 再次点击停止: on, a click on a sound that plays fades it out, over its
+    // own fade-out or kSecondClickFade, instead of starting it again. Off at first.
+    void setSecondClickStops(bool on);
+    // How long 停止播放 fades every sound out; 0 cuts at once.
+    void setStopFade(std::chrono::milliseconds fade);
+
+    // The sound's loop, fades and 背景音乐 as its menu set them, read from
+    // my.ini once.
+    SoundStyle soundStyle(const Text& soundKey) const;
+    // False when my.ini could not be written; the style holds for this run either way.
+    bool setSoundStyle(const Text& soundKey, const SoundStyle& style);
+    // How a click plays the sound: its style, and a bed when it loops, when
+    // it is on the 音乐类音效 page, or when it is marked 背景音乐.
+    VoiceShape voiceShape(const Text& soundKey) const;
 
     // An effect button: cut off what plays, play the file from its start at
-    // the slider's volume and the sound's own. Empty when it plays, else why
-    // not, as the status line is told it.
+    // the slider's volume and the sound's own, shaped by its style. Empty
+    // when it plays (or was stopped), else why not, as the status line is told it.
     QString playEffect(const Text& file, const Text& soundKey = {});
     // 试听: the file at this volume of its own, for the host's ears alone
-    // (never into the chat), nothing stored.
+    // (never into the chat), plain (no loop, no fades), nothing stored.
     void previewSound(const Text& file, const Text& soundKey, int decibels);
     // A bound slot as its click plays it; an empty one opens no dialog and
     // plays nothing ("按钮N 还没有声音"). Empty when it plays, else why not,
@@ -109,7 +134,8 @@ public:
     // New caption on the button and in my.ini; false when my.ini could not be written.
     bool renameSlot(int slot, const Text& name);
     // Empties the slot: file, name and caption, and its keys in
-    // [自定义音乐], [响度] and [音量]. False when my.ini could not be written.
+    // [自定义音乐], [响度], [音量] and the style's sections. False when
+    // my.ini could not be written.
     bool clearSlot(int slot);
     // A stop button: every sound the board plays fades out.
     void stop();
@@ -164,6 +190,10 @@ private:
     double effectGainDb(const Text& file, int decibels);
     QString startAtSliderVolume(const Text& file, const Text& soundKey, double gainDb,
                                 Audience audience = Audience::Everyone);
+    // A click on a sound that plays: true when it stopped the sound, or was a
+    // double click's second half, and so starts nothing.
+    bool answerSecondClick(const Text& soundKey, Audience audience);
+    void stopAll(std::chrono::milliseconds fade);
     QString tellNotPlayed(const QString& message);
     VoiceGains gainsAtSlider(double gainDb) const;
     double slotGainDb(int slot, int decibels);
@@ -179,11 +209,18 @@ private:
     std::array<SlotFile, kCustomSoundTableSize + 1> slotFiles_;
     std::map<Text, EffectPeak> effectPeaks_;
     bool overlapping_ = false;
+    bool secondClickStops_ = false;
+    std::chrono::milliseconds stopFade_{0};  // a cut, as ever, until the window hands the host's
+    // The styles read or set in this run.
+    mutable std::map<Text, SoundStyle> styles_;
     // The sounds the board started: each one's file, and the gain it plays at on top of the slider.
     struct StartedSound {
         Text file;
         double gainDb = 0;
         Text soundKey;
+        Audience audience = Audience::Everyone;
+        std::chrono::milliseconds fadeOut{0};
+        std::chrono::steady_clock::time_point started;
     };
     std::map<VoiceId, StartedSound> voices_;
     // Slots' and effects' files are measured here; made with the first one.

@@ -23,6 +23,8 @@ inline constexpr int kBoardPageCount = 7;
 inline constexpr int kBoardButtonCount = 126;
 inline constexpr int kCustomSlotCount = 18;
 inline constexpr int kCustomSlotPage = 6;
+// "音乐类音效": its effects are music, and play as beds.
+inline constexpr int kMusicPage = 5;
 inline constexpr int kBoardButtonWidth = 72;
 inline constexpr int kBoardButtonHeight = 22;
 // What a custom button shows while its slot holds no file.

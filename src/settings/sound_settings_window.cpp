@@ -8,6 +8,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QKeySequenceEdit>
@@ -20,6 +21,8 @@
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QVBoxLayout>
+
+#include <cmath>
 
 namespace qinghe {
 namespace {
@@ -66,6 +69,7 @@ constexpr int kRowCaptionCharacters = 8;
 constexpr const char* kWidestKeys = "Ctrl+Alt+Shift+F12";
 // What a line edit keeps on each side of its text.
 constexpr int kLineEditMargin = 2;
+constexpr double kMillisecondsPerSecond = 1000;
 
 QString rowCaption(int action, const SlotCaption& slotCaption)
 {
@@ -135,6 +139,8 @@ void SoundSettingsWindow::bindControls(ControlBinder& binder)
     binder.bind(controls_.hotKeyText, "热键说明");
     binder.bind(controls_.hotKeyRows, "热键栏");
     binder.bind(controls_.overlapSwitch, "叠加播放");
+    binder.bind(controls_.secondClickSwitch, "再次点击停止");
+    binder.bind(controls_.stopFade, "停止淡出");
     binder.bind(controls_.closeButton, "关闭");
 }
 
@@ -169,7 +175,12 @@ void SoundSettingsWindow::onCreated()
         level->setTracking(false);
         connect(level, &QSlider::valueChanged, this, [this] { settingsChanged(); });
     }
-    connect(controls_.overlapSwitch, &QCheckBox::clicked, this, [this] { overlapChanged(); });
+    connect(controls_.overlapSwitch, &QCheckBox::clicked, this, [this] { boardOptionsChanged(); });
+    connect(controls_.secondClickSwitch, &QCheckBox::clicked, this, [this] { boardOptionsChanged(); });
+    // The range is the settings', whatever the definition says; a time is taken once typed, not at each digit.
+    controls_.stopFade->setRange(0, kLongestStopFadeMs / kMillisecondsPerSecond);
+    controls_.stopFade->setKeyboardTracking(false);
+    connect(controls_.stopFade, &QDoubleSpinBox::valueChanged, this, [this] { boardOptionsChanged(); });
     connect(controls_.closeButton, &QPushButton::clicked, this, &QWidget::close);
     buildHotKeyRows();
 }
@@ -333,6 +344,11 @@ void SoundSettingsWindow::showSettings()
     const bool available = status_.serverReachable;
     controls_.microphoneSwitch->setChecked(settings_.virtualMicrophone);
     controls_.overlapSwitch->setChecked(settings_.overlapPlayback);
+    controls_.secondClickSwitch->setChecked(settings_.secondClickStops);
+    {
+        const QSignalBlocker quiet(controls_.stopFade);
+        controls_.stopFade->setValue(settings_.stopFadeMs / kMillisecondsPerSecond);
+    }
     controls_.passThroughSwitch->setChecked(settings_.passThrough);
     for (const auto& [slider, level] : {std::pair{controls_.chatLevel, settings_.chatLevel},
                                         std::pair{controls_.listeningLevel, settings_.listeningLevel},
@@ -358,10 +374,12 @@ void SoundSettingsWindow::showStatus(const RoutingStatus& status)
     showSettings();
 }
 
-// The board takes the option when the window closes; the sound server has no part in it.
-void SoundSettingsWindow::overlapChanged()
+// The board takes these when the window closes; the sound server has no part in them.
+void SoundSettingsWindow::boardOptionsChanged()
 {
     settings_.overlapPlayback = controls_.overlapSwitch->isChecked();
+    settings_.secondClickStops = controls_.secondClickSwitch->isChecked();
+    settings_.stopFadeMs = static_cast<int>(std::lround(controls_.stopFade->value() * kMillisecondsPerSecond));
     if (!writeSoundSettings(settingsFile_, settings_))
         messageBox(QString::fromUtf8(kNotSaved));
 }

@@ -13,6 +13,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QDoubleSpinBox;
 class QGridLayout;
 class QGroupBox;
 class QKeySequenceEdit;
@@ -64,6 +65,8 @@ private:
         QLabel* hotKeyText = nullptr;            // 热键说明
         QWidget* hotKeyRows = nullptr;           // 热键栏: where the key fields go
         QCheckBox* overlapSwitch = nullptr;      // 叠加播放
+        QCheckBox* secondClickSwitch = nullptr;  // 再次点击停止
+        QDoubleSpinBox* stopFade = nullptr;      // 停止淡出, in seconds
         QPushButton* closeButton = nullptr;      // 关闭
     };
 
@@ -71,7 +74,8 @@ private:
     void fillChoices(QComboBox* box, const std::vector<ServerDevice>& devices, const std::string& chosen);
     void showSettings();
     void settingsChanged();
-    void overlapChanged();
+    // 叠加播放, 再次点击停止 or 停止淡出: the board's own options.
+    void boardOptionsChanged();
     void buildHotKeyRows();
     void addHotKeyRow(int action, int row, int column);
     void showHotKeys();

@@ -2,6 +2,7 @@
 
 #include "hotkeys/global_hot_keys.h"
 #include "board_grid.h"
+#include "now_playing_strip.h"
 #include "slot_drop.h"
 #include "sound_menu.h"
 
@@ -28,6 +29,7 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QLabel>
@@ -68,6 +70,7 @@ MainWindow::~MainWindow() = default;
 MainWindow* MainWindow::open(MainWindowContext context, const QString& definitionPath)
 {
     registerWebViewControl();
+    registerNowPlayingStripControl();
     WindowRuntime& runtime = context.runtime;
     auto* window = new MainWindow(std::move(context));
     if (!runtime.createWindow(window, definitionPath))
@@ -82,6 +85,7 @@ void MainWindow::bindControls(ControlBinder& binder)
     binder.bind(controls_.volumeSlider, "滑块条1");
     binder.bind(controls_.volumeText, "标签2");
     binder.bind(controls_.soundCardOption, "选择框1");
+    binder.bind(controls_.nowPlaying, "正在播放");
     binder.bind(controls_.advertisingPanel, "超文本浏览框1");
     binder.bind(controls_.newVersionLabel, "新版本");
     binder.bind(controls_.userCountLabel, "标签5");
@@ -104,6 +108,7 @@ void MainWindow::onCreated()
     // The board comes first: the buttons' menus work on it.
     wireBoard();
     buildBoard();
+    controls_.nowPlaying->follow(*board_);
     wireToolbar();
     wireMenu();
     wireSearch();
@@ -112,7 +117,7 @@ void MainWindow::onCreated()
     // are restored, and the version check and the online counter start after.
     attachProgramSkin();
     board_->restoreSlots(kCustomSlotCount);
-    applyOverlapOption();
+    applyBoardOptions();
     wireUpdater();
     updater_->startBackgroundChecks();
     watchRouting();
@@ -270,6 +275,7 @@ void MainWindow::wireBoard()
     };
     surface.fileRefused = [](const QString& reason) { messageBox(reason, kBoxOkInformation); };
     surface.soundNotPlayed = [this](const QString& message) { showStatus(message); };
+    surface.doubleClick = std::chrono::milliseconds(QApplication::doubleClickInterval());
     board_ = std::make_unique<SoundBoard>(context_.customSounds, context_.settingsFile, std::move(surface));
     connect(&SoundEngine::instance(), &SoundEngine::voiceEnded, this,
             [this](VoiceId voice, VoiceEnd end) { board_->voiceEnded(voice, end); });
@@ -379,9 +385,9 @@ void MainWindow::wireMenu()
         RuntimeWindow* settings =
             openSoundSettingsWindow(context_.runtime, context_.soundRouting, context_.settingsFile, context_.hotKeys,
                                     [this](int slot) { return slotCaption(slot); });
-        // 叠加播放 is taken once the host is done with the window.
+        // The board's options are taken once the host is done with the window.
         if (settings != nullptr)
-            connect(settings, &QObject::destroyed, this, &MainWindow::applyOverlapOption, Qt::UniqueConnection);
+            connect(settings, &QObject::destroyed, this, &MainWindow::applyBoardOptions, Qt::UniqueConnection);
     });
     // A hot key does what its button does.
     if (context_.hotKeys)
@@ -405,9 +411,12 @@ void MainWindow::wireMenu()
     });
 }
 
-void MainWindow::applyOverlapOption()
+void MainWindow::applyBoardOptions()
 {
-    board_->setOverlapping(readSoundSettings(context_.settingsFile).overlapPlayback);
+    const SoundSettings settings = readSoundSettings(context_.settingsFile);
+    board_->setOverlapping(settings.overlapPlayback);
+    board_->setSecondClickStops(settings.secondClickStops);
+    board_->setStopFade(std::chrono::milliseconds(settings.stopFadeMs));
 }
 
 QString MainWindow::slotCaption(int slot) const

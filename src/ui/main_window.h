@@ -27,6 +27,7 @@ class QWebEngineView;
 namespace qinghe {
 
 class GlobalHotKeys;
+class NowPlayingStrip;
 class SoundRouting;
 class SoundSearchWindow;
 class Updater;
@@ -95,6 +96,7 @@ private:
         QSlider* volumeSlider = nullptr;           // 滑块条1
         QLabel* volumeText = nullptr;              // 标签2
         QCheckBox* soundCardOption = nullptr;      // 选择框1
+        NowPlayingStrip* nowPlaying = nullptr;     // 正在播放
         QWebEngineView* advertisingPanel = nullptr;  // 超文本浏览框1
         QLabel* newVersionLabel = nullptr;         // 新版本
         QLabel* userCountLabel = nullptr;          // 标签5
@@ -122,8 +124,8 @@ private:
     QString onBoardButton(const BoardButton& entry);
     void wireToolbar();
     void wireMenu();
-    // 叠加播放 as 声音设置 keeps it in my.ini.
-    void applyOverlapOption();
+    // 叠加播放, 再次点击停止 and 停止淡出 as 声音设置 keeps them in my.ini.
+    void applyBoardOptions();
     // Ctrl+F: the search over every effect and bound slot.
     void wireSearch();
     // What a custom slot (1..18) shows; empty while nothing is bound to it.

@@ -1,5 +1,6 @@
 #include "sound_menu.h"
 
+#include "sound_fade_window.h"
 #include "sound_hot_key_window.h"
 #include "sound_volume_window.h"
 
@@ -16,9 +17,10 @@ namespace qinghe {
 namespace {
 
 constexpr const char* kSlotNameTitle = "自定义名称";
-constexpr const char* kClearQuestion = "清除按钮%1“%2”？它的声音文件、名称、音量和热键都会去掉。";
+constexpr const char* kClearQuestion = "清除按钮%1“%2”？它的声音文件、名称、音量、热键和播放方式都会去掉。";
 constexpr const char* kClearNotSaved = "清除无法写入 my.ini，下次启动时这个按钮还会回来。";
 constexpr const char* kRenameNotSaved = "新名称无法写入 my.ini，下次启动时仍是原来的名称。";
+constexpr const char* kStyleNotSaved = "这项设置无法写入 my.ini，下次启动时不会保留。";
 
 QString fromUtf8(std::string_view text)
 {
@@ -72,6 +74,21 @@ void SoundMenus::openMenu(QPushButton* button, const BoardButton& entry, const Q
     };
     addItem(kVolumeItem, [this, &entry] { askVolume(entry); });
     addItem(kHotKeyItem, [this, &entry] { askHotKey(entry); });
+    // A style counts from the sound's next click on.
+    const Text key = soundKeyOf(entry);
+    const SoundStyle style = context_.board.soundStyle(key);
+    menu->addSeparator();
+    QAction* loop = addItem(kLoopItem, [this, key](bool on) { changeStyle(key, [on](SoundStyle& s) { s.loop = on; }); });
+    loop->setCheckable(true);
+    loop->setChecked(style.loop);
+    addItem(kFadeItem, [this, &entry] { askFades(entry); });
+    QAction* bed =
+        addItem(kMusicBedItem, [this, key](bool on) { changeStyle(key, [on](SoundStyle& s) { s.musicBed = on; }); });
+    bed->setCheckable(true);
+    // A sound that loops, or an effect of the 音乐类音效 page, is a bed anyway: the item says so and stays so.
+    const bool bedAnyway = context_.board.voiceShape(key).bed && !style.musicBed;
+    bed->setChecked(style.musicBed || bedAnyway);
+    bed->setEnabled(!bedAnyway);
     if (entry.action == BoardAction::CustomSlot) {
         const int slot = entry.slot;
         const bool bound = !context_.customSounds.paths[slot].empty();
@@ -115,6 +132,31 @@ void SoundMenus::askHotKey(const BoardButton& entry)
     if (action >= 0)
         openSoundHotKeyWindow(context_.runtime, context_.hotKeys, context_.settingsFile, action, soundName(entry),
                               [&sounds = context_.customSounds](int slot) { return nameToQString(sounds.names[slot]); });
+}
+
+void SoundMenus::askFades(const BoardButton& entry)
+{
+    const Text key = soundKeyOf(entry);
+    const SoundStyle style = context_.board.soundStyle(key);
+    SoundFadeRequest request;
+    request.soundName = soundName(entry);
+    request.fadeIn = style.fadeIn;
+    request.fadeOut = style.fadeOut;
+    request.store = [this, key](std::chrono::milliseconds fadeIn, std::chrono::milliseconds fadeOut) {
+        SoundStyle changed = context_.board.soundStyle(key);
+        changed.fadeIn = fadeIn;
+        changed.fadeOut = fadeOut;
+        return context_.board.setSoundStyle(key, changed);
+    };
+    openSoundFadeWindow(context_.runtime, std::move(request));
+}
+
+void SoundMenus::changeStyle(const Text& soundKey, const std::function<void(SoundStyle&)>& change)
+{
+    SoundStyle style = context_.board.soundStyle(soundKey);
+    change(style);
+    if (!context_.board.setSoundStyle(soundKey, style))
+        messageBox(QString::fromUtf8(kStyleNotSaved));
 }
 
 void SoundMenus::rename(int slot)

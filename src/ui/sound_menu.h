@@ -1,15 +1,18 @@
 #pragma once
 
-// The menu a right click opens on a board button: the sound's own volume
-// and hot key, and on a custom slot its name, its file and clearing it.
+// The menu a right click opens on a board button: the sound's own volume,
+// hot key, loop, fades and 背景音乐, and on a custom slot its name, its file
+// and clearing it.
 
 #include "board/custom_sound_tables.h"
 #include "board/sound_catalogue.h"
+#include "board/sound_style.h"
 #include "text/text.h"
 
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 class QPushButton;
@@ -23,6 +26,9 @@ class WindowRuntime;
 // The menu's items, as they read.
 inline constexpr const char* kVolumeItem = "音量…";
 inline constexpr const char* kHotKeyItem = "热键…";
+inline constexpr const char* kLoopItem = "循环播放";
+inline constexpr const char* kFadeItem = "淡入淡出…";
+inline constexpr const char* kMusicBedItem = "背景音乐";
 inline constexpr const char* kRenameItem = "重命名…";
 inline constexpr const char* kChangeFileItem = "更换声音文件…";
 inline constexpr const char* kClearItem = "清除";
@@ -54,6 +60,9 @@ private:
     QString soundName(const BoardButton& entry) const;
     void askVolume(const BoardButton& entry);
     void askHotKey(const BoardButton& entry);
+    void askFades(const BoardButton& entry);
+    // The sound's style with change made to it, kept; the host hears when my.ini would not keep it.
+    void changeStyle(const Text& soundKey, const std::function<void(SoundStyle&)>& change);
     void rename(int slot);
     void clear(int slot);
 
