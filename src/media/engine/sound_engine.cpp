@@ -71,6 +71,29 @@ AudioDeviceRequest deviceRequestFor(const MediaOutputDevice& target)
     return request;
 }
 
+// The beds' glide to their level, as the voices follow it frame by frame:
+// a straight line in gain. A bed started during it joins the others where
+// they are, and goes on with them.
+struct BedGlide {
+    using Clock = std::chrono::steady_clock;
+    float from = 1.0f;
+    float to = 1.0f;
+    Clock::time_point start{};
+    std::chrono::milliseconds length{0};
+
+    std::chrono::milliseconds left(Clock::time_point at) const
+    {
+        return std::max(std::chrono::duration_cast<std::chrono::milliseconds>(start + length - at),
+                        std::chrono::milliseconds(0));
+    }
+    float gainAt(Clock::time_point at) const
+    {
+        if (left(at).count() == 0)
+            return to;
+        return from + (to - from) * (1.0f - static_cast<float>(left(at).count()) / static_cast<float>(length.count()));
+    }
+};
+
 // One sound on one output: a voice in that output's mixer.
 struct VoicePart {
     SoundOutput* output = nullptr;
@@ -108,6 +131,7 @@ struct EngineState {
     int mostPlaying = 1;
     // Where every bed is, or is gliding to: 0 dB its own level.
     double bedLevel = 0;
+    BedGlide bedGlide;
     VoiceId lastVoice = kNoVoice;
     std::map<VoiceId, HeldVoice> voices;
     // Ended by a stop or a change of output, to be told by the watch.
@@ -218,6 +242,7 @@ VoiceStart SoundEngine::play(const std::string& path, const VoiceGains& asked, s
         e.reapEnded();
         HeldVoice held;
         held.shape = shape;
+        const auto now = BedGlide::Clock::now();
         const bool slowToOpen = synthesised(path);
         for (SoundOutput* output : e.outputs(audience)) {
             if (!output->mixer().anyAudible())
@@ -239,7 +264,7 @@ VoiceStart SoundEngine::play(const std::string& path, const VoiceGains& asked, s
             setup.fadeInFrames = framesOf(shape.fadeIn, output->rate());
             setup.fadeOutFrames = framesOf(shape.fadeOut, output->rate());
             setup.bed = shape.bed;
-            setup.bedGain = factorOf(e.bedLevel);
+            setup.bedGain = e.bedGlide.gainAt(now);
             // Each output plays the sound from a decoder of its own, at its own rate and pace.
             const int rate = output->rate();
             auto voice = std::make_unique<SoundVoice>([module, path, rate] { return module->openStream(path, rate); },
@@ -252,6 +277,8 @@ VoiceStart SoundEngine::play(const std::string& path, const VoiceGains& asked, s
                 return {kNoVoice, problem, false};
             }
             if (SoundVoice* added = output->mixer().add(std::move(voice), e.mostPlaying)) {
+                if (const std::chrono::milliseconds left = e.bedGlide.left(now); shape.bed && left.count() > 0)
+                    added->glideBed(e.bedGlide.to, framesOf(left, output->rate()));
                 output->voiceAdded(added);
                 held.parts.push_back({output, added});
             }
@@ -347,6 +374,8 @@ void SoundEngine::setBedLevel(double decibels, std::chrono::milliseconds ramp)
     std::lock_guard guard(e.lock);
     e.bedLevel = level;
     const float gain = factorOf(level);
+    const auto now = BedGlide::Clock::now();
+    e.bedGlide = {e.bedGlide.gainAt(now), gain, now, std::clamp(ramp, std::chrono::milliseconds(0), kLongestFade)};
     for (SoundOutput* output : e.outputs())
         output->mixer().glideBeds(gain, framesOf(ramp, output->rate()));
 }

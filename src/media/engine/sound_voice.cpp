@@ -311,10 +311,11 @@ bool SoundVoice::addTo(std::int32_t* mix, std::int32_t* steady, int frames)
         if (const std::size_t left = remaining - used; fadeAtEnd_ && all && left <= static_cast<std::size_t>(cutFadeFrames_)
                                                        && (!fading_ || static_cast<int>(left) < fadeLength_ - fadeDone_))
             fadeFromHere(static_cast<int>(left));
-        // A sound with a fade out of its own fades before its end, where its length is known.
-        if (!fading_ && !loop_ && fadeOutFrames_ > 0 && soundLength > 0
-            && soundLength - (startFrame_ + played + static_cast<std::int64_t>(used)) <= fadeOutFrames_)
-            fadeFromHere(static_cast<int>(soundLength - (startFrame_ + played + static_cast<std::int64_t>(used))));
+        // A sound with a fade out of its own fades before its end, where its
+        // length is known; past a length that fell short, its last frames' fade ends it.
+        if (const std::int64_t toEnd = soundLength - (startFrame_ + played + static_cast<std::int64_t>(used));
+            !fading_ && !loop_ && fadeOutFrames_ > 0 && soundLength > 0 && toEnd > 0 && toEnd <= fadeOutFrames_)
+            fadeFromHere(static_cast<int>(toEnd));
         const std::int32_t l = taken_[2 * used];
         const std::int32_t r = taken_[2 * used + 1];
         std::int32_t outLeft = unity ? atVolume(l, leftVolume) : atFactor(l, leftFactor);
