@@ -1,6 +1,6 @@
 // Any bytes as a sound file the host binds: the check and the opening say a
 // problem with its reason or give a stream, and a second of it reads and
-// seeks without a fault in our code or in how it drives the libraries.
+// seeks, and loops, without a fault in our code or in how it drives the libraries.
 
 #include "media/decoders/stereo_stream.h"
 
@@ -83,5 +83,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     readSome(*opening.stream, block, kFramesRead);
     if (opening.stream->seek(0))
         readSome(*opening.stream, block, kBlockFrames);
+    // Looped, every read still ends: a file too short, or one that cannot go back, ends the loop.
+    opening.stream->setLooping(true);
+    readSome(*opening.stream, block, kFramesRead);
     return 0;
 }

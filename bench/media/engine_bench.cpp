@@ -1,6 +1,6 @@
 // The sound engine's resampling quality and its CPU per voice, run by hand:
 //
-//   engine_bench [aliases] [cpu] [hold] [--server pulseaudio|pipewire] [--seconds S] [--rounds R]
+//   engine_bench [aliases] [cpu] [hold] [--server pulseaudio|pipewire] [--seconds S] [--rounds R] [--shaped]
 //
 // With no part named, all run.
 //
@@ -22,7 +22,10 @@
 // voice adds), then on a private sound server beside paplay playing the same
 // file N times at once into the same sink, with the server's own CPU, which
 // resamples for paplay but not for the engine. R rounds (default 3), the
-// engine and paplay by turns; medians, with the spread of the totals.
+// engine and paplay by turns; medians, with the spread of the totals. With
+// --shaped the engine's voices are music beds that fade in and out over a
+// second each while the beds glide down and back up every second, so every
+// frame of every voice carries the gains a show's music does.
 //
 // hold: how long a click's play keeps the window thread, for the files
 // that cost the most to open: a WAV whose header claims 4 GB over one
@@ -371,6 +374,11 @@ double serverCpu(const PrivateSoundServer* server)
     return static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
+// The engine's voices as beds with fades, the beds gliding all the while (--shaped).
+bool shapedVoices = false;
+constexpr VoiceShape kShaped{.fadeIn = 1000ms, .fadeOut = 1000ms, .bed = true};
+constexpr auto kGlideEvery = 1000ms;
+
 // N voices of the file on the engine's output, until the last has ended.
 bool engineRun(const std::string& file, int voices, const PrivateSoundServer* server, Cost& cost)
 {
@@ -381,11 +389,18 @@ bool engineRun(const std::string& file, int voices, const PrivateSoundServer* se
     const auto start = Clock::now();
     std::vector<VoiceId> playing;
     for (int i = 0; i < voices; ++i)
-        playing.push_back(engine.play(file, VoiceGains{}).voice);
+        playing.push_back(engine.play(file, VoiceGains{}, 0ms, Audience::Everyone, shapedVoices ? kShaped : VoiceShape{}).voice);
     if (std::count(playing.begin(), playing.end(), kNoVoice) > 0)
         return false;
-    while (std::any_of(playing.begin(), playing.end(), [&](VoiceId v) { return engine.playing(v); }))
+    for (auto glided = start; std::any_of(playing.begin(), playing.end(), [&](VoiceId v) { return engine.playing(v); });) {
+        if (shapedVoices && Clock::now() - glided >= kGlideEvery) {
+            glided = Clock::now();
+            engine.setBedLevel(std::chrono::duration_cast<std::chrono::seconds>(glided - start).count() % 2 ? -12 : 0,
+                               kGlideEvery / 2);
+        }
         std::this_thread::sleep_for(kPoll);
+    }
+    engine.setBedLevel(0, 0ms);
     cost = {selfCpu() - programBefore, serverCpu(server) - serverBefore,
             std::chrono::duration<double>(Clock::now() - start).count()};
     return true;
@@ -664,6 +679,8 @@ Options parse(int argc, char** argv)
             options.cpu = true;
         } else if (name == "hold") {
             options.hold = true;
+        } else if (name == "--shaped") {
+            shapedVoices = true;
         } else if (i + 1 < argc) {
             const std::string value = argv[++i];
             if (name == "--server")

@@ -36,8 +36,9 @@ struct BoardSurface {
     // A click or a remote call that played nothing: what went wrong, for the
     // board's status line. May be empty.
     std::function<void(const QString& message)> soundNotPlayed;
-    // The desktop's double-click interval: with 再次点击停止, a second click
-    // this soon after a sound started is the host's double click, not a stop.
+    // The desktop's double-click interval (most desktops' default until the
+    // window tells): with 再次点击停止, a second click this soon after a
+    // sound started is the host's double click, not a stop.
     std::chrono::milliseconds doubleClick{400};
 };
 

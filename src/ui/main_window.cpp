@@ -2,6 +2,7 @@
 
 #include "hotkeys/global_hot_keys.h"
 #include "board_grid.h"
+#include "now_playing_strip.h"
 #include "slot_drop.h"
 #include "sound_menu.h"
 
@@ -71,6 +72,7 @@ MainWindow::~MainWindow() = default;
 MainWindow* MainWindow::open(MainWindowContext context, const QString& definitionPath)
 {
     registerWebViewControl();
+    registerNowPlayingStripControl();
     WindowRuntime& runtime = context.runtime;
     auto* window = new MainWindow(std::move(context));
     if (!runtime.createWindow(window, definitionPath))
@@ -85,6 +87,7 @@ void MainWindow::bindControls(ControlBinder& binder)
     binder.bind(controls_.volumeSlider, "滑块条1");
     binder.bind(controls_.volumeText, "标签2");
     binder.bind(controls_.soundCardOption, "选择框1");
+    binder.bind(controls_.nowPlaying, "正在播放");
     binder.bind(controls_.advertisingPanel, "超文本浏览框1");
     binder.bind(controls_.newVersionLabel, "新版本");
     binder.bind(controls_.userCountLabel, "标签5");
@@ -107,6 +110,7 @@ void MainWindow::onCreated()
     // The board comes first: the buttons' menus work on it.
     wireBoard();
     buildBoard();
+    controls_.nowPlaying->follow(*board_);
     wireToolbar();
     wireMenu();
     wireSearch();

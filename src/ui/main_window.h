@@ -28,6 +28,7 @@ namespace qinghe {
 
 class GlobalHotKeys;
 class MicrophoneLevel;
+class NowPlayingStrip;
 class SoundRouting;
 class SoundSearchWindow;
 class Updater;
@@ -98,6 +99,7 @@ private:
         QSlider* volumeSlider = nullptr;           // 滑块条1
         QLabel* volumeText = nullptr;              // 标签2
         QCheckBox* soundCardOption = nullptr;      // 选择框1
+        NowPlayingStrip* nowPlaying = nullptr;     // 正在播放
         QWebEngineView* advertisingPanel = nullptr;  // 超文本浏览框1
         QLabel* newVersionLabel = nullptr;         // 新版本
         QLabel* userCountLabel = nullptr;          // 标签5

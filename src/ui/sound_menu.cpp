@@ -85,7 +85,7 @@ void SoundMenus::openMenu(QPushButton* button, const BoardButton& entry, const Q
     QAction* bed =
         addItem(kMusicBedItem, [this, key](bool on) { changeStyle(key, [on](SoundStyle& s) { s.musicBed = on; }); });
     bed->setCheckable(true);
-    // A sound that loops, or music off its page, is a bed anyway: the item says so and cannot say otherwise.
+    // A sound that loops, or an effect of the 音乐类音效 page, is a bed anyway: the item says so and stays so.
     const bool bedAnyway = context_.board.voiceShape(key).bed && !style.musicBed;
     bed->setChecked(style.musicBed || bedAnyway);
     bed->setEnabled(!bedAnyway);

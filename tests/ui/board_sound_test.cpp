@@ -103,7 +103,8 @@ class BoardSoundTest : public QObject {
             !writeSquareWav(dir_.filePath("quiet.wav"), 3, kQuiet))
             return false;
         const QString ini = QStringLiteral("[自定义音乐]\r\n按钮1path=%1\r\n按钮1name=响\r\n按钮2path=%2\r\n"
-                                           "按钮2name=轻\r\n按钮3path=%3\r\n按钮3name=无\r\n")
+                                           "按钮2name=轻\r\n按钮3path=%3\r\n按钮3name=无\r\n"
+                                           "[声音设置]\r\n停止淡出=0\r\n")  // stops cut, so silence follows at once
                                 .arg(dir_.filePath("loud.wav"), dir_.filePath("quiet.wav"),
                                      dir_.filePath("gone.wav"));
         QFile file(dir_.filePath("my.ini"));

@@ -111,7 +111,7 @@ class EngineOverlapTest : public QObject {
     [[nodiscard]] bool openWith(bool overlap)
     {
         const QString ini = QStringLiteral("[自定义音乐]\r\n按钮1path=%1\r\n按钮1name=左\r\n按钮2path=%2\r\n按钮2name=右\r\n"
-                                           "[声音设置]\r\n叠加播放=%3\r\n")
+                                           "[声音设置]\r\n叠加播放=%3\r\n停止淡出=0\r\n")  // 停止播放 cuts
                                 .arg(dir_.filePath("left.wav"), dir_.filePath("right.wav"))
                                 .arg(overlap ? 1 : 0);
         QFile file(dir_.filePath("my.ini"));

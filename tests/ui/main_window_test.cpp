@@ -109,7 +109,9 @@ private slots:
         QCOMPARE(window_->minimumSize(), window_->maximumSize());
         // At least the definition's client area; wider where the tabs need it with this font.
         QVERIFY(window_->width() >= 479);
-        QCOMPARE(window_->centralWidget()->size(), QSize(window_->width(), 466));
+        // 466 and the 88 of 正在播放, between the volume row and the web panel.
+        QCOMPARE(window_->centralWidget()->size(), QSize(window_->width(), 466 + 88));
+        QCOMPARE(find<QWidget>("正在播放")->geometry(), QRect(0, 263, window_->width(), 88));
         QVERIFY(window_->windowFlags() & Qt::WindowMinimizeButtonHint);
         QVERIFY(!(window_->windowFlags() & Qt::WindowMaximizeButtonHint));
         QVERIFY(window_->isVisible());
@@ -178,7 +180,7 @@ private slots:
         QCOMPARE(find<QLabel>("检查更新")->text(), QStringLiteral("版本号验证中..."));
         auto* notice = find<QLabel>("新版本");
         QVERIFY(notice->text().isEmpty());
-        QCOMPARE(notice->geometry(), QRect(127, 446, 250, 18));
+        QCOMPARE(notice->geometry(), QRect(127, 446 + 88, 250, 18));
         QVERIFY(notice->font().bold());
         QVERIFY(notice->font().underline());
         notice->ensurePolished();
@@ -346,7 +348,7 @@ private slots:
     {
         auto* panel = find<QWebEngineView>("超文本浏览框1");
         // Past both edges of the client area by as much as the definition says, however wide it grew.
-        const QRect place(-5, 263, 520 + window_->centralWidget()->width() - 479, 180);
+        const QRect place(-5, 263 + 88, 520 + window_->centralWidget()->width() - 479, 180);
         QCOMPARE(panel->geometry(), place);
         // The board is on screen before the browser engine starts; the panel follows by itself.
         QVERIFY(window_->isVisible());

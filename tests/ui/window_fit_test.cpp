@@ -19,6 +19,7 @@
 #include "support/recorded_boxes.h"
 #include "app/startup.h"
 #include "ui/main_window.h"
+#include "ui/sound_fade_window.h"
 #include "ui/sound_hot_key_window.h"
 #include "ui/sound_volume_window.h"
 
@@ -205,6 +206,7 @@ private slots:
         windows["partner_window.ui"] = openPartnerWindow(runtime, addresses);
         windows["sound_search_window.ui"] = openSoundSearchWindow(runtime, boardSearchEntries({}), {});
         windows["sound_volume_window.ui"] = openSoundVolumeWindow(runtime, {QStringLiteral("哄堂大笑"), -6, {}, {}});
+        windows["sound_fade_window.ui"] = openSoundFadeWindow(runtime, {QStringLiteral("哄堂大笑"), {}, {}, {}});
         windows["sound_hot_key_window.ui"] =
             openSoundHotKeyWindow(runtime, nullptr, dir.filePath("my.ini"), kFirstEffectHotKeyAction, QStringLiteral("哄堂大笑"));
         // Every definition the program carries is among them.

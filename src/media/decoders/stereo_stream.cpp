@@ -70,6 +70,7 @@ public:
         else if (channels == 2 && gains_[0].left == 1 && gains_[0].right == 0 && gains_[1].left == 0 &&
                  gains_[1].right == 1)
             fold_ = Fold::Stereo;
+        shortestPass_ = static_cast<std::int64_t>(facts.rate) * kShortestLoop.count() / 1000;
         decoded_.resize(static_cast<std::size_t>(kBlockFrames) * static_cast<std::size_t>(channels));
         if (resampler_)
             stereo_.resize(static_cast<std::size_t>(kBlockFrames) * 2);
@@ -91,6 +92,8 @@ public:
         return resampler_ ? readResampled(stereo, frames) : readFolded(stereo, frames);
     }
 
+    void setLooping(bool looping) override { looping_ = looping; }
+
     bool seek(std::int64_t frame) override
     {
         if (frame < 0)
@@ -98,6 +101,8 @@ public:
         const auto source = static_cast<std::int64_t>(static_cast<__int128>(frame) * decoder_->facts().rate / outputRate_);
         if (!decoder_->seek(source))
             return false;
+        pass_ = 0;
+        passFromStart_ = source == 0;
         pending_ = 0;
         pendingOffset_ = 0;
         inputEnded_ = false;
@@ -126,10 +131,18 @@ private:
         std::int64_t done = 0;
         while (done < frames) {
             const std::int64_t got = decoder_->read(decoded_.data(), std::min(kBlockFrames, frames - done));
-            if (got <= 0)
+            if (got == 0 && looping_ && !(passFromStart_ && pass_ < shortestPass_) && decoder_->seek(0)) {
+                pass_ = 0;
+                passFromStart_ = true;
+                continue;
+            }
+            if (got <= 0) {
+                looping_ = false;
                 break;
+            }
             fold(decoded_.data(), got, stereo + done * 2);
             done += got;
+            pass_ += got;
         }
         return done;
     }
@@ -196,6 +209,10 @@ private:
     std::size_t pending_ = 0;
     std::size_t pendingOffset_ = 0;
     bool inputEnded_ = false;
+    bool looping_ = false;
+    std::int64_t shortestPass_ = 0;  // in the file's frames
+    std::int64_t pass_ = 0;          // frames read since the stream last went to a place
+    bool passFromStart_ = true;
 };
 
 }  // namespace

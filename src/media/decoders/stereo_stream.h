@@ -8,10 +8,15 @@
 
 #include "sound_decoder.h"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
 namespace qinghe {
+
+// The shortest sound that plays again at its end: a shorter one would
+// only spin, a buzz and no music.
+inline constexpr std::chrono::milliseconds kShortestLoop{20};
 
 class StereoStream {
 public:
@@ -22,6 +27,11 @@ public:
 
     // Up to frames interleaved stereo float frames at the output rate; 0 at the end.
     virtual std::int64_t read(float* stereo, std::int64_t frames) = 0;
+    // From here on, at the end the stream goes on from the file's start, the
+    // seam passing through the resampler like any other frame, so nothing
+    // is heard there. A pass from the start shorter than kShortestLoop, or
+    // a file that cannot go back to its start, ends there instead.
+    virtual void setLooping(bool looping) = 0;
     // Goes to frame (at the output rate) for the next read; false when it cannot.
     virtual bool seek(std::int64_t frame) = 0;
     // The length at the output rate; -1 when not known.

@@ -494,7 +494,8 @@ void ServerStreams::Impl::onKick(pa_mainloop_api*, pa_io_event*, int fd, pa_io_e
         impl->wake();
         return;
     }
-    if (impl->voices->anyWaitingForFlush()) {
+    // A sound let go of slowly fades on as it was asked to, under the new one.
+    if (impl->voices->anyWaitingForFlush() && !impl->voices->anyFadingSlowly()) {
         // The sounds being cut, on past the last frame given (the new one is not armed yet).
         std::fill(impl->beyond.begin(), impl->beyond.end(), std::int16_t{0});
         impl->voices->mixInto(impl->beyond.data(), impl->fadeFrames);

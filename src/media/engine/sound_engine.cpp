@@ -35,8 +35,8 @@ constexpr double kDecibelsPerDecade = 20;
 constexpr std::chrono::milliseconds kOpenBudget{3};
 // The most a gain may lift a sound: more would only lift its noise.
 constexpr double kMostGainDb = 60;
-// The longest the beds take to glide to a new level: longer is a mistake, not a fade.
-constexpr std::chrono::milliseconds kLongestGlide{60000};
+// The longest a fade or the beds' glide takes: longer is a mistake, not a fade.
+constexpr std::chrono::milliseconds kLongestFade{60000};
 
 // A gain that is no number is none; one past the most is held there.
 float factorOf(double decibels)
@@ -44,6 +44,12 @@ float factorOf(double decibels)
     if (!std::isfinite(decibels))
         return 1.0f;
     return static_cast<float>(std::pow(10.0, std::clamp(decibels, -kMostGainDb * 2, kMostGainDb) / kDecibelsPerDecade));
+}
+
+// A span as frames at a rate, held within 0..kLongestFade.
+int framesOf(std::chrono::milliseconds span, int rate)
+{
+    return static_cast<int>(std::clamp<std::int64_t>(span.count(), 0, kLongestFade.count()) * rate / 1000);
 }
 
 // A MIDI file (its header says so): opened by building a synthesiser and
@@ -64,6 +70,29 @@ AudioDeviceRequest deviceRequestFor(const MediaOutputDevice& target)
     request.device = target.device;
     return request;
 }
+
+// The beds' glide to their level, as the voices follow it frame by frame:
+// a straight line in gain. A bed started during it joins the others where
+// they are, and goes on with them.
+struct BedGlide {
+    using Clock = std::chrono::steady_clock;
+    float from = 1.0f;
+    float to = 1.0f;
+    Clock::time_point start{};
+    std::chrono::milliseconds length{0};
+
+    std::chrono::milliseconds left(Clock::time_point at) const
+    {
+        return std::max(std::chrono::duration_cast<std::chrono::milliseconds>(start + length - at),
+                        std::chrono::milliseconds(0));
+    }
+    float gainAt(Clock::time_point at) const
+    {
+        if (left(at).count() == 0)
+            return to;
+        return from + (to - from) * (1.0f - static_cast<float>(left(at).count()) / static_cast<float>(length.count()));
+    }
+};
 
 // One sound on one output: a voice in that output's mixer.
 struct VoicePart {
@@ -102,6 +131,7 @@ struct EngineState {
     int mostPlaying = 1;
     // Where every bed is, or is gliding to: 0 dB its own level.
     double bedLevel = 0;
+    BedGlide bedGlide;
     VoiceId lastVoice = kNoVoice;
     std::map<VoiceId, HeldVoice> voices;
     // Ended by a stop or a change of output, to be told by the watch.
@@ -212,6 +242,7 @@ VoiceStart SoundEngine::play(const std::string& path, const VoiceGains& asked, s
         e.reapEnded();
         HeldVoice held;
         held.shape = shape;
+        const auto now = BedGlide::Clock::now();
         const bool slowToOpen = synthesised(path);
         for (SoundOutput* output : e.outputs(audience)) {
             if (!output->mixer().anyAudible())
@@ -228,18 +259,16 @@ VoiceStart SoundEngine::play(const std::string& path, const VoiceGains& asked, s
             setup.leftVolume = gains.left;
             setup.rightVolume = gains.right;
             setup.loudnessGain = factorOf(gains.decibels);
+            setup.startFrame = from.count() > 0 ? from.count() * output->rate() / 1000 : 0;
+            setup.loop = shape.loop;
+            setup.fadeInFrames = framesOf(shape.fadeIn, output->rate());
+            setup.fadeOutFrames = framesOf(shape.fadeOut, output->rate());
             setup.bed = shape.bed;
-            setup.bedGain = factorOf(e.bedLevel);
+            setup.bedGain = e.bedGlide.gainAt(now);
             // Each output plays the sound from a decoder of its own, at its own rate and pace.
             const int rate = output->rate();
-            auto voice = std::make_unique<SoundVoice>(
-                [module, path, rate, from] {
-                    StreamOpening opening = module->openStream(path, rate);
-                    if (opening.stream && from.count() > 0 && !opening.stream->seek(from.count() * rate / 1000))
-                        opening = {nullptr, SoundFileProblem::Damaged, {}};
-                    return opening;
-                },
-                setup);
+            auto voice = std::make_unique<SoundVoice>([module, path, rate] { return module->openStream(path, rate); },
+                                                      setup);
             const SoundFileProblem problem = slowToOpen ? voice->startApart(kOpenBudget) : voice->startHere();
             if (problem != SoundFileProblem::None) {
                 // The parts made on the other outputs go too: no sound plays without a handle on it.
@@ -248,6 +277,8 @@ VoiceStart SoundEngine::play(const std::string& path, const VoiceGains& asked, s
                 return {kNoVoice, problem, false};
             }
             if (SoundVoice* added = output->mixer().add(std::move(voice), e.mostPlaying)) {
+                if (const std::chrono::milliseconds left = e.bedGlide.left(now); shape.bed && left.count() > 0)
+                    added->glideBed(e.bedGlide.to, framesOf(left, output->rate()));
                 output->voiceAdded(added);
                 held.parts.push_back({output, added});
             }
@@ -272,7 +303,7 @@ void SoundEngine::stop(VoiceId voice, std::chrono::milliseconds fade)
     if (!held)
         return;
     for (const VoicePart& part : held->parts)
-        part.output->mixer().fadeOut(part.voice, static_cast<int>(fade.count() * part.output->rate() / 1000));
+        part.output->mixer().fadeOut(part.voice, framesOf(fade, part.output->rate()));
     e.voices.erase(voice);
     e.ended.emplace_back(voice, VoiceEnd::Stopped);
 }
@@ -320,7 +351,8 @@ std::optional<VoiceProgress> SoundEngine::progress(VoiceId voice) const
     if (!held)
         return std::nullopt;
     const VoicePart& first = held->parts.front();
-    VoiceProgress progress{first.voice->position(), first.voice->length(), first.output->rate()};
+    VoiceProgress progress{first.voice->place(), first.voice->length(), first.output->rate()};
+    progress.looping = first.voice->looping();
     progress.ducked = held->shape.bed && (e.bedLevel < 0 || first.voice->lowered());
     return progress;
 }
@@ -342,9 +374,10 @@ void SoundEngine::setBedLevel(double decibels, std::chrono::milliseconds ramp)
     std::lock_guard guard(e.lock);
     e.bedLevel = level;
     const float gain = factorOf(level);
-    const std::int64_t milliseconds = std::clamp<std::int64_t>(ramp.count(), 0, kLongestGlide.count());
+    const auto now = BedGlide::Clock::now();
+    e.bedGlide = {e.bedGlide.gainAt(now), gain, now, std::clamp(ramp, std::chrono::milliseconds(0), kLongestFade)};
     for (SoundOutput* output : e.outputs())
-        output->mixer().glideBeds(gain, static_cast<int>(milliseconds * output->rate() / 1000));
+        output->mixer().glideBeds(gain, framesOf(ramp, output->rate()));
 }
 
 int SoundEngine::mostPlaying() const

@@ -29,7 +29,7 @@ struct SoundModule {
     std::unique_ptr<AudioDevice> (*openAudioDevice)(const AudioDeviceRequest& request, AudioDevice::Fill fill,
                                                     void* context) = nullptr;
 };
-inline constexpr int kSoundModuleVersion = 1;
+inline constexpr int kSoundModuleVersion = 2;
 // The symbol the module exports: const SoundModule* qinghe_sound_module().
 inline constexpr const char* kSoundModuleEntry = "qinghe_sound_module";
 

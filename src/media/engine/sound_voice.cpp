@@ -100,7 +100,10 @@ std::size_t SoundVoice::FrameRing::pop(std::int16_t* frames, std::size_t count)
 }
 
 SoundVoice::SoundVoice(Opener opener, const Setup& setup)
-    : opener_(std::move(opener)), cutFadeFrames_(cutFadeFrames(setup.rate)), fadeAtEnd_(setup.fadeAtEnd), bed_(setup.bed),
+    : opener_(std::move(opener)), cutFadeFrames_(cutFadeFrames(setup.rate)), fadeAtEnd_(setup.fadeAtEnd), loop_(setup.loop),
+      shortestLoopFrames_(static_cast<int>(kShortestLoop.count() * setup.rate / 1000)),
+      startFrame_(std::max<std::int64_t>(setup.startFrame, 0)), fadeInFrames_(std::max(setup.fadeInFrames, 0)),
+      fadeOutFrames_(std::max(setup.fadeOutFrames, 0)), bed_(setup.bed),
       ring_(kRingFrames), armed_(setup.armed), volumes_(volumesWord(setup.leftVolume, setup.rightVolume)),
       loudness_(setup.loudnessGain), bedAskedGain_(setup.bedGain), lowered_(setup.bed && setup.bedGain < 1.0f),
       input_(kDecodeFrames * kVoiceChannels), output_(kDecodeFrames * kVoiceChannels),
@@ -153,6 +156,8 @@ SoundFileProblem SoundVoice::startApart(std::chrono::microseconds budget)
 void SoundVoice::openOnThread()
 {
     StreamOpening opening = opener_();
+    if (opening.stream && startFrame_ > 0 && !opening.stream->seek(startFrame_))
+        opening = {nullptr, SoundFileProblem::Damaged, {}};
     if (!opening.stream) {
         problem_.store(opening.problem == SoundFileProblem::None ? SoundFileProblem::Damaged : opening.problem);
         brokeOff_.store(true);
@@ -160,7 +165,12 @@ void SoundVoice::openOnThread()
         finished_.store(true, std::memory_order_release);
     } else {
         stream_ = std::move(opening.stream);
-        length_.store(stream_->frames(), std::memory_order_release);
+        const std::int64_t length = stream_->frames();
+        length_.store(length, std::memory_order_release);
+        if (loop_ && (length < 0 || length >= shortestLoopFrames_)) {
+            stream_->setLooping(true);
+            looping_.store(true, std::memory_order_release);
+        }
         while (!stop_.load() && !decodedAll_.load() && ring_.readable() < kPrefillFrames)
             decodeRound();
         ready_.store(true, std::memory_order_release);
@@ -189,16 +199,37 @@ void SoundVoice::decodeRound()
     if (room == 0)
         return;
     const std::int64_t read = stream_->read(input_.data(), static_cast<std::int64_t>(room));
+    if (read == 0 && looping_.load() && readSinceOpen_ >= shortestLoopFrames_) {
+        // The stream could not go back to its start: the file is opened
+        // again, and goes on from there in the next round.
+        StreamOpening opening = opener_();
+        readSinceOpen_ = 0;
+        if (opening.stream) {
+            opening.stream->setLooping(true);
+            stream_ = std::move(opening.stream);
+            return;
+        }
+        brokeOff_.store(true, std::memory_order_release);
+    }
     if (read <= 0) {
+        looping_.store(false, std::memory_order_release);
         if (read < 0)
             brokeOff_.store(true, std::memory_order_release);
         decodedAll_.store(true, std::memory_order_release);
         return;
     }
+    readSinceOpen_ += read;
     const auto count = static_cast<std::size_t>(read) * kVoiceChannels;
     for (std::size_t i = 0; i < count; ++i)
         output_[i] = toSample(input_[i]);
     ring_.push(output_.data(), static_cast<std::size_t>(read));
+}
+
+std::int64_t SoundVoice::place() const
+{
+    const std::int64_t at = startFrame_ + position();
+    const std::int64_t soundLength = length();
+    return loop_ && soundLength > 0 ? at % soundLength : at;
 }
 
 void SoundVoice::setVolumes(int left, int right)
@@ -224,7 +255,22 @@ void SoundVoice::glideBed(float gain, int frames)
 
 void SoundVoice::fadeOut(int frames)
 {
-    fadeAsked_.store(std::max(frames, cutFadeFrames_), std::memory_order_release);
+    fadeAsked_.store(std::max({frames, fadeOutFrames_, cutFadeFrames_}), std::memory_order_release);
+}
+
+// The audio thread's: a fade out over frames from the gain reached, a fade
+// in under way held where it is, so the sound only ever falls from here.
+void SoundVoice::fadeFromHere(int frames)
+{
+    float from = fading_ ? fadeFrom_ * fadeOutGain(fadeDone_, fadeLength_) : 1.0f;
+    if (fadeInDone_ < fadeInFrames_) {
+        from *= 1.0f - fadeOutGain(fadeInDone_, fadeInFrames_);
+        fadeInDone_ = fadeInFrames_;
+    }
+    fadeFrom_ = from;
+    fading_ = true;
+    fadeLength_ = std::max(frames, 1);
+    fadeDone_ = 0;
 }
 
 bool SoundVoice::addTo(std::int32_t* mix, std::int32_t* steady, int frames)
@@ -236,15 +282,11 @@ bool SoundVoice::addTo(std::int32_t* mix, std::int32_t* steady, int frames)
     const bool all = decodedAll_.load(std::memory_order_acquire);
     const std::size_t remaining = ring_.readable();
     const std::size_t taken = ring_.pop(taken_.data(), static_cast<std::size_t>(std::min(frames, kMostFramesAtOnce)));
+    // A fade asked for cuts short a longer one under way, never lengthens
+    // it, and goes on from the gain that one has reached, without a step.
     if (const int asked = fadeAsked_.load(std::memory_order_acquire);
-        asked > 0 && (!fading_ || asked < fadeLength_ - fadeDone_)) {
-        // A fade asked for cuts short a longer one under way, never lengthens
-        // it, and goes on from the gain that one has reached, without a step.
-        fadeFrom_ = fading_ ? fadeFrom_ * fadeOutGain(fadeDone_, fadeLength_) : 1.0f;
-        fading_ = true;
-        fadeLength_ = asked;
-        fadeDone_ = 0;
-    }
+        asked > 0 && (!fading_ || asked < fadeLength_ - fadeDone_))
+        fadeFromHere(asked);
     if (const std::uint32_t asks = bedAsks_.load(std::memory_order_acquire); asks != bedSeen_) {
         // A glide asked for goes on from the gain the last one reached.
         bedSeen_ = asks;
@@ -252,6 +294,8 @@ bool SoundVoice::addTo(std::int32_t* mix, std::int32_t* steady, int frames)
         bedLeft_ = bedAskedFrames_.load(std::memory_order_relaxed);
         bedStep_ = (bedTarget_ - bedGain_) / static_cast<float>(bedLeft_);
     }
+    const std::int64_t soundLength = length_.load(std::memory_order_relaxed);
+    const std::int64_t played = played_.load(std::memory_order_relaxed);
     const std::uint32_t word = volumes_.load();
     const float loudness = loudness_.load();
     const int leftVolume = static_cast<int>(word >> 16);
@@ -262,18 +306,23 @@ bool SoundVoice::addTo(std::int32_t* mix, std::int32_t* steady, int frames)
     bool ended = false;
     std::size_t used = 0;
     while (used < taken) {
-        // A file's own last frames fade out, in case it was cut short.
-        if (!fading_ && fadeAtEnd_ && all && remaining - used <= static_cast<std::size_t>(cutFadeFrames_)) {
-            fading_ = true;
-            fadeFrom_ = 1.0f;
-            fadeLength_ = static_cast<int>(remaining - used);
-            fadeDone_ = 0;
-        }
+        // A file's own last frames fade out, in case it was cut short; a
+        // fade under way that would outlast them is cut short to end with them.
+        if (const std::size_t left = remaining - used; fadeAtEnd_ && all && left <= static_cast<std::size_t>(cutFadeFrames_)
+                                                       && (!fading_ || static_cast<int>(left) < fadeLength_ - fadeDone_))
+            fadeFromHere(static_cast<int>(left));
+        // A sound with a fade out of its own fades before its end, where its
+        // length is known; past a length that fell short, its last frames' fade ends it.
+        if (const std::int64_t toEnd = soundLength - (startFrame_ + played + static_cast<std::int64_t>(used));
+            !fading_ && !loop_ && fadeOutFrames_ > 0 && soundLength > 0 && toEnd > 0 && toEnd <= fadeOutFrames_)
+            fadeFromHere(static_cast<int>(toEnd));
         const std::int32_t l = taken_[2 * used];
         const std::int32_t r = taken_[2 * used + 1];
         std::int32_t outLeft = unity ? atVolume(l, leftVolume) : atFactor(l, leftFactor);
         std::int32_t outRight = unity ? atVolume(r, rightVolume) : atFactor(r, rightFactor);
         float gain = 1.0f;
+        if (fadeInDone_ < fadeInFrames_)
+            gain = 1.0f - fadeOutGain(++fadeInDone_, fadeInFrames_);
         if (bedLeft_ > 0) {
             bedGain_ = --bedLeft_ == 0 ? bedTarget_ : bedGain_ + bedStep_;
             if (bedLeft_ == 0)
@@ -288,7 +337,8 @@ bool SoundVoice::addTo(std::int32_t* mix, std::int32_t* steady, int frames)
         }
         mix[2 * used] += outLeft;
         mix[2 * used + 1] += outRight;
-        if (!fading_) {
+        // A cut's fade is left out of what the limiter follows; a slow fade is music, and followed.
+        if (!fading_ || fadeLength_ > cutFadeFrames_) {
             steady[2 * used] += outLeft;
             steady[2 * used + 1] += outRight;
         }

@@ -52,6 +52,10 @@ public:
         int leftVolume = kFullVolume; // 0..kFullVolume
         int rightVolume = kFullVolume;
         float loudnessGain = 1.0f;
+        std::int64_t startFrame = 0;  // where in the sound it starts, in output frames
+        bool loop = false;            // plays again from its start until stopped
+        int fadeInFrames = 0;         // rises from silence over these
+        int fadeOutFrames = 0;        // its own fade out: before its end, and the least a stop or a cut gets
         bool bed = false;             // follows glideBed
         float bedGain = 1.0f;         // the beds' level when it starts
     };
@@ -79,7 +83,8 @@ public:
     // The window thread's side, in force for every block mixed after the call.
     void setVolumes(int left, int right);
     void setLoudnessGain(float factor);
-    // Fades out over frames (at least a cut's fade) from the next block on, then ends.
+    // Fades out over frames (at least its own fade out, and a cut's fade)
+    // from the next block on, then ends.
     void fadeOut(int frames = 0);
     // A bed glides from the gain it has reached to gain over frames (a
     // cut's fade at least, so the step is never heard as a click).
@@ -96,8 +101,15 @@ public:
     // Played to its end, or faded out.
     bool finished() const { return finished_.load(std::memory_order_acquire); }
     bool fadingOut() const { return fadeAsked_.load(std::memory_order_acquire) > 0; }
+    // Fading out over longer than a cut's fade: a sound the host lets go of slowly.
+    bool fadingSlowly() const { return fadeAsked_.load(std::memory_order_acquire) > cutFadeFrames_; }
     // Output frames from the sound's start to the next frame it plays.
     std::int64_t position() const { return played_.load(std::memory_order_acquire); }
+    // Where in the sound the next frame is: within its length while it loops.
+    std::int64_t place() const;
+    // Plays again from its start at its end (asked to, and not given up: a
+    // sound too short, or one that could not be read again).
+    bool looping() const { return looping_.load(std::memory_order_acquire); }
     // The sound's length in output frames; -1 when not known (or not opened yet).
     std::int64_t length() const { return length_.load(std::memory_order_acquire); }
     // The stream broke off before its end (a file that went bad under it).
@@ -138,11 +150,17 @@ private:
     };
 
     void openOnThread();
+    void fadeFromHere(int frames);
 
     Opener opener_;
     std::unique_ptr<StereoStream> stream_;  // the decoder thread's own once it runs
     const int cutFadeFrames_;
     const bool fadeAtEnd_;
+    const bool loop_;
+    const int shortestLoopFrames_;
+    const std::int64_t startFrame_;
+    const int fadeInFrames_;
+    const int fadeOutFrames_;
     const bool bed_;
     std::atomic<std::int64_t> length_{-1};
     // Opened and its first blocks decoded: the mix takes it from then on.
@@ -154,6 +172,7 @@ private:
     std::atomic<bool> stop_{false};
     std::atomic<bool> decodedAll_{false};
     std::atomic<bool> brokeOff_{false};
+    std::atomic<bool> looping_{false};
     std::atomic<bool> finished_{false};
     std::atomic<int> fadeAsked_{0};  // the fade's length in frames; 0 until asked
     std::atomic<std::int64_t> played_{0};
@@ -175,6 +194,7 @@ private:
     // The decoder's own (the first rounds run on the caller's thread, before the decoder starts).
     std::vector<float> input_;
     std::vector<std::int16_t> output_;
+    std::int64_t readSinceOpen_ = 0;
 
     // The audio thread's own.
     std::vector<std::int16_t> taken_;
@@ -182,6 +202,7 @@ private:
     float fadeFrom_ = 1.0f;  // the gain the fade under way started from
     int fadeLength_ = 0;
     int fadeDone_ = 0;
+    int fadeInDone_ = 0;
     std::uint32_t bedSeen_ = 0;
     float bedGain_;
     float bedTarget_;

@@ -194,6 +194,17 @@ void VoiceMixer::armAll()
     inMix_.fetch_sub(1);
 }
 
+bool VoiceMixer::anyFadingSlowly()
+{
+    inMix_.fetch_add(1);
+    const bool fading = std::any_of(slots_.begin(), slots_.end(), [](const auto& slot) {
+        const SoundVoice* voice = slot.load();
+        return voice && voice->armed() && !voice->finished() && voice->fadingSlowly();
+    });
+    inMix_.fetch_sub(1);
+    return fading;
+}
+
 bool VoiceMixer::anySounding()
 {
     inMix_.fetch_add(1);

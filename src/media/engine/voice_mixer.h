@@ -58,6 +58,8 @@ public:
     bool anyWaitingForFlush();
     // Arms every voice that waits (the thread that mixes, or with it held).
     void armAll();
+    // Whether any voice fades out slowly (the thread that mixes).
+    bool anyFadingSlowly();
     // Whether any voice still plays on (armed, not finished, not fading
     // out), from the thread that mixes.
     bool anySounding();
