@@ -9,10 +9,10 @@
 
 namespace qinghe::bench {
 
-// utime + stime of a process, in clock ticks; 0 when it is gone.
-inline long long cpuTicks(long long pid)
+// utime + stime from a /proc stat file, in clock ticks; 0 when it is gone.
+inline long long cpuTicksOf(const std::string& statPath)
 {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::ifstream stat(statPath);
     std::string line;
     std::getline(stat, line);
     if (line.empty())
@@ -31,6 +31,18 @@ inline long long cpuTicks(long long pid)
         }
     }
     return utime + stime;
+}
+
+// Of a process, all its threads together.
+inline long long cpuTicks(long long pid)
+{
+    return cpuTicksOf("/proc/" + std::to_string(pid) + "/stat");
+}
+
+// Of one thread of this process alone.
+inline long long threadCpuTicks(long long thread)
+{
+    return cpuTicksOf("/proc/self/task/" + std::to_string(thread) + "/stat");
 }
 
 }  // namespace qinghe::bench

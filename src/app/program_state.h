@@ -3,6 +3,7 @@
 #include "board/custom_sound_tables.h"
 #include "hotkeys/global_hot_keys.h"
 #include "online/updater.h"
+#include "soundserver/microphone_level.h"
 #include "soundserver/sound_routing.h"
 
 #include <memory>
@@ -16,6 +17,9 @@ struct ProgramState {
     // The version checks, the user counter and the update with its
     // download; made by the start-up sequence once the application exists.
     std::unique_ptr<Updater> updater;
+    // 说话时压低音乐's ear on the host's microphone; before the routing,
+    // which hands it the settings, so it outlives the routing.
+    std::unique_ptr<MicrophoneLevel> microphoneLevel;
     // What the program loaded on the sound server; made by the start-up sequence.
     std::unique_ptr<SoundRouting> soundRouting;
     // The global hot keys; made by the start-up sequence once the application exists.
@@ -35,6 +39,7 @@ struct ProgramState {
         if (soundRouting)
             soundRouting->shutDown(SoundRouting::kExitLimit);
         soundRouting.reset();
+        microphoneLevel.reset();
     }
 };
 

@@ -51,6 +51,14 @@ int runProgram(const StartOptions& options)
     // tells the board's output where to play.
     state.soundRouting = std::make_unique<SoundRouting>(
         [](const OutputTarget& target) { setMediaOutputDevice(target); });
+    // The music goes down under the host's voice. The engine is made here,
+    // on the window thread; its beds' level may be set from any thread, so
+    // the listening thread moves them itself, without a detour.
+    SoundEngine& engine = SoundEngine::instance();
+    state.microphoneLevel = std::make_unique<MicrophoneLevel>(
+        [&engine](const BedLevel& bed) { engine.setBedLevel(bed.decibels, bed.ramp); });
+    state.soundRouting->addSettingsListener(
+        [level = state.microphoneLevel.get()](const SoundSettings& settings) { level->apply(settings); });
 
     state.updater = std::make_unique<Updater>(options.addresses, options.programFolder);
     MainWindowContext context{runtime,
@@ -67,6 +75,7 @@ int runProgram(const StartOptions& options)
     if (!context.notificationAreaAvailable)
         context.notificationAreaAvailable = &QSystemTrayIcon::isSystemTrayAvailable;
     context.soundRouting = state.soundRouting.get();
+    context.microphoneLevel = state.microphoneLevel.get();
     state.hotKeys = std::make_unique<GlobalHotKeys>();
     grabStoredHotKeys(*state.hotKeys, context.settingsFile);
     context.hotKeys = state.hotKeys.get();

@@ -20,6 +20,7 @@
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -135,6 +136,8 @@ void SoundSettingsWindow::bindControls(ControlBinder& binder)
     binder.bind(controls_.chatLevel, "聊天音量");
     binder.bind(controls_.listeningLevel, "监听音量");
     binder.bind(controls_.microphoneLevel, "麦克风音量");
+    binder.bind(controls_.duckSwitch, "说话时压低音乐");
+    binder.bind(controls_.duckThreshold, "压低阈值");
     binder.bind(controls_.hotKeys, "热键");
     binder.bind(controls_.hotKeyText, "热键说明");
     binder.bind(controls_.hotKeyRows, "热键栏");
@@ -175,6 +178,11 @@ void SoundSettingsWindow::onCreated()
         level->setTracking(false);
         connect(level, &QSlider::valueChanged, this, [this] { settingsChanged(); });
     }
+    // The settings' range, whatever the definition says; a threshold is taken once typed, not at each digit.
+    controls_.duckThreshold->setRange(kLowestDuckThresholdDb, kHighestDuckThresholdDb);
+    controls_.duckThreshold->setKeyboardTracking(false);
+    connect(controls_.duckSwitch, &QCheckBox::clicked, this, [this] { settingsChanged(); });
+    connect(controls_.duckThreshold, &QSpinBox::valueChanged, this, [this] { settingsChanged(); });
     connect(controls_.overlapSwitch, &QCheckBox::clicked, this, [this] { boardOptionsChanged(); });
     connect(controls_.secondClickSwitch, &QCheckBox::clicked, this, [this] { boardOptionsChanged(); });
     // The range is the settings', whatever the definition says; a time is taken once typed, not at each digit.
@@ -356,6 +364,13 @@ void SoundSettingsWindow::showSettings()
         const QSignalBlocker quiet(slider);
         slider->setValue(level);
     }
+    controls_.duckSwitch->setChecked(settings_.duckMusic);
+    {
+        const QSignalBlocker quiet(controls_.duckThreshold);
+        controls_.duckThreshold->setValue(settings_.duckThresholdDb);
+    }
+    controls_.duckSwitch->setEnabled(available);
+    controls_.duckThreshold->setEnabled(available && settings_.duckMusic);
     controls_.chatLevel->setEnabled(available && settings_.virtualMicrophone);
     controls_.listeningLevel->setEnabled(available && settings_.virtualMicrophone);
     controls_.microphoneLevel->setEnabled(available && settings_.virtualMicrophone && settings_.passThrough);
@@ -393,6 +408,8 @@ void SoundSettingsWindow::settingsChanged()
     settings_.chatLevel = controls_.chatLevel->value();
     settings_.listeningLevel = controls_.listeningLevel->value();
     settings_.microphoneLevel = controls_.microphoneLevel->value();
+    settings_.duckMusic = controls_.duckSwitch->isChecked();
+    settings_.duckThresholdDb = controls_.duckThreshold->value();
     showSettings();
     if (!writeSoundSettings(settingsFile_, settings_))
         messageBox(QString::fromUtf8(kNotSaved));

@@ -20,6 +20,7 @@ class QKeySequenceEdit;
 class QLabel;
 class QPushButton;
 class QSlider;
+class QSpinBox;
 
 namespace qinghe {
 
@@ -61,6 +62,8 @@ private:
         QSlider* chatLevel = nullptr;            // 聊天音量
         QSlider* listeningLevel = nullptr;       // 监听音量
         QSlider* microphoneLevel = nullptr;      // 麦克风音量
+        QCheckBox* duckSwitch = nullptr;         // 说话时压低音乐
+        QSpinBox* duckThreshold = nullptr;       // 压低阈值, dBFS
         QGroupBox* hotKeys = nullptr;            // 热键
         QLabel* hotKeyText = nullptr;            // 热键说明
         QWidget* hotKeyRows = nullptr;           // 热键栏: where the key fields go

@@ -6,6 +6,7 @@
 #include <pulse/introspect.h>
 #include <pulse/mainloop.h>
 #include <pulse/proplist.h>
+#include <pulse/stream.h>
 #include <pulse/subscribe.h>
 #include <pulse/volume.h>
 
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <map>
 #include <utility>
 
@@ -38,6 +40,13 @@ std::string roleOf(pa_proplist* properties)
 struct PulseConnection::Wait {
     bool done = false;
     bool ok = false;
+};
+
+struct PulseConnection::PeakWatch {
+    pa_stream* stream = nullptr;
+    std::function<void(float)> heard;
+    Wait ready;
+    bool ended = false;
 };
 
 PulseStop::PulseStop()
@@ -117,6 +126,7 @@ PulseConnection::PulseConnection(pa_mainloop* loop, pa_context* context, std::sh
 
 PulseConnection::~PulseConnection()
 {
+    stopPeaks();
     pa_context_set_subscribe_callback(context_, nullptr, nullptr);
     pa_context_disconnect(context_);
     pa_context_unref(context_);
@@ -517,6 +527,86 @@ bool PulseConnection::setOwnProperty(const std::string& key, const std::string& 
         &wait);
     pa_proplist_free(properties);
     return await(operation, wait, limit);
+}
+
+bool PulseConnection::watchPeaks(const std::string& source, int peaksPerSecond, Limit every,
+                                 std::function<void(float)> heard, Limit limit)
+{
+    stopPeaks();
+    // Mono float peaks: the server takes the loudest sample of each stretch.
+    const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(peaksPerSecond), 1};
+    pa_proplist* properties = pa_proplist_new();
+    pa_proplist_sets(properties, kRoleProperty, "microphone-level");
+    // A volume the server remembers for it is its own, nobody else's.
+    pa_proplist_sets(properties, "module-stream-restore.id", "source-output-by-qinghe-role:microphone-level");
+    pa_stream* stream = pa_stream_new_with_proplist(context_, "说话检测", &format, nullptr, properties);
+    pa_proplist_free(properties);
+    if (!stream)
+        return false;
+    peaks_ = std::make_unique<PeakWatch>();
+    peaks_->stream = stream;
+    peaks_->heard = std::move(heard);
+    pa_stream_set_state_callback(
+        stream,
+        [](pa_stream* s, void* userdata) {
+            auto* watch = static_cast<PeakWatch*>(userdata);
+            const pa_stream_state_t state = pa_stream_get_state(s);
+            if (state == PA_STREAM_READY)
+                watch->ready = {true, true};
+            else if (!PA_STREAM_IS_GOOD(state)) {
+                watch->ready = {true, false};
+                watch->ended = true;
+            }
+        },
+        peaks_.get());
+    pa_stream_set_read_callback(
+        stream,
+        [](pa_stream* s, std::size_t, void* userdata) {
+            auto* watch = static_cast<PeakWatch*>(userdata);
+            const void* data = nullptr;
+            std::size_t bytes = 0;
+            while (pa_stream_peek(s, &data, &bytes) == 0 && bytes > 0) {
+                // A hole (no data) is dropped unheard.
+                if (data) {
+                    float peak = 0;
+                    const auto* samples = static_cast<const float*>(data);
+                    for (std::size_t i = 0; i < bytes / sizeof(float); ++i)
+                        peak = std::max(peak, std::fabs(samples[i]));
+                    watch->heard(peak);
+                }
+                pa_stream_drop(s);
+            }
+        },
+        peaks_.get());
+    // The server sends what it has measured once a fragment is full.
+    const auto peaksAtOnce = std::max<std::int64_t>(1, peaksPerSecond * every.count() / 1000);
+    pa_buffer_attr buffer{};
+    buffer.maxlength = static_cast<std::uint32_t>(-1);
+    buffer.fragsize = static_cast<std::uint32_t>(peaksAtOnce * sizeof(float));
+    const auto flags =
+        static_cast<pa_stream_flags_t>(PA_STREAM_PEAK_DETECT | PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
+    if (pa_stream_connect_record(stream, source.c_str(), &buffer, flags) < 0 || !runUntilDone(peaks_->ready, limit)
+        || !peaks_->ready.ok) {
+        stopPeaks();
+        return false;
+    }
+    return true;
+}
+
+bool PulseConnection::peaksFlowing() const
+{
+    return peaks_ && !peaks_->ended;
+}
+
+void PulseConnection::stopPeaks()
+{
+    if (!peaks_)
+        return;
+    pa_stream_set_state_callback(peaks_->stream, nullptr, nullptr);
+    pa_stream_set_read_callback(peaks_->stream, nullptr, nullptr);
+    pa_stream_disconnect(peaks_->stream);
+    pa_stream_unref(peaks_->stream);
+    peaks_.reset();
 }
 
 }  // namespace qinghe

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -172,6 +173,17 @@ public:
 
     bool isReady() const;
 
+    // Peaks of a source as the server measures them, peaksPerSecond of them
+    // (1 is full scale), sent by the server every so often and each handed
+    // to heard on this thread while a call or a wait for news runs the loop.
+    // The stream is never moved: it ends with its source. A second watch
+    // replaces the first; false when the server would not record.
+    bool watchPeaks(const std::string& source, int peaksPerSecond, Limit every, std::function<void(float)> heard,
+                    Limit limit);
+    // False once the watched source went, or the stream was refused or stopped.
+    bool peaksFlowing() const;
+    void stopPeaks();
+
     // Asks the server to tell of changes to its devices, modules, clients,
     // streams and defaults from now on; false when it would not.
     bool watchChanges(Limit limit);
@@ -189,8 +201,11 @@ private:
     // Waits for the operation's answer; true when it came and says success.
     bool await(pa_operation* operation, Wait& wait, Limit limit);
 
+    struct PeakWatch;
+
     pa_mainloop* loop_;
     pa_context* context_;
+    std::unique_ptr<PeakWatch> peaks_;
     std::shared_ptr<const PulseStop> stop_;
     pa_io_event* stopWatch_ = nullptr;
     std::shared_ptr<const PulseWake> wake_;

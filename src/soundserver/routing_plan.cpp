@@ -93,22 +93,17 @@ Listening pickListening(const SoundSettings& settings, const ServerPicture& serv
     return {firstHostDevice(server.sinks, false), false};
 }
 
-// The microphone looped into the mix, named explicitly even when it is the
-// default: the default may become the virtual microphone itself, whose
-// sound would then come round again.
-const ServerDevice* pickMicrophone(const SoundSettings& settings, const ServerPicture& server)
+}  // namespace
+
+const ServerDevice* hostMicrophone(const std::string& named, const ServerPicture& server)
 {
-    const std::string& wanted =
-        settings.passThroughSource.empty() ? server.defaults.source : settings.passThroughSource;
-    const ServerDevice* chosen = findDevice(server.sources, wanted);
-    if (chosen && !isOwnDevice(*chosen))
+    const ServerDevice* chosen = findDevice(server.sources, named.empty() ? server.defaults.source : named);
+    if (chosen && !isOwnDevice(*chosen) && !chosen->isMonitor)
         return chosen;
-    if (!settings.passThroughSource.empty())
+    if (!named.empty())
         return nullptr;
     return firstHostDevice(server.sources, false);
 }
-
-}  // namespace
 
 const ServerDevice* findDevice(const std::vector<ServerDevice>& devices, const std::string& name)
 {
@@ -170,7 +165,9 @@ RoutingPlan planRouting(const SoundSettings& settings, const ServerPicture& serv
                                 + " source_properties='device.description=\"" + kMicrophoneDescription + "\" "
                                 + roleProperty("microphone") + "'"});
     if (settings.passThrough) {
-        if (const ServerDevice* microphone = pickMicrophone(settings, server)) {
+        // Named explicitly even when it is the default: the default may
+        // become the virtual microphone itself.
+        if (const ServerDevice* microphone = hostMicrophone(settings.passThroughSource, server)) {
             plan.modules.push_back(loopback(kMicrophoneRole, microphone->name, kMixSinkName));
             plan.passThrough = true;
         } else if (plan.problem == RoutingProblem::None) {

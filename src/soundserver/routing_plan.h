@@ -93,6 +93,11 @@ std::string findLimiterPlugin();
 std::string roleOfModule(const ServerModule& module);
 // Devices the program made: people choose among the others.
 bool isOwnDevice(const ServerDevice& device);
+// The host's microphone: the source named, or with none named the server's
+// default; never one of the program's own devices nor a monitor, whose
+// sound would come round again. With none named and the default unfit, the
+// first fit source; null when there is none.
+const ServerDevice* hostMicrophone(const std::string& named, const ServerPicture& server);
 // The device of that name in the list; null when it is not there.
 const ServerDevice* findDevice(const std::vector<ServerDevice>& devices, const std::string& name);
 

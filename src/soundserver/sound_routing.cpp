@@ -240,6 +240,7 @@ struct SoundRouting::State {
     bool reported = false;  // status has been told to the listener there is now
     StatusListener listener;
     std::vector<StatusListener> moreListeners;
+    std::vector<SettingsListener> settingsListeners;
     OutputSwitch switchOutput;
 
     // The routing thread's own.
@@ -601,13 +602,17 @@ void SoundRouting::run(State& state)
 
 void SoundRouting::apply(const SoundSettings& settings)
 {
+    std::vector<SettingsListener> followers;
     {
         std::lock_guard guard(state_->lock);
         state_->settings = settings;
         state_->pending = settings;
         state_->changed.notify_all();
+        followers = state_->settingsListeners;
     }
     state_->wake->request();
+    for (const SettingsListener& follower : followers)
+        follower(settings);
 }
 
 void SoundRouting::refresh()
@@ -632,6 +637,12 @@ void SoundRouting::addStatusListener(StatusListener listener)
 {
     std::lock_guard guard(state_->lock);
     state_->moreListeners.push_back(std::move(listener));
+}
+
+void SoundRouting::addSettingsListener(SettingsListener listener)
+{
+    std::lock_guard guard(state_->lock);
+    state_->settingsListeners.push_back(std::move(listener));
 }
 
 RoutingStatus SoundRouting::status() const
@@ -663,6 +674,7 @@ bool SoundRouting::shutDown(Limit limit)
         state_->stopping = true;
         state_->listener = nullptr;
         state_->moreListeners.clear();
+        state_->settingsListeners.clear();
         state_->changed.notify_all();
         state_->wake->request();
         inTime = state_->changed.wait_for(guard, limit, [&] { return state_->finished; });

@@ -61,6 +61,9 @@ public:
     // Told the status after every request, and whenever it changes on its
     // own (the server went or came back, devices changed); runs on the routing thread.
     using StatusListener = std::function<void(const RoutingStatus&)>;
+    // Told every settings handed to apply, on the caller's thread, at once:
+    // the other parts that follow the sound settings take them from here.
+    using SettingsListener = std::function<void(const SoundSettings&)>;
     using Limit = std::chrono::milliseconds;
 
     explicit SoundRouting(OutputSwitch switchOutput);
@@ -85,6 +88,7 @@ public:
     void setStatusListener(StatusListener listener);
     // One more listener, beside the one above, for as long as the routing runs.
     void addStatusListener(StatusListener listener);
+    void addSettingsListener(SettingsListener listener);
     RoutingStatus status() const;
     SoundSettings settings() const;
 

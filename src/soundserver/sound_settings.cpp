@@ -85,7 +85,8 @@ SoundSettings readSoundSettings(const QString& iniPath)
     settings.secondClickStops = read(kSecondClickStopsKey) == kOn;
     settings.stopFadeMs = numberOf(read(kStopFadeKey), kDefaultStopFadeMs, 0, kLongestStopFadeMs);
     settings.duckMusic = read(kDuckMusicKey) == kOn;
-    settings.duckThresholdDb = numberOf(read(kDuckThresholdKey), kDefaultDuckThresholdDb, -90, 0);
+    settings.duckThresholdDb = numberOf(read(kDuckThresholdKey), kDefaultDuckThresholdDb, kLowestDuckThresholdDb,
+                                        kHighestDuckThresholdDb);
     settings.duckDepthDb = numberOf(read(kDuckDepthKey), kDefaultDuckDepthDb, 0, 60);
     settings.duckAttackMs = numberOf(read(kDuckAttackKey), kDefaultDuckAttackMs, 0, 5000);
     settings.duckHoldMs = numberOf(read(kDuckHoldKey), kDefaultDuckHoldMs, 0, 10000);

@@ -28,6 +28,9 @@ inline constexpr int kDefaultDuckDepthDb = 12;
 inline constexpr int kDefaultDuckAttackMs = 50;
 inline constexpr int kDefaultDuckHoldMs = 800;
 inline constexpr int kDefaultDuckReleaseMs = 500;
+// A threshold below the quietest room or at full scale makes no sense.
+inline constexpr int kLowestDuckThresholdDb = -90;
+inline constexpr int kHighestDuckThresholdDb = 0;
 
 struct SoundSettings {
     // Device names are the sound server's (UTF-8); empty means the server's default.

@@ -20,6 +20,7 @@
 #include "online/updater.h"
 #include "remote/board_remote.h"
 #include "search/sound_search_window.h"
+#include "soundserver/microphone_level.h"
 #include "soundserver/sound_routing.h"
 #include "soundserver/sound_settings.h"
 #include "runtime/web_view.h"
@@ -46,6 +47,7 @@ namespace {
 
 constexpr const char* kSlotNotSavedBox = "自定义音效无法写入 my.ini，下次启动时不会保留。";
 constexpr const char* kMicrophoneHeldElsewhere = "另一个青禾正在使用虚拟麦克风：这里的音效只在耳机里播放";
+constexpr const char* kMicrophoneGone = "麦克风已断开：音乐不再随说话压低";
 
 QString fromUtf8(std::string_view text)
 {
@@ -121,6 +123,7 @@ void MainWindow::onCreated()
     wireUpdater();
     updater_->startBackgroundChecks();
     watchRouting();
+    watchMicrophone();
     publishRemote();
 }
 
@@ -133,14 +136,38 @@ void MainWindow::watchRouting()
         if (!window)
             return;
         window->microphoneHeldElsewhere_ = status.problem == RoutingProblem::HeldByOtherCopy;
-        window->setLastingStatus(window->microphoneHeldElsewhere_ ? QString::fromUtf8(kMicrophoneHeldElsewhere)
-                                                                  : QString());
+        window->showLastingStatus();
     };
     // The routing tells on its own thread, and may outlive the window.
     routing->addStatusListener([show, window = QPointer<MainWindow>(this)](const RoutingStatus& status) {
         postToWindowThread([show, window, status] { show(window, status); });
     });
     show(this, routing->status());
+}
+
+void MainWindow::watchMicrophone()
+{
+    MicrophoneLevel* level = context_.microphoneLevel;
+    if (level == nullptr)
+        return;
+    const auto show = [](const QPointer<MainWindow>& window, MicrophoneWatch watch) {
+        if (!window)
+            return;
+        window->duckingDeaf_ = watch == MicrophoneWatch::Lost;
+        window->showLastingStatus();
+    };
+    level->addWatchListener([show, window = QPointer<MainWindow>(this)](MicrophoneWatch watch) {
+        postToWindowThread([show, window, watch] { show(window, watch); });
+    });
+    show(this, level->watch());
+}
+
+// Effects that miss the chat weigh more than music that stays up.
+void MainWindow::showLastingStatus()
+{
+    setLastingStatus(microphoneHeldElsewhere_ ? QString::fromUtf8(kMicrophoneHeldElsewhere)
+                     : duckingDeaf_           ? QString::fromUtf8(kMicrophoneGone)
+                                              : QString());
 }
 
 void MainWindow::publishRemote()

@@ -27,6 +27,7 @@ class QWebEngineView;
 namespace qinghe {
 
 class GlobalHotKeys;
+class MicrophoneLevel;
 class NowPlayingStrip;
 class SoundRouting;
 class SoundSearchWindow;
@@ -59,6 +60,8 @@ struct MainWindowContext {
     // The virtual microphone and listening device of the sound settings; the
     // start-up sequence owns it. Null: the settings say it is unavailable.
     SoundRouting* soundRouting = nullptr;
+    // 说话时压低音乐's ear on the microphone; null: the line never speaks of it.
+    MicrophoneLevel* microphoneLevel = nullptr;
     // The keys that fire the board while another program has the focus;
     // null: the settings say global keys are unavailable.
     GlobalHotKeys* hotKeys = nullptr;
@@ -120,6 +123,9 @@ private:
     void putOnStatusLine(const QString& text);
     // A second copy whose effects cannot reach the chat says so while it lasts.
     void watchRouting();
+    // Music that no longer goes down under the host's voice says so while it lasts.
+    void watchMicrophone();
+    void showLastingStatus();
     // Empty when what the button does was done, else why not.
     QString onBoardButton(const BoardButton& entry);
     void wireToolbar();
@@ -151,6 +157,7 @@ private:
     QTimer* statusTimer_ = nullptr;  // ends a message on the status line; made with the first
     QString lastingStatus_;
     bool microphoneHeldElsewhere_ = false;  // as the routing last told
+    bool duckingDeaf_ = false;              // ducking is on and hears no microphone
     std::unique_ptr<Updater> ownUpdater_;
     Updater* updater_ = nullptr;
     QPointer<SoundSearchWindow> searchWindow_;

@@ -16,6 +16,7 @@
 
 #include <QApplication>
 #include <QAbstractItemView>
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
@@ -26,6 +27,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QSlider>
+#include <QSpinBox>
 #include <QTimer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -309,6 +311,51 @@ private slots:
         QVERIFY(microphoneLoaded);
         QVERIFY(clickHeard);
         QCOMPARE(server_->modules(), before);
+    }
+
+    // 说话时压低音乐 from the window to the board: the switch and a typed
+    // threshold are in my.ini at once, and while the microphone is unplugged
+    // the board's status line says the music no longer goes down.
+    void duckingIsSavedAtOnceAndAnUnpluggedMicrophoneIsNamedOnTheBoard()
+    {
+        f_->close();
+        QVERIFY(f_->writeIni(gbkBytes(kSlotLines)));
+        const QString gone = QStringLiteral("麦克风已断开：音乐不再随说话压低");
+        QString line;
+        QTimer::singleShot(0, [&] {
+            QWidget* board = QApplication::activeWindow();
+            for (QWidget* w : QApplication::topLevelWidgets())
+                board = w->objectName() == QStringLiteral("启动窗口") ? w : board;
+            const auto statusLine = [&] { return board->findChild<QLabel*>(QStringLiteral("状态行"))->text(); };
+            board->findChild<QAction*>(QStringLiteral("声音设置"))->trigger();
+            QWidget* window = nullptr;
+            for (QWidget* w : QApplication::topLevelWidgets())
+                window = w->objectName() == QStringLiteral("声音设置窗口") ? w : window;
+            auto* duck = window->findChild<QCheckBox*>(QStringLiteral("说话时压低音乐"));
+            QTRY_VERIFY_WITH_TIMEOUT(duck->isEnabled(), kRequestLimit.count());
+            duck->click();
+            window->findChild<QSpinBox*>(QStringLiteral("压低阈值"))->setValue(-35);
+            QVERIFY(f_->iniBytes().contains(gbkBytes("说话时压低音乐=1\r\n")));
+            QVERIFY(f_->iniBytes().contains(gbkBytes("压低阈值=-35\r\n")));
+            QString module;
+            for (const QString& entry : server_->pactl({"list", "short", "modules"}).split('\n'))
+                module = entry.contains("source_name=fake_microphone") ? entry.section('\t', 0, 0) : module;
+            server_->pactl({"unload-module", module});
+            QTRY_COMPARE_WITH_TIMEOUT(statusLine(), gone, kRequestLimit.count());
+            // Plugged in again, it is heard again and the line has nothing to say.
+            server_->pactl({"load-module", "module-remap-source", "master=fake_voice.monitor",
+                            "source_name=fake_microphone", "source_properties=device.description=Microphone"});
+            server_->pactl({"set-default-source", "fake_microphone"});
+            QTRY_VERIFY_WITH_TIMEOUT(statusLine().isEmpty(), kRequestLimit.count());
+            line = gone;
+            for (QWidget* w : QApplication::topLevelWidgets())
+                w->close();
+        });
+        StartOptions options;
+        options.addresses = Addresses::allAt(QStringLiteral("127.0.0.1:9"));
+        options.settingsFile = f_->iniPath();
+        QCOMPARE(runProgram(options), 0);
+        QCOMPARE(line, gone);
     }
 
     // A log-out, kill or Ctrl+C ends the program as closing its window does:
