@@ -109,6 +109,9 @@ public:
     int mostPlaying() const;
     // Brings every bed, playing or started later, to decibels (0 its own
     // level, below 0 lowered), gliding there over ramp; on every output.
+    // Callable from any thread once the engine is made: the microphone's
+    // watcher lowers the beds from its own, so a word is not held up by
+    // the window thread.
     void setBedLevel(double decibels, std::chrono::milliseconds ramp);
 
     // Whether the file would play, known at once: its reason when not.
