@@ -167,13 +167,30 @@ void MainWindow::wireUpdater()
 
 VersionSurface MainWindow::versionSurface()
 {
+    // The version check's boxes leave the board free, so the board may be
+    // closed while one stands: nothing here touches a window that has gone.
+    const QPointer<MainWindow> window = this;
     VersionSurface surface;
-    surface.setNewVersionLabel = [this](const QString& caption) { controls_.newVersionLabel->setText(caption); };
-    surface.setUserCountLabel = [this](const QString& caption) { controls_.userCountLabel->setText(caption); };
-    surface.setVersionLabel = [this](const QString& caption) { controls_.versionLabel->setText(caption); };
-    surface.messageBox = [](const QString& text, int style) { return messageBox(text, style); };
-    surface.openUpdateWindow = [this] { return runUpdateWindow(context_.runtime, *updater_) == UpdateEnd::updated; };
-    surface.closeMainWindow = [this] { close(); };
+    surface.setNewVersionLabel = [window](const QString& caption) {
+        if (window)
+            window->controls_.newVersionLabel->setText(caption);
+    };
+    surface.setUserCountLabel = [window](const QString& caption) {
+        if (window)
+            window->controls_.userCountLabel->setText(caption);
+    };
+    surface.setVersionLabel = [window](const QString& caption) {
+        if (window)
+            window->controls_.versionLabel->setText(caption);
+    };
+    surface.messageBox = [](const QString& text, int style) { return backgroundMessageBox(text, style); };
+    surface.openUpdateWindow = [window, &runtime = context_.runtime, updater = updater_] {
+        return window && runUpdateWindow(runtime, *updater) == UpdateEnd::updated;
+    };
+    surface.closeMainWindow = [window] {
+        if (window)
+            window->close();
+    };
     surface.endProgram = [end = context_.endProgram](int exitCode) {
         if (end)
             end(exitCode);
