@@ -13,6 +13,7 @@
 
 #include <functional>
 #include <memory>
+#include <set>
 
 class QAction;
 class QCheckBox;
@@ -85,6 +86,8 @@ protected:
     void bindControls(ControlBinder& binder) override;
     void onCreated() override;
     void onMoved() override;
+    // Every way of closing the board comes here: while live it asks first.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     // The controls of the definition that the handlers use, bound at load.
@@ -130,6 +133,12 @@ private:
     void publishRemote();
     bool playEffectByCaption(const QString& caption);
     bool switchVirtualMicrophone(bool on);
+    // The virtual microphone is on or a sound plays: leaving ends the show.
+    bool isLive() const;
+    // While live the host is asked once; true when the board may go.
+    bool leavingAgreed();
+    // The icon's 退出: asked once, then every window closes, the board last.
+    void quitProgram();
 
     MainWindowContext context_;
     Controls controls_;
@@ -141,6 +150,10 @@ private:
     std::unique_ptr<Updater> ownUpdater_;
     Updater* updater_ = nullptr;
     QPointer<SoundSearchWindow> searchWindow_;
+    // Every voice the engine started, until it ends.
+    std::set<VoiceId> voices_;
+    bool askingToLeave_ = false;
+    bool leaveAgreed_ = false;  // the host said 是 for the close under way
 };
 
 }  // namespace qinghe
