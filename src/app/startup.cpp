@@ -11,6 +11,7 @@
 #include "ui/main_window.h"
 
 #include <QApplication>
+#include <QPointer>
 #include <QSystemTrayIcon>
 
 #include <unistd.h>
@@ -75,7 +76,7 @@ int runProgram(const StartOptions& options)
     state.soundRouting->apply(readSoundSettings(context.settingsFile));
     const QString definition =
         options.mainWindowDefinition.isEmpty() ? QString::fromUtf8(kMainWindowDefinition) : options.mainWindowDefinition;
-    MainWindow* mainWindow = MainWindow::open(std::move(context), definition);
+    const QPointer<MainWindow> mainWindow = MainWindow::open(std::move(context), definition);
     if (mainWindow == nullptr)
         return fatalRuntimeError(QStringLiteral("载入启动窗口失败"));
     // The sound library loads in the background once the board is on screen,
@@ -83,6 +84,9 @@ int runProgram(const StartOptions& options)
     runAfterFirstPaint(mainWindow, qApp, &prepareMediaOutput);
 
     const int exitCode = QApplication::exec();
+    // A board still standing (an update or a signal ended the loop) goes
+    // before what it works with.
+    delete mainWindow.data();
     state.cleanUp();
     shutDownMediaOutput();
     return exitCode;
