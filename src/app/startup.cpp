@@ -42,7 +42,8 @@ int runProgram(const StartOptions& options)
     QObject::connect(&runtime, &WindowRuntime::lastWindowDestroyed, qApp, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     // A log-out, kill or Ctrl+C ends the program as closing its last window does.
-    const EndingSignals endingSignals([] { QCoreApplication::quit(); });
+    // exit, not quit: quit first closes every window, and a live board would ask.
+    const EndingSignals endingSignals([] { QCoreApplication::exit(0); });
     // A window that cannot be loaded ends the program once the handler that opened it has returned.
     QObject::connect(
         &runtime, &WindowRuntime::fatalError, qApp, [](int exitCode) { QCoreApplication::exit(exitCode); },
