@@ -29,6 +29,8 @@ packages=(
   # shortcuts portal with its KDE backend (a Qt 5 program, hence qtwayland5).
   kwin-wayland xdg-desktop-portal xdg-desktop-portal-kde qtwayland5
   python3 xdotool dbus-daemon
+  # Closing the board is tried through a real window manager.
+  openbox
   dpkg-dev file desktop-file-utils appstream
 )
 

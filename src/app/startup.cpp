@@ -11,6 +11,7 @@
 #include "ui/main_window.h"
 
 #include <QApplication>
+#include <QPointer>
 #include <QSystemTrayIcon>
 
 #include <unistd.h>
@@ -41,7 +42,8 @@ int runProgram(const StartOptions& options)
     QObject::connect(&runtime, &WindowRuntime::lastWindowDestroyed, qApp, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     // A log-out, kill or Ctrl+C ends the program as closing its last window does.
-    const EndingSignals endingSignals([] { QCoreApplication::quit(); });
+    // exit, not quit: quit first closes every window, and a live board would ask.
+    const EndingSignals endingSignals([] { QCoreApplication::exit(0); });
     // A window that cannot be loaded ends the program once the handler that opened it has returned.
     QObject::connect(
         &runtime, &WindowRuntime::fatalError, qApp, [](int exitCode) { QCoreApplication::exit(exitCode); },
@@ -84,7 +86,7 @@ int runProgram(const StartOptions& options)
     state.soundRouting->apply(readSoundSettings(context.settingsFile));
     const QString definition =
         options.mainWindowDefinition.isEmpty() ? QString::fromUtf8(kMainWindowDefinition) : options.mainWindowDefinition;
-    MainWindow* mainWindow = MainWindow::open(std::move(context), definition);
+    const QPointer<MainWindow> mainWindow = MainWindow::open(std::move(context), definition);
     if (mainWindow == nullptr)
         return fatalRuntimeError(QStringLiteral("载入启动窗口失败"));
     // The sound library loads in the background once the board is on screen,
@@ -92,6 +94,9 @@ int runProgram(const StartOptions& options)
     runAfterFirstPaint(mainWindow, qApp, &prepareMediaOutput);
 
     const int exitCode = QApplication::exec();
+    // A board still standing (an update or a signal ended the loop) goes
+    // before what it works with.
+    delete mainWindow.data();
     state.cleanUp();
     shutDownMediaOutput();
     return exitCode;

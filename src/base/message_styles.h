@@ -15,6 +15,10 @@ enum MessageBoxStyle : int {
     kBoxOkInformation = 64,
 };
 
+// Added to a style: the second button (否 of 是/否) is the default, so Enter
+// alone does not say yes.
+inline constexpr int kBoxSecondButtonDefault = 0x100;
+
 enum MessageBoxAnswer : int {
     kAnswerOk = 1,
     kAnswerCancel = 2,

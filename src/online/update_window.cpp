@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <algorithm>
 #include <utility>
 
 namespace qinghe {
@@ -50,7 +51,7 @@ UpdateEnd runUpdateWindow(WindowRuntime& runtime, Updater& updater, std::chrono:
 {
     const QPointer<RuntimeWindow> opened = runtime.openWindow(
         QString::fromLatin1(kUpdateWindowKey), QString::fromLatin1(kUpdateWindowDefinition),
-        [&updater, startDelay] { return new UpdateWindow(updater, startDelay); }, Modality::Modal);
+        [&updater, startDelay] { return new UpdateWindow(updater, startDelay); });
     const QPointer<UpdateWindow> window = qobject_cast<UpdateWindow*>(opened.data());
     if (window == nullptr)
         return UpdateEnd::notUpdated;
@@ -103,12 +104,35 @@ void UpdateWindow::onCreated()
     connect(controls_.downloadButton, &QPushButton::clicked, this, [this] { startDownload(); });
 
     attachSkin();
+    placePercentPanel();
     // The update has always begun after a short pause; the window stands
     // and answers meanwhile, and the page is read off the window thread.
     QTimer::singleShot(startDelay_, this, [this] {
         if (!ended_)
             updater_.readUpdatePage();
     });
+}
+
+// 状态条1 spans the window, and its last panel reaches to the window's edge
+// and never less than "百分比:100%" needs, the window growing if it must:
+// the percentage always reads whole.
+void UpdateWindow::placePercentPanel()
+{
+    QLabel* last = controls_.panels[kPercentPanel];
+    auto* bar = qobject_cast<QWidget*>(last->parent());
+    // Without a menu bar the client area is as wide as the window.
+    const int client = width();
+    const QString widest = QStringLiteral("百分比:%1%").arg(controls_.progress->maximum());
+    // A character's room to spare beside the text and the panel's frame.
+    const int need = QFontMetrics(last->font()).horizontalAdvance(widest) + 2 * (last->frameWidth() + last->margin()) +
+                     last->fontMetrics().averageCharWidth();
+    const int left = last->x();
+    const int width = std::max(client - bar->x() - left, need);
+    last->setGeometry(left, last->y(), width, last->height());
+    bar->resize(left + width, bar->height());
+    const int overflow = bar->geometry().right() + 1 - client;
+    if (overflow > 0)
+        setFixedSize(size() + QSize(overflow, 0));
 }
 
 // The update window attaches the same skin as the main window at its creation.
@@ -130,7 +154,7 @@ void UpdateWindow::chooseSaveLocation()
 {
     const QString address = controls_.addressBox->text();
     if (address.isEmpty()) {
-        messageBox(QString::fromUtf8(kNoAddressBox), kBoxOk);
+        backgroundMessageBox(QString::fromUtf8(kNoAddressBox), kBoxOk, this);
         return;
     }
     const QString folder = updater_.programFolder();
@@ -145,7 +169,7 @@ void UpdateWindow::chooseSaveLocation()
 bool UpdateWindow::startDownload()
 {
     if (controls_.folderBox->text().isEmpty()) {
-        messageBox(QString::fromUtf8(kNoFolderBox), kBoxOk);
+        backgroundMessageBox(QString::fromUtf8(kNoFolderBox), kBoxOk, this);
         return false;
     }
     progressTimer_->start(kProgressIntervalMs);
@@ -157,16 +181,23 @@ bool UpdateWindow::startDownload()
 
 void UpdateWindow::showProgress()
 {
-    const auto setPanel = [this](std::size_t panel, const char* before, const QString& value, const char* after) {
-        controls_.panels[panel]->setText(QString::fromUtf8(before) + value + QString::fromUtf8(after));
-    };
-    setPanel(kSpeedPanel, "速度:", kilobytes(static_cast<double>(updater_.receivedSinceLastQuery())), "kb/秒");
     const std::int64_t downloaded = updater_.downloaded();
-    controls_.progress->setValue(downloadPercent(downloaded, totalSize_));
+    setPanel(kSpeedPanel, "速度:", kilobytes(static_cast<double>(updater_.receivedSinceLastQuery())), "kb/秒");
     setPanel(kDownloadedPanel, "已下载:", kilobytes(static_cast<double>(downloaded)), "KB");
-    const QString percent = toQString(numberToText(controls_.progress->value()));
-    setPanel(kPercentPanel, "百分比:", percent, "%");
-    controls_.percentText->setText(percent + QLatin1Char('%'));
+    showPercent(downloadPercent(downloaded, totalSize_));
+}
+
+void UpdateWindow::setPanel(std::size_t panel, const char* before, const QString& value, const char* after)
+{
+    controls_.panels[panel]->setText(QString::fromUtf8(before) + value + QString::fromUtf8(after));
+}
+
+void UpdateWindow::showPercent(int percent)
+{
+    controls_.progress->setValue(percent);
+    const QString figure = toQString(numberToText(controls_.progress->value()));
+    setPanel(kPercentPanel, "百分比:", figure, "%");
+    controls_.percentText->setText(figure + QLatin1Char('%'));
 }
 
 void UpdateWindow::sizeKnown(std::int64_t size)
@@ -177,15 +208,24 @@ void UpdateWindow::sizeKnown(std::int64_t size)
 
 void UpdateWindow::askFileExists()
 {
-    updater_.answerFileExists(messageBox(QString::fromUtf8(kFileExistsBox), kBoxYesNo) == kAnswerYes);
+    // The updater outlives the window, which may be closed while the box stands.
+    Updater& updater = updater_;
+    updater.answerFileExists(backgroundMessageBox(QString::fromUtf8(kFileExistsBox), kBoxYesNo, this) == kAnswerYes);
 }
 
-// The new build is in place: the host is told, the progress is cleared, the
-// program the page names takes over, and the window closes.
+// The new build is in place: the host is told while the window shows the
+// whole download, then the program the page names takes over, and the window closes.
 void UpdateWindow::succeeded()
 {
-    messageBox(QString::fromUtf8(kUpdateEndedBox), kBoxOkInformation);
-    clearProgress();
+    const QPointer<UpdateWindow> alive = this;
+    progressTimer_->stop();
+    if (updater_.downloaded() > 0)
+        showProgress();
+    // The last second of the download, or a size never told, still ends at 100%.
+    showPercent(controls_.progress->maximum());
+    backgroundMessageBox(QString::fromUtf8(kUpdateEndedBox), kBoxOkInformation, this);
+    if (!alive)
+        return;
     // With no program named to run, the board stays for the host.
     if (updater_.newProgramPath().isEmpty()) {
         result_ = UpdateEnd::notUpdated;
@@ -193,16 +233,19 @@ void UpdateWindow::succeeded()
         result_ = UpdateEnd::updated;
     } else {
         // Without a new program running the old one must stay for the host.
-        messageBox(QString::fromUtf8(kNotStartedBox).arg(updater_.newProgramPath()), kBoxOkExclamation);
+        backgroundMessageBox(QString::fromUtf8(kNotStartedBox).arg(updater_.newProgramPath()), kBoxOkExclamation, this);
     }
-    closeByProgram();
+    if (alive)
+        closeByProgram();
 }
 
 void UpdateWindow::failed(const QString& message)
 {
+    const QPointer<UpdateWindow> alive = this;
     clearProgress();
-    messageBox(message, kBoxOkExclamation);
-    closeByProgram();
+    backgroundMessageBox(message, kBoxOkExclamation, this);
+    if (alive)
+        closeByProgram();
 }
 
 void UpdateWindow::clearProgress()
@@ -226,9 +269,11 @@ void UpdateWindow::closeEvent(QCloseEvent* event)
 {
     if (!ended_) {
         // The update is under way from the window's first moment: leaving asks.
-        const bool leave = messageBox(QString::fromUtf8(kCancelQuestion), kBoxYesNoQuestion) == kAnswerYes;
+        const QPointer<UpdateWindow> alive = this;
+        const bool leave =
+            backgroundMessageBox(QString::fromUtf8(kCancelQuestion), kBoxYesNoQuestion, this) == kAnswerYes;
         // The update may have ended, and closed the window, while the host was asked.
-        if (!leave || ended_) {
+        if (!alive || !leave || ended_) {
             event->ignore();
             return;
         }

@@ -85,12 +85,16 @@ private:
     };
 
     void attachSkin();
+    void placePercentPanel();
     void pageRead(const UpdateEntries& entries);
     void sizeKnown(std::int64_t size);
     void askFileExists();
     void succeeded();
     void failed(const QString& message);
     void clearProgress();
+    void setPanel(std::size_t panel, const char* before, const QString& value, const char* after);
+    // The bar, the percentage panel and 透明标签1.
+    void showPercent(int percent);
     void closeByProgram();
 
     Updater& updater_;

@@ -2,7 +2,12 @@
 
 #include "base/window_thread.h"
 
+#include <QApplication>
+#include <QEventLoop>
+#include <QGridLayout>
 #include <QMessageBox>
+#include <QPointer>
+#include <QSpacerItem>
 
 #include <mutex>
 
@@ -16,6 +21,11 @@ constexpr int kIconExclamation = 0x30;
 constexpr int kIconInformation = 0x40;
 constexpr int kButtonsYesNoCancel = 3;
 constexpr int kButtonsYesNo = 4;
+// A desktop's title bar spends about this much on the box's icon, its
+// buttons and its margins beside the caption.
+constexpr int kTitleBarAllowance = 160;
+// Title bars commonly draw their caption this much larger than a window's text.
+constexpr double kTitleFontGrowth = 1.25;
 
 std::mutex seamMutex;
 MessageBoxSeam activeSeam;
@@ -49,29 +59,72 @@ int answerFor(int button)
     }
 }
 
-int showOnWindowThread(const ShownMessageBox& box)
+MessageBoxSeam currentSeam()
 {
-    MessageBoxSeam seam;
-    {
-        std::lock_guard lock(seamMutex);
-        seam = activeSeam;
-    }
-    if (seam)
-        return seam(box);
-    QMessageBox dialog(iconFor(box.style), box.caption, box.text, buttonsFor(box.style));
-    dialog.setWindowModality(Qt::ApplicationModal);
-    return answerFor(dialog.exec());
+    std::lock_guard lock(seamMutex);
+    return activeSeam;
+}
+
+ShownMessageBox boxOf(const QString& text, int style, const QString& caption, bool holdsProgram)
+{
+    return {text, caption.isEmpty() ? QString::fromUtf8(kDefaultBoxCaption) : caption, style, holdsProgram};
+}
+
+// The box is made wide enough for the desktop to draw its caption whole.
+QMessageBox* makeBox(const ShownMessageBox& box, QWidget* over)
+{
+    auto* dialog = new QMessageBox(iconFor(box.style), box.caption, box.text, buttonsFor(box.style), over);
+    if ((box.style & kBoxSecondButtonDefault) != 0 && (box.style & kButtonMask) == kButtonsYesNo)
+        dialog->setDefaultButton(QMessageBox::No);
+    QFont titleFont = QApplication::font("QMdiSubWindowTitleBar");
+    titleFont.setBold(true);
+    if (titleFont.pointSizeF() > 0)
+        titleFont.setPointSizeF(titleFont.pointSizeF() * kTitleFontGrowth);
+    const int titleWidth = QFontMetrics(titleFont).horizontalAdvance(box.caption) + kTitleBarAllowance;
+    if (auto* grid = qobject_cast<QGridLayout*>(dialog->layout()))
+        grid->addItem(new QSpacerItem(titleWidth, 0, QSizePolicy::Fixed, QSizePolicy::Minimum), grid->rowCount(), 0, 1,
+                      grid->columnCount());
+    return dialog;
+}
+
+// Shows the box and serves every event until it is answered or its window goes.
+int waitForAnswer(QMessageBox* dialog, Qt::WindowModality modality)
+{
+    const QPointer<QMessageBox> box = dialog;
+    dialog->setWindowModality(modality);
+    QEventLoop loop;
+    QObject::connect(dialog, &QDialog::finished, &loop, &QEventLoop::quit);
+    QObject::connect(dialog, &QObject::destroyed, &loop, &QEventLoop::quit);
+    dialog->show();
+    loop.exec();
+    if (box == nullptr)
+        return kAnswerCancel;
+    const int answer = answerFor(box->result());
+    delete box.data();
+    return answer;
 }
 
 }  // namespace
 
 int messageBox(const QString& text, int style, const QString& caption)
 {
-    const ShownMessageBox box{text, caption.isEmpty() ? QString::fromUtf8(kDefaultBoxCaption) : caption,
-                              style};
+    const ShownMessageBox box = boxOf(text, style, caption, true);
     int answer = kAnswerCancel;
-    runOnWindowThread([&] { answer = showOnWindowThread(box); });
+    runOnWindowThread([&] {
+        if (const MessageBoxSeam seam = currentSeam())
+            answer = seam(box);
+        else
+            answer = waitForAnswer(makeBox(box, nullptr), Qt::ApplicationModal);
+    });
     return answer;
+}
+
+int backgroundMessageBox(const QString& text, int style, QWidget* over)
+{
+    const ShownMessageBox box = boxOf(text, style, {}, false);
+    if (const MessageBoxSeam seam = currentSeam())
+        return seam(box);
+    return waitForAnswer(makeBox(box, over), over != nullptr ? Qt::WindowModal : Qt::NonModal);
 }
 
 void setMessageBoxSeam(MessageBoxSeam seam)

@@ -2,11 +2,14 @@
 
 #include "escape_key.h"
 #include "message_box.h"
+#include "screen_fit.h"
 #include "text_fit.h"
 #include "window_definition.h"
 
 #include <QGuiApplication>
 #include <QScreen>
+#include <QKeySequence>
+#include <QShortcut>
 
 namespace qinghe {
 namespace {
@@ -19,16 +22,6 @@ bool definitionFlag(const QWidget* window, const char* name, bool fallback)
 {
     const QVariant value = window->property(name);
     return value.isValid() ? value.toBool() : fallback;
-}
-
-void centreOnScreen(QWidget* window)
-{
-    const QScreen* screen = window->screen() != nullptr ? window->screen() : QGuiApplication::primaryScreen();
-    if (screen == nullptr)
-        return;
-    QRect frame(QPoint(0, 0), window->size());
-    frame.moveCenter(screen->availableGeometry().center());
-    window->move(frame.topLeft());
 }
 
 }  // namespace
@@ -59,14 +52,16 @@ QString WindowRuntime::loadWindow(RuntimeWindow* window, const QString& definiti
     applyDefinitionProperties(window);
     if (modality == Modality::Modal)
         window->setWindowModality(Qt::ApplicationModal);
-    centreOnScreen(window);
+    centreOnScreen(*window);
     track(window);
     window->runCreationEvents();
     // A created handler may have closed or minimised its own window on purpose.
     if (live_.contains(window) && window->windowStateCode() != kStateMinimised) {
-        // The controls the created handler made are fitted too.
+        // The controls the created handler made are fitted too, then the
+        // whole to the screen: what does not fit there scrolls.
         fitWindowToText(*window);
-        centreOnScreen(window);
+        fitWindowToScreen(*window);
+        centreOnScreen(*window);
         if (!window->isVisible())
             window->show();
     }

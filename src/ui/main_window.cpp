@@ -32,6 +32,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QLabel>
 #include <QPushButton>
@@ -42,12 +43,15 @@
 #include <QToolBar>
 #include <QWebEngineView>
 
+#include <algorithm>
+
 namespace qinghe {
 namespace {
 
 constexpr const char* kSlotNotSavedBox = "自定义音效无法写入 my.ini，下次启动时不会保留。";
 constexpr const char* kMicrophoneHeldElsewhere = "另一个青禾正在使用虚拟麦克风：这里的音效只在耳机里播放";
 constexpr const char* kMicrophoneGone = "麦克风已断开：音乐不再随说话压低";
+constexpr const char* kLeavingWhileLiveQuestion = "正在直播：虚拟麦克风开启中（或：正在播放），确定要退出吗？";
 
 QString fromUtf8(std::string_view text)
 {
@@ -229,13 +233,30 @@ void MainWindow::wireUpdater()
 
 VersionSurface MainWindow::versionSurface()
 {
+    // The version check's boxes leave the board free, so the board may be
+    // closed while one stands: nothing here touches a window that has gone.
+    const QPointer<MainWindow> window = this;
     VersionSurface surface;
-    surface.setNewVersionLabel = [this](const QString& caption) { controls_.newVersionLabel->setText(caption); };
-    surface.setUserCountLabel = [this](const QString& caption) { controls_.userCountLabel->setText(caption); };
-    surface.setVersionLabel = [this](const QString& caption) { controls_.versionLabel->setText(caption); };
-    surface.messageBox = [](const QString& text, int style) { return messageBox(text, style); };
-    surface.openUpdateWindow = [this] { return runUpdateWindow(context_.runtime, *updater_) == UpdateEnd::updated; };
-    surface.closeMainWindow = [this] { close(); };
+    surface.setNewVersionLabel = [window](const QString& caption) {
+        if (window)
+            window->controls_.newVersionLabel->setText(caption);
+    };
+    surface.setUserCountLabel = [window](const QString& caption) {
+        if (window)
+            window->controls_.userCountLabel->setText(caption);
+    };
+    surface.setVersionLabel = [window](const QString& caption) {
+        if (window)
+            window->controls_.versionLabel->setText(caption);
+    };
+    surface.messageBox = [](const QString& text, int style) { return backgroundMessageBox(text, style); };
+    surface.openUpdateWindow = [window, &runtime = context_.runtime, updater = updater_] {
+        return window && runUpdateWindow(runtime, *updater) == UpdateEnd::updated;
+    };
+    surface.closeMainWindow = [window] {
+        if (window)
+            window->close();
+    };
     surface.endProgram = [end = context_.endProgram](int exitCode) {
         if (end)
             end(exitCode);
@@ -304,8 +325,13 @@ void MainWindow::wireBoard()
     surface.soundNotPlayed = [this](const QString& message) { showStatus(message); };
     surface.doubleClick = std::chrono::milliseconds(QApplication::doubleClickInterval());
     board_ = std::make_unique<SoundBoard>(context_.customSounds, context_.settingsFile, std::move(surface));
-    connect(&SoundEngine::instance(), &SoundEngine::voiceEnded, this,
-            [this](VoiceId voice, VoiceEnd end) { board_->voiceEnded(voice, end); });
+    connect(&SoundEngine::instance(), &SoundEngine::voiceEnded, this, [this](VoiceId voice, VoiceEnd end) {
+        voices_.erase(voice);
+        board_->voiceEnded(voice, end);
+    });
+    // Any sound counts, the board's own and those of the side windows.
+    connect(&SoundEngine::instance(), &SoundEngine::voiceStarted, this,
+            [this](VoiceId voice) { voices_.insert(voice); });
 
     connect(slider, &QSlider::valueChanged, this, [this](int position) {
         controls_.volumeText->setText(QString::number(position));
@@ -434,8 +460,53 @@ void MainWindow::wireMenu()
     notificationAreaHiding_.setIconMenu({
         {QStringLiteral("显示主界面"), [this] { notificationAreaHiding_.showWindow(); }},
         {QStringLiteral("停止播放"), [this] { board_->stop(); }},
-        {QStringLiteral("退出"), [this] { context_.runtime.closeAll(); }},
+        {QStringLiteral("退出"), [this] { quitProgram(); }},
     });
+}
+
+bool MainWindow::isLive() const
+{
+    if (context_.soundRouting != nullptr && context_.soundRouting->status().microphoneOn)
+        return true;
+    const SoundEngine& engine = SoundEngine::instance();
+    return std::any_of(voices_.begin(), voices_.end(), [&engine](VoiceId voice) { return engine.playing(voice); });
+}
+
+bool MainWindow::leavingAgreed()
+{
+    if (leaveAgreed_)
+        return true;
+    // A second way of leaving while the host is being asked waits for that answer.
+    if (askingToLeave_)
+        return false;
+    if (!isLive())
+        return true;
+    askingToLeave_ = true;
+    // The box's own loop goes on serving the remote and the hot keys.
+    const int answer = messageBox(QString::fromUtf8(kLeavingWhileLiveQuestion),
+                                  kBoxYesNoQuestion | kBoxSecondButtonDefault);
+    askingToLeave_ = false;
+    return answer == kAnswerYes;
+}
+
+void MainWindow::quitProgram()
+{
+    // Asked before any side window closes, so 否 keeps them all.
+    if (!leavingAgreed())
+        return;
+    leaveAgreed_ = true;
+    // A side window that keeps the host's work keeps the board too.
+    if (!context_.runtime.closeAll())
+        leaveAgreed_ = false;
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    if (!leavingAgreed()) {
+        event->ignore();
+        return;
+    }
+    RuntimeWindow::closeEvent(event);
 }
 
 void MainWindow::applyBoardOptions()

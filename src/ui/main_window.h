@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 
 class QAction;
 class QCheckBox;
@@ -90,6 +91,8 @@ protected:
     void bindControls(ControlBinder& binder) override;
     void onCreated() override;
     void onMoved() override;
+    // Every way of closing the board comes here: while live it asks first.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     // The controls of the definition that the handlers use, bound at load.
@@ -147,6 +150,12 @@ private:
     std::optional<QString> playEffectByCaption(const QString& caption);
     // Empty when switched, else why not.
     QString switchVirtualMicrophone(bool on);
+    // The virtual microphone is on or a sound plays: leaving ends the show.
+    bool isLive() const;
+    // While live the host is asked once; true when the board may go.
+    bool leavingAgreed();
+    // The icon's 退出: asked once, then every window closes, the board last.
+    void quitProgram();
 
     MainWindowContext context_;
     Controls controls_;
@@ -161,6 +170,10 @@ private:
     std::unique_ptr<Updater> ownUpdater_;
     Updater* updater_ = nullptr;
     QPointer<SoundSearchWindow> searchWindow_;
+    // Every voice the engine started, until it ends.
+    std::set<VoiceId> voices_;
+    bool askingToLeave_ = false;
+    bool leaveAgreed_ = false;  // the host said 是 for the close under way
 };
 
 }  // namespace qinghe

@@ -162,6 +162,8 @@ class HotKeyTest : public QObject {
 
     void endProgram()
     {
+        // Closing while a sound plays would ask the host.
+        SoundEngine::instance().stopAll();
         if (window_)
             window_->close();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -442,6 +444,7 @@ private slots:
             XTestFakeKeyEvent(other.display, control, False, CurrentTime);
             XSync(other.display, False);
             playedWhileRunning = QTest::qWaitFor([&] { return sentStartingWith(QStringLiteral("play ")); });
+            SoundEngine::instance().stopAll();
             for (QWidget* w : QApplication::topLevelWidgets())
                 if (w->objectName() == QStringLiteral("启动窗口"))
                     w->close();

@@ -136,6 +136,8 @@ private slots:
 
     void cleanup()
     {
+        // Closing while a sound plays would ask the host.
+        SoundEngine::instance().stopAll();
         if (window_)
             window_->close();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

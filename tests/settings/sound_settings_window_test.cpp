@@ -8,6 +8,7 @@
 #include "app/startup.h"
 #include "hotkeys/global_hot_keys.h"
 #include "media/engine/sound_engine.h"
+#include "runtime/message_box.h"
 #include "runtime/window_runtime.h"
 #include "soundserver/routing_plan.h"
 #include "support/private_sound_server.h"
@@ -283,6 +284,7 @@ private slots:
         const QStringList before = server_->modules();
         bool microphoneLoaded = false;
         bool clickHeard = false;
+        int asked = 0;
         QTimer::singleShot(0, [&] {
             QWidget* board = nullptr;
             for (QWidget* w : QApplication::topLevelWidgets())
@@ -301,6 +303,8 @@ private slots:
                 QTest::qWait(1000);
                 clickHeard = test_support::onsetFrame(chat.stop(), clickFrame, 100) >= 0;
             }
+            // The virtual microphone is on: leaving asks, and 是 lets the board go.
+            setMessageBoxSeam([&asked](const ShownMessageBox&) { return ++asked, kAnswerYes; });
             if (board)
                 board->close();
         });
@@ -308,6 +312,8 @@ private slots:
         options.addresses = Addresses::allAt(QStringLiteral("127.0.0.1:9"));
         options.settingsFile = f_->iniPath();
         QCOMPARE(runProgram(options), 0);
+        setMessageBoxSeam({});
+        QCOMPARE(asked, 1);
         QVERIFY(microphoneLoaded);
         QVERIFY(clickHeard);
         QCOMPARE(server_->modules(), before);

@@ -3,6 +3,7 @@
 // The main window as the board's window tests open it: no online site, no
 // notification area, my.ini where the test says.
 
+#include "media/engine/sound_engine.h"
 #include "runtime/window_runtime.h"
 #include "ui/main_window.h"
 
@@ -24,9 +25,11 @@ inline MainWindow* openBoardWindow(WindowRuntime& runtime, CustomSoundTables& ta
     return MainWindow::open(context);
 }
 
-// Closes the window and lets it be deleted before the next test.
+// Closes the window and lets it be deleted before the next test; its sounds
+// stop first, since closing while one plays asks the host.
 inline void closeBoardWindow(const QPointer<MainWindow>& window)
 {
+    SoundEngine::instance().stopAll();
     if (window)
         window->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

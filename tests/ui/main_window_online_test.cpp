@@ -110,6 +110,8 @@ private slots:
 
     void cleanup()
     {
+        // Closing while a sound plays would ask the host.
+        SoundEngine::instance().stopAll();
         for (QWidget* w : QApplication::topLevelWidgets())
             w->close();
         deleteClosedWindows();

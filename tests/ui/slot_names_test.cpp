@@ -108,6 +108,8 @@ class SlotNamesTest : public QObject {
 
     void quit()
     {
+        // Closing while a sound plays would ask the host.
+        SoundEngine::instance().stopAll();
         if (window_)
             window_->close();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

@@ -1,8 +1,10 @@
 // Every window of the program, loaded as the program loads it, reads whole
-// with the CJK fonts a Linux desktop gives, at scale 1 and 2: no caption
-// wider than its control, no control outside its window, every page tab of
-// the board in the tab bar. Each font and scale runs in a process of its
-// own, since fontconfig and the scale are fixed when the application starts.
+// with the CJK fonts a Linux desktop gives, at scale 1, 1.25, 1.5 and 2 on a
+// 1366×768 screen: no caption wider than its control, no control outside its
+// window, every page tab of the board in the tab bar, the window with its
+// title bar in the screen's free area and 关闭 in view. Each font and scale
+// runs in a process of its own, since fontconfig, the screen and the scale
+// are fixed when the application starts.
 // QINGHE_FIT_SHOTS=<folder> keeps a picture of every window for a person.
 
 #include "editor/editor_window.h"
@@ -12,6 +14,7 @@
 #include "online/update_window.h"
 #include "online/updater.h"
 #include "runtime/program_language.h"
+#include "runtime/screen_fit.h"
 #include "runtime/window_runtime.h"
 #include "hotkeys/hot_key_settings.h"
 #include "search/sound_search_window.h"
@@ -38,6 +41,7 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QScrollArea>
 #include <QStackedWidget>
 #include <QStyleOptionComboBox>
 #include <QTabBar>
@@ -53,11 +57,12 @@ using namespace qinghe;
 namespace {
 
 constexpr const char* kFontVariable = "QINGHE_FIT_FONT";
-// The smallest screen the windows are made for.
-constexpr QSize kSmallScreen(1366, 768);
 // What a desktop adds above a window that offscreen windows lack: a title
 // bar, with room to spare for a frame.
 constexpr int kTitleBarAllowance = 40;
+// The offscreen screen of every run, as a small laptop's.
+constexpr const char* kSmallScreenConfig =
+    R"({"screens": [{"name": "laptop", "x": 0, "y": 0, "width": 1366, "height": 768, "logicalDpi": 96, "dpr": 1}]})";
 
 // A caption as drawn: "(&F)" shows as "(F)", "&&" as "&".
 QString shown(QString caption) { return caption.replace(QRegularExpression("&(.)"), "\\1"); }
@@ -155,19 +160,31 @@ void checkControls(const QWidget* parent, const QWidget* client, const QString& 
 QStringList misfitsOf(RuntimeWindow* window, const QString& name)
 {
     QStringList misfits;
+    // A window too large for the screen scrolls its client area and keeps its bottom row apart.
+    QList<QWidget*> clients{window->centralWidget()};
+    if (const auto* scroll = window->findChild<QScrollArea*>(QString::fromUtf8(kScreenFitScroll))) {
+        clients = {scroll->widget()};
+        if (auto* row = window->findChild<QWidget*>(QString::fromUtf8(kScreenFitBottomRow)))
+            clients << row;
+    }
     // A tab page's controls are placed when the page shows.
     QTabWidget* tabs = window->findChild<QTabWidget*>();
     for (int page = 0; page < (tabs != nullptr ? tabs->count() : 1); ++page) {
         if (tabs != nullptr)
             tabs->setCurrentIndex(page);
         QCoreApplication::processEvents();
-        checkControls(window->centralWidget(), window->centralWidget(), name, misfits);
+        for (QWidget* client : clients)
+            checkControls(client, client, name, misfits);
     }
     const QRect frame = window->frameGeometry();
     const int titleBar = std::max(0, kTitleBarAllowance - (window->geometry().top() - frame.top()));
-    if (qFuzzyCompare(window->devicePixelRatioF(), 1.0) &&
-        (frame.width() > kSmallScreen.width() || frame.height() + titleBar > kSmallScreen.height()))
-        misfits << name + ": larger than a 1366×768 screen";
+    if (!window->screen()->availableGeometry().contains(frame.adjusted(0, -titleBar, 0, 0)))
+        misfits << name + QStringLiteral(": does not fit the screen's free area, its title bar included: %1,%2 %3×%4 in %5×%6")
+                              .arg(frame.x()).arg(frame.y() - titleBar).arg(frame.width()).arg(frame.height() + titleBar)
+                              .arg(window->screen()->availableGeometry().width()).arg(window->screen()->availableGeometry().height());
+    for (const QPushButton* close : window->findChildren<QPushButton*>(QStringLiteral("关闭")))
+        if (close->isVisible() && close->visibleRegion().boundingRect() != close->rect())
+            misfits << name + ": 关闭 is out of view";
     return misfits;
 }
 
@@ -182,6 +199,9 @@ private slots:
     {
         const QString family = qEnvironmentVariable(kFontVariable);
         QVERIFY2(QFontDatabase::hasFamily(family), qPrintable(family + " is not installed"));
+        // The screen is the small laptop's, in device pixels.
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        QVERIFY(qAbs(screen->geometry().width() * screen->devicePixelRatio() - 1366) <= 2);
         QTemporaryDir dir;
         WindowRuntime runtime;
         CustomSoundTables tables;
@@ -245,7 +265,7 @@ private slots:
         QTest::addColumn<QString>("family");
         QTest::addColumn<QString>("scale");
         for (const char* family : {"WenQuanYi Zen Hei", "Noto Sans CJK SC"})
-            for (const char* scale : {"1", "2"})
+            for (const char* scale : {"1", "1.25", "1.5", "2"})
                 QTest::addRow("%s at %s", family, scale) << QString::fromLatin1(family) << QString::fromLatin1(scale);
     }
 
@@ -264,10 +284,14 @@ private slots:
                          .arg(family)
                          .toUtf8());
         config.close();
+        QFile screen(dir.filePath("screen.json"));
+        QVERIFY(screen.open(QIODevice::WriteOnly) && screen.write(kSmallScreenConfig) > 0);
+        screen.close();
         QProcess check;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("FONTCONFIG_FILE", config.fileName());
         environment.insert("QT_SCALE_FACTOR", scale);
+        environment.insert("QT_QPA_PLATFORM", "offscreen:configfile=" + screen.fileName());
         environment.insert(kFontVariable, family);
         check.setProcessEnvironment(environment);
         check.setProcessChannelMode(QProcess::MergedChannels);
