@@ -59,12 +59,6 @@ int answerFor(int button)
     }
 }
 
-MessageBoxSeam currentSeam()
-{
-    std::lock_guard lock(seamMutex);
-    return activeSeam;
-}
-
 ShownMessageBox boxOf(const QString& text, int style, const QString& caption, bool holdsProgram)
 {
     return {text, caption.isEmpty() ? QString::fromUtf8(kDefaultBoxCaption) : caption, style, holdsProgram};
@@ -111,7 +105,7 @@ int messageBox(const QString& text, int style, const QString& caption)
     const ShownMessageBox box = boxOf(text, style, caption, true);
     int answer = kAnswerCancel;
     runOnWindowThread([&] {
-        if (const MessageBoxSeam seam = currentSeam())
+        if (const MessageBoxSeam seam = messageBoxSeam())
             answer = seam(box);
         else
             answer = waitForAnswer(makeBox(box, nullptr), Qt::ApplicationModal);
@@ -122,9 +116,15 @@ int messageBox(const QString& text, int style, const QString& caption)
 int backgroundMessageBox(const QString& text, int style, QWidget* over)
 {
     const ShownMessageBox box = boxOf(text, style, {}, false);
-    if (const MessageBoxSeam seam = currentSeam())
+    if (const MessageBoxSeam seam = messageBoxSeam())
         return seam(box);
     return waitForAnswer(makeBox(box, over), over != nullptr ? Qt::WindowModal : Qt::NonModal);
+}
+
+MessageBoxSeam messageBoxSeam()
+{
+    std::lock_guard lock(seamMutex);
+    return activeSeam;
 }
 
 void setMessageBoxSeam(MessageBoxSeam seam)

@@ -34,6 +34,7 @@ int backgroundMessageBox(const QString& text, int style = kBoxOk, QWidget* over 
 // Tests answer boxes here instead of a person; an empty seam restores the real box.
 using MessageBoxSeam = std::function<int(const ShownMessageBox&)>;
 void setMessageBoxSeam(MessageBoxSeam seam);
+MessageBoxSeam messageBoxSeam();
 
 // The run-time's last word: shows the fatal error box and gives the exit code -1.
 int fatalRuntimeError(const QString& message, int errorCode = 0);

@@ -39,7 +39,7 @@ class PortalHotKeyTest : public QObject {
     void start(const QString& keys, PortalState expected = PortalState::Bound)
     {
         QFile file(dir_.filePath("my.ini"));
-        const Text bytes = fromQString(QStringLiteral("[自定义音乐]\r\n按钮1path=" QINGHE_SOURCE_DIR "/data/1.mp3\r\n[热键]\r\n") + keys);
+        const Text bytes = fromQString(QStringLiteral("[自定义音乐]\r\n按钮1path=" QINGHE_SOURCE_DIR "/data/1.mp3\r\n按钮2path=" QINGHE_SOURCE_DIR "/data/2.mp3\r\n[热键]\r\n") + keys);
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes.data(), qint64(bytes.size())) > 0);
         file.close();
         hotKeys_ = std::make_unique<GlobalHotKeys>(HotKeyRoute::Portal);
@@ -67,6 +67,8 @@ private slots:
 
     void cleanup()
     {
+        // A sound still playing would make leaving ask the host.
+        SoundEngine::instance().stopAll();
         for (QWidget* window : QApplication::topLevelWidgets())
             window->close();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -110,7 +112,7 @@ private slots:
     void theDesktopPressingAShortcutPlaysItsSlotAndTheStopShortcutStops()
     {
         portal_ = std::make_unique<TestShortcutsPortal>();
-        start(QStringLiteral("按钮1=F5\r\n"));
+        start(QStringLiteral("按钮1=F5\r\n按钮2=F6\r\n"));
         MainWindowContext context{*runtime_, tables_, Addresses::allAt("127.0.0.1:9"), dir_.filePath("my.ini"), [] { return false; }};
         context.hotKeys = hotKeys_.get();
         QVERIFY(MainWindow::open(context) != nullptr);
@@ -118,9 +120,10 @@ private slots:
         portal_->press(session(), QStringLiteral("slot1"));
         QTRY_VERIFY(!sent_.filter(QStringLiteral("play ")).isEmpty());
         QVERIFY(sent_.contains(QStringLiteral("open " QINGHE_SOURCE_DIR "/data/1.mp3")));
-        // Another session's shortcut is not the board's: it would have stopped before the next play.
+        // Another session's shortcut is not the board's: it would have stopped
+        // before the next play, which cuts slot 1 without a stop of its own.
         portal_->press(QStringLiteral("/org/freedesktop/portal/desktop/session/1_1/other"), QStringLiteral("stop"));
-        portal_->press(session(), QStringLiteral("slot1"));
+        portal_->press(session(), QStringLiteral("slot2"));
         QTRY_COMPARE(sent_.filter(QStringLiteral("play ")).size(), 2);
         QVERIFY(sent_.filter(QStringLiteral("stop ")).isEmpty());
         portal_->press(session(), QStringLiteral("stop"));

@@ -10,6 +10,7 @@
 #include "app/startup.h"
 #include "board/sound_catalogue.h"
 #include "hotkeys/portal_shortcuts.h"
+#include "media/engine/sound_engine.h"
 #include "runtime/window_runtime.h"
 #include "settings/sound_settings_window.h"
 #include "text/gbk.h"
@@ -143,6 +144,8 @@ private slots:
                 static_cast<void>(QTest::qWaitFor(
                     [&] { return !noPortal_.isEmpty() || asked_.contains("member=BindShortcuts"); }, kPatienceMs));
             }
+            // A sound still playing would make leaving ask the host.
+            SoundEngine::instance().stopAll();
             if (board)
                 board->close();
         });
