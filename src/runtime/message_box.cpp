@@ -90,6 +90,10 @@ int waitForAnswer(QMessageBox* dialog, Qt::WindowModality modality)
     QObject::connect(dialog, &QDialog::finished, &loop, &QEventLoop::quit);
     QObject::connect(dialog, &QObject::destroyed, &loop, &QEventLoop::quit);
     dialog->show();
+    // A box that asks takes the keys at once, modal or not, as the host
+    // expects of a box that has just come up.
+    dialog->raise();
+    dialog->activateWindow();
     loop.exec();
     if (box == nullptr)
         return kAnswerCancel;
