@@ -6,6 +6,7 @@ set(QINGHE_LOUDNESS_FUZZ_FLAGS -fsanitize=fuzzer,address,undefined -fno-sanitize
 add_executable(loudness_numbers_fuzz
   ${CMAKE_CURRENT_LIST_DIR}/loudness_numbers_fuzz.cpp
   ${PROJECT_SOURCE_DIR}/src/board/loudness_numbers.cpp
+  ${PROJECT_SOURCE_DIR}/src/text/format.cpp
 )
 target_include_directories(loudness_numbers_fuzz PRIVATE ${PROJECT_SOURCE_DIR}/src)
 target_compile_options(loudness_numbers_fuzz PRIVATE ${QINGHE_LOUDNESS_FUZZ_FLAGS})

@@ -68,14 +68,4 @@ double heldLoudnessGain(double wantedDb, std::optional<double> peak)
     return std::clamp(held, 0.0, wanted);
 }
 
-std::optional<int> wholeNumberFromText(const Text& text, int least, int most)
-{
-    int value = 0;
-    const char* end = text.data() + text.size();
-    const auto [stop, error] = std::from_chars(text.data(), end, value);
-    if (text.empty() || error != std::errc() || stop != end || value < least || value > most)
-        return std::nullopt;
-    return value;
-}
-
 }  // namespace qinghe

@@ -46,10 +46,6 @@ std::optional<double> peakFromText(const Text& text);
 // peak leaves room below full scale, and none while the peak is unknown.
 double heldLoudnessGain(double wantedDb, std::optional<double> peak);
 
-// A whole number as my.ini holds the board's per-sound settings (a volume
-// in dB, a fade in ms): in least..most; nullopt for anything else.
-std::optional<int> wholeNumberFromText(const Text& text, int least, int most);
-
 // A sound's own volume as my.ini holds it ([音量]): whole dB in
 // leastDb..mostDb; nullopt for anything else.
 inline std::optional<int> soundVolumeFromText(const Text& text, int leastDb, int mostDb)

@@ -4,8 +4,7 @@
 #include "text/gbk.h"
 
 #include <algorithm>
-#include <charconv>
-#include <optional>
+#include <climits>
 #include <string>
 
 namespace qinghe {
@@ -44,26 +43,16 @@ std::string utf8(const Text& gbkText)
     return nameToQString(gbkText).toStdString();
 }
 
-std::optional<int> wholeNumberOf(const Text& text)
-{
-    int number = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size())
-        return std::nullopt;
-    return number;
-}
-
 int levelOf(const Text& text)
 {
-    return std::clamp(wholeNumberOf(text).value_or(kFullLevel), 0, kFullLevel);
+    return std::clamp(wholeNumberFromText(text, INT_MIN, INT_MAX).value_or(kFullLevel), 0, kFullLevel);
 }
 
 // A number the host may have typed by hand: one outside first..last, or not
 // a number at all, leaves the default.
 int numberOf(const Text& text, int fallback, int first, int last)
 {
-    const std::optional<int> number = wholeNumberOf(text);
-    return number && *number >= first && *number <= last ? *number : fallback;
+    return wholeNumberFromText(text, first, last).value_or(fallback);
 }
 
 }  // namespace

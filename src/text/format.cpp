@@ -98,4 +98,14 @@ Text textUpToZero(std::string_view bytes)
     return Text(bytes.data(), static_cast<const char*>(zero));
 }
 
+std::optional<int> wholeNumberFromText(std::string_view text, int least, int most)
+{
+    int value = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || error != std::errc() || stop != end || value < least || value > most)
+        return std::nullopt;
+    return value;
+}
+
 } // namespace qinghe

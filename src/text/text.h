@@ -6,6 +6,7 @@
 // character starts reached by stepping from the first byte searched.
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -90,6 +91,10 @@ std::string_view trimSpaces(std::string_view text, Blanks blanks = Blanks::Space
 
 // The number as "%.13g" would print it, always with a '.' decimal point.
 Text numberToText(double value);
+
+// A whole decimal number that is all of text and lies in least..most, as
+// settings files hold them; nullopt for anything else.
+std::optional<int> wholeNumberFromText(std::string_view text, int least, int most);
 
 // The bytes before the first zero byte (all of them when there is none).
 Text textUpToZero(std::string_view bytes);
